@@ -1,0 +1,29 @@
+# Single entry point. `make test` installs what is missing, builds and runs the whole suite.
+PRESET ?= release
+JOBS ?= 2
+
+.PHONY: setup configure build test asan tsan bench clean
+
+setup:
+	bash scripts/setup.sh
+
+configure: setup
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	ctest --preset $(PRESET)
+
+asan:
+	$(MAKE) test PRESET=asan
+
+tsan:
+	$(MAKE) test PRESET=tsan
+
+bench: build
+	bash scripts/run-bench.sh build/$(PRESET)
+
+clean:
+	rm -rf build

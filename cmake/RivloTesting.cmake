@@ -1,0 +1,13 @@
+# rivlo_test(NAME SOURCES... LIBS ...): a GoogleTest executable registered with CTest.
+function(rivlo_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
+                                          rivlo_build_flags)
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "RIVLO_TEST=1")
+endfunction()

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Safe to run again: packages that are
+# already present are skipped, and apt-get update runs only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libplist-dev libcurl4-openssl-dev libssl-dev libexpat1-dev
+  libcpp-httplib-dev libsqlite3-dev
+  libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  clang-format
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

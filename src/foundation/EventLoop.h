@@ -1,0 +1,73 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace rivlo {
+
+// A handle to a delayed call; cancel() prevents it from running if it has not started.
+class DelayedCall {
+public:
+    DelayedCall() = default;
+    explicit DelayedCall(std::shared_ptr<std::atomic<bool>> cancelled) : cancelled_(std::move(cancelled)) {}
+    // Any thread. Returns true when the call had not run yet and never will.
+    bool cancel();
+    bool valid() const { return cancelled_ != nullptr; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+};
+
+// A task queue with timers, drained by whichever thread runs it. Used for the main run loop
+// (driven by the host) and for each serial dispatch queue (driven by its own thread).
+class EventLoop {
+public:
+    using Task = std::function<void()>;
+    using Duration = std::chrono::duration<double>;
+
+    EventLoop() = default;
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Any thread.
+    void post(Task task);
+    DelayedCall postAfter(Duration delay, Task task);
+
+    // Runs tasks on the calling thread until stop() is called.
+    void run();
+    // Runs tasks until the predicate is true (checked after each task and at least every 5 ms)
+    // or the timeout passes. Returns the predicate's last value.
+    bool runUntil(const std::function<bool()>& predicate, Duration timeout);
+    // Runs tasks that are due now, then returns the number run.
+    size_t runPending();
+    // Makes run() return after the current task. Any thread.
+    void stop();
+
+    // Number of tasks waiting (timers excluded). Any thread.
+    size_t pendingCount() const;
+
+private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    struct Timer {
+        Task task;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
+    // Takes one due task (waiting at most until `until`); returns false if none.
+    bool takeOne(Task& out, TimePoint until);
+
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Task> tasks_;
+    std::multimap<TimePoint, Timer> timers_;
+    bool stopRequested_ = false;
+};
+
+}  // namespace rivlo
