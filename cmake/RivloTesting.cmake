@@ -11,3 +11,11 @@ function(rivlo_test name)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
         PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "RIVLO_TEST=1")
 endfunction()
+
+# rivlo_bench(NAME SOURCES... LIBS ...): a Google Benchmark program (not run by ctest).
+function(rivlo_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/bench)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark rivlo_build_flags)
+endfunction()
