@@ -17,6 +17,11 @@ endif()
 # rivlo_component(NAME SOURCES... DEPS ...): a static library of one subsystem.
 function(rivlo_component name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+    if(NOT ARG_SOURCES)
+        # A component with headers only (so far) still links as a library.
+        set(ARG_SOURCES ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+        file(WRITE ${ARG_SOURCES} "// no sources yet\n")
+    endif()
     add_library(${name} STATIC ${ARG_SOURCES})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include
                                               ${PROJECT_SOURCE_DIR})

@@ -155,7 +155,7 @@ void Semaphore::wait() {
 
 bool Semaphore::waitFor(EventLoop::Duration timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!cv_.wait_for(lock, timeout, [this] { return count_ > 0; })) return false;
+    if (!cv_.wait_for(lock, timeout.steady(), [this] { return count_ > 0; })) return false;
     --count_;
     return true;
 }

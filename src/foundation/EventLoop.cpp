@@ -17,9 +17,7 @@ void EventLoop::post(Task task) {
 
 DelayedCall EventLoop::postAfter(Duration delay, Task task) {
     auto flag = std::make_shared<std::atomic<bool>>(false);
-    auto when = std::chrono::steady_clock::now() +
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    delay.count() > 0 ? delay : Duration(0));
+    auto when = std::chrono::steady_clock::now() + delay.steady();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         timers_.emplace(when, Timer{std::move(task), flag});
@@ -72,8 +70,7 @@ void EventLoop::run() {
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& predicate, Duration timeout) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
+    auto deadline = std::chrono::steady_clock::now() + timeout.steady();
     for (;;) {
         if (predicate()) return true;
         auto now = std::chrono::steady_clock::now();

@@ -13,6 +13,23 @@
 
 namespace rivlo {
 
+// A span of time in seconds. Converts implicitly from a number of seconds (0.5) and from
+// any std::chrono duration (50ms), so call sites read naturally either way.
+struct Seconds {
+    double value = 0;
+    Seconds() = default;
+    Seconds(double seconds) : value(seconds) {}  // NOLINT(google-explicit-constructor)
+    template <class Rep, class Period>
+    Seconds(std::chrono::duration<Rep, Period> d)  // NOLINT(google-explicit-constructor)
+        : value(std::chrono::duration_cast<std::chrono::duration<double>>(d).count()) {}
+    double count() const { return value; }
+    std::chrono::steady_clock::duration steady() const {
+        double v = value > 0 ? value : 0;
+        if (v > 1e9) v = 1e9;  // far enough to mean "never", small enough not to overflow
+        return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(v));
+    }
+};
+
 // A handle to a delayed call; cancel() prevents it from running if it has not started.
 class DelayedCall {
 public:
@@ -31,7 +48,7 @@ private:
 class EventLoop {
 public:
     using Task = std::function<void()>;
-    using Duration = std::chrono::duration<double>;
+    using Duration = Seconds;
 
     EventLoop() = default;
     EventLoop(const EventLoop&) = delete;
