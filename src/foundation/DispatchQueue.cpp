@@ -140,10 +140,9 @@ void DispatchQueue::globalAfter(Priority, Duration delay, Task task) {
 }
 
 void Semaphore::signal() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++count_;
-    }
+    // Notified under the lock: a waiter that wakes may destroy the semaphore at once.
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
     cv_.notify_one();
 }
 
