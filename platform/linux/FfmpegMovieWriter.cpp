@@ -1,0 +1,655 @@
+#include "platform/linux/FfmpegMovieWriter.h"
+
+#include "platform/Platform.h"
+#include "platform/linux/FfmpegMovieDuration.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace rivlo {
+namespace {
+
+std::string avErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(code, text, sizeof(text));
+    return text;
+}
+
+// FFmpeg prints progress and capability lines at the information level; only errors matter
+// here. The level is process-wide, so it is set once.
+void quietFfmpegLogOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    });
+}
+
+const char* kInconsistency = "NSInternalInconsistencyException";
+
+class FfmpegMovieWriter;
+
+class FfmpegWriterInput : public MovieWriterInput {
+public:
+    explicit FfmpegWriterInput(const VideoOutputSettings& settings) : settings_(settings) {}
+
+    const VideoOutputSettings& outputSettings() const override { return settings_; }
+    void setExpectsMediaDataInRealTime(bool realTime) override { realTime_ = realTime; }
+    bool expectsMediaDataInRealTime() const override { return realTime_; }
+    bool isReadyForMoreMediaData() const override;
+    void markAsFinished() override { finished_ = true; }
+
+    bool isFinished() const { return finished_; }
+    void attach(const std::shared_ptr<FfmpegMovieWriter>& writer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        writer_ = writer;
+    }
+    std::shared_ptr<FfmpegMovieWriter> writer() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.lock();
+    }
+
+private:
+    const VideoOutputSettings settings_;
+    std::atomic<bool> realTime_{false};
+    std::atomic<bool> finished_{false};
+    mutable std::mutex mutex_;
+    std::weak_ptr<FfmpegMovieWriter> writer_;
+};
+
+class FfmpegMovieWriter : public MovieWriter,
+                          public std::enable_shared_from_this<FfmpegMovieWriter> {
+public:
+    FfmpegMovieWriter(std::string path, std::string preset)
+        : path_(std::move(path)), preset_(std::move(preset)) {}
+    ~FfmpegMovieWriter() override;
+
+    const std::string& path() const override { return path_; }
+    MovieWriterStatus status() const override {
+        return static_cast<MovieWriterStatus>(status_.load());
+    }
+    std::string errorDescription() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return error_;
+    }
+
+    bool addInput(std::shared_ptr<MovieWriterInput> input) override;
+    bool startWriting() override;
+    void startSessionAtSourceTime(MediaTime time) override;
+    void endSessionAtSourceTime(MediaTime time) override;
+    void finishWriting(std::function<void()> handler) override;
+
+    // Called through the input and the adaptor.
+    bool readyForFrame() const;
+    bool appendFrame(PixelBuffer& buffer, MediaTime time);
+    bool sessionStarted() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sessionStarted_;
+    }
+
+private:
+    void fail(const std::string& reason);  // caller holds no lock
+    bool openEncoder(int32_t timescale, std::string& reason);
+    void encoderMain();
+    bool encodeFrame(AVFrame* frame);  // nullptr flushes; encoder thread only
+    bool writePacket(AVPacket* packet);
+    bool writePending(int64_t duration);
+    void closeFile(bool writeTrailer);
+    int64_t toEncoderTicks(MediaTime time) const;
+
+    const std::string path_;
+    const std::string preset_;
+    std::atomic<int> status_{static_cast<int>(MovieWriterStatus::Unknown)};
+
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::string error_;
+    std::shared_ptr<FfmpegWriterInput> input_;
+    bool sessionStarted_ = false;
+    bool busy_ = false;         // a frame is being converted or encoded
+    bool frameQueued_ = false;  // the converted frame waits for the encoder thread
+    bool finishRequested_ = false;
+    std::function<void()> finishHandler_;
+    std::shared_ptr<FfmpegMovieWriter> keepAlive_;  // held from finishWriting to the handler
+    std::thread encoderThread_;
+
+    // Encoding state: set up by startSessionAtSourceTime before the encoder thread starts; the
+    // frame is filled by the appending thread only while it owns busy_, everything else is used
+    // by the encoder thread.
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* encoder_ = nullptr;
+    AVStream* stream_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVPacket* pending_ = nullptr;  // held back until the next packet (or the end) sets its length
+    SwsContext* sws_ = nullptr;
+    bool fileOpen_ = false;
+    bool headerWritten_ = false;
+    int displayWidth_ = 0, displayHeight_ = 0;
+    int codedWidth_ = 0, codedHeight_ = 0;
+    MediaTime sessionStart_;
+    AVRational timeBase_{1, 1};
+    int64_t lastPts_ = INT64_MIN;
+    int64_t lastKeyPts_ = INT64_MIN;
+    int64_t endPts_ = INT64_MIN;  // guarded by mutex_
+};
+
+class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
+public:
+    explicit FfmpegPixelBufferAdaptor(std::shared_ptr<FfmpegWriterInput> input)
+        : input_(std::move(input)) {}
+
+    int createPixelBuffer(std::shared_ptr<PixelBuffer>& out) override {
+        auto writer = input_->writer();
+        // Like a platform pool, there is none until the writer is writing.
+        if (!writer || writer->status() != MovieWriterStatus::Writing) return -6660;
+        const auto& s = input_->outputSettings();
+        if (s.width <= 0 || s.height <= 0) return -6661;
+        out = std::make_shared<PixelBuffer>(s.width, s.height);
+        return 0;
+    }
+
+    bool appendPixelBuffer(PixelBuffer& buffer, MediaTime presentationTime) override {
+        if (input_->isFinished()) return false;
+        auto writer = input_->writer();
+        if (!writer) return false;
+        return writer->appendFrame(buffer, presentationTime);
+    }
+
+private:
+    std::shared_ptr<FfmpegWriterInput> input_;
+};
+
+bool FfmpegWriterInput::isReadyForMoreMediaData() const {
+    if (finished_) return false;
+    auto w = writer();
+    return w && w->readyForFrame();
+}
+
+FfmpegMovieWriter::~FfmpegMovieWriter() {
+    if (encoderThread_.joinable()) {
+        // The finish handler may drop the last reference on the encoder thread itself.
+        if (encoderThread_.get_id() == std::this_thread::get_id()) {
+            encoderThread_.detach();
+        } else {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finishRequested_ = true;
+                finishHandler_ = nullptr;
+            }
+            cv_.notify_all();
+            encoderThread_.join();
+        }
+    }
+    closeFile(false);
+    sws_freeContext(sws_);
+    av_packet_free(&pending_);
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&encoder_);
+    if (format_) avformat_free_context(format_);
+}
+
+void FfmpegMovieWriter::fail(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error_.empty()) error_ = reason;
+    int expected = static_cast<int>(MovieWriterStatus::Writing);
+    status_.compare_exchange_strong(expected, static_cast<int>(MovieWriterStatus::Failed));
+    expected = static_cast<int>(MovieWriterStatus::Unknown);
+    status_.compare_exchange_strong(expected, static_cast<int>(MovieWriterStatus::Failed));
+}
+
+bool FfmpegMovieWriter::addInput(std::shared_ptr<MovieWriterInput> input) {
+    auto ours = std::dynamic_pointer_cast<FfmpegWriterInput>(input);
+    if (!ours || status() != MovieWriterStatus::Unknown) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (input_) return false;  // one video input per movie
+        input_ = ours;
+    }
+    ours->attach(shared_from_this());
+    return true;
+}
+
+bool FfmpegMovieWriter::startWriting() {
+    if (status() != MovieWriterStatus::Unknown) {
+        throw MovieWriterException(kInconsistency,
+                                   "startWriting cannot be called when status is " +
+                                       std::to_string(status_.load()));
+    }
+    std::shared_ptr<FfmpegWriterInput> input;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        input = input_;
+    }
+    if (!input) {
+        fail("the writer has no input");
+        return false;
+    }
+    const auto& s = input->outputSettings();
+    if (s.width <= 0 || s.height <= 0 || s.width > 16384 || s.height > 16384) {
+        fail("invalid frame size " + std::to_string(s.width) + " x " + std::to_string(s.height));
+        return false;
+    }
+    int rc = avformat_alloc_output_context2(&format_, nullptr, "mov", path_.c_str());
+    if (rc < 0 || !format_) {
+        fail("cannot create a QuickTime muxer: " + avErrorText(rc));
+        return false;
+    }
+    rc = avio_open(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) {
+        fail("cannot open " + path_ + ": " + avErrorText(rc));
+        return false;
+    }
+    fileOpen_ = true;
+    ::chmod(path_.c_str(), 0600);  // the movie shows the user's screen: owner only
+    status_ = static_cast<int>(MovieWriterStatus::Writing);
+    return true;
+}
+
+bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
+    const auto& s = input_->outputSettings();
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+    if (!codec) {
+        reason = "no H.264 encoder available";
+        return false;
+    }
+    encoder_ = avcodec_alloc_context3(codec);
+    if (!encoder_) {
+        reason = "cannot allocate the encoder";
+        return false;
+    }
+    displayWidth_ = s.width;
+    displayHeight_ = s.height;
+    // 4:2:0 needs even coded sizes; the extra row or column repeats the last one.
+    codedWidth_ = (s.width + 1) & ~1;
+    codedHeight_ = (s.height + 1) & ~1;
+    encoder_->width = codedWidth_;
+    encoder_->height = codedHeight_;
+    encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder_->time_base = AVRational{1, timescale};
+    timeBase_ = encoder_->time_base;
+    // The rate control spreads the bit rate over the nominal frame rate: frames per second is
+    // the largest key-frame interval (one key frame a second at most).
+    const double fps = s.maxKeyFrameInterval >= 1 ? s.maxKeyFrameInterval : 1.0;
+    encoder_->framerate = av_d2q(fps, 1000);
+    encoder_->gop_size = std::max(1, static_cast<int>(std::floor(fps)));
+    encoder_->max_b_frames = 0;  // frames leave the encoder in order, at once
+    encoder_->bit_rate = static_cast<int64_t>(std::max(1000.0, s.averageBitRate));
+    encoder_->thread_count = 1;  // a few frames a second: one thread, least memory
+    encoder_->color_range = AVCOL_RANGE_MPEG;
+    encoder_->colorspace = AVCOL_SPC_SMPTE170M;
+    encoder_->color_primaries = AVCOL_PRI_SMPTE170M;
+    encoder_->color_trc = AVCOL_TRC_SMPTE170M;
+    encoder_->sample_aspect_ratio = AVRational{1, 1};
+    if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
+        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    AVDictionary* options = nullptr;
+    if (std::strcmp(codec->name, "libx264") == 0) {
+        av_dict_set(&options, "preset", preset_.c_str(), 0);
+        av_dict_set(&options, "tune", "zerolatency", 0);
+        av_dict_set(&options, "forced-idr", "1", 0);
+    }
+    int rc = avcodec_open2(encoder_, codec, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        reason = "cannot open the H.264 encoder: " + avErrorText(rc);
+        return false;
+    }
+    stream_ = avformat_new_stream(format_, nullptr);
+    if (!stream_) {
+        reason = "cannot add the video track";
+        return false;
+    }
+    stream_->time_base = encoder_->time_base;
+    rc = avcodec_parameters_from_context(stream_->codecpar, encoder_);
+    if (rc < 0) {
+        reason = "cannot describe the video track: " + avErrorText(rc);
+        return false;
+    }
+    // The track declares the display size; the decoder's extra row or column lies outside it.
+    stream_->codecpar->width = displayWidth_;
+    stream_->codecpar->height = displayHeight_;
+    stream_->sample_aspect_ratio = AVRational{1, 1};
+    rc = avformat_write_header(format_, nullptr);
+    if (rc < 0) {
+        reason = "cannot write the movie header: " + avErrorText(rc);
+        return false;
+    }
+    headerWritten_ = true;
+
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    pending_ = av_packet_alloc();
+    if (!frame_ || !packet_ || !pending_) {
+        reason = "out of memory";
+        return false;
+    }
+    frame_->format = AV_PIX_FMT_YUV420P;
+    frame_->width = codedWidth_;
+    frame_->height = codedHeight_;
+    frame_->color_range = AVCOL_RANGE_MPEG;
+    frame_->colorspace = AVCOL_SPC_SMPTE170M;
+    rc = av_frame_get_buffer(frame_, 0);
+    if (rc < 0) {
+        reason = "cannot allocate a frame: " + avErrorText(rc);
+        return false;
+    }
+    sws_ = sws_getContext(displayWidth_, displayHeight_, AV_PIX_FMT_BGRA, displayWidth_,
+                          displayHeight_, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
+                          nullptr);
+    if (!sws_) {
+        reason = "cannot set up the colour conversion";
+        return false;
+    }
+    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+    sws_setColorspaceDetails(sws_, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+    return true;
+}
+
+void FfmpegMovieWriter::startSessionAtSourceTime(MediaTime time) {
+    if (status() != MovieWriterStatus::Writing) {
+        throw MovieWriterException(kInconsistency,
+                                   "startSessionAtSourceTime requires a writing writer");
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (sessionStarted_) {
+            throw MovieWriterException(kInconsistency, "the session has already started");
+        }
+    }
+    if (!time.isValid()) {
+        fail("invalid session start time");
+        return;
+    }
+    std::string reason;
+    if (!openEncoder(time.timescale, reason)) {
+        fail(reason);
+        return;
+    }
+    sessionStart_ = time;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sessionStarted_ = true;
+    }
+    encoderThread_ = std::thread([this] { encoderMain(); });
+}
+
+int64_t FfmpegMovieWriter::toEncoderTicks(MediaTime time) const {
+    // Source time relative to the session start, in the encoder's time base.
+    const AVRational from{1, time.timescale};
+    const int64_t t = av_rescale_q(time.value, from, timeBase_);
+    const int64_t start =
+        av_rescale_q(sessionStart_.value, AVRational{1, sessionStart_.timescale}, timeBase_);
+    return t - start;
+}
+
+void FfmpegMovieWriter::endSessionAtSourceTime(MediaTime time) {
+    if (!sessionStarted()) {
+        throw MovieWriterException(kInconsistency, "endSessionAtSourceTime before the session");
+    }
+    if (!time.isValid()) return;
+    const int64_t ticks = toEncoderTicks(time);
+    std::lock_guard<std::mutex> lock(mutex_);
+    endPts_ = ticks;
+}
+
+bool FfmpegMovieWriter::readyForFrame() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return status_ == static_cast<int>(MovieWriterStatus::Writing) && sessionStarted_ &&
+           !busy_ && !finishRequested_;
+}
+
+bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
+    if (!time.isValid()) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ ||
+            busy_ || finishRequested_) {
+            return false;
+        }
+        if (buffer.width() != displayWidth_ || buffer.height() != displayHeight_) return false;
+        busy_ = true;  // the frame is ours until the encoder thread has taken it
+    }
+    const int64_t pts = toEncoderTicks(time);
+    bool ok = pts > lastPts_ && av_frame_make_writable(frame_) >= 0;
+    if (ok) {
+        buffer.lockBaseAddress();
+        const uint8_t* src[1] = {buffer.baseAddress()};
+        const int srcStride[1] = {static_cast<int>(buffer.bytesPerRow())};
+        sws_scale(sws_, src, srcStride, 0, displayHeight_, frame_->data, frame_->linesize);
+        buffer.unlockBaseAddress();
+        // Repeat the last row and column into the padding that 4:2:0 needs.
+        if (codedHeight_ > displayHeight_) {
+            std::memcpy(frame_->data[0] + frame_->linesize[0] * (codedHeight_ - 1),
+                        frame_->data[0] + frame_->linesize[0] * (displayHeight_ - 1),
+                        static_cast<size_t>(codedWidth_));
+        }
+        if (codedWidth_ > displayWidth_) {
+            for (int y = 0; y < codedHeight_; ++y) {
+                uint8_t* row = frame_->data[0] + frame_->linesize[0] * y;
+                row[codedWidth_ - 1] = row[displayWidth_ - 1];
+            }
+        }
+        frame_->pts = pts;
+        // At most one second between key frames, whatever frames were dropped.
+        const int64_t second = timeBase_.den / std::max(1, timeBase_.num);
+        if (lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second) {
+            frame_->pict_type = AV_PICTURE_TYPE_I;
+            lastKeyPts_ = pts;
+        } else {
+            frame_->pict_type = AV_PICTURE_TYPE_NONE;
+        }
+        lastPts_ = pts;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ok) {
+            frameQueued_ = true;
+        } else {
+            busy_ = false;
+        }
+    }
+    if (ok) cv_.notify_all();
+    return ok;
+}
+
+bool FfmpegMovieWriter::writePending(int64_t duration) {
+    if (pending_->size == 0 && pending_->data == nullptr) return true;
+    pending_->duration = std::max<int64_t>(1, duration);
+    pending_->stream_index = stream_->index;
+    av_packet_rescale_ts(pending_, encoder_->time_base, stream_->time_base);
+    const int rc = av_write_frame(format_, pending_);
+    av_packet_unref(pending_);
+    if (rc < 0) {
+        fail("cannot write to the movie: " + avErrorText(rc));
+        return false;
+    }
+    return true;
+}
+
+bool FfmpegMovieWriter::writePacket(AVPacket* packet) {
+    // No B-frames: decoding and presentation order agree, so the gap to the next packet is the
+    // held-back packet's length.
+    if (pending_->data != nullptr) {
+        if (!writePending(packet->pts - pending_->pts)) {
+            av_packet_unref(packet);
+            return false;
+        }
+    }
+    av_packet_move_ref(pending_, packet);
+    return true;
+}
+
+bool FfmpegMovieWriter::encodeFrame(AVFrame* frame) {
+    int rc = avcodec_send_frame(encoder_, frame);
+    if (rc < 0 && rc != AVERROR_EOF) {
+        fail("cannot encode a frame: " + avErrorText(rc));
+        return false;
+    }
+    for (;;) {
+        rc = avcodec_receive_packet(encoder_, packet_);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) {
+            fail("cannot encode a frame: " + avErrorText(rc));
+            return false;
+        }
+        if (!writePacket(packet_)) return false;
+    }
+}
+
+void FfmpegMovieWriter::closeFile(bool writeTrailer) {
+    if (format_ && headerWritten_ && writeTrailer) {
+        const int rc = av_write_trailer(format_);
+        if (rc < 0) fail("cannot complete the movie: " + avErrorText(rc));
+    }
+    headerWritten_ = false;
+    if (format_ && fileOpen_) {
+        avio_closep(&format_->pb);
+        fileOpen_ = false;
+    }
+}
+
+void FfmpegMovieWriter::encoderMain() {
+    for (;;) {
+        bool encode = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            cv_.wait(lock, [&] { return frameQueued_ || (finishRequested_ && !busy_); });
+            encode = frameQueued_;
+        }
+        if (!encode) break;
+        if (status() == MovieWriterStatus::Writing) encodeFrame(frame_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            frameQueued_ = false;
+            busy_ = false;
+        }
+        cv_.notify_all();
+    }
+
+    // Finishing: drain the encoder, give the last frame the rest of the session, close.
+    std::function<void()> handler;
+    std::shared_ptr<FfmpegMovieWriter> keep;
+    int64_t endPts;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler = std::move(finishHandler_);
+        keep = std::move(keepAlive_);
+        endPts = endPts_;
+    }
+    bool ok = status() == MovieWriterStatus::Writing;
+    if (ok) ok = encodeFrame(nullptr);
+    if (ok && pending_->data != nullptr) {
+        const int64_t last = pending_->pts;
+        // Without an end time the last frame lasts one nominal frame.
+        const int64_t nominal = av_rescale_q(1, av_inv_q(encoder_->framerate), encoder_->time_base);
+        ok = writePending(endPts != INT64_MIN ? endPts - last : nominal);
+    }
+    closeFile(ok);
+    if (status() == MovieWriterStatus::Writing && ok) {
+        status_ = static_cast<int>(MovieWriterStatus::Completed);
+    }
+    if (handler) handler();
+    handler = nullptr;
+    // Dropping the last reference destroys the writer on this thread (its destructor then
+    // detaches the thread); nothing touches the writer after this line.
+    keep.reset();
+}
+
+void FfmpegMovieWriter::finishWriting(std::function<void()> handler) {
+    const auto s = status();
+    bool threadRunning = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (finishRequested_ ||
+            (s != MovieWriterStatus::Writing && s != MovieWriterStatus::Failed)) {
+            throw MovieWriterException(
+                kInconsistency,
+                "finishWriting cannot be called when status is " + std::to_string(int(s)) +
+                    (finishRequested_ ? " and finishing has begun" : ""));
+        }
+        finishRequested_ = true;
+        finishHandler_ = std::move(handler);
+        keepAlive_ = shared_from_this();
+        threadRunning = encoderThread_.joinable();
+    }
+    if (threadRunning) {
+        cv_.notify_all();
+        return;
+    }
+    // The session never started (or set-up failed): close what is open on a thread of our
+    // own, as the handler must not run on the caller's.
+    if (!sessionStarted()) fail("the movie was finished before its session started");
+    encoderThread_ = std::thread([this] {
+        std::function<void()> h;
+        std::shared_ptr<FfmpegMovieWriter> keep;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            h = std::move(finishHandler_);
+            keep = std::move(keepAlive_);
+        }
+        closeFile(false);
+        if (h) h();
+        h = nullptr;
+        keep.reset();
+    });
+}
+
+}  // namespace
+
+FfmpegMovieWriterFactory::FfmpegMovieWriterFactory(std::string x264Preset)
+    : preset_(std::move(x264Preset)) {
+    quietFfmpegLogOnce();
+}
+
+std::shared_ptr<MovieWriter> FfmpegMovieWriterFactory::createWriter(const std::string& path,
+                                                                    MovieFileType fileType,
+                                                                    std::string* error) {
+    if (fileType != MovieFileType::QuickTimeMovie) {
+        if (error) *error = "unsupported file type";
+        return nullptr;
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (error) *error = "a file already exists at " + path;
+        return nullptr;
+    }
+    return std::make_shared<FfmpegMovieWriter>(path, preset_);
+}
+
+std::shared_ptr<MovieWriterInput> FfmpegMovieWriterFactory::createVideoInput(
+    const VideoOutputSettings& settings) {
+    return std::make_shared<FfmpegWriterInput>(settings);
+}
+
+std::shared_ptr<PixelBufferAdaptor> FfmpegMovieWriterFactory::createPixelBufferAdaptor(
+    std::shared_ptr<MovieWriterInput> input, PixelFormat sourceFormat) {
+    auto ours = std::dynamic_pointer_cast<FfmpegWriterInput>(input);
+    if (!ours || sourceFormat != PixelFormat::BGRA32) return nullptr;
+    return std::make_shared<FfmpegPixelBufferAdaptor>(std::move(ours));
+}
+
+void FfmpegMovieWriterFactory::installDefaults() {
+    Platform::current().setService<MovieWriterFactory>(std::make_shared<FfmpegMovieWriterFactory>());
+    Platform::current().setService<MovieDurationReader>(std::make_shared<FfmpegMovieDuration>());
+}
+
+}  // namespace rivlo

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/MovieWriter.h"
+
+#include <memory>
+#include <string>
+
+namespace rivlo {
+
+// Movie writing on FFmpeg: H.264 through libx264 in a QuickTime movie (libavformat's "mov"
+// muxer), BGRA frames converted to YUV 4:2:0 with libswscale.
+//
+// Each writer runs one encoder thread. appendPixelBuffer converts the frame on the caller's
+// thread and hands it to that thread; until the encoder has taken it, the input reports itself
+// not ready, so a real-time caller drops frames instead of queueing them. Sizes that 4:2:0 cannot
+// code (an odd width or height) are encoded one pixel larger, the last row or column repeated,
+// and the file declares the requested display size. The last frame lasts until the session's
+// end time, so the movie's duration is the session's even when frames are missing. Finishing
+// runs on the encoder thread, which then calls the finish handler.
+class FfmpegMovieWriterFactory : public MovieWriterFactory {
+public:
+    // The x264 speed preset ("ultrafast" ... "placebo"); the default suits a few small frames a
+    // second on a phone-sized screen.
+    explicit FfmpegMovieWriterFactory(std::string x264Preset = "veryfast");
+
+    std::shared_ptr<MovieWriter> createWriter(const std::string& path, MovieFileType fileType,
+                                              std::string* error) override;
+    std::shared_ptr<MovieWriterInput> createVideoInput(
+        const VideoOutputSettings& settings) override;
+    std::shared_ptr<PixelBufferAdaptor> createPixelBufferAdaptor(
+        std::shared_ptr<MovieWriterInput> input, PixelFormat sourceFormat) override;
+
+    // Installs this factory and the FFmpeg duration reader as the platform's movie services
+    // (Platform::current().service<MovieWriterFactory>() and <MovieDurationReader>()).
+    static void installDefaults();
+
+private:
+    std::string preset_;
+};
+
+}  // namespace rivlo

@@ -1,0 +1,341 @@
+// The FFmpeg movie writer, checked by decoding the files it writes.
+
+#include "platform/linux/FfmpegMovieDuration.h"
+#include "platform/linux/FfmpegMovieWriter.h"
+#include "screen/MovieProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace rivlo;
+using rivlo::test::MovieProbe;
+using rivlo::test::waitUntil;
+
+namespace {
+
+constexpr int32_t kTimescale = 500;  // capture interval 0.5 s
+
+MediaTime at(double seconds) {
+    return MediaTime{static_cast<int64_t>(seconds * kTimescale), kTimescale};
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/rivlo-movie-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+    }
+    // RIVLO_KEEP_MOVIES=1 keeps the movies for a look with ffprobe or a player.
+    ~TempDir() {
+        if (!std::getenv("RIVLO_KEEP_MOVIES")) fs::remove_all(path_);
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Fills a BGRA buffer: the left half red, the right half blue, the bottom row green.
+void paint(PixelBuffer& buffer) {
+    buffer.lockBaseAddress();
+    uint8_t* p = buffer.baseAddress();
+    for (int y = 0; y < buffer.height(); ++y) {
+        for (int x = 0; x < buffer.width(); ++x) {
+            uint8_t* px = p + y * buffer.bytesPerRow() + x * 4;
+            const bool bottom = y >= buffer.height() - 8;
+            const bool left = x < buffer.width() / 2;
+            px[0] = bottom ? 0 : (left ? 0 : 255);    // B
+            px[1] = bottom ? 255 : 0;                  // G
+            px[2] = bottom ? 0 : (left ? 255 : 0);     // R
+            px[3] = 255;
+        }
+    }
+    buffer.unlockBaseAddress();
+}
+
+struct Recording {
+    std::shared_ptr<MovieWriter> writer;
+    std::shared_ptr<MovieWriterInput> input;
+    std::shared_ptr<PixelBufferAdaptor> adaptor;
+};
+
+Recording open(FfmpegMovieWriterFactory& factory, const std::string& path, int w, int h) {
+    Recording r;
+    std::string error;
+    r.writer = factory.createWriter(path, MovieFileType::QuickTimeMovie, &error);
+    EXPECT_TRUE(r.writer) << error;
+    VideoOutputSettings settings;
+    settings.width = w;
+    settings.height = h;
+    settings.averageBitRate = 307200;
+    settings.maxKeyFrameInterval = 2;
+    r.input = factory.createVideoInput(settings);
+    r.input->setExpectsMediaDataInRealTime(true);
+    r.adaptor = factory.createPixelBufferAdaptor(r.input, PixelFormat::BGRA32);
+    EXPECT_TRUE(r.writer->addInput(r.input));
+    EXPECT_TRUE(r.writer->startWriting());
+    r.writer->startSessionAtSourceTime(MediaTime{0, kTimescale});
+    return r;
+}
+
+// Appends a frame once the input is ready (a real-time caller would drop it instead).
+bool appendWhenReady(Recording& r, PixelBuffer& buffer, double seconds) {
+    EXPECT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+    return r.adaptor->appendPixelBuffer(buffer, at(seconds));
+}
+
+void finish(Recording& r, double endSeconds) {
+    r.input->markAsFinished();
+    r.writer->endSessionAtSourceTime(at(endSeconds));
+    std::atomic<int> calls{0};
+    std::atomic<bool> otherThread{false};
+    const auto caller = std::this_thread::get_id();
+    r.writer->finishWriting([&] {
+        otherThread = std::this_thread::get_id() != caller;
+        ++calls;
+    });
+    ASSERT_TRUE(waitUntil([&] { return calls.load() == 1; }, 20));
+    EXPECT_TRUE(otherThread);
+    EXPECT_EQ(r.writer->status(), MovieWriterStatus::Completed) << r.writer->errorDescription();
+}
+
+bool isRed(const test::DecodedFrame::RGB& c) { return c.r > 200 && c.g < 60 && c.b < 60; }
+bool isBlue(const test::DecodedFrame::RGB& c) { return c.b > 200 && c.r < 60 && c.g < 60; }
+bool isGreen(const test::DecodedFrame::RGB& c) { return c.g > 200 && c.r < 60 && c.b < 60; }
+
+}  // namespace
+
+TEST(FfmpegMovieWriter, WritesH264QuickTimeAtTheFrameSizeWithWallClockTimes) {
+    struct Case {
+        int w, h;
+    };
+    for (const Case c : {Case{320, 568}, Case{384, 667}}) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        TempDir dir;
+        FfmpegMovieWriterFactory factory;
+        const std::string path = dir.file("UserActivity.mov");
+        Recording r = open(factory, path, c.w, c.h);
+        std::shared_ptr<PixelBuffer> buffer;
+        ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+        ASSERT_EQ(buffer->width(), c.w);
+        ASSERT_EQ(buffer->height(), c.h);
+        paint(*buffer);
+        const std::vector<double> times = {0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5};
+        for (double t : times) ASSERT_TRUE(appendWhenReady(r, *buffer, t));
+        finish(r, 4.0);
+
+        const MovieProbe probe = MovieProbe::open(path);
+        ASSERT_TRUE(probe.opened);
+        EXPECT_EQ(probe.formatName.rfind("mov", 0), 0u) << probe.formatName;
+        EXPECT_EQ(probe.majorBrand, "qt  ");
+        EXPECT_EQ(probe.codecName, "h264");
+        EXPECT_EQ(probe.width, c.w);
+        EXPECT_EQ(probe.height, c.h);
+        EXPECT_NEAR(probe.duration, 4.0, 0.05);
+        ASSERT_EQ(probe.frames.size(), times.size());
+        for (size_t i = 0; i < times.size(); ++i) {
+            const auto& f = probe.frames[i];
+            EXPECT_NEAR(f.seconds, times[i], 0.01) << "frame " << i;
+            // Content is neither cut nor stretched: the coded picture holds the whole frame,
+            // the padding row (if any) lies below it.
+            ASSERT_GE(f.height, c.h);
+            ASSERT_EQ(f.width, c.w);
+            EXPECT_TRUE(isRed(f.at(4, 4)));
+            EXPECT_TRUE(isRed(f.at(c.w / 2 - 4, c.h / 2)));
+            EXPECT_TRUE(isBlue(f.at(c.w / 2 + 4, c.h / 2)));
+            EXPECT_TRUE(isBlue(f.at(c.w - 1, 10)));
+            EXPECT_TRUE(isGreen(f.at(c.w / 4, c.h - 1)));
+            EXPECT_TRUE(isRed(f.at(c.w / 4, c.h - 12)));
+        }
+    }
+}
+
+TEST(FfmpegMovieWriter, MovieLastsUntilTheSessionEndEvenWithFramesMissing) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    Recording r = open(factory, path, 320, 568);
+    std::shared_ptr<PixelBuffer> buffer;
+    ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+    paint(*buffer);
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 0.5));
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 1.0));
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 4.5));
+    finish(r, 10.0);
+
+    const MovieProbe probe = MovieProbe::open(path);
+    ASSERT_TRUE(probe.opened);
+    EXPECT_NEAR(probe.duration, 10.0, 0.05);
+    ASSERT_EQ(probe.frames.size(), 3u);
+    EXPECT_NEAR(probe.frames[2].seconds, 4.5, 0.01);
+    // Three and a half seconds without frames: the frame after the gap starts a new key frame.
+    EXPECT_TRUE(probe.frames[0].keyFrame);
+    EXPECT_TRUE(probe.frames[2].keyFrame);
+
+    FfmpegMovieDuration reader;
+    auto d = reader.duration(path);
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->value / d->timescale, 10);
+}
+
+TEST(FfmpegMovieWriter, KeyFramesAtMostOneSecondApart) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    Recording r = open(factory, path, 320, 568);
+    std::shared_ptr<PixelBuffer> buffer;
+    ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+    for (int i = 1; i <= 12; ++i) {
+        paint(*buffer);
+        // Change a block so that frames differ.
+        buffer->lockBaseAddress();
+        std::memset(buffer->baseAddress() + (i * 20) * buffer->bytesPerRow(), 0x80,
+                    buffer->bytesPerRow() * 10);
+        buffer->unlockBaseAddress();
+        ASSERT_TRUE(appendWhenReady(r, *buffer, i * 0.5));
+    }
+    finish(r, 6.5);
+    const MovieProbe probe = MovieProbe::open(path);
+    ASSERT_EQ(probe.frames.size(), 12u);
+    double lastKey = -10;
+    for (const auto& f : probe.frames) {
+        if (f.keyFrame) lastKey = f.seconds;
+        EXPECT_LE(f.seconds - lastKey, 1.0 + 1e-6) << "at " << f.seconds;
+    }
+}
+
+TEST(FfmpegMovieWriter, InputReadinessAndRefusedFrames) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    std::string error;
+    auto writer = factory.createWriter(path, MovieFileType::QuickTimeMovie, &error);
+    ASSERT_TRUE(writer);
+    VideoOutputSettings settings{VideoCodec::H264, 320, 568, 307200, 2};
+    auto input = factory.createVideoInput(settings);
+    auto adaptor = factory.createPixelBufferAdaptor(input, PixelFormat::BGRA32);
+    ASSERT_TRUE(writer->addInput(input));
+    EXPECT_FALSE(writer->addInput(factory.createVideoInput(settings)));  // one input only
+
+    // No pool before writing begins, and nothing is ready.
+    std::shared_ptr<PixelBuffer> buffer;
+    EXPECT_NE(adaptor->createPixelBuffer(buffer), 0);
+    EXPECT_FALSE(input->isReadyForMoreMediaData());
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSessionAtSourceTime(MediaTime{0, kTimescale});
+    ASSERT_EQ(adaptor->createPixelBuffer(buffer), 0);
+    paint(*buffer);
+    Recording r{writer, input, adaptor};
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 1.0));
+
+    // A frame that is not later than the previous one, or of another size, is refused.
+    ASSERT_TRUE(waitUntil([&] { return input->isReadyForMoreMediaData(); }, 10));
+    EXPECT_FALSE(adaptor->appendPixelBuffer(*buffer, at(1.0)));
+    PixelBuffer rotated(568, 320);
+    EXPECT_FALSE(adaptor->appendPixelBuffer(rotated, at(2.0)));
+    // The input is still usable after a refusal.
+    EXPECT_TRUE(appendWhenReady(r, *buffer, 2.0));
+
+    input->markAsFinished();
+    EXPECT_FALSE(input->isReadyForMoreMediaData());
+    EXPECT_FALSE(adaptor->appendPixelBuffer(*buffer, at(3.0)));
+    finish(r, 3.0);
+    EXPECT_EQ(MovieProbe::open(path).frames.size(), 2u);
+}
+
+TEST(FfmpegMovieWriter, FinishingTwiceRaisesAndTheHandlerRunsOnce) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    Recording r = open(factory, path, 320, 568);
+    std::shared_ptr<PixelBuffer> buffer;
+    ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+    paint(*buffer);
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 0.5));
+    r.input->markAsFinished();
+    r.writer->endSessionAtSourceTime(at(1.0));
+    std::atomic<int> calls{0};
+    r.writer->finishWriting([&] { ++calls; });
+    EXPECT_THROW(r.writer->finishWriting([&] { ++calls; }), MovieWriterException);
+    ASSERT_TRUE(waitUntil([&] { return calls.load() == 1; }, 20));
+    EXPECT_THROW(r.writer->finishWriting([&] { ++calls; }), MovieWriterException);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(r.writer->status(), MovieWriterStatus::Completed);
+}
+
+TEST(FfmpegMovieWriter, HandlerMayReleaseTheLastReferenceToTheWriter) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    Recording r = open(factory, path, 320, 568);
+    std::shared_ptr<PixelBuffer> buffer;
+    ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+    paint(*buffer);
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 0.5));
+    r.input->markAsFinished();
+    r.writer->endSessionAtSourceTime(at(1.0));
+    std::atomic<bool> done{false};
+    auto holder = std::make_shared<Recording>(std::move(r));
+    holder->writer->finishWriting([holder, &done]() mutable {
+        holder->adaptor.reset();
+        holder->input.reset();
+        holder->writer.reset();  // as the recorder's clean-up does on this thread
+        done = true;
+    });
+    holder.reset();
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }, 20));
+    EXPECT_TRUE(MovieProbe::open(path).opened);
+}
+
+TEST(FfmpegMovieWriter, FailuresAreReportedNotHidden) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    std::string error;
+    // An existing file is never overwritten by a new writer.
+    const std::string existing = dir.file("UserActivity.mov");
+    std::ofstream(existing) << "old";
+    EXPECT_FALSE(factory.createWriter(existing, MovieFileType::QuickTimeMovie, &error));
+    EXPECT_FALSE(error.empty());
+
+    // A folder that does not exist: the writer fails at start and still finishes once.
+    auto writer = factory.createWriter(dir.file("missing/UserActivity.mov"),
+                                       MovieFileType::QuickTimeMovie, &error);
+    ASSERT_TRUE(writer);
+    auto input = factory.createVideoInput(VideoOutputSettings{VideoCodec::H264, 320, 568, 1e5, 2});
+    ASSERT_TRUE(writer->addInput(input));
+    EXPECT_FALSE(writer->startWriting());
+    EXPECT_EQ(writer->status(), MovieWriterStatus::Failed);
+    EXPECT_FALSE(writer->errorDescription().empty());
+    EXPECT_FALSE(input->isReadyForMoreMediaData());
+    EXPECT_THROW(writer->startSessionAtSourceTime(MediaTime{0, kTimescale}), MovieWriterException);
+    std::atomic<int> calls{0};
+    writer->finishWriting([&] { ++calls; });
+    ASSERT_TRUE(waitUntil([&] { return calls.load() == 1; }, 20));
+    EXPECT_EQ(writer->status(), MovieWriterStatus::Failed);
+
+    // A writer that never started writing cannot be finished.
+    auto idle = factory.createWriter(dir.file("idle.mov"), MovieFileType::QuickTimeMovie, &error);
+    ASSERT_TRUE(idle);
+    EXPECT_THROW(idle->finishWriting([] {}), MovieWriterException);
+}
+
+TEST(FfmpegMovieDuration, UnreadableFilesHaveNoDuration) {
+    TempDir dir;
+    FfmpegMovieDuration reader;
+    EXPECT_FALSE(reader.duration(dir.file("absent.mov")).has_value());
+    EXPECT_FALSE(reader.duration("").has_value());
+    const std::string text = dir.file("notes.mov");
+    std::ofstream(text) << "this is not a movie, just some text that happens to end in .mov";
+    EXPECT_FALSE(reader.duration(text).has_value());
+    const std::string empty = dir.file("empty.mov");
+    std::ofstream{empty};
+    EXPECT_FALSE(reader.duration(empty).has_value());
+}

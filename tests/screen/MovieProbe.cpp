@@ -1,0 +1,114 @@
+#include "screen/MovieProbe.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libswscale/swscale.h>
+}
+
+#include <chrono>
+#include <thread>
+
+namespace rivlo::test {
+
+DecodedFrame::RGB DecodedFrame::at(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return {};
+    const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+}
+
+namespace {
+
+void convert(const AVFrame* frame, double seconds, std::vector<DecodedFrame>& out) {
+    DecodedFrame d;
+    d.seconds = seconds;
+    d.keyFrame = frame->key_frame != 0;
+    d.width = frame->width;
+    d.height = frame->height;
+    d.rgb.resize(static_cast<size_t>(d.width) * d.height * 3);
+    SwsContext* sws = sws_getContext(frame->width, frame->height,
+                                     static_cast<AVPixelFormat>(frame->format), d.width,
+                                     d.height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr,
+                                     nullptr);
+    if (!sws) return;
+    uint8_t* dst[1] = {d.rgb.data()};
+    const int dstStride[1] = {d.width * 3};
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    sws_freeContext(sws);
+    out.push_back(std::move(d));
+}
+
+}  // namespace
+
+MovieProbe MovieProbe::open(const std::string& path, bool decode) {
+    MovieProbe probe;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return probe;
+    if (avformat_find_stream_info(format, nullptr) < 0) {
+        avformat_close_input(&format);
+        return probe;
+    }
+    probe.opened = true;
+    probe.formatName = format->iformat->name;
+    if (auto* brand = av_dict_get(format->metadata, "major_brand", nullptr, 0)) {
+        probe.majorBrand = brand->value;
+    }
+    if (format->duration != AV_NOPTS_VALUE) {
+        probe.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
+    }
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        avformat_close_input(&format);
+        return probe;
+    }
+    AVStream* stream = format->streams[index];
+    probe.codecName = avcodec_get_name(stream->codecpar->codec_id);
+    probe.width = stream->codecpar->width;
+    probe.height = stream->codecpar->height;
+
+    if (decode) {
+        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (ctx && avcodec_parameters_to_context(ctx, stream->codecpar) >= 0 &&
+            avcodec_open2(ctx, codec, nullptr) >= 0) {
+            AVPacket* packet = av_packet_alloc();
+            AVFrame* frame = av_frame_alloc();
+            const double tb = av_q2d(stream->time_base);
+            auto drain = [&] {
+                while (avcodec_receive_frame(ctx, frame) >= 0) {
+                    const int64_t ts = frame->best_effort_timestamp;
+                    convert(frame, ts == AV_NOPTS_VALUE ? -1 : ts * tb, probe.frames);
+                    av_frame_unref(frame);
+                }
+            };
+            while (av_read_frame(format, packet) >= 0) {
+                if (packet->stream_index == index) {
+                    avcodec_send_packet(ctx, packet);
+                    drain();
+                }
+                av_packet_unref(packet);
+            }
+            avcodec_send_packet(ctx, nullptr);
+            drain();
+            av_frame_free(&frame);
+            av_packet_free(&packet);
+        }
+        avcodec_free_context(&ctx);
+    }
+    avformat_close_input(&format);
+    return probe;
+}
+
+bool waitUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(timeoutSeconds));
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) return predicate();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace rivlo::test
