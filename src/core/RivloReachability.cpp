@@ -44,16 +44,16 @@ void RivloReachability::stopNotifier() {
     notifying_ = false;
 }
 
-NetworkStatus RivloReachability::currentReachabilityStatus() const {
+RVNetworkStatus RivloReachability::currentReachabilityStatus() const {
     if (!reachabilityRef_) return NotReachable;
     const auto flags = reachabilityRef_->flags();
     if (!flags) return NotReachable;
     return networkStatusForFlags(*flags);
 }
 
-NetworkStatus RivloReachability::networkStatusForFlags(uint32_t flags) {
+RVNetworkStatus RivloReachability::networkStatusForFlags(uint32_t flags) {
     if ((flags & ReachabilityFlag::Reachable) == 0) return NotReachable;
-    NetworkStatus status = NotReachable;
+    RVNetworkStatus status = NotReachable;
     // Reachable without first having to bring a connection up: Wi-Fi, or at least not cellular.
     if ((flags & ReachabilityFlag::ConnectionRequired) == 0) status = ReachableViaWiFi;
     // A connection that comes up on demand or on traffic, without the user stepping in.

@@ -10,7 +10,7 @@ class ReachabilityTarget;
 
 // Network statuses: not reachable, reachable through Wi-Fi (or any connection that is not
 // cellular), reachable through the cellular network.
-enum NetworkStatus : int32_t {
+enum RVNetworkStatus : int32_t {
     NotReachable = 0,
     ReachableViaWiFi = 1,
     ReachableViaWWAN = 2,
@@ -42,8 +42,8 @@ public:
     void stopNotifier();
 
     // The status now; NotReachable when the flags cannot be read.
-    NetworkStatus currentReachabilityStatus() const;
-    static NetworkStatus networkStatusForFlags(uint32_t flags);
+    RVNetworkStatus currentReachabilityStatus() const;
+    static RVNetworkStatus networkStatusForFlags(uint32_t flags);
 
     bool localWiFiRef() const { return false; }
 
