@@ -19,6 +19,8 @@ double Clock::monotonic() {
     return duration_cast<duration<double>>(steady_clock::now().time_since_epoch()).count();
 }
 
-void Clock::setWallOffsetForTesting(double offsetSeconds) { wallOffset.store(offsetSeconds); }
+void Clock::setWallOffsetForTesting(double offsetSeconds) {
+    wallOffset.store(offsetSeconds);
+}
 
 }  // namespace rivlo

@@ -6,7 +6,7 @@ namespace rivlo {
 
 // Time sources. Any thread.
 class Clock {
-public:
+  public:
     // Wall-clock seconds since 1970-01-01 UTC, with fractions.
     static double now();
     // Monotonic seconds since an arbitrary origin; never goes back.

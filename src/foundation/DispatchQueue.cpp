@@ -15,7 +15,7 @@ thread_local const DispatchQueue* currentQueue = nullptr;
 // so a task that blocks (a semaphore wait, a poll for a recorder) never starves another.
 // Idle threads leave after a while. Never destroyed.
 class GlobalPool {
-public:
+  public:
     static GlobalPool& shared() {
         static GlobalPool* const pool = new GlobalPool;
         return *pool;
@@ -39,10 +39,11 @@ public:
     }
 
     void submitAfter(DispatchQueue::Duration delay, DispatchQueue::Task task) {
-        timers_.postAfter(delay, [this, task = std::move(task)]() mutable { submit(std::move(task)); });
+        timers_.postAfter(delay,
+                          [this, task = std::move(task)]() mutable { submit(std::move(task)); });
     }
 
-private:
+  private:
     GlobalPool() {
         std::thread([this] { timers_.run(); }).detach();
     }
@@ -52,7 +53,8 @@ private:
         for (;;) {
             if (tasks_.empty()) {
                 ++idle_;
-                bool woke = cv_.wait_for(lock, std::chrono::seconds(10), [this] { return !tasks_.empty(); });
+                bool woke = cv_.wait_for(lock, std::chrono::seconds(10),
+                                         [this] { return !tasks_.empty(); });
                 --idle_;
                 if (!woke) {
                     --threads_;
@@ -106,7 +108,9 @@ void DispatchQueue::threadMain() {
     currentQueue = nullptr;
 }
 
-void DispatchQueue::async(Task task) { loop_.post(std::move(task)); }
+void DispatchQueue::async(Task task) {
+    loop_.post(std::move(task));
+}
 
 void DispatchQueue::sync(const Task& task) {
     if (isCurrent()) {
@@ -127,13 +131,21 @@ void DispatchQueue::sync(const Task& task) {
     future.wait();
 }
 
-DelayedCall DispatchQueue::after(Duration delay, Task task) { return loop_.postAfter(delay, std::move(task)); }
+DelayedCall DispatchQueue::after(Duration delay, Task task) {
+    return loop_.postAfter(delay, std::move(task));
+}
 
-bool DispatchQueue::isCurrent() const { return currentQueue == this; }
+bool DispatchQueue::isCurrent() const {
+    return currentQueue == this;
+}
 
-std::string DispatchQueue::currentLabel() { return currentQueue ? currentQueue->label_ : std::string(); }
+std::string DispatchQueue::currentLabel() {
+    return currentQueue ? currentQueue->label_ : std::string();
+}
 
-void DispatchQueue::global(Priority, Task task) { GlobalPool::shared().submit(std::move(task)); }
+void DispatchQueue::global(Priority, Task task) {
+    GlobalPool::shared().submit(std::move(task));
+}
 
 void DispatchQueue::globalAfter(Priority, Duration delay, Task task) {
     GlobalPool::shared().submitAfter(delay, std::move(task));

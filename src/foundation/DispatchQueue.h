@@ -16,7 +16,7 @@ namespace rivlo {
 // A labelled serial queue with its own worker thread: tasks run one at a time in order.
 // Destroying a queue drains the tasks already queued, then joins the thread.
 class DispatchQueue {
-public:
+  public:
     using Task = std::function<void()>;
     using Duration = EventLoop::Duration;
 
@@ -46,7 +46,7 @@ public:
     static void global(Priority priority, Task task);
     static void globalAfter(Priority priority, Duration delay, Task task);
 
-private:
+  private:
     void threadMain();
 
     std::string label_;
@@ -57,14 +57,14 @@ private:
 
 // Counting semaphore with optional timeout. Any thread.
 class Semaphore {
-public:
+  public:
     explicit Semaphore(long initial = 0) : count_(initial) {}
     void signal();
     void wait();
     // Returns false when the timeout passed before the count could be taken.
     bool waitFor(EventLoop::Duration timeout);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     long count_;

@@ -8,7 +8,8 @@ namespace rivlo {
 
 Error::Error(std::string d, long c, Value info) : domain(std::move(d)), code(c) {
     if (info.is_object()) {
-        for (auto it = info.begin(); it != info.end(); ++it) setInfo(it.key(), it.value());
+        for (auto it = info.begin(); it != info.end(); ++it)
+            setInfo(it.key(), it.value());
     }
 }
 
@@ -24,7 +25,8 @@ void Error::setObject(const std::string& key, std::any object) {
 
 std::string Error::localizedDescription() const {
     if (auto d = PropertyList::optionalText(userInfo, ErrorKey::LocalizedDescription)) return *d;
-    return format("The operation couldn\u2019t be completed. (%s error %ld.)", domain.c_str(), code);
+    return format("The operation couldn\u2019t be completed. (%s error %ld.)", domain.c_str(),
+                  code);
 }
 
 std::optional<std::string> Error::localizedFailureReason() const {

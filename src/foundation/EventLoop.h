@@ -26,27 +26,29 @@ struct Seconds {
     std::chrono::steady_clock::duration steady() const {
         double v = value > 0 ? value : 0;
         if (v > 1e9) v = 1e9;  // far enough to mean "never", small enough not to overflow
-        return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(v));
+        return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(v));
     }
 };
 
 // A handle to a delayed call; cancel() prevents it from running if it has not started.
 class DelayedCall {
-public:
+  public:
     DelayedCall() = default;
-    explicit DelayedCall(std::shared_ptr<std::atomic<bool>> cancelled) : cancelled_(std::move(cancelled)) {}
+    explicit DelayedCall(std::shared_ptr<std::atomic<bool>> cancelled)
+        : cancelled_(std::move(cancelled)) {}
     // Any thread. Returns true when the call had not run yet and never will.
     bool cancel();
     bool valid() const { return cancelled_ != nullptr; }
 
-private:
+  private:
     std::shared_ptr<std::atomic<bool>> cancelled_;
 };
 
 // A task queue with timers, drained by whichever thread runs it. Used for the main run loop
 // (driven by the host) and for each serial dispatch queue (driven by its own thread).
 class EventLoop {
-public:
+  public:
     using Task = std::function<void()>;
     using Duration = Seconds;
 
@@ -71,7 +73,7 @@ public:
     // Number of tasks waiting (timers excluded). Any thread.
     size_t pendingCount() const;
 
-private:
+  private:
     using TimePoint = std::chrono::steady_clock::time_point;
     struct Timer {
         Task task;

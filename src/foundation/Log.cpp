@@ -63,7 +63,9 @@ void Log::write(const char* fmt, ...) {
     va_end(args);
 }
 
-void Log::writev(const char* fmt, va_list args) { line(vformat(fmt, args)); }
+void Log::writev(const char* fmt, va_list args) {
+    line(vformat(fmt, args));
+}
 
 void Log::line(const std::string& text) {
     Sink sink;

@@ -8,7 +8,7 @@ namespace rivlo {
 
 // The library's system log: one line per call. Any thread.
 class Log {
-public:
+  public:
     using Sink = std::function<void(const std::string& line)>;
 
     // Formats like printf and hands one line (without trailing newline) to the sink.

@@ -26,8 +26,8 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return *center;
 }
 
-NotificationCenter::Token NotificationCenter::addObserver(const std::string& name, const void* object,
-                                                          Callback callback) {
+NotificationCenter::Token NotificationCenter::addObserver(const std::string& name,
+                                                          const void* object, Callback callback) {
     auto entry = std::make_shared<Entry>();
     entry->name = name;
     entry->object = object;
@@ -49,10 +49,11 @@ void NotificationCenter::removeObserver(Token token) {
         entries_.erase(it);
     }
     entry->removed.store(true);
-    bool insideOwnCallback =
-        std::find(deliveringHere.begin(), deliveringHere.end(), entry.get()) != deliveringHere.end();
+    bool insideOwnCallback = std::find(deliveringHere.begin(), deliveringHere.end(), entry.get()) !=
+                             deliveringHere.end();
     if (insideOwnCallback) return;
-    while (entry->inFlight.load() > 0) std::this_thread::yield();
+    while (entry->inFlight.load() > 0)
+        std::this_thread::yield();
 }
 
 void NotificationCenter::post(const std::string& name, const void* object, Value userInfo) {
@@ -64,7 +65,8 @@ void NotificationCenter::post(const Notification& notification) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const auto& e : entries_) {
-            if (e->name == notification.name && (e->object == nullptr || e->object == notification.object)) {
+            if (e->name == notification.name &&
+                (e->object == nullptr || e->object == notification.object)) {
                 targets.push_back(e);
             }
         }

@@ -24,7 +24,7 @@ struct Notification {
 // removal from another thread waits for a delivery to that observer in progress; removal from
 // inside its own callback takes effect at once.
 class NotificationCenter {
-public:
+  public:
     using Callback = std::function<void(const Notification&)>;
     using Token = uint64_t;
 
@@ -38,7 +38,7 @@ public:
     void post(const std::string& name, const void* object = nullptr, Value userInfo = nullptr);
     void post(const Notification& notification);
 
-private:
+  private:
     struct Entry;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Entry>> entries_;

@@ -39,7 +39,8 @@ void Operation::addDependency(const std::shared_ptr<Operation>& op) {
     if (!op || op.get() == this) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (std::find(dependencies_.begin(), dependencies_.end(), op) != dependencies_.end()) return;
+        if (std::find(dependencies_.begin(), dependencies_.end(), op) != dependencies_.end())
+            return;
         dependencies_.push_back(op);
     }
     std::weak_ptr<Operation> self;
@@ -56,7 +57,8 @@ void Operation::addDependency(const std::shared_ptr<Operation>& op) {
 void Operation::removeDependency(const std::shared_ptr<Operation>& op) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        dependencies_.erase(std::remove(dependencies_.begin(), dependencies_.end(), op), dependencies_.end());
+        dependencies_.erase(std::remove(dependencies_.begin(), dependencies_.end(), op),
+                            dependencies_.end());
     }
     stateDidChange();
 }
@@ -146,17 +148,23 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
         std::vector<std::shared_ptr<Operation>> toStart;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            auto finishedNow = [](const std::shared_ptr<Operation>& op) { return op->isFinished(); };
+            auto finishedNow = [](const std::shared_ptr<Operation>& op) {
+                return op->isFinished();
+            };
             for (auto& op : operations) {
-                if (finishedNow(op)) started.erase(std::remove(started.begin(), started.end(), op.get()), started.end());
+                if (finishedNow(op))
+                    started.erase(std::remove(started.begin(), started.end(), op.get()),
+                                  started.end());
             }
-            operations.erase(std::remove_if(operations.begin(), operations.end(), finishedNow), operations.end());
+            operations.erase(std::remove_if(operations.begin(), operations.end(), finishedNow),
+                             operations.end());
             if (!suspended) {
                 size_t running = started.size();
                 size_t limit = maxConcurrent < 0 ? SIZE_MAX : static_cast<size_t>(maxConcurrent);
                 for (auto& op : operations) {
                     if (running >= limit) break;
-                    if (std::find(started.begin(), started.end(), op.get()) != started.end()) continue;
+                    if (std::find(started.begin(), started.end(), op.get()) != started.end())
+                        continue;
                     if (!op->isReady()) continue;
                     started.push_back(op.get());
                     toStart.push_back(op);
@@ -171,19 +179,25 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     }
 };
 
-OperationQueue::OperationQueue(std::string name) : state_(std::make_shared<State>()), name_(std::move(name)) {}
+OperationQueue::OperationQueue(std::string name)
+    : state_(std::make_shared<State>()), name_(std::move(name)) {}
 
 OperationQueue::~OperationQueue() = default;
 
-void OperationQueue::addOperation(const std::shared_ptr<Operation>& op) { addOperations({op}, false); }
+void OperationQueue::addOperation(const std::shared_ptr<Operation>& op) {
+    addOperations({op}, false);
+}
 
-void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& ops, bool waitUntilFinished) {
+void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& ops,
+                                   bool waitUntilFinished) {
     std::weak_ptr<State> weak = state_;
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
         for (const auto& op : ops) {
             if (!op || op->isFinished() || op->isExecuting()) continue;
-            if (std::find(state_->operations.begin(), state_->operations.end(), op) != state_->operations.end()) continue;
+            if (std::find(state_->operations.begin(), state_->operations.end(), op) !=
+                state_->operations.end())
+                continue;
             state_->operations.push_back(op);
         }
     }
@@ -214,7 +228,9 @@ std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
     return out;
 }
 
-size_t OperationQueue::operationCount() const { return operations().size(); }
+size_t OperationQueue::operationCount() const {
+    return operations().size();
+}
 
 void OperationQueue::setMaxConcurrentOperationCount(int count) {
     {
@@ -243,14 +259,16 @@ bool OperationQueue::isSuspended() const {
 }
 
 void OperationQueue::cancelAllOperations() {
-    for (auto& op : operations()) op->cancel();
+    for (auto& op : operations())
+        op->cancel();
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     for (;;) {
         auto ops = operations();
         if (ops.empty()) return;
-        for (auto& op : ops) op->waitUntilFinished();
+        for (auto& op : ops)
+            op->waitUntilFinished();
         state_->schedule();
     }
 }

@@ -19,7 +19,7 @@ class OperationQueue;
 //
 // All methods may be called on any thread.
 class Operation : public std::enable_shared_from_this<Operation> {
-public:
+  public:
     Operation();
     virtual ~Operation();
     Operation(const Operation&) = delete;
@@ -52,7 +52,7 @@ public:
 
     std::string name;
 
-protected:
+  protected:
     // Asynchronous subclasses call this after any change of their readiness, executing or
     // finished state; it wakes waiters, the queue and dependent operations, and runs the
     // completion callback once finished.
@@ -61,7 +61,7 @@ protected:
     void setExecutingState(bool executing);
     void setFinishedState(bool finished);
 
-private:
+  private:
     friend class OperationQueue;
     void dependencyFinished();
     void setQueueObserver(std::function<void()> observer);
@@ -80,7 +80,7 @@ private:
 // maxConcurrentOperationCount at once (-1: the system decides, which here is unlimited).
 // Operations leave the queue when they finish. All methods: any thread.
 class OperationQueue {
-public:
+  public:
     static constexpr int DefaultMaxConcurrentOperationCount = -1;
 
     explicit OperationQueue(std::string name = "");
@@ -102,7 +102,7 @@ public:
     void waitUntilAllOperationsAreFinished();
     const std::string& name() const { return name_; }
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
     std::string name_;
@@ -110,11 +110,11 @@ private:
 
 // An operation that runs blocks in main().
 class BlockOperation : public Operation {
-public:
+  public:
     explicit BlockOperation(std::function<void()> block);
     void main() override;
 
-private:
+  private:
     std::function<void()> block_;
 };
 

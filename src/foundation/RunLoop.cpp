@@ -18,14 +18,18 @@ void claimMainThread(bool fix) {
 }
 }  // namespace
 
-RunLoop::RunLoop() { claimMainThread(false); }
+RunLoop::RunLoop() {
+    claimMainThread(false);
+}
 
 RunLoop& RunLoop::main() {
     static RunLoop* const loop = new RunLoop;
     return *loop;
 }
 
-void RunLoop::post(Task task) { loop_.post(std::move(task)); }
+void RunLoop::post(Task task) {
+    loop_.post(std::move(task));
+}
 
 DelayedCall RunLoop::postAfter(Duration delay, Task task) {
     return loop_.postAfter(delay, std::move(task));
@@ -68,7 +72,9 @@ size_t RunLoop::runPending() {
     return loop_.runPending();
 }
 
-void RunLoop::stop() { loop_.stop(); }
+void RunLoop::stop() {
+    loop_.stop();
+}
 
 bool RunLoop::isMainThread() {
     main();  // the first user of the loop is main until a thread drives it

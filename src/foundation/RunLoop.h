@@ -11,7 +11,7 @@ namespace rivlo {
 // run(), runUntil() or runPending(); everything the platform would do on the main thread is
 // posted here.
 class RunLoop {
-public:
+  public:
     using Task = EventLoop::Task;
     using Duration = EventLoop::Duration;
 
@@ -39,7 +39,7 @@ public:
     // Declares the calling thread the main thread.
     void setMainThread();
 
-private:
+  private:
     RunLoop();
     EventLoop loop_;
 };

@@ -34,13 +34,16 @@ bool hasScheme(const std::string& text) {
     for (size_t i = 1; i < text.size(); ++i) {
         char c = text[i];
         if (c == ':') return true;
-        if (!isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return false;
     }
     return false;
 }
 
 // Characters left as they are in a file URL's path.
-bool pathSafe(unsigned char c) { return isalnum(c) || strchr("/-._~!$&'()*+,;=:@", c) != nullptr; }
+bool pathSafe(unsigned char c) {
+    return isalnum(c) || strchr("/-._~!$&'()*+,;=:@", c) != nullptr;
+}
 
 }  // namespace
 
@@ -49,7 +52,8 @@ std::string percentDecode(const std::string& text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size() &&
-            isxdigit(static_cast<unsigned char>(text[i + 1])) && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
             i += 2;
         } else {
@@ -91,9 +95,11 @@ std::optional<URL> URL::resolve(const std::string& reference, const URL& base) {
     UrlHandle u(curl_url());
     if (!u) return std::nullopt;
     unsigned flags = CURLU_NON_SUPPORT_SCHEME;
-    if (curl_url_set(u.get(), CURLUPART_URL, base.absolute_.c_str(), flags) != CURLUE_OK) return std::nullopt;
+    if (curl_url_set(u.get(), CURLUPART_URL, base.absolute_.c_str(), flags) != CURLUE_OK)
+        return std::nullopt;
     // Setting a URL on a handle that holds one resolves it as a reference (RFC 3986).
-    if (curl_url_set(u.get(), CURLUPART_URL, reference.c_str(), flags) != CURLUE_OK) return std::nullopt;
+    if (curl_url_set(u.get(), CURLUPART_URL, reference.c_str(), flags) != CURLUE_OK)
+        return std::nullopt;
     return fromCurlHandle(u.get());
 }
 
@@ -117,12 +123,15 @@ URL URL::fileURL(const std::string& path) {
     return url;
 }
 
-std::string URL::decodedPath() const { return percentDecode(path_); }
+std::string URL::decodedPath() const {
+    return percentDecode(path_);
+}
 
 std::string URL::lastPathComponent() const {
     std::string p = decodedPath();
     if (p.empty()) return "";
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     if (p == "/") return "/";
     auto slash = p.find_last_of('/');
     return slash == std::string::npos ? p : p.substr(slash + 1);

@@ -8,7 +8,7 @@ namespace rivlo {
 // An absolute URL (network or file), parsed and resolved with libcurl's URL API (RFC 3986).
 // Immutable value; any thread.
 class URL {
-public:
+  public:
     URL() = default;
 
     // An absolute URL with a scheme; std::nullopt when the text is not one.
@@ -24,9 +24,9 @@ public:
     const std::string& scheme() const { return scheme_; }
     const std::string& host() const { return host_; }
     std::optional<int> port() const { return port_; }
-    const std::string& path() const { return path_; }         // percent-encoded, as in the text
-    const std::string& query() const { return query_; }       // without "?", "" when none
-    const std::string& fragment() const { return fragment_; } // without "#"
+    const std::string& path() const { return path_; }          // percent-encoded, as in the text
+    const std::string& query() const { return query_; }        // without "?", "" when none
+    const std::string& fragment() const { return fragment_; }  // without "#"
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
     bool hasQuery() const { return hasQuery_; }
@@ -43,7 +43,7 @@ public:
 
     bool operator==(const URL& other) const { return absolute_ == other.absolute_; }
 
-private:
+  private:
     static std::optional<URL> fromCurlHandle(void* handle);
     std::string absolute_, scheme_, host_, path_, query_, fragment_, user_, password_;
     std::optional<int> port_;

@@ -25,7 +25,7 @@ std::string parentDirectory(const std::string& path) {
 
 bool makeDirectories(const std::string& dir) {
     if (dir.empty()) return false;
-    struct stat st{};
+    struct stat st {};
     if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     if (!makeDirectories(parentDirectory(dir)) && parentDirectory(dir) != dir) return false;
     return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
@@ -107,15 +107,19 @@ void UserDefaults::loadLocked() {
     bool missing = false;
     auto bytes = readFile(path_, missing);
     if (!bytes) {
-        if (!missing) Log::write("Rivlo: Could not read the defaults file %s: %s", path_.c_str(), strerror(errno));
+        if (!missing)
+            Log::write("Rivlo: Could not read the defaults file %s: %s", path_.c_str(),
+                       strerror(errno));
         return;
     }
     if (bytes->empty()) return;
     auto parsed = PropertyList::read(*bytes);
     if (!parsed || !parsed->is_object()) {
         std::string kept = path_ + ".corrupt";
-        Log::write("Rivlo: The defaults file %s is corrupt; it was kept as %s and the defaults start empty",
-                   path_.c_str(), kept.c_str());
+        Log::write(
+            "Rivlo: The defaults file %s is corrupt; it was kept as %s and the defaults start "
+            "empty",
+            path_.c_str(), kept.c_str());
         ::rename(path_.c_str(), kept.c_str());
         return;
     }

@@ -14,7 +14,7 @@ namespace rivlo {
 // never leaves a torn file. A corrupt file is logged, kept beside it with the suffix
 // ".corrupt", and the defaults start empty.
 class UserDefaults {
-public:
+  public:
     // The application's defaults. Its file is "<defaults dir>/rivlo.defaults.plist" where the
     // directory is set with setStandardDirectory() (by the platform at start-up, or by tests).
     static UserDefaults& standard();
@@ -30,12 +30,12 @@ public:
     void set(const std::string& key, Value value);
     void remove(const std::string& key);
 
-    int64_t integer(const std::string& key) const;         // 0 when absent or not a number
-    bool boolean(const std::string& key) const;            // false when absent
+    int64_t integer(const std::string& key) const;  // 0 when absent or not a number
+    bool boolean(const std::string& key) const;     // false when absent
     std::optional<std::string> text(const std::string& key) const;
-    Value array(const std::string& key) const;             // null unless an array
-    Value dictionary(const std::string& key) const;        // null unless a dictionary
-    Value snapshot() const;                                // all values
+    Value array(const std::string& key) const;       // null unless an array
+    Value dictionary(const std::string& key) const;  // null unless a dictionary
+    Value snapshot() const;                          // all values
 
     // Writes the file when something changed since the last write. Returns false (and logs)
     // when the write failed; the values stay in memory. Any thread.
@@ -45,7 +45,7 @@ public:
     // Reopens on another file (tests).
     void setFilePath(const std::string& filePath);
 
-private:
+  private:
     void loadLocked();
     mutable std::mutex mutex_;
     std::string path_;

@@ -67,7 +67,8 @@ Value fromPlist(plist_t node, int depth) {
         case PLIST_ARRAY: {
             Value arr = Value::array();
             uint32_t n = plist_array_get_size(node);
-            for (uint32_t i = 0; i < n; ++i) arr.push_back(fromPlist(plist_array_get_item(node, i), depth + 1));
+            for (uint32_t i = 0; i < n; ++i)
+                arr.push_back(fromPlist(plist_array_get_item(node, i), depth + 1));
             return arr;
         }
         case PLIST_DICT: {
@@ -182,11 +183,17 @@ std::string write(const Value& value, Format format) {
     return result;
 }
 
-Value data(const Data& bytes) { return Value::binary(Data(bytes)); }
+Value data(const Data& bytes) {
+    return Value::binary(Data(bytes));
+}
 
-Value data(const std::string& bytes) { return Value::binary(Data(bytes.begin(), bytes.end())); }
+Value data(const std::string& bytes) {
+    return Value::binary(Data(bytes.begin(), bytes.end()));
+}
 
-bool isData(const Value& value) { return value.is_binary(); }
+bool isData(const Value& value) {
+    return value.is_binary();
+}
 
 Data dataBytes(const Value& value) {
     if (!value.is_binary()) return {};

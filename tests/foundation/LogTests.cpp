@@ -27,7 +27,7 @@ TEST(ErrorTest, DescriptionFallsBackAndKeepsEntryOrder) {
     EXPECT_EQ(e.localizedRecoverySuggestion(), "body");
     EXPECT_FALSE(e.localizedFailureReason());
     EXPECT_EQ(e.keyOrder, (std::vector<std::string>{ErrorKey::LocalizedRecoverySuggestion,
-                                                      ErrorKey::LocalizedDescription}));
+                                                    ErrorKey::LocalizedDescription}));
 }
 
 TEST(ClockTest, WallClockIsSecondsSince1970AndMonotonicNeverGoesBack) {

@@ -51,9 +51,11 @@ TEST(Notifications, RemovalFromAnotherThreadWaitsForDeliveryInProgress) {
         inCallback = false;
     });
     std::thread poster([&] {
-        for (int i = 0; i < 5; ++i) center.post("slow");
+        for (int i = 0; i < 5; ++i)
+            center.post("slow");
     });
-    while (!inCallback) std::this_thread::yield();
+    while (!inCallback)
+        std::this_thread::yield();
     center.removeObserver(token);
     EXPECT_FALSE(inCallback);  // removal returned only after the running delivery ended
     removed = true;

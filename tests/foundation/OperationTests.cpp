@@ -22,7 +22,7 @@ bool waitFor(const std::function<bool()>& pred, double seconds = 5.0) {
 
 // An asynchronous operation that finishes when told to, like a network connection.
 class ManualOperation : public Operation {
-public:
+  public:
     bool isConcurrent() const override { return true; }
     bool isExecuting() const override { return executing; }
     bool isFinished() const override { return finished; }
@@ -118,11 +118,13 @@ TEST(Operations, MaxConcurrentCountIsHonoured) {
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
     std::vector<std::shared_ptr<ManualOperation>> ops;
-    for (int i = 0; i < 5; ++i) ops.push_back(std::make_shared<ManualOperation>());
+    for (int i = 0; i < 5; ++i)
+        ops.push_back(std::make_shared<ManualOperation>());
     queue.addOperations({ops.begin(), ops.end()}, false);
     auto executing = [&] {
         int n = 0;
-        for (auto& op : ops) n += op->executing ? 1 : 0;
+        for (auto& op : ops)
+            n += op->executing ? 1 : 0;
         return n;
     };
     ASSERT_TRUE(waitFor([&] { return executing() == 2; }));
@@ -143,8 +145,10 @@ TEST(Operations, AddSeveralAndWait) {
     OperationQueue queue;
     std::atomic<int> count{0};
     std::vector<std::shared_ptr<Operation>> ops;
-    for (int i = 0; i < 10; ++i) ops.push_back(std::make_shared<BlockOperation>([&] { count++; }));
+    for (int i = 0; i < 10; ++i)
+        ops.push_back(std::make_shared<BlockOperation>([&] { count++; }));
     queue.addOperations(ops, true);
     EXPECT_EQ(count, 10);
-    for (auto& op : ops) EXPECT_TRUE(op->isFinished());
+    for (auto& op : ops)
+        EXPECT_TRUE(op->isFinished());
 }

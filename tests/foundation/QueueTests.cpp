@@ -26,7 +26,8 @@ TEST(SerialQueue, RunsTasksInOrderOneAtATime) {
     }
     queue.sync([] {});
     ASSERT_EQ(seen.size(), 200u);
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(seen[i], i);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(seen[i], i);
     EXPECT_FALSE(overlapped);
 }
 
@@ -56,7 +57,8 @@ TEST(SerialQueue, AfterRunsNoEarlierThanAskedAndCanBeCancelled) {
     auto call = queue.after(0.02, [&] { cancelledRan = true; });
     EXPECT_TRUE(call.cancel());
     EXPECT_FALSE(call.cancel());
-    for (int i = 0; i < 400 && !ran; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 400 && !ran; ++i)
+        std::this_thread::sleep_for(5ms);
     ASSERT_TRUE(ran);
     EXPECT_GE(ranAt - start, 50ms);
     queue.sync([] {});
@@ -67,7 +69,8 @@ TEST(SerialQueue, DestructionDrainsQueuedTasks) {
     std::atomic<int> count{0};
     {
         DispatchQueue queue("com.rivlo.test.drain");
-        for (int i = 0; i < 50; ++i) queue.async([&] { count++; });
+        for (int i = 0; i < 50; ++i)
+            queue.async([&] { count++; });
     }
     EXPECT_EQ(count, 50);
 }
@@ -97,9 +100,11 @@ TEST(GlobalQueue, BlockedTasksDoNotStarveOthers) {
         });
     }
     DispatchQueue::global(DispatchQueue::Priority::High, [&] {
-        for (int i = 0; i < 8; ++i) gate.signal();
+        for (int i = 0; i < 8; ++i)
+            gate.signal();
     });
-    for (int i = 0; i < 1000 && released < 8; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 1000 && released < 8; ++i)
+        std::this_thread::sleep_for(5ms);
     EXPECT_EQ(released, 8);
 }
 
@@ -120,7 +125,8 @@ TEST(SemaphoreTest, ExcludesLikeAMutexWithCountOne) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(maxInside, 1);
 }
 
@@ -140,11 +146,12 @@ TEST(MainRunLoop, RunUntilRunsPostedAndDelayedWorkOnTheMainThread) {
     bool fromOtherThreadOnMain = false;
     loop.postAfter(0.03, [&] { order.push_back(3); });
     loop.post([&] { order.push_back(1); });
-    std::thread([&] { loop.post([&] {
-                          fromOtherThreadOnMain = RunLoop::isMainThread();
-                          order.push_back(2);
-                      }); })
-        .join();
+    std::thread([&] {
+        loop.post([&] {
+            fromOtherThreadOnMain = RunLoop::isMainThread();
+            order.push_back(2);
+        });
+    }).join();
     EXPECT_TRUE(loop.runUntil([&] { return order.size() == 3; }, 5.0));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
     EXPECT_TRUE(fromOtherThreadOnMain);

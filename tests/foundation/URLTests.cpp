@@ -25,7 +25,8 @@ TEST(URLs, ParseGivesTheParts) {
 TEST(URLs, RelativeReferencesResolveLikeRfc3986) {
     auto withSlash = URL::parse("https://api.example.com/api/");
     ASSERT_TRUE(withSlash);
-    EXPECT_EQ(URL::resolve("users", *withSlash)->absoluteString(), "https://api.example.com/api/users");
+    EXPECT_EQ(URL::resolve("users", *withSlash)->absoluteString(),
+              "https://api.example.com/api/users");
     // A rooted path replaces the base path: the service's paths resolve at the host root.
     EXPECT_EQ(URL::resolve("/webservices/v2/verifyapp", *withSlash)->absoluteString(),
               "https://api.example.com/webservices/v2/verifyapp");

@@ -92,7 +92,8 @@ TEST(UserDefaultsTest, TruncatedFileIsKeptAsideLoggedAndDefaultsStartEmpty) {
     auto file = (dir.path / "d.plist").string();
     {
         UserDefaults d(file);
-        for (int i = 0; i < 50; ++i) d.set("key" + std::to_string(i), std::string(40, 'x'));
+        for (int i = 0; i < 50; ++i)
+            d.set("key" + std::to_string(i), std::string(40, 'x'));
         ASSERT_TRUE(d.synchronize());
     }
     std::string bytes = readAll(file);
@@ -123,10 +124,12 @@ TEST(UserDefaultsTest, ConcurrentWritersAndSynchronizeLeaveAReadableFile) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     d.synchronize();
     UserDefaults again(file);
-    for (int t = 0; t < 4; ++t) EXPECT_EQ(again.integer("t" + std::to_string(t)), 49);
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(again.integer("t" + std::to_string(t)), 49);
 }
 
 TEST(UserDefaultsTest, UnwritableLocationFailsWithALogLineAndKeepsValues) {
