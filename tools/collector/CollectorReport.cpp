@@ -1,0 +1,355 @@
+#include "CollectorReport.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "CollectorIndex.h"
+
+namespace rivlo::collector {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// A movie may be finished a little after its session's document was written; this is how long
+// after the document a screen movie still counts as that session's.
+constexpr int64_t kScreenMovieGrace = 120;
+
+std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string fmt(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+std::string quoted(const std::string& text) {
+    return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string sizeText(uint64_t bytes) {
+    if (bytes < 1024) return fmt("%" PRIu64 " B", bytes);
+    if (bytes < 1024 * 1024) return fmt("%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    return fmt("%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+}
+
+std::string againText(int64_t duplicates) {
+    if (duplicates <= 0) return {};
+    return fmt(" (sent again %" PRId64 " time%s)", duplicates, duplicates == 1 ? "" : "s");
+}
+
+// The file stamp in an uploaded file name: the digits after the last '_' (or from the start)
+// up to the extension.
+std::optional<int64_t> stampOf(const std::string& fileName) {
+    std::string stem = fs::path(fileName).stem().string();
+    size_t underscore = stem.rfind('_');
+    if (underscore != std::string::npos) stem = stem.substr(underscore + 1);
+    if (stem.empty() || stem.size() > 18 ||
+        !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::stoll(stem);
+}
+
+int64_t integerOf(const json& value, int64_t fallback) {
+    if (value.is_number_integer()) return value.get<int64_t>();
+    if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());
+    if (value.is_string()) {
+        try {
+            return std::stoll(value.get<std::string>());
+        } catch (...) {
+        }
+    }
+    return fallback;
+}
+
+std::string textOf(const json& object, const char* key) {
+    if (!object.is_object() || !object.contains(key)) return {};
+    const json& value = object.at(key);
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_null()) return {};
+    return value.dump();
+}
+
+const char* eventName(int64_t code) {
+    switch (code) {
+        case 0: return "single tap";
+        case 1: return "double tap";
+        case 2: return "swipe up";
+        case 3: return "swipe down";
+        case 4: return "swipe left";
+        case 5: return "swipe right";
+        case 7: return "pinch out";
+        case 8: return "pinch in";
+        default: return "other gesture";
+    }
+}
+
+struct Session {
+    const UploadRecord* document = nullptr;
+    json content;
+    bool readable = false;
+    int64_t stamp = 0;
+    int64_t length = 0;
+    bool hasStamp = false;
+    std::vector<const UploadRecord*> items;
+};
+
+void describeScreens(const json& timeline, std::ostringstream& out) {
+    if (!timeline.is_array() || timeline.empty()) {
+        out << "      screens: none\n";
+        return;
+    }
+    out << "      screens:\n";
+    for (const json& entry : timeline) {
+        if (!entry.is_object()) continue;
+        std::map<int64_t, int> counts;
+        int gestures = 0, rotations = 0;
+        if (entry.contains("cor") && entry["cor"].is_array()) {
+            for (const json& record : entry["cor"]) {
+                if (!record.is_array() || record.size() < 4) continue;
+                int64_t code = integerOf(record[3], -1);
+                if (code == 10) {
+                    ++rotations;
+                } else {
+                    ++gestures;
+                    ++counts[code];
+                }
+            }
+        }
+        bool web = entry.contains("wb") && integerOf(entry["wb"], 0) == 1;
+        out << "        " << quoted(textOf(entry, "an")) << (web ? " (web page)" : "") << " at "
+            << textOf(entry, "at") << " s: " << gestures << (gestures == 1 ? " gesture" : " gestures");
+        if (!counts.empty()) {
+            out << " (";
+            bool first = true;
+            for (const auto& [code, count] : counts) {
+                out << (first ? "" : ", ") << count << " " << eventName(code);
+                first = false;
+            }
+            out << ")";
+        }
+        if (rotations > 0) {
+            out << ", " << rotations << (rotations == 1 ? " orientation change" : " orientation changes");
+        }
+        out << "\n";
+    }
+}
+
+void describeItem(const UploadRecord& item, std::ostringstream& out) {
+    const json& f = item.fields;
+    std::string again = againText(item.duplicates);
+    if (item.kind == "screen") {
+        out << "      screen movie " << item.fileName << ": " << textOf(f, "sv_duration") << " s, "
+            << sizeText(item.size) << again << "\n";
+    } else if (item.kind == "camera") {
+        out << "      camera movie " << item.fileName << ": " << textOf(f, "cv_duration") << " s, "
+            << sizeText(item.size) << ", orientation " << textOf(f, "orientation") << again << "\n";
+    } else if (item.kind == "tile") {
+        out << "      web tile " << item.fileName << ": page " << quoted(textOf(f, "activity_name"))
+            << ", grid " << textOf(f, "total_rows") << "x" << textOf(f, "total_columns")
+            << ", at (" << textOf(f, "dist_x") << ", " << textOf(f, "dist_y") << "), "
+            << sizeText(item.size) << again << "\n";
+    } else {
+        out << "      " << item.kind << " " << item.fileName << ": " << sizeText(item.size) << again
+            << "\n";
+    }
+}
+
+void describeSession(const Session& session, const std::string& dataDir, std::ostringstream& out) {
+    const json& doc = session.content;
+    const UploadRecord& file = *session.document;
+    if (!session.readable) {
+        out << "    Session document " << file.fileName << ": cannot be read from "
+            << (fs::path(dataDir) / file.path).string() << "\n";
+        return;
+    }
+    bool crashed = doc.contains("cr") && doc["cr"].is_boolean() && doc["cr"].get<bool>();
+    bool favourite = doc.contains("isF") && integerOf(doc["isF"], 0) != 0;
+    out << "    Session run " << textOf(doc, "dr") << " (document " << file.fileName
+        << ", received " << file.receivedAt << "): " << session.length << " s, crash: "
+        << (crashed ? "yes" : "no") << ", favourite: " << (favourite ? "yes" : "no") << "\n";
+    out << "      user " << quoted(textOf(doc, "dan"));
+    if (doc.contains("dmn")) {
+        out << ", device " << textOf(doc, "dmn") << " (" << textOf(doc, "dvt") << ", system "
+            << textOf(doc, "osn") << ")";
+    }
+    if (doc.contains("appname")) out << ", app " << quoted(textOf(doc, "appname"));
+    out << ", library " << textOf(doc, "rvsdk") << "\n";
+    if (doc.contains("lc") && doc["lc"].is_object() && doc["lc"].contains("lt")) {
+        out << "      location " << textOf(doc["lc"], "lt") << ", " << textOf(doc["lc"], "lg") << "\n";
+    }
+    describeScreens(doc.contains("ut") ? doc["ut"] : json(), out);
+    if (doc.contains("tags") && doc["tags"].is_array() && !doc["tags"].empty()) {
+        out << "      tags:";
+        bool first = true;
+        for (const json& tag : doc["tags"]) {
+            out << (first ? " " : ", ") << quoted(textOf(tag, "tag"));
+            if (tag.is_object() && tag.contains("time") && tag["time"].is_number()) {
+                out << fmt(" at %.1f s", tag["time"].get<double>());
+            }
+            first = false;
+        }
+        out << "\n";
+    } else {
+        out << "      tags: none\n";
+    }
+    if (file.duplicates > 0) {
+        out << "      document" << againText(file.duplicates) << "\n";
+    }
+    int tiles = 0;
+    for (const UploadRecord* item : session.items) {
+        if (item->kind == "tile") {
+            ++tiles;
+            continue;
+        }
+        describeItem(*item, out);
+    }
+    if (tiles > 0) {
+        out << "      web tiles: " << tiles << "\n";
+        for (const UploadRecord* item : session.items) {
+            if (item->kind == "tile") describeItem(*item, out);
+        }
+    }
+}
+
+void describeInstallation(const std::string& appDeviceId, const InstallationRecord* facts,
+                          const std::vector<const UploadRecord*>& uploads,
+                          const std::string& dataDir, std::ostringstream& out) {
+    out << "  Installation " << appDeviceId;
+    if (facts) {
+        out << ": device " << facts->deviceId << ", " << facts->deviceType << " system "
+            << facts->deviceOs << ", app " << quoted(facts->appName) << ", verified "
+            << facts->verifications << (facts->verifications == 1 ? " time" : " times")
+            << " (first " << facts->firstSeen << ", last " << facts->lastSeen << ")";
+    }
+    out << "\n";
+
+    std::vector<Session> sessions;
+    std::vector<const UploadRecord*> items;
+    for (const UploadRecord* upload : uploads) {
+        if (upload->kind != "data") {
+            items.push_back(upload);
+            continue;
+        }
+        Session session;
+        session.document = upload;
+        std::ifstream in(fs::path(dataDir) / upload->path, std::ios::binary);
+        session.content = json::parse(in, nullptr, false);
+        session.readable = !session.content.is_discarded() && session.content.is_object();
+        if (session.readable && session.content.contains("tt")) {
+            session.length = std::max<int64_t>(0, integerOf(session.content["tt"], 0));
+        }
+        if (auto stamp = stampOf(upload->fileName)) {
+            session.stamp = *stamp;
+            session.hasStamp = true;
+        }
+        sessions.push_back(std::move(session));
+    }
+    std::stable_sort(sessions.begin(), sessions.end(), [](const Session& a, const Session& b) {
+        return a.stamp < b.stamp;
+    });
+
+    // A session runs from (document stamp - length) to its document stamp; items captured in
+    // that window are its own. Screen movies are named when finished, possibly just after.
+    std::vector<const UploadRecord*> unassigned;
+    for (const UploadRecord* item : items) {
+        auto stamp = stampOf(item->fileName);
+        Session* owner = nullptr;
+        for (size_t k = 0; stamp && k < sessions.size(); ++k) {
+            Session& s = sessions[k];
+            if (!s.hasStamp) continue;
+            int64_t start = s.stamp - s.length - 2;
+            int64_t end = s.stamp;
+            if (item->kind == "screen") {
+                end = s.stamp + kScreenMovieGrace;
+                if (k + 1 < sessions.size() && sessions[k + 1].hasStamp) {
+                    int64_t nextStart = sessions[k + 1].stamp - sessions[k + 1].length - 2;
+                    end = std::min(end, nextStart - 1);
+                }
+                end = std::max(end, s.stamp);
+            }
+            if (*stamp >= start && *stamp <= end) {
+                owner = &s;
+                break;
+            }
+        }
+        if (owner) {
+            owner->items.push_back(item);
+        } else {
+            unassigned.push_back(item);
+        }
+    }
+    if (sessions.empty()) out << "    No session documents received.\n";
+    for (const Session& session : sessions) describeSession(session, dataDir, out);
+    if (!unassigned.empty()) {
+        out << "    Not matched to a session document:\n";
+        for (const UploadRecord* item : unassigned) describeItem(*item, out);
+    }
+}
+
+}  // namespace
+
+bool CollectorReport::build(const std::string& dataDir, std::string& out, std::string& error) {
+    fs::path indexPath = fs::path(dataDir) / "collector.sqlite";
+    std::error_code ec;
+    if (!fs::exists(indexPath, ec)) {
+        error = "no collector data in " + dataDir + " (" + indexPath.string() + " is missing)";
+        return false;
+    }
+    CollectorIndex index;
+    if (!index.open(indexPath.string(), true, error)) return false;
+    std::vector<ApplicationRecord> apps = index.applications();
+    std::vector<InstallationRecord> installations = index.installations();
+    std::vector<UploadRecord> uploads = index.uploads();
+    index.close();
+
+    std::map<std::string, std::vector<const UploadRecord*>> byInstallation;
+    for (const UploadRecord& upload : uploads) byInstallation[upload.appDeviceId].push_back(&upload);
+
+    std::ostringstream text;
+    text << "Collector data in " << dataDir << ": " << apps.size()
+         << (apps.size() == 1 ? " application, " : " applications, ") << installations.size()
+         << (installations.size() == 1 ? " installation, " : " installations, ") << uploads.size()
+         << (uploads.size() == 1 ? " upload" : " uploads") << "\n";
+    std::map<std::string, bool> described;
+    for (const ApplicationRecord& app : apps) {
+        text << "\nApplication " << quoted(app.name) << " (key " << quoted(app.key) << ", folder apps/"
+             << app.folder << ")\n";
+        bool any = false;
+        for (const InstallationRecord& installation : installations) {
+            if (installation.appKey != app.key) continue;
+            any = true;
+            described[installation.appDeviceId] = true;
+            describeInstallation(installation.appDeviceId, &installation,
+                                 byInstallation[installation.appDeviceId], dataDir, text);
+        }
+        if (!any) text << "  No installations.\n";
+    }
+    bool header = false;
+    for (const auto& [appDeviceId, list] : byInstallation) {
+        if (described.count(appDeviceId)) continue;
+        if (!header) {
+            text << "\nUploads from installations this collector never verified (apps/_unattributed)\n";
+            header = true;
+        }
+        describeInstallation(appDeviceId.empty() ? std::string("(none)") : appDeviceId, nullptr,
+                             list, dataDir, text);
+    }
+    out = text.str();
+    return true;
+}
+
+}  // namespace rivlo::collector

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <mutex>
+#include <random>
+
+#include "CollectorConfig.h"
+
+namespace rivlo::collector {
+
+// Draws the faults of one request from the configured shares. Any request thread.
+class FaultInjector {
+public:
+    enum class Outcome { None, Fail, Reset };
+
+    struct Plan {
+        Outcome outcome = Outcome::None;
+        int delayMs = 0;                 // hold the answer back this long
+        bool malformedVerify = false;    // only used by verification
+    };
+
+    explicit FaultInjector(const FaultConfig& config);
+
+    Plan draw();
+    bool enabled() const { return config_.enabled(); }
+
+private:
+    FaultConfig config_;
+    std::mutex mutex_;
+    std::mt19937_64 random_;
+};
+
+}  // namespace rivlo::collector
