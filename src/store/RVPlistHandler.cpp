@@ -1,0 +1,496 @@
+#include "store/RVPlistHandler.h"
+
+#include "core/RVCrash.h"
+#include "core/RVUtil.h"
+#include "foundation/Log.h"
+#include "foundation/UserDefaults.h"
+#include "store/RVStoreFiles.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace rivlo {
+
+namespace {
+
+UserDefaults& defaults() { return UserDefaults::standard(); }
+
+// The text under field, or "" when it is missing or not text.
+std::string textField(const Value& entry, const char* field) {
+    if (!entry.is_object()) return {};
+    return PropertyList::text(entry, field);
+}
+
+// The grid items of a web view entry; a missing or unreadable grid list reads as empty.
+const Value& gridList(const Value& entry) {
+    static const Value kEmpty = Value::array();
+    if (!entry.is_object()) return kEmpty;
+    auto it = entry.find("achievedGridList");
+    if (it == entry.end() || !it->is_array()) return kEmpty;
+    return *it;
+}
+
+// Splits "<prefix>_<digits>.mp4" into "<prefix>_" and ".mp4" so a taken video name can be
+// replaced by the same name with a fresh stamp. Names of another shape keep their stem as
+// the prefix.
+void splitVideoName(const std::string& name, std::string& prefix, std::string& extension) {
+    std::string base = name.substr(name.find_last_of('/') == std::string::npos
+                                       ? 0
+                                       : name.find_last_of('/') + 1);
+    base.erase(std::remove(base.begin(), base.end(), '\0'), base.end());
+    const size_t dot = base.find_last_of('.');
+    extension = (dot == std::string::npos || dot == 0) ? std::string(".mp4") : base.substr(dot);
+    std::string stem = (dot == std::string::npos || dot == 0) ? base : base.substr(0, dot);
+    size_t digits = stem.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(stem[digits - 1]))) --digits;
+    if (digits < stem.size() && digits > 0 && stem[digits - 1] == '_') {
+        prefix = stem.substr(0, digits);
+    } else if (stem.empty() || stem == "." || stem == "..") {
+        prefix.clear();
+    } else {
+        prefix = stem + "_";
+    }
+}
+
+}  // namespace
+
+RVPlistHandler* RVPlistHandler::sharedHandler() {
+    static RVPlistHandler* const instance = new RVPlistHandler;
+    return instance;
+}
+
+RVPlistHandler::RVPlistHandler() : queue_("com.rivlo.RVPlistHandler") {}
+
+void RVPlistHandler::runQueued(const std::function<void()>& task) {
+    if (queue_.isCurrent()) {
+        task();
+    } else {
+        queue_.sync(task);
+    }
+}
+
+std::string RVPlistHandler::pathInFolder(const std::string& folderName, const std::string& name) {
+    if (!RVStoreFiles::isSafeName(name)) return {};
+    return RVUtil::folderPath(folderName) + "/" + name;
+}
+
+void RVPlistHandler::logUnreadable(size_t count, const char* key) {
+    RVLog("Rivlo: Plist: skipped %zu unreadable entr%s of %s", count, count == 1 ? "y" : "ies",
+          key);
+}
+
+// ---- Queue-only helpers ---------------------------------------------------------------------
+
+Value RVPlistHandler::storedList(const std::string& key) {
+    Value list = defaults().object(key);
+    if (list.is_array()) return list;
+    if (!list.is_null()) {
+        RVLog("Rivlo: Plist: the stored %s is not a list; it is replaced by a new one",
+              key.c_str());
+    }
+    return Value::array();
+}
+
+void RVPlistHandler::storeList(const std::string& key, const Value& list) {
+    if (list.empty()) {
+        defaults().remove(key);
+    } else {
+        defaults().set(key, list);
+    }
+    defaults().synchronize();
+}
+
+void RVPlistHandler::addObjectToKey(const Value& entry, const std::string& key) {
+    Value list = storedList(key);
+    list.push_back(entry);
+    storeList(key, list);
+}
+
+void RVPlistHandler::clearKeyToMaxNum(const std::string& key, long maximum,
+                                      const std::function<void(const Value& entry)>& action) {
+    Value list = defaults().object(key);
+    if (!list.is_array()) return;
+    const long count = static_cast<long>(list.size());
+    const long excess = count - maximum;
+    if (excess < 1) return;
+    if (action) {
+        for (long i = 0; i < excess; ++i) action(list[static_cast<size_t>(i)]);
+    }
+    if (excess >= count) {
+        defaults().remove(key);
+    } else {
+        list.erase(list.begin(), list.begin() + excess);
+        defaults().set(key, list);
+    }
+    defaults().synchronize();
+}
+
+std::vector<Value> RVPlistHandler::readableEntries(const std::string& key,
+                                                   const char* nameField) {
+    std::vector<Value> entries;
+    const Value list = defaults().object(key);
+    if (list.is_null()) return entries;
+    if (!list.is_array()) {
+        RVLog("Rivlo: Plist: the stored %s is not a list; it is ignored", key.c_str());
+        return entries;
+    }
+    size_t unreadable = 0;
+    for (const auto& entry : list) {
+        auto name = entry.is_object() ? PropertyList::optionalText(entry, nameField)
+                                      : std::optional<std::string>();
+        if (name && RVStoreFiles::isSafeName(*name)) {
+            entries.push_back(entry);
+        } else {
+            ++unreadable;
+        }
+    }
+    if (unreadable > 0) logUnreadable(unreadable, key.c_str());
+    return entries;
+}
+
+std::optional<std::set<std::string>> RVPlistHandler::keepList(const std::string& key,
+                                                              const char* nameField) {
+    const Value list = defaults().object(key);
+    if (!list.is_array()) return std::nullopt;
+    std::set<std::string> names;
+    for (const auto& entry : list) {
+        auto name = textField(entry, nameField);
+        if (!name.empty()) names.insert(name);
+    }
+    return names;
+}
+
+std::optional<std::set<std::string>> RVPlistHandler::webViewImageKeepList() {
+    const Value list = defaults().object(kWebViewKey);
+    if (!list.is_array()) return std::nullopt;
+    std::set<std::string> names;
+    for (const auto& entry : list) {
+        for (const auto& grid : gridList(entry)) {
+            auto name = textField(grid, "imageName");
+            if (!name.empty()) names.insert(name);
+        }
+    }
+    return names;
+}
+
+void RVPlistHandler::deleteFile(const std::string& name, const std::string& folderName) {
+    const std::string path = pathInFolder(folderName, name);
+    if (path.empty()) {
+        if (!name.empty()) {
+            RVLog("Rivlo: Plist: not deleting \"%s\": not a plain file name", name.c_str());
+        }
+        return;
+    }
+    RVStoreFiles::removeItem(path);
+}
+
+void RVPlistHandler::cleanupDirectory(const std::string& folderName,
+                                      const std::optional<std::set<std::string>>& keep) {
+    RVStoreFiles::cleanupDirectory(RVUtil::folderPath(folderName), keep);
+}
+
+// ---- Session data documents -----------------------------------------------------------------
+
+std::shared_ptr<RVTextFile> RVPlistHandler::saveDataToTextFile(const std::string& data) {
+    const std::string folder = RVUtil::folderPath(kDataFolder);
+    RVStoreFiles::createDirectory(folder);
+
+    // A name is taken when a file has it or a listed document does (its write may have
+    // failed); appending to or replacing either would corrupt or lose a document.
+    const auto listed = keepList(kTextFileKey, "fileName");
+    const std::string stamp = RVUtil::dateForFile([&](const std::string& candidate) {
+        const std::string name = candidate + ".txt";
+        return (listed && listed->count(name) > 0) || RVStoreFiles::exists(folder + "/" + name);
+    });
+    auto file = std::make_shared<RVTextFile>(stamp + ".txt", RVUtil::appDeviceId());
+    const std::string path = folder + "/" + file->fileName;
+    if (!writeFileAtomically(path, data)) {
+        RVLog("Rivlo:Error saving file: could not write %s", path.c_str());
+    }
+    addTextFile(*file);
+    return file;
+}
+
+void RVPlistHandler::addTextFile(const RVTextFile& file) {
+    runQueued([&] { addObjectToKey(file.savedDictionary(), kTextFileKey); });
+}
+
+std::vector<std::shared_ptr<RVTextFile>> RVPlistHandler::textFileList() {
+    std::vector<Value> entries;
+    runQueued([&] {
+        clearKeyToMaxNum(kTextFileKey, kMaxListEntries, [this](const Value& entry) {
+            deleteFile(textField(entry, "fileName"), kDataFolder);
+        });
+        entries = readableEntries(kTextFileKey, "fileName");
+    });
+    return recordsFrom<RVTextFile>(entries, kTextFileKey);
+}
+
+void RVPlistHandler::removeTextFile(const RVTextFile& file) {
+    runQueued([&] {
+        Value list = defaults().object(kTextFileKey);
+        if (!list.is_array() || list.empty()) return;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const auto name = list[i].is_object()
+                                  ? PropertyList::optionalText(list[i], "fileName")
+                                  : std::optional<std::string>();
+            if (!name || *name != file.fileName) continue;
+            deleteFile(*name, kDataFolder);
+            list.erase(list.begin() + static_cast<long>(i));
+            storeList(kTextFileKey, list);
+            return;
+        }
+    });
+}
+
+// ---- Videos ---------------------------------------------------------------------------------
+
+std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::string& folderName,
+                                          Value entry, const std::string& videoPath,
+                                          bool screen) {
+    if (!entry.is_object()) {
+        RVLog("Rivlo: Plist: a %s entry must be a dictionary; nothing stored", key.c_str());
+        return {};
+    }
+    const std::string folder = RVUtil::folderPath(folderName);
+    RVStoreFiles::createDirectory(folder);
+
+    // Two entries must never share a file: removing one would delete the other's movie, and
+    // a copy onto an existing name would lose the new movie.
+    std::string name = textField(entry, "videoName");
+    const auto listed = keepList(key, "videoName");
+    auto taken = [&](const std::string& candidate) {
+        return (listed && listed->count(candidate) > 0) ||
+               RVStoreFiles::exists(folder + "/" + candidate);
+    };
+    if (!RVStoreFiles::isSafeName(name) || taken(name)) {
+        std::string prefix, extension;
+        splitVideoName(name, prefix, extension);
+        const std::string stamp = RVUtil::dateForFile(
+            [&](const std::string& s) { return taken(prefix + s + extension); });
+        const std::string fresh = prefix + stamp + extension;
+        RVLog("Rivlo: Plist: video name \"%s\" is taken or unusable; stored as \"%s\"",
+              name.c_str(), fresh.c_str());
+        name = fresh;
+        entry["videoName"] = name;
+    }
+
+    addObjectToKey(entry, key);
+
+    const std::string destination = folder + "/" + name;
+    std::string error;
+    if (!RVStoreFiles::copyFile(videoPath, destination, error)) {
+        RVLog("Rivlo:Plist:%s: Error copying file: %s (from %s to %s)",
+              screen ? "addScreenVideo" : "addCameraVideo", error.c_str(), videoPath.c_str(),
+              destination.c_str());
+    }
+    cleanupDirectory(folderName, keepList(key, "videoName"));
+    return name;
+}
+
+void RVPlistHandler::removeVideo(const std::string& key, const std::string& folderName,
+                                 const std::string& videoName) {
+    Value list = defaults().object(key);
+    if (!list.is_array() || list.empty()) return;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const auto name = list[i].is_object() ? PropertyList::optionalText(list[i], "videoName")
+                                              : std::optional<std::string>();
+        if (!name || *name != videoName) continue;
+        deleteFile(*name, folderName);
+        list.erase(list.begin() + static_cast<long>(i));
+        storeList(key, list);
+        return;
+    }
+}
+
+std::string RVPlistHandler::addSreenVideoEntry(const Value& entry, const std::string& videoPath) {
+    std::string stored;
+    runQueued([&] {
+        stored = addVideoEntry(kScreenVideoKey, kScreenVideoFolder, entry, videoPath, true);
+    });
+    return stored;
+}
+
+std::vector<Value> RVPlistHandler::screenVideoEntries() {
+    std::vector<Value> entries;
+    runQueued([&] {
+        clearKeyToMaxNum(kScreenVideoKey, kMaxListEntries, [this](const Value& entry) {
+            deleteFile(textField(entry, "videoName"), kScreenVideoFolder);
+        });
+        entries = readableEntries(kScreenVideoKey, "videoName");
+    });
+    return entries;
+}
+
+void RVPlistHandler::removeScreenVideo(const std::string& videoName) {
+    runQueued([&] { removeVideo(kScreenVideoKey, kScreenVideoFolder, videoName); });
+}
+
+std::string RVPlistHandler::addCameraVideoEntry(const Value& entry, const std::string& videoPath) {
+    std::string stored;
+    runQueued([&] {
+        stored = addVideoEntry(kCameraVideoKey, kCameraVideoFolder, entry, videoPath, false);
+    });
+    return stored;
+}
+
+std::vector<Value> RVPlistHandler::cameraVideoEntries() {
+    std::vector<Value> entries;
+    runQueued([&] {
+        clearKeyToMaxNum(kCameraVideoKey, kMaxListEntries, [this](const Value& entry) {
+            deleteFile(textField(entry, "videoName"), kCameraVideoFolder);
+        });
+        entries = readableEntries(kCameraVideoKey, "videoName");
+    });
+    return entries;
+}
+
+void RVPlistHandler::removeCameraVideo(const std::string& videoName) {
+    runQueued([&] { removeVideo(kCameraVideoKey, kCameraVideoFolder, videoName); });
+}
+
+// ---- Web views ------------------------------------------------------------------------------
+
+void RVPlistHandler::addWebViewEntries(const std::vector<Value>& entries) {
+    runQueued([&] {
+        Value list = storedList(kWebViewKey);
+        const std::string appDeviceId = RVUtil::appDeviceId();
+        size_t unreadable = 0;
+        for (Value entry : entries) {
+            if (!entry.is_object()) {
+                ++unreadable;
+                continue;
+            }
+            entry["appDeviceID"] = appDeviceId;
+            list.push_back(std::move(entry));
+        }
+        if (unreadable > 0) logUnreadable(unreadable, kWebViewKey);
+        storeList(kWebViewKey, list);
+        cleanupDirectory(kWebViewImageFolder, webViewImageKeepList());
+    });
+}
+
+std::vector<Value> RVPlistHandler::webViewEntries() {
+    std::vector<Value> entries;
+    runQueued([&] {
+        clearKeyToMaxNum(kWebViewKey, kMaxListEntries, [this](const Value& entry) {
+            for (const auto& grid : gridList(entry)) {
+                deleteFile(textField(grid, "imageName"), kWebViewImageFolder);
+            }
+        });
+        const Value list = defaults().object(kWebViewKey);
+        if (list.is_null()) return;
+        if (!list.is_array()) {
+            RVLog("Rivlo: Plist: the stored %s is not a list; it is ignored", kWebViewKey);
+            return;
+        }
+        size_t unreadable = 0;
+        for (const auto& stored : list) {
+            if (!stored.is_object() || !PropertyList::optionalText(stored, "key")) {
+                ++unreadable;
+                continue;
+            }
+            // Hand out only the tiles whose image can be named safely; the others stay stored.
+            Value entry = stored;
+            Value grids = Value::array();
+            for (const auto& grid : gridList(stored)) {
+                const auto name = grid.is_object() ? PropertyList::optionalText(grid, "imageName")
+                                                   : std::optional<std::string>();
+                if (name && RVStoreFiles::isSafeName(*name)) {
+                    grids.push_back(grid);
+                } else {
+                    ++unreadable;
+                }
+            }
+            entry["achievedGridList"] = std::move(grids);
+            entries.push_back(std::move(entry));
+        }
+        if (unreadable > 0) logUnreadable(unreadable, kWebViewKey);
+    });
+    return entries;
+}
+
+void RVPlistHandler::removeWebView(const std::string& key) {
+    runQueued([&] {
+        Value list = defaults().object(kWebViewKey);
+        if (!list.is_array() || list.empty()) return;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const Value& entry = list[i];
+            if (!entry.is_object() || !gridList(entry).empty()) continue;
+            const auto entryKey = PropertyList::optionalText(entry, "key");
+            if (!entryKey || *entryKey != key) continue;
+            list.erase(list.begin() + static_cast<long>(i));
+            storeList(kWebViewKey, list);
+            return;
+        }
+    });
+}
+
+void RVPlistHandler::removeWebViewGrid(const std::string& imageName) {
+    runQueued([&] {
+        Value list = defaults().object(kWebViewKey);
+        if (!list.is_array() || list.empty()) return;
+        for (auto& entry : list) {
+            const Value& grids = gridList(entry);
+            for (size_t g = 0; g < grids.size(); ++g) {
+                const auto name = grids[g].is_object()
+                                      ? PropertyList::optionalText(grids[g], "imageName")
+                                      : std::optional<std::string>();
+                if (!name || *name != imageName) continue;
+                deleteFile(*name, kWebViewImageFolder);
+                Value remaining = grids;
+                remaining.erase(remaining.begin() + static_cast<long>(g));
+                entry["achievedGridList"] = std::move(remaining);
+                storeList(kWebViewKey, list);
+                return;
+            }
+        }
+    });
+}
+
+// ---- Crashes --------------------------------------------------------------------------------
+
+void RVPlistHandler::addCrash(const RVCrash& crash) {
+    const Value entry = crash.savedDictionary();
+    bool replaced = false;
+    size_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> lock(crashMutex_);
+        Value list = defaults().object(kCrashKey);
+        if (!list.is_array()) {
+            replaced = !list.is_null();
+            list = Value::array();
+        }
+        list.push_back(entry);
+        if (list.size() > static_cast<size_t>(kMaxListEntries)) {
+            dropped = list.size() - static_cast<size_t>(kMaxListEntries);
+            list.erase(list.begin(), list.begin() + static_cast<long>(dropped));
+        }
+        defaults().set(kCrashKey, list);
+    }
+    defaults().synchronize();
+    if (replaced) RVLog("Rivlo: Plist: the stored %s is not a list; it is replaced", kCrashKey);
+    if (dropped > 0) RVLog("Rivlo: Plist: dropped %zu oldest crash records", dropped);
+}
+
+std::vector<Value> RVPlistHandler::crashEntries() {
+    std::vector<Value> entries;
+    const Value list = defaults().object(kCrashKey);
+    if (!list.is_array()) return entries;
+    for (const auto& entry : list) {
+        if (entry.is_object()) entries.push_back(entry);
+    }
+    return entries;
+}
+
+// ---- Folders --------------------------------------------------------------------------------
+
+void RVPlistHandler::cleanupData() {
+    runQueued([&] {
+        cleanupDirectory(kWebViewImageFolder, webViewImageKeepList());
+        cleanupDirectory(kCameraVideoFolder, keepList(kCameraVideoKey, "videoName"));
+        cleanupDirectory(kScreenVideoFolder, keepList(kScreenVideoKey, "videoName"));
+    });
+}
+
+}  // namespace rivlo

@@ -1,0 +1,194 @@
+#pragma once
+
+#include "foundation/DispatchQueue.h"
+#include "foundation/Value.h"
+#include "store/RVStoredRecord.h"
+#include "store/RVTextFile.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace rivlo {
+
+class RVCrash;
+
+// The keeper of everything waiting for upload: one list per kind of item in the standard
+// user defaults (flushed after every change) and the files those lists name under the store
+// root (RVUtil::folderPath). Producers hand it records; uploaders read the lists and remove
+// each item once the service has accepted it.
+//
+// Threads: any thread. List changes and reads run one at a time on the serial queue
+// "com.rivlo.RVPlistHandler" and the caller waits for them. saveDataToTextFile writes its
+// file on the caller's thread; addCrash bypasses the queue (crash path). Calling a queued
+// operation from the queue itself runs it inline.
+//
+// Lists hold dictionaries; an entry that cannot be read (not a dictionary, a name that is not
+// text or not a plain file name) is skipped with one log line per read and stays stored.
+class RVPlistHandler {
+public:
+    static RVPlistHandler* sharedHandler();
+
+    // Longest a list may grow; reading a list drops the oldest entries beyond it (with their
+    // files). The crash list is kept to the same length on every add.
+    static constexpr long kMaxListEntries = 500;
+
+    static constexpr const char* kTextFileKey = "RvTextFile";
+    static constexpr const char* kScreenVideoKey = "RvScreenVideo";
+    static constexpr const char* kCameraVideoKey = "RvCameraVideo";
+    static constexpr const char* kWebViewKey = "RvWebView";
+    static constexpr const char* kCrashKey = "RvCrash";
+
+    static constexpr const char* kDataFolder = "/RVData";
+    static constexpr const char* kScreenVideoFolder = "/RVScreenVideos";
+    static constexpr const char* kCameraVideoFolder = "/RVCameraVideos";
+    static constexpr const char* kWebViewImageFolder = "/RivloWebViewImages";
+
+    // ---- Session data documents ("RvTextFile", files in "/RVData") ------------------------
+
+    // Writes one document (atomically, mode 0600) under a fresh "<stamp>.txt" name that no
+    // file in "/RVData" has, then lists it. Returns the listed record (also when the write
+    // failed: the entry is still added, as its uploader decides what to do with it).
+    std::shared_ptr<RVTextFile> saveDataToTextFile(const std::string& data);
+    void addTextFile(const RVTextFile& file);
+    // Trims to kMaxListEntries, then the readable records, oldest first.
+    std::vector<std::shared_ptr<RVTextFile>> textFileList();
+    // Removes the first entry with the same "fileName" and deletes its file.
+    void removeTextFile(const RVTextFile& file);
+
+    // ---- Screen videos ("RvScreenVideo", files in "/RVScreenVideos") ----------------------
+
+    // Lists the entry ("appDeviceId", "videoDuration", "videoName", "videoType"), copies the
+    // movie at videoPath into the folder under its "videoName", and cleans the folder (which
+    // also deletes the recorder's working file). When the name is already listed or on disk,
+    // the movie is stored under a fresh stamp instead; the name stored is returned. A failed
+    // copy is logged and the entry stays.
+    std::string addSreenVideoEntry(const Value& entry, const std::string& videoPath);
+    template <class T>
+    std::string addSreenVideo(const T& video, const std::string& videoPath) {
+        return addSreenVideoEntry(RVStoredRecord<T>::toSaved(video), videoPath);
+    }
+    // Trims, then the readable entries, oldest first.
+    std::vector<Value> screenVideoEntries();
+    template <class T>
+    std::vector<std::shared_ptr<T>> screenVideoList() {
+        return recordsFrom<T>(screenVideoEntries(), kScreenVideoKey);
+    }
+    // Removes the first entry with this "videoName" and deletes its file.
+    void removeScreenVideo(const std::string& videoName);
+
+    // ---- Camera videos ("RvCameraVideo", files in "/RVCameraVideos") ----------------------
+
+    // As for screen videos; the entry also has "videoOrientation". A failed copy is logged.
+    std::string addCameraVideoEntry(const Value& entry, const std::string& videoPath);
+    template <class T>
+    std::string addCameraVideo(const T& video, const std::string& videoPath) {
+        return addCameraVideoEntry(RVStoredRecord<T>::toSaved(video), videoPath);
+    }
+    std::vector<Value> cameraVideoEntries();
+    template <class T>
+    std::vector<std::shared_ptr<T>> cameraVideoList() {
+        return recordsFrom<T>(cameraVideoEntries(), kCameraVideoKey);
+    }
+    void removeCameraVideo(const std::string& videoName);
+
+    // ---- Web views ("RvWebView", images in "/RivloWebViewImages") -------------------------
+
+    // Appends one entry per web view record, each with "appDeviceID" set to the current
+    // application device identifier, then deletes images no entry names.
+    void addWebViewEntries(const std::vector<Value>& entries);
+    // dict maps registry keys to (smart) pointers to records.
+    template <class Map>
+    void addWebView(const Map& dict) {
+        std::vector<Value> entries;
+        for (const auto& item : dict) {
+            if (!item.second) continue;
+            using Record = std::remove_cvref_t<decltype(*item.second)>;
+            entries.push_back(RVStoredRecord<Record>::toSaved(*item.second));
+        }
+        addWebViewEntries(entries);
+    }
+    std::vector<Value> webViewEntries();
+    template <class T>
+    std::vector<std::shared_ptr<T>> webViewList() {
+        return recordsFrom<T>(webViewEntries(), kWebViewKey);
+    }
+    // Removes the first entry with this "key" whose grid list is empty. An entry that still
+    // lists images is never removed here.
+    void removeWebView(const std::string& key);
+    // Removes the first grid item with this "imageName" and deletes its image.
+    void removeWebViewGrid(const std::string& imageName);
+
+    // ---- Crashes ("RvCrash") -------------------------------------------------------------
+
+    // Appends {"appDeviceId", "deviceRunNo", "currentDate"} straight to the defaults (not
+    // through the queue, which the crash may have stopped), keeping the newest
+    // kMaxListEntries, and flushes.
+    void addCrash(const RVCrash& crash);
+    std::vector<Value> crashEntries();
+
+    // ---- Folders -------------------------------------------------------------------------
+
+    // Deletes every file no list names in the web view image, camera video and screen video
+    // folders (a folder whose list is missing is emptied). "/RVData" is never cleaned.
+    void cleanupData();
+
+    // The path of name inside a store folder ("" when name is not a plain file name).
+    static std::string pathInFolder(const std::string& folderName, const std::string& name);
+
+private:
+    RVPlistHandler();
+
+    // Runs the task on the queue and waits (inline when already on it).
+    void runQueued(const std::function<void()>& task);
+
+    // Queue-only helpers.
+    Value storedList(const std::string& key);  // always an array
+    void storeList(const std::string& key, const Value& list);
+    void addObjectToKey(const Value& entry, const std::string& key);
+    void clearKeyToMaxNum(const std::string& key, long maximum,
+                          const std::function<void(const Value& entry)>& action);
+    std::vector<Value> readableEntries(const std::string& key, const char* nameField);
+    std::optional<std::set<std::string>> keepList(const std::string& key, const char* nameField);
+    std::optional<std::set<std::string>> webViewImageKeepList();
+    void deleteFile(const std::string& name, const std::string& folderName);
+    std::string addVideoEntry(const std::string& key, const std::string& folderName,
+                              Value entry, const std::string& videoPath, bool logCopyFailure);
+    void removeVideo(const std::string& key, const std::string& folderName,
+                     const std::string& videoName);
+    void cleanupDirectory(const std::string& folderName,
+                          const std::optional<std::set<std::string>>& keep);
+
+    template <class T>
+    static std::vector<std::shared_ptr<T>> recordsFrom(const std::vector<Value>& entries,
+                                                       const char* key) {
+        std::vector<std::shared_ptr<T>> records;
+        size_t unreadable = 0;
+        for (const auto& entry : entries) {
+            std::shared_ptr<T> record;
+            try {
+                record = RVStoredRecord<T>::fromSaved(entry);
+            } catch (const std::exception&) {
+                record = nullptr;
+            }
+            if (record) {
+                records.push_back(std::move(record));
+            } else {
+                ++unreadable;
+            }
+        }
+        if (unreadable > 0) logUnreadable(unreadable, key);
+        return records;
+    }
+    static void logUnreadable(size_t count, const char* key);
+
+    DispatchQueue queue_;
+    std::mutex crashMutex_;  // serialises read-modify-write of the crash list
+};
+
+}  // namespace rivlo
