@@ -48,6 +48,18 @@ std::string CollectorNames::folderName(const std::string& text) {
     return "x-" + sha256Hex(text).substr(0, 16);
 }
 
+std::string CollectorNames::readableFolderName(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text.substr(0, 40)) {
+        bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-';
+        out.push_back(allowed ? static_cast<char>(c) : '_');
+    }
+    // A leading dot would hide the folder or form "." and "..".
+    if (!out.empty() && out[0] == '.') out[0] = '_';
+    return out.empty() ? std::string("app") : out;
+}
+
 std::string CollectorNames::printable(const std::string& text) {
     std::string out = text.substr(0, 200);
     for (char& c : out) {

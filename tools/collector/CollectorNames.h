@@ -26,6 +26,10 @@ public:
     // The text with control characters replaced by '?' and cut to 200 bytes, for log lines.
     static std::string printable(const std::string& text);
 
+    // A folder name that stays readable: characters other than letters, digits, '.', '_' and '-'
+    // become '_', at most 40 bytes, "app" when nothing is left. Not unique on its own.
+    static std::string readableFolderName(const std::string& text);
+
     // The current time as "YYYY-MM-DDTHH:MM:SSZ".
     static std::string utcNow();
 };

@@ -165,9 +165,8 @@ bool CollectorServer::Impl::prepare(std::string& error) {
     for (const auto& entry : fs::directory_iterator(tempDir, ec)) fs::remove(entry.path(), ec);
     if (!index.open((data / "collector.sqlite").string(), false, error)) return false;
     for (const CollectorApp& app : config.apps) {
-        std::string folder =
-            CollectorNames::folderName(app.name.empty() ? std::string("app") : app.name) + "-" +
-            CollectorNames::sha256Hex(app.key).substr(0, 8);
+        std::string folder = CollectorNames::readableFolderName(app.name) + "-" +
+                             CollectorNames::sha256Hex(app.key).substr(0, 8);
         // An application keeps the folder it was first given, also when renamed later.
         if (auto known = index.application(app.key)) folder = known->folder;
         if (!index.registerApplication({app.key, app.name, folder}, error)) return false;
@@ -199,6 +198,13 @@ bool CollectorServer::start(std::string& error) {
     int threads = d.config.threads;
     d.server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
     d.server->set_payload_max_length(static_cast<size_t>(d.config.maxBodyBytes));
+    // Address reuse lets a restarted collector take its port back at once; port sharing (the
+    // library's default also turns it on) would let a second collector on the same port
+    // silently split the traffic, so it stays off and the second one fails to start.
+    d.server->set_socket_options([](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     d.server->set_keep_alive_timeout(1);
     d.server->set_read_timeout(30, 0);
     d.server->set_write_timeout(30, 0);

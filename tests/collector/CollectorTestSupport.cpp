@@ -1,0 +1,281 @@
+#include "CollectorTestSupport.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <curl/curl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace rivlo::collector::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "rivlo-collector-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) std::abort();
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::vector<std::string> listFiles(const std::string& root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+nlohmann::json HttpResult::json() const { return nlohmann::json::parse(body, nullptr, false); }
+
+namespace {
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_ALL); }
+};
+
+size_t collectBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+HttpResult perform(CURL* curl, const std::string& caFile) {
+    static CurlGlobal global;
+    HttpResult result;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 120L);
+    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    result.curlCode = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    char* type = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
+    if (type) result.contentType = type;
+    return result;
+}
+
+}  // namespace
+
+HttpResult postForm(const std::string& url,
+                    const std::vector<std::pair<std::string, std::string>>& fields,
+                    const std::string& caFile) {
+    static CurlGlobal global;
+    CURL* curl = curl_easy_init();
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        char* n = curl_easy_escape(curl, name.c_str(), static_cast<int>(name.size()));
+        char* v = curl_easy_escape(curl, value.c_str(), static_cast<int>(value.size()));
+        body += (body.empty() ? "" : "&") + std::string(n) + "=" + v;
+        curl_free(n);
+        curl_free(v);
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    HttpResult result = perform(curl, caFile);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+HttpResult postMultipart(const std::string& url,
+                         const std::vector<std::pair<std::string, std::string>>& fields,
+                         const std::vector<FilePart>& files, const std::string& caFile) {
+    static CurlGlobal global;
+    CURL* curl = curl_easy_init();
+    curl_mime* mime = curl_mime_init(curl);
+    for (const auto& [name, value] : fields) {
+        curl_mimepart* part = curl_mime_addpart(mime);
+        curl_mime_name(part, name.c_str());
+        curl_mime_data(part, value.data(), value.size());
+    }
+    for (const FilePart& file : files) {
+        curl_mimepart* part = curl_mime_addpart(mime);
+        curl_mime_name(part, file.name.c_str());
+        curl_mime_filedata(part, file.path.c_str());
+        if (!file.fileName.empty()) curl_mime_filename(part, file.fileName.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+    HttpResult result = perform(curl, caFile);
+    curl_mime_free(mime);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+HttpResult sendRaw(const std::string& method, const std::string& url, const std::string& body,
+                   const std::string& contentType) {
+    static CurlGlobal global;
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, ("Content-Type: " + contentType).c_str());
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (method == "GET") {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    }
+    HttpResult result = perform(curl, {});
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+CollectorLog::Sink LogCapture::sink() {
+    return [this](const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(line);
+    };
+}
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+size_t LogCapture::count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_.size();
+}
+
+size_t LogCapture::countContaining(const std::string& text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const std::string& line : lines_) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) return predicate();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::vector<std::pair<std::string, std::string>> verifyFields(const std::string& appKey,
+                                                              const std::string& deviceId) {
+    return {{"app_key", appKey},       {"device_id", deviceId}, {"device_os", "7.1"},
+            {"device_type", "iPhone 5s"}, {"platform", "ios"},  {"appname", "Test App"}};
+}
+
+InProcessCollector::InProcessCollector(const std::string& dataDir,
+                                       const std::function<void(CollectorConfig&)>& adjust) {
+    CollectorConfig config;
+    config.dataDir = dataDir;
+    CollectorApp app;
+    app.key = "test-key";
+    app.name = "Test App";
+    config.apps.push_back(app);
+    config.logSink = log_.sink();
+    if (adjust) adjust(config);
+    server_ = std::make_unique<CollectorServer>(config);
+}
+
+InProcessCollector::~InProcessCollector() { stop(); }
+
+bool InProcessCollector::start() { return server_->start(error_); }
+
+void InProcessCollector::stop() { server_->stop(); }
+
+nlohmann::json InProcessCollector::verify(const std::string& deviceId, const std::string& appKey) {
+    return postForm(url("/webservices/v2/verifyapp"), verifyFields(appKey, deviceId)).json();
+}
+
+CollectorProcess::~CollectorProcess() {
+    if (pid_ > 0) stop();
+}
+
+bool CollectorProcess::start(const std::vector<std::string>& arguments, const std::string& urlFile) {
+    std::vector<std::string> all = {RIVLO_COLLECTOR_EXECUTABLE, "serve", "--url-file", urlFile};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        pid_ = -1;
+        return false;
+    }
+    bool ready = runUntil([&] {
+        std::string text = readFile(urlFile);
+        if (text.empty() || text.back() != '\n') return false;
+        url_ = text.substr(0, text.size() - 1);
+        return true;
+    });
+    return ready;
+}
+
+int CollectorProcess::stop() {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    bool exited = runUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                           std::chrono::seconds(20));
+    if (!exited) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return -1;
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+long CollectorProcess::peakResidentKiB() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+std::pair<int, std::string> runCollectorCommand(const std::vector<std::string>& arguments) {
+    std::string command = RIVLO_COLLECTOR_EXECUTABLE;
+    for (const std::string& a : arguments) command += " '" + a + "'";
+    command += " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {-1, {}};
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+}  // namespace rivlo::collector::test
