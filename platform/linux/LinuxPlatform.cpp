@@ -1,0 +1,21 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "foundation/UserDefaults.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxExceptionHandlerSlot.h"
+#include "platform/linux/LinuxReachability.h"
+
+namespace rivlo {
+
+std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
+    auto device = std::make_shared<LinuxDevice>(std::move(config));
+    PlatformServices services;
+    services.device = device;
+    services.reachability = std::make_shared<LinuxReachabilitySource>();
+    services.exceptionHandler = LinuxExceptionHandlerSlot::shared();
+    Platform::current().installMissingOrReplace(services);
+    UserDefaults::setStandardDirectory(device->defaultsDirectory());
+    return device;
+}
+
+}  // namespace rivlo

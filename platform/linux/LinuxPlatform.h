@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/linux/LinuxDevice.h"
+
+#include <memory>
+
+namespace rivlo {
+
+// Installs the Linux defaults into the platform registry: the device, reachability from the
+// kernel's routing and link state, and the std::terminate based exception slot; and points the
+// standard user defaults at the application's defaults folder. Seams already installed by
+// another platform for which Linux has nothing (application, graphics) are kept. Call once at
+// start-up, before the library is used; any thread.
+class LinuxPlatform {
+  public:
+    static std::shared_ptr<LinuxDevice> install(LinuxDeviceConfig config);
+    static std::shared_ptr<LinuxDevice> install() {
+        return install(LinuxDeviceConfig::fromEnvironment());
+    }
+};
+
+}  // namespace rivlo
