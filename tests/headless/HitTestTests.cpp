@@ -1,0 +1,130 @@
+#include "HeadlessTestMain.h"
+
+#include "platform/WebView.h"
+
+#include <cmath>
+
+namespace rivlo::testing {
+
+namespace {
+class HitTestTest : public HeadlessTest {};
+}
+
+TEST_F(HitTestTest, FindsTheDeepestFrontmostInteractiveView) {
+    auto window = platform->makeKeyWindow();
+    auto panel = std::make_shared<View>(Rect(20, 100, 200, 200));
+    auto button = std::make_shared<View>(Rect(10, 10, 80, 40));  // (30,110)-(110,150) on screen
+    auto overlay = std::make_shared<View>(Rect(50, 10, 80, 40)); // overlaps the button, in front
+    panel->addSubview(button);
+    panel->addSubview(overlay);
+    window->addSubview(panel);
+
+    EXPECT_EQ(window->hitTest({40, 120}, nullptr), button);
+    EXPECT_EQ(window->hitTest({80, 120}, nullptr), overlay);  // front to back
+    EXPECT_EQ(window->hitTest({150, 250}, nullptr), panel);
+    EXPECT_EQ(window->hitTest({5, 5}, nullptr), window);
+    EXPECT_EQ(window->hitTest({-1, 5}, nullptr), nullptr);
+    // Edges: left/top inside, right/bottom outside.
+    EXPECT_EQ(window->hitTest({30, 110}, nullptr), button);
+    EXPECT_EQ(window->hitTest({69.99, 149.99}, nullptr), button);
+
+    overlay->setHidden(true);
+    EXPECT_EQ(window->hitTest({80, 120}, nullptr), button);
+    button->setUserInteractionEnabled(false);
+    EXPECT_EQ(window->hitTest({40, 120}, nullptr), panel);
+    panel->setAlpha(0.0);
+    EXPECT_EQ(window->hitTest({40, 120}, nullptr), window);
+}
+
+TEST_F(HitTestTest, ConvertsThroughBoundsOffsetsAndTransforms) {
+    auto window = platform->makeKeyWindow();
+    auto scroller = std::make_shared<ScrollView>(Rect(0, 100, 320, 200));
+    scroller->setContentSize({320, 1000});
+    auto item = std::make_shared<View>(Rect(0, 400, 320, 50));
+    scroller->addSubview(item);
+    window->addSubview(scroller);
+    scroller->setContentOffset({0, 350});
+    // The item's top is now 50 points into the scroller, 150 on screen.
+    Rect inWindow = item->convertRectToView(item->bounds(), nullptr);
+    EXPECT_DOUBLE_EQ(inWindow.minY(), 150);
+    EXPECT_EQ(window->hitTest({10, 160}, nullptr), item);
+    scroller->setContentOffset({0, 5000});  // clamped to the content
+    EXPECT_DOUBLE_EQ(scroller->contentOffset().y, 800);
+
+    auto rotated = std::make_shared<View>(Rect(100, 400, 100, 20));
+    rotated->setTransform(AffineTransform::makeRotation(M_PI / 2));
+    window->addSubview(rotated);
+    // Turned a quarter: now 20 wide and 100 tall around the same centre (150, 410).
+    Rect f = rotated->frame();
+    EXPECT_NEAR(f.width(), 20, 1e-9);
+    EXPECT_NEAR(f.height(), 100, 1e-9);
+    EXPECT_EQ(window->hitTest({150, 450}, nullptr), rotated);
+    EXPECT_EQ(window->hitTest({190, 410}, nullptr), window);
+    Point back = rotated->convertPointFromView({150, 450}, nullptr);
+    Point there = rotated->convertPointToView(back, nullptr);
+    EXPECT_NEAR(there.x, 150, 1e-9);
+    EXPECT_NEAR(there.y, 450, 1e-9);
+}
+
+TEST_F(HitTestTest, WebViewAnswersItsContentViewAndScrolls) {
+    auto window = platform->makeKeyWindow();
+    auto web = std::make_shared<WebView>(Rect(0, 64, 320, 504));
+    window->addSubview(web);
+    web->loadPage("https://example.com/list", {320, 1500});
+    EXPECT_EQ(window->hitTest({100, 100}, nullptr), web->contentView());
+    EXPECT_EQ(web->stringByEvaluatingJavaScript("document.URL"), "https://example.com/list");
+    EXPECT_EQ(web->stringByEvaluatingJavaScript(" document.URL; "), "https://example.com/list");
+    EXPECT_EQ(web->stringByEvaluatingJavaScript("document.title"), "");
+    web->scrollView()->setContentOffset({0, 300});
+    EXPECT_DOUBLE_EQ(web->scrollView()->contentOffset().y, 300);
+    Point inContent = web->contentView()->convertPointFromView({100, 100}, nullptr);
+    EXPECT_DOUBLE_EQ(inContent.y, 100 - 64 + 300);
+    web->loadPage("https://example.com/next", {320, 200});
+    EXPECT_DOUBLE_EQ(web->scrollView()->contentOffset().y, 0);
+    EXPECT_EQ(web->contentView()->bounds().size, (Size{320, 200}));
+}
+
+TEST_F(HitTestTest, KeyWindowRules) {
+    auto& app = platform->application();
+    EXPECT_EQ(app.keyWindow(), nullptr);
+    auto first = platform->makeKeyWindow();
+    EXPECT_TRUE(first->isKeyWindow());
+    auto second = std::make_shared<Window>(Rect(0, 0, 320, 20));
+    second->setWindowLevel(WindowLevelStatusBar);
+    second->setHidden(false);  // visible but not key
+    EXPECT_EQ(app.keyWindow(), first);
+    EXPECT_EQ(app.windows().size(), 2u);
+    EXPECT_EQ(app.windows().back(), second);  // ordered by level
+    second->makeKeyAndVisible();
+    EXPECT_EQ(app.keyWindow(), second);
+    EXPECT_FALSE(first->isKeyWindow());
+    second->setHidden(true);  // the key goes back to the window that had it
+    EXPECT_EQ(app.keyWindow(), first);
+    EXPECT_EQ(app.windows().size(), 1u);
+    first->setHidden(true);
+    EXPECT_EQ(app.keyWindow(), nullptr);
+}
+
+TEST_F(HitTestTest, TreeEditsKeepLinksConsistent) {
+    auto window = platform->makeKeyWindow();
+    auto a = std::make_shared<View>(Rect(0, 0, 10, 10));
+    auto b = std::make_shared<View>(Rect(0, 0, 10, 10));
+    window->addSubview(a);
+    a->addSubview(b);
+    EXPECT_EQ(b->window(), window.get());
+    b->addSubview(a);  // a cycle is refused
+    EXPECT_EQ(a->superview(), window.get());
+    window->addSubview(b);  // moves b
+    EXPECT_TRUE(a->subviews().empty());
+    EXPECT_EQ(b->superview(), window.get());
+    b->removeFromSuperview();
+    EXPECT_EQ(b->superview(), nullptr);
+    EXPECT_EQ(b->window(), nullptr);
+    {
+        auto parent = std::make_shared<View>();
+        parent->addSubview(b);
+    }
+    EXPECT_EQ(b->superview(), nullptr);  // the destroyed parent cleared the link
+}
+
+}  // namespace rivlo::testing
