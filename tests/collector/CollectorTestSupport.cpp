@@ -86,11 +86,11 @@ HttpResult perform(CURL* curl, const std::string& caFile) {
 
 }  // namespace
 
-HttpResult postForm(const std::string& url,
-                    const std::vector<std::pair<std::string, std::string>>& fields,
-                    const std::string& caFile) {
-    static CurlGlobal global;
-    CURL* curl = curl_easy_init();
+namespace {
+
+HttpResult formOn(CURL* curl, const std::string& url,
+                  const std::vector<std::pair<std::string, std::string>>& fields,
+                  const std::string& caFile) {
     std::string body;
     for (const auto& [name, value] : fields) {
         char* n = curl_easy_escape(curl, name.c_str(), static_cast<int>(name.size()));
@@ -100,18 +100,15 @@ HttpResult postForm(const std::string& url,
         curl_free(v);
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    HttpResult result = perform(curl, caFile);
-    curl_easy_cleanup(curl);
-    return result;
+    return perform(curl, caFile);
 }
 
-HttpResult postMultipart(const std::string& url,
-                         const std::vector<std::pair<std::string, std::string>>& fields,
-                         const std::vector<FilePart>& files, const std::string& caFile) {
-    static CurlGlobal global;
-    CURL* curl = curl_easy_init();
+HttpResult multipartOn(CURL* curl, const std::string& url,
+                       const std::vector<std::pair<std::string, std::string>>& fields,
+                       const std::vector<FilePart>& files, const std::string& caFile) {
     curl_mime* mime = curl_mime_init(curl);
     for (const auto& [name, value] : fields) {
         curl_mimepart* part = curl_mime_addpart(mime);
@@ -127,8 +124,56 @@ HttpResult postMultipart(const std::string& url,
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
     HttpResult result = perform(curl, caFile);
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, nullptr);
     curl_mime_free(mime);
+    return result;
+}
+
+}  // namespace
+
+HttpResult postForm(const std::string& url,
+                    const std::vector<std::pair<std::string, std::string>>& fields,
+                    const std::string& caFile) {
+    static CurlGlobal global;
+    CURL* curl = curl_easy_init();
+    HttpResult result = formOn(curl, url, fields, caFile);
     curl_easy_cleanup(curl);
+    return result;
+}
+
+HttpResult postMultipart(const std::string& url,
+                         const std::vector<std::pair<std::string, std::string>>& fields,
+                         const std::vector<FilePart>& files, const std::string& caFile) {
+    static CurlGlobal global;
+    CURL* curl = curl_easy_init();
+    HttpResult result = multipartOn(curl, url, fields, files, caFile);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+CurlConnection::CurlConnection() {
+    static CurlGlobal global;
+    curl_ = curl_easy_init();
+}
+
+CurlConnection::~CurlConnection() { curl_easy_cleanup(static_cast<CURL*>(curl_)); }
+
+HttpResult CurlConnection::postForm(const std::string& url,
+                                    const std::vector<std::pair<std::string, std::string>>& fields) {
+    HttpResult result = formOn(static_cast<CURL*>(curl_), url, fields, {});
+    long opened = 0;
+    curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_NUM_CONNECTS, &opened);
+    connections_ += opened;
+    return result;
+}
+
+HttpResult CurlConnection::postMultipart(const std::string& url,
+                                         const std::vector<std::pair<std::string, std::string>>& fields,
+                                         const std::vector<FilePart>& files) {
+    HttpResult result = multipartOn(static_cast<CURL*>(curl_), url, fields, files, {});
+    long opened = 0;
+    curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_NUM_CONNECTS, &opened);
+    connections_ += opened;
     return result;
 }
 

@@ -62,6 +62,28 @@ HttpResult postMultipart(const std::string& url,
 HttpResult sendRaw(const std::string& method, const std::string& url, const std::string& body,
                    const std::string& contentType);
 
+// A client that keeps one libcurl handle, so consecutive requests reuse the connection when the
+// server allows it. One thread at a time.
+class CurlConnection {
+public:
+    CurlConnection();
+    ~CurlConnection();
+    CurlConnection(const CurlConnection&) = delete;
+    CurlConnection& operator=(const CurlConnection&) = delete;
+
+    HttpResult postForm(const std::string& url,
+                        const std::vector<std::pair<std::string, std::string>>& fields);
+    HttpResult postMultipart(const std::string& url,
+                             const std::vector<std::pair<std::string, std::string>>& fields,
+                             const std::vector<FilePart>& files);
+    // Connections opened so far (1 when every request reused the first).
+    long connectionsOpened() const { return connections_; }
+
+private:
+    void* curl_;
+    long connections_ = 0;
+};
+
 // Log lines of one collector, collected from its request threads.
 class LogCapture {
 public:

@@ -2,6 +2,12 @@
 // stored once, every kind of bad request refused without storing anything, concurrent clients.
 
 #include <atomic>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -329,6 +335,117 @@ TEST_F(CollectorUploadTest, ConcurrentClientsAreAllStored) {
         EXPECT_EQ(bytes.find_first_not_of(bytes[0]), std::string::npos) << u.path;
     }
     EXPECT_TRUE(listFiles(data_.path() + "/tmp").empty());
+}
+
+}  // namespace
+}  // namespace rivlo::collector::test
+
+namespace rivlo::collector::test {
+namespace {
+
+// The body exactly as the library lays it out: its fixed boundary, one part per field in sorted
+// order, then the file part; the two header lines of the file part come in either order.
+std::string libraryBody(const std::vector<std::pair<std::string, std::string>>& fields,
+                        const std::string& fileName, const std::string& mime,
+                        const std::string& bytes, bool typeFirst) {
+    const std::string boundary = "Boundary+0xAbCdEfGbOuNdArY";
+    std::string body;
+    bool first = true;
+    auto open = [&] {
+        body += (first ? "" : "\r\n") + std::string("--") + boundary + "\r\n";
+        first = false;
+    };
+    for (const auto& [name, value] : fields) {
+        open();
+        body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value;
+    }
+    open();
+    std::string disposition =
+        "Content-Disposition: form-data; name=\"file\"; filename=\"" + fileName + "\"\r\n";
+    std::string type = "Content-Type: " + mime + "\r\n";
+    body += (typeFirst ? type + disposition : disposition + type) + "\r\n" + bytes;
+    body += "\r\n--" + boundary + "--\r\n";
+    return body;
+}
+
+TEST_F(CollectorUploadTest, AcceptsTheLibraryWireFormat) {
+    const std::string type = "multipart/form-data; boundary=Boundary+0xAbCdEfGbOuNdArY";
+    // Movie bytes that contain CR LF and boundary-like text must come through unchanged.
+    std::string movie = "\r\n--Boundary+0xAbCdEfGbOuNdAr\r\n" + std::string(30000, '\0') + "\r\n--";
+    std::string body = libraryBody(
+        {{"app_device_id", apd_}, {"sv_duration", "9"}, {"video_type", "screen"}},
+        "DEVICE_1765300000.mp4", "video/mp4", movie, false);
+    HttpResult r = sendRaw("POST", collector_->url(kVideo), body, type);
+    ASSERT_EQ(r.status, 200) << r.body;
+
+    std::string doc = nlohmann::json{{"apd", apd_}, {"dr", "3"}}.dump(4);
+    HttpResult d = sendRaw("POST", collector_->url(kData),
+                           libraryBody({}, "1765300001.txt", "text/plain", doc, true), type);
+    ASSERT_EQ(d.status, 200) << d.body;
+
+    std::vector<UploadRecord> uploads = storedUploads(data_.path());
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(readFile(data_.path() + "/" + uploads[0].path), movie);
+    EXPECT_EQ(uploads[0].fields["sv_duration"], "9");
+    EXPECT_EQ(readFile(data_.path() + "/" + uploads[1].path), doc);
+}
+
+}  // namespace
+}  // namespace rivlo::collector::test
+
+namespace rivlo::collector::test {
+namespace {
+
+TEST_F(CollectorUploadTest, RefusalsLeaveTheClientConnectionUsable) {
+    CurlConnection client;
+    std::string big = makeFile("S_1765400000.mp4", std::string(100 * 1024, 'b'));
+    std::string small = makeFile("S_1765400001.mp4", std::string(1000, 's'));
+    std::vector<std::pair<std::string, std::string>> screen = {
+        {"app_device_id", apd_}, {"video_type", "screen"}, {"sv_duration", "2"}};
+
+    EXPECT_EQ(client.postForm(collector_->url("/webservices/v2/verifyapp"),
+                              verifyFields("test-key", "DEVICE-K")).status,
+              200);
+    EXPECT_EQ(client.postMultipart(collector_->url(kVideo), screen, {{big}}).status, 413);
+    EXPECT_EQ(client.postMultipart(collector_->url(kVideo), {{"app_device_id", apd_}}, {{small}}).status,
+              400);
+    EXPECT_EQ(client.postMultipart(collector_->url(kVideo), screen, {{small}}).status, 200);
+    EXPECT_EQ(client.postForm(collector_->url("/webservices/v2/verifyapp"),
+                              verifyFields("test-key", "DEVICE-K")).status,
+              200);
+    std::vector<UploadRecord> uploads = storedUploads(data_.path());
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].fileName, "S_1765400001.mp4");
+    EXPECT_EQ(readFile(data_.path() + "/" + uploads[0].path), std::string(1000, 's'));
+}
+
+}  // namespace
+}  // namespace rivlo::collector::test
+
+namespace rivlo::collector::test {
+namespace {
+
+TEST_F(CollectorUploadTest, ATransferThatBreaksOffLeavesNothingBehind) {
+    // A client that announces a body and hangs up halfway through the file.
+    int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(collector_->server().port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string part = "--B\r\nContent-Disposition: form-data; name=\"app_device_id\"\r\n\r\n" + apd_ +
+                       "\r\n--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                       "filename=\"S_1765500000.mp4\"\r\n\r\n" + std::string(20000, 'h');
+    std::string head = "POST /webservices/v2/uploadvideo HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                       "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 60000\r\n\r\n";
+    std::string sent = head + part;
+    ASSERT_EQ(::send(sock, sent.data(), sent.size(), MSG_NOSIGNAL), static_cast<ssize_t>(sent.size()));
+    ::close(sock);
+
+    EXPECT_TRUE(runUntil([&] { return collector_->log().countContaining("incomplete multipart body") == 1; }));
+    expectNothingStored();
+    EXPECT_EQ(collector_->verify("DEVICE-1")["verify_status"], true);
 }
 
 }  // namespace
