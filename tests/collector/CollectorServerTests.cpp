@@ -236,3 +236,24 @@ TEST(CollectorTlsTest, ServesHttpsWithTheGivenCertificate) {
 
 }  // namespace
 }  // namespace rivlo::collector::test
+
+namespace rivlo::collector::test {
+namespace {
+
+TEST(CollectorStartTest, StartsAndStopsAtOnceWithoutHanging) {
+    TempDir data;
+    for (int i = 0; i < 10; ++i) {
+        InProcessCollector collector(data.path());
+        ASSERT_TRUE(collector.start()) << collector.startError();
+        EXPECT_GT(collector.server().port(), 0);
+        collector.stop();
+        collector.stop();  // a second stop does nothing
+        EXPECT_FALSE(collector.server().running());
+    }
+    InProcessCollector neverStarted(data.path());
+    neverStarted.stop();
+    EXPECT_EQ(neverStarted.server().port(), 0);
+}
+
+}  // namespace
+}  // namespace rivlo::collector::test

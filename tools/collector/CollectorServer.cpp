@@ -237,6 +237,17 @@ bool CollectorServer::start(std::string& error) {
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
         d.server->listen_after_bind();
     });
+    // stop() only reaches a server whose accept loop has begun; wait for it so that an
+    // immediate stop cannot be missed.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!d.server->is_running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!d.server->is_running()) {
+        error = "the server did not start accepting connections";
+        stop();
+        return false;
+    }
     d.log.write("serving %s on %s (data folder %s)%s", d.config.usesTls() ? "HTTPS" : "HTTP",
                 url().c_str(), d.config.dataDir.c_str(),
                 d.faults.enabled() ? ", fault injection on" : "");
