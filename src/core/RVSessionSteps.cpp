@@ -13,6 +13,7 @@ struct Registry {
     RVTimelineSteps timeline;
     RVGestureSteps gestures;
     RVWebViewSteps webViews;
+    RVCrashSteps crash;
 };
 
 Registry& registry() {
@@ -56,11 +57,16 @@ void RVSessionSteps::registerWebViews(RVWebViewSteps steps) {
     store(&Registry::webViews, std::move(steps));
 }
 
+void RVSessionSteps::registerCrashCapture(RVCrashSteps steps) {
+    store(&Registry::crash, std::move(steps));
+}
+
 RVScreenRecorderSteps RVSessionSteps::screenRecorder() { return load(&Registry::screen); }
 RVCameraRecorderSteps RVSessionSteps::cameraRecorder() { return load(&Registry::camera); }
 RVTimelineSteps RVSessionSteps::timeline() { return load(&Registry::timeline); }
 RVGestureSteps RVSessionSteps::gestures() { return load(&Registry::gestures); }
 RVWebViewSteps RVSessionSteps::webViews() { return load(&Registry::webViews); }
+RVCrashSteps RVSessionSteps::crashCapture() { return load(&Registry::crash); }
 
 void RVSessionSteps::clear() {
     store(&Registry::screen, RVScreenRecorderSteps{});
@@ -68,6 +74,7 @@ void RVSessionSteps::clear() {
     store(&Registry::timeline, RVTimelineSteps{});
     store(&Registry::gestures, RVGestureSteps{});
     store(&Registry::webViews, RVWebViewSteps{});
+    store(&Registry::crash, RVCrashSteps{});
 }
 
 }  // namespace rivlo

@@ -56,6 +56,13 @@ struct RVWebViewSteps {
     std::function<void()> postWebViewData;  // stop-and-post (global queue)
 };
 
+// Crash capture: installed once by the controller's creation; the save step runs on the crash
+// path before the controller stops the session.
+struct RVCrashSteps {
+    std::function<void()> installHandlers;  // thread of the first start
+    std::function<void()> saveCrashData;    // the crash handling thread
+};
+
 // The registry. Any thread: registration replaces the subsystem's steps as a whole; readers get
 // a copy and call it outside the registry's lock.
 class RVSessionSteps {
@@ -65,12 +72,14 @@ public:
     static void registerTimeline(RVTimelineSteps steps);
     static void registerGestures(RVGestureSteps steps);
     static void registerWebViews(RVWebViewSteps steps);
+    static void registerCrashCapture(RVCrashSteps steps);
 
     static RVScreenRecorderSteps screenRecorder();
     static RVCameraRecorderSteps cameraRecorder();
     static RVTimelineSteps timeline();
     static RVGestureSteps gestures();
     static RVWebViewSteps webViews();
+    static RVCrashSteps crashCapture();
 
     // Forgets every registration (tests).
     static void clear();

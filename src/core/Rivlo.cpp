@@ -1,0 +1,53 @@
+#include "rivlo/Rivlo.h"
+
+#include "core/RVSessionSteps.h"
+#include "core/RVUtil.h"
+#include "core/RivloHandler.h"
+#include "foundation/DispatchQueue.h"
+#include "foundation/Log.h"
+#include "store/RVJSONDataHandler.h"
+
+namespace rivlo {
+
+void Rivlo::startApplicationWithKey(const std::string& key) {
+    if (RVUtil::compareVersions(RVUtil::currentVersion(), kMinimumSystemVersion) < 0) {
+        RVLog("Rivlo: startApplicationWithKey: Failed to start as Rivlo requires iOS7.0 or "
+              "higher");
+        return;
+    }
+    RivloHandler::start(key);
+}
+
+void Rivlo::start(const std::string& key, const std::string& theme) {
+    RivloHandler::start(key, theme);
+}
+
+void Rivlo::stopApplicationAndUploadData() {
+    DispatchQueue::global(DispatchQueue::Priority::High, [] { RivloHandler::stopAndPostData(); });
+}
+
+void Rivlo::restartSession() { RivloHandler::restartSession(); }
+
+bool Rivlo::isRecording() { return RivloHandler::isSessionRecording(); }
+
+void Rivlo::occludeSensitiveView(const std::shared_ptr<View>& view) {
+    runStep(RVSessionSteps::screenRecorder().addSensitiveView, view);
+}
+
+void Rivlo::markUserAsFavorite() { RVJSONDataHandler::sharedHandler()->setMarkAsFavorite(1); }
+
+void Rivlo::tagScreenName(const std::string& screenName) {
+    runStep(RVSessionSteps::timeline().tagScreenName, screenName);
+}
+
+void Rivlo::tagUsersName(const std::string& name, const std::any& additionalData) {
+    RVUtil::tagUserName(name, additionalData);
+}
+
+void Rivlo::addTag(const std::string& tag) { RVJSONDataHandler::sharedHandler()->addTag(tag); }
+
+void Rivlo::setPreciseLocationLatitude(double latitude, double longitude) {
+    RVJSONDataHandler::sharedHandler()->setPreciseLocation(latitude, longitude);
+}
+
+}  // namespace rivlo
