@@ -3,6 +3,9 @@
 #include "platform/ImageView.h"
 #include "platform/Label.h"
 #include "platform/TextField.h"
+#include "platform/headless/PngWriter.h"
+
+#include <cairo.h>
 
 namespace rivlo::testing {
 
@@ -159,6 +162,28 @@ TEST_F(RenderingTest, TextMeasurementWrapsWithinTheConstraint) {
     EXPECT_GT(wrapped.height, one.height * 2);
     Size cut = platform->graphics().textSize("one two three four five six", 14, Size{60, 20});
     EXPECT_EQ(cut.height, 20);
+}
+
+TEST_F(RenderingTest, PngFilesReadBackWithTheSamePixels) {
+    auto window = platform->makeKeyWindow();
+    auto green = std::make_shared<View>(Rect(0, 0, 100, 100));
+    green->setBackgroundColor(Color{0, 1, 0, 1});
+    window->addSubview(green);
+    Image shot = platform->snapshot(*window, 1.0);
+    const std::string path = ::testing::TempDir() + "headless-shot.png";
+    ASSERT_TRUE(PngWriter::write(shot, path));
+    cairo_surface_t* back = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(back), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(back), 320);
+    const unsigned char* data = cairo_image_surface_get_data(back);
+    const int stride = cairo_image_surface_get_stride(back);
+    const unsigned char* px = data + 50 * stride + 50 * 4;  // B, G, R, A
+    EXPECT_EQ(px[0], 0);
+    EXPECT_EQ(px[1], 255);
+    EXPECT_EQ(px[2], 0);
+    cairo_surface_destroy(back);
+    EXPECT_FALSE(PngWriter::write(Image(), path));
+    EXPECT_FALSE(PngWriter::write(shot, "/nonexistent-dir/x.png"));
 }
 
 }  // namespace rivlo::testing
