@@ -15,7 +15,6 @@
 #include <netdb.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -76,8 +75,9 @@ bool resetConnection(const httplib::Request& req) {
         char* end = nullptr;
         long fd = std::strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end != '\0') continue;
-        struct stat info {};
-        if (::fstat(static_cast<int>(fd), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+        // Descriptors that are not connected sockets fail the two calls below. Nothing else is
+        // done to a descriptor until its address pair proves it is this request's connection,
+        // which stays open while its handler runs.
         sockaddr_storage local{}, peer{};
         socklen_t localLength = sizeof local, peerLength = sizeof peer;
         if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local),
