@@ -1,0 +1,598 @@
+#include "screen/RVViewVideoHandler.h"
+
+#include "core/RVSessionSteps.h"
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "foundation/Clock.h"
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/Application.h"
+#include "platform/Device.h"
+#include "platform/Graphics.h"
+#include "platform/Platform.h"
+#include "platform/View.h"
+#include "platform/Window.h"
+#include "screen/RVScreenVideo.h"
+#include "store/RVPlistHandler.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace rivlo {
+namespace {
+
+constexpr const char* kScreenVideoFolder = "/RVScreenVideos";
+constexpr const char* kMovieFileName = "UserActivity.mov";
+// How long a frame waits for the main thread to draw it before it is dropped. Long enough for a
+// busy main thread, short enough that a blocked one cannot hold up finishing for long.
+constexpr double kDrawTimeoutSeconds = 2.0;
+
+// The process-wide sensitive-view set. It holds strong references; it does not exist until the
+// first view is added, and a reset drops it.
+struct SensitiveViews {
+    std::mutex mutex;
+    bool exists = false;
+    std::vector<std::shared_ptr<View>> views;
+};
+
+SensitiveViews& sensitiveViews() {
+    static SensitiveViews* const set = new SensitiveViews;
+    return *set;
+}
+
+// Views belong to the main thread, and so does their destruction.
+void releaseOnMainThread(std::vector<std::shared_ptr<View>> views) {
+    if (views.empty()) return;
+    if (RunLoop::isMainThread()) return;  // destroyed here, on return
+    RunLoop::main().post([held = std::move(views)]() mutable { held.clear(); });
+}
+
+// The recording generation: a frame loop only continues while its recording is the open one, so
+// a loop left scheduled by an earlier recording can never run alongside a new one.
+std::atomic<uint64_t>& recordingGeneration() {
+    static std::atomic<uint64_t>* const g = new std::atomic<uint64_t>(0);
+    return *g;
+}
+
+}  // namespace
+
+// ---- Shared instance and class-level state ---------------------------------------------------
+
+RVViewVideoHandler* RVViewVideoHandler::sharedHandler() {
+    static RVViewVideoHandler* const handler = new RVViewVideoHandler;
+    return handler;
+}
+
+RVViewVideoHandler::RVViewVideoHandler() { initialize(); }
+
+void RVViewVideoHandler::initialize() {
+    currentGesture_ = 8;
+    isRecording_ = false;
+    wantToStop_ = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        assetWriter_.reset();
+        assetWriterInput_.reset();
+        assetWriterInputPixelBufferAdaptor_.reset();
+        startedAt_.reset();
+    }
+    auto setting = RVUtil::setting();
+    float interval = setting ? setting->videoFrameRate() : 0.5f;
+    double bitRate = setting ? setting->videoAverageBitRateKey() : 307200.0;
+    // A frame every millisecond to once a minute; beyond that the time scale (interval x 1000)
+    // stops making sense.
+    if (!std::isfinite(interval) || interval < 0.001f || interval > 60.0f) {
+        RVLog("RVViewVideoHandler: Capture interval %g s is out of range; using 0.5 s",
+              static_cast<double>(interval));
+        interval = 0.5f;
+    }
+    if (!std::isfinite(bitRate) || bitRate < 1000 || bitRate > 100e6) {
+        RVLog("RVViewVideoHandler: Average bit rate %g is out of range; using 307200", bitRate);
+        bitRate = 307200;
+    }
+    videoFrameRate_ = interval;
+    videoAverageBitRateKey_ = bitRate;
+}
+
+DispatchQueue& RVViewVideoHandler::makeVideoFrameQueue() {
+    static DispatchQueue* const queue = new DispatchQueue("com.rivlo.makeVideoFrame");
+    return *queue;
+}
+
+void RVViewVideoHandler::addSensitiveView(const std::shared_ptr<View>& view) {
+    if (!view) return;
+    auto& set = sensitiveViews();
+    std::lock_guard<std::mutex> lock(set.mutex);
+    set.exists = true;
+    if (std::find(set.views.begin(), set.views.end(), view) == set.views.end()) {
+        set.views.push_back(view);
+    }
+}
+
+void RVViewVideoHandler::resetSensitiveViews() {
+    std::vector<std::shared_ptr<View>> dropped;
+    {
+        auto& set = sensitiveViews();
+        std::lock_guard<std::mutex> lock(set.mutex);
+        dropped.swap(set.views);
+        set.exists = false;
+    }
+    releaseOnMainThread(std::move(dropped));
+}
+
+size_t RVViewVideoHandler::sensitiveViewCount() {
+    auto& set = sensitiveViews();
+    std::lock_guard<std::mutex> lock(set.mutex);
+    return set.views.size();
+}
+
+void RVViewVideoHandler::setCurrentGesture(int32_t gesture) {
+    sharedHandler()->currentGesture_ = gesture;
+}
+
+std::optional<URL> RVViewVideoHandler::outputURL() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outputURL_;
+}
+
+std::shared_ptr<const Image> RVViewVideoHandler::currentImage() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return currentImage_;
+}
+
+int RVViewVideoHandler::frameWidth() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frameWidth_;
+}
+
+int RVViewVideoHandler::frameHeight() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frameHeight_;
+}
+
+int RVViewVideoHandler::frameWidthForWindowWidth(double width) {
+    if (!std::isfinite(width) || width <= 0) return 0;
+    int w = static_cast<int>(width);
+    if (w % 16 != 0) w = (w + 16) & ~15;
+    return w;
+}
+
+int RVViewVideoHandler::frameHeightForWindowHeight(double height) {
+    if (!std::isfinite(height) || height <= 0) return 0;
+    return static_cast<int>(height);
+}
+
+MediaTime RVViewVideoHandler::elapsedTime() const {
+    std::optional<double> startedAt;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        startedAt = startedAt_;
+    }
+    const double elapsed = startedAt ? Clock::now() - *startedAt : 0.0;
+    const double interval = videoFrameRate_;
+    return MediaTime{static_cast<int64_t>(elapsed * interval * 1000),
+                     static_cast<int32_t>(interval * 1000)};
+}
+
+// ---- Start and stop ---------------------------------------------------------------------------
+
+void RVViewVideoHandler::startScreenRecording() {
+    auto setting = RVUtil::setting();
+    if (!setting || !setting->isScreenVideoOn()) return;
+    if (isRecording_) return;
+    if (!setupAssetWriter()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        startedAt_ = Clock::now();
+    }
+    ++recordingGeneration();
+    isRecording_ = true;
+    wantToStop_ = false;
+    makeVideoFrameASYNC();
+}
+
+void RVViewVideoHandler::stopScreenRecording() {
+    if (!isRecording_) return;
+    makeVideoFrameQueue().async([this] { completeRecordingSession(); });
+}
+
+void RVViewVideoHandler::waitUntilRecordingIsFinished() {
+    if (RunLoop::isMainThread()) {
+        // Frames are drawn on the main thread: keep it turning while waiting.
+        while (isRecording_) RunLoop::main().runUntil([this] { return !isRecording_; }, 0.5);
+        return;
+    }
+    while (isRecording_) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+// ---- Frame loop --------------------------------------------------------------------------------
+
+void RVViewVideoHandler::makeVideoFrameASYNC() {
+    if (!isRecording_ || wantToStop_) return;
+    const uint64_t generation = recordingGeneration().load();
+    makeVideoFrameQueue().after(static_cast<double>(videoFrameRate_), [this, generation] {
+        if (generation != recordingGeneration().load()) return;  // an earlier recording's loop
+        makeVideoFrameThread();
+        makeVideoFrameASYNC();
+    });
+}
+
+void RVViewVideoHandler::makeVideoFrameThread() {
+    if (!isRecording_ || wantToStop_) return;
+    const MediaTime presentationTime = elapsedTime();
+    std::shared_ptr<MovieWriterInput> input;
+    std::shared_ptr<PixelBufferAdaptor> adaptor;
+    int width = 0, height = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        input = assetWriterInput_;
+        adaptor = assetWriterInputPixelBufferAdaptor_;
+        width = frameWidth_;
+        height = frameHeight_;
+    }
+    // A frame that finds the encoder busy is simply missing from the movie.
+    if (!input || !adaptor || !input->isReadyForMoreMediaData()) return;
+
+    try {
+        // One buffer for every frame; a recording of another frame size gets a new one.
+        if (!pixelBuffer_ || pixelBuffer_->width() != width || pixelBuffer_->height() != height) {
+            pixelBuffer_.reset();
+            std::shared_ptr<PixelBuffer> buffer;
+            const int status = adaptor->createPixelBuffer(buffer);
+            if (status != 0 || !buffer) {
+                RVLog("RVViewVideoHandler: Error creating pixel buffer: status: %d", status);
+                return;
+            }
+            pixelBuffer_ = std::move(buffer);
+        }
+        auto image = screenImage();
+        if (!image) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            currentImage_ = image;
+        }
+
+        PixelBuffer& buffer = *pixelBuffer_;
+        buffer.lockBaseAddress();
+        const auto& bytes = image->bytes();
+        if (image->width() == buffer.width() && image->height() == buffer.height()) {
+            std::memcpy(buffer.baseAddress(), bytes.data(), std::min(bytes.size(), buffer.dataSize()));
+        } else {
+            // Never beyond either bitmap: copy the overlapping rows and columns.
+            const int rows = std::min(image->height(), buffer.height());
+            const size_t rowBytes = std::min(image->bytesPerRow(), buffer.bytesPerRow());
+            for (int y = 0; y < rows; ++y) {
+                std::memcpy(buffer.baseAddress() + y * buffer.bytesPerRow(),
+                            bytes.data() + y * image->bytesPerRow(), rowBytes);
+            }
+        }
+        buffer.unlockBaseAddress();
+
+        if (!adaptor->appendPixelBuffer(buffer, presentationTime)) {
+            RVLog("RVViewVideoHandler: Warning: Unable to write buffer to video");
+        }
+    } catch (const std::exception& e) {
+        RVLog("RVViewVideoHandler: Frame capture exception: %s", e.what());
+    }
+}
+
+std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
+    struct Request {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        std::shared_ptr<const Image> image;
+    };
+    auto request = std::make_shared<Request>();
+    auto draw = [this, request] {
+        {
+            std::lock_guard<std::mutex> lock(request->mutex);
+            if (request->abandoned) return;
+        }
+        std::shared_ptr<const Image> image;
+        int width = 0, height = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            width = frameWidth_;
+            height = frameHeight_;
+        }
+        auto graphics = Platform::current().graphics();
+        if (graphics && width > 0 && height > 0) {
+            if (!context_ || static_cast<int>(context_->size().width) != width ||
+                static_cast<int>(context_->size().height) != height) {
+                context_ = graphics->makeBitmapContext(Size{double(width), double(height)}, true,
+                                                       1.0);
+            }
+            if (context_) {
+                drawFrame(*context_);
+                image = std::make_shared<const Image>(context_->makeImage());
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(request->mutex);
+            request->image = std::move(image);
+            request->done = true;
+        }
+        request->cv.notify_all();
+    };
+    if (RunLoop::isMainThread()) {
+        draw();
+    } else {
+        RunLoop::main().post(draw);
+        std::unique_lock<std::mutex> lock(request->mutex);
+        if (!request->cv.wait_for(lock, std::chrono::duration<double>(kDrawTimeoutSeconds),
+                                  [&] { return request->done; })) {
+            request->abandoned = true;
+            return nullptr;  // the main thread is busy: this frame is dropped
+        }
+    }
+    std::lock_guard<std::mutex> lock(request->mutex);
+    return request->image;
+}
+
+void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
+    const Size size = context.size();
+    // The context is reused from frame to frame: start from black, as a fresh opaque one would.
+    context.setFillColor(Color::black());
+    context.fillRect(Rect(0, 0, size.width, size.height));
+
+    std::shared_ptr<Window> window;
+    if (auto application = Platform::current().application()) window = application->keyWindow();
+    double xScale = 1.0;
+    if (window) {
+        const Rect bounds = window->bounds();
+        context.setInterpolationQuality(InterpolationQuality::None);
+        context.saveGState();
+        const bool drawn =
+            context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
+        if (!drawn) {
+            context.renderLayer(*window);
+        } else if (bounds.size.width > 0) {
+            // The hierarchy is stretched to the frame width; so are the occlusion rectangles.
+            xScale = size.width / bounds.size.width;
+        }
+        context.restoreGState();
+    }
+    occludeSensitiveViewsInContext(context, xScale);
+}
+
+void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context, double xScale) {
+    std::vector<std::shared_ptr<View>> live;
+    std::vector<std::shared_ptr<View>> released;
+    {
+        auto& set = sensitiveViews();
+        std::lock_guard<std::mutex> lock(set.mutex);
+        if (!set.exists) return;
+        // A view the set alone still holds has been let go of by the host and its view tree.
+        for (auto it = set.views.begin(); it != set.views.end();) {
+            if (it->use_count() == 1) {
+                released.push_back(std::move(*it));
+                it = set.views.erase(it);
+            } else {
+                live.push_back(*it);
+                ++it;
+            }
+        }
+    }
+    context.setFillColor(Color{1.0, 0, 0, 1.0});
+    for (const auto& view : live) {
+        if (!view->window()) continue;  // not on the screen now; stays registered
+        const Rect inWindow = view->superview()
+                                  ? view->superview()->convertRectToView(view->frame(), nullptr)
+                                  : view->convertRectToView(view->bounds(), nullptr);
+        // Whole pixels, rounded outwards, so that no edge column of the view can show.
+        const double x0 = std::floor(inWindow.minX() * xScale);
+        const double x1 = std::ceil(inWindow.maxX() * xScale);
+        const double y0 = std::floor(inWindow.minY());
+        const double y1 = std::ceil(inWindow.maxY());
+        if (x1 <= x0 || y1 <= y0) continue;
+        context.fillRect(Rect(x0, y0, x1 - x0, y1 - y0));
+    }
+    live.clear();
+    released.clear();  // on the main thread, where views are destroyed
+}
+
+// ---- Writer -------------------------------------------------------------------------------------
+
+URL RVViewVideoHandler::tempFileURL() {
+    namespace fs = std::filesystem;
+    const std::string folder = RVUtil::folderPath(kScreenVideoFolder);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const std::string path = folder + "/" + kMovieFileName;
+    if (fs::exists(fs::symlink_status(path, ec))) {
+        if (!fs::remove(path, ec)) {
+            RVLog("RVViewVideoHandler: Cannot delete the old movie %s: %s", path.c_str(),
+                  ec.message().c_str());
+        }
+    }
+    return URL::fileURL(path);
+}
+
+bool RVViewVideoHandler::setupAssetWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (assetWriter_) return true;
+    }
+    auto factory = Platform::current().service<MovieWriterFactory>();
+    if (!factory) {
+        RVLog("RVViewVideoHandler: No movie writer is available; the screen is not recorded");
+        return false;
+    }
+    Rect bounds;
+    std::shared_ptr<Window> window;
+    if (auto application = Platform::current().application()) window = application->keyWindow();
+    if (window) {
+        bounds = window->bounds();
+    } else if (auto device = Platform::current().device()) {
+        bounds = device->screenBounds();
+    }
+    const int width = frameWidthForWindowWidth(bounds.width());
+    const int height = frameHeightForWindowHeight(bounds.height());
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+        RVLog("RVViewVideoHandler: No usable key window size (%g x %g); the screen is not "
+              "recorded",
+              bounds.width(), bounds.height());
+        return false;
+    }
+
+    const URL url = tempFileURL();
+    std::string error;
+    auto writer = factory->createWriter(url.decodedPath(), MovieFileType::QuickTimeMovie, &error);
+    if (!writer) {
+        RVLog("RVViewVideoHandler: Cannot create the movie writer: %s", error.c_str());
+        return false;
+    }
+    VideoOutputSettings settings;
+    settings.codec = VideoCodec::H264;
+    settings.width = width;
+    settings.height = height;
+    settings.averageBitRate = videoAverageBitRateKey_;
+    settings.maxKeyFrameInterval = 1.0f / videoFrameRate_;
+    auto input = factory->createVideoInput(settings);
+    std::shared_ptr<PixelBufferAdaptor> adaptor;
+    if (input) {
+        input->setExpectsMediaDataInRealTime(true);
+        adaptor = factory->createPixelBufferAdaptor(input, PixelFormat::BGRA32);
+    }
+    bool started = false;
+    try {
+        started = input && adaptor && writer->addInput(input) && writer->startWriting();
+        if (started) {
+            writer->startSessionAtSourceTime(
+                MediaTime{0, static_cast<int32_t>(videoFrameRate_ * 1000)});
+            started = writer->status() == MovieWriterStatus::Writing;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        started = false;
+    }
+    if (!started) {
+        if (error.empty()) error = writer->errorDescription();
+        RVLog("RVViewVideoHandler: Cannot start the movie: %s", error.c_str());
+        std::error_code ec;
+        std::filesystem::remove(url.decodedPath(), ec);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        assetWriter_ = std::move(writer);
+        assetWriterInput_ = std::move(input);
+        assetWriterInputPixelBufferAdaptor_ = std::move(adaptor);
+        frameWidth_ = width;
+        frameHeight_ = height;
+        finishRequested_ = false;
+    }
+    return true;
+}
+
+void RVViewVideoHandler::completeRecordingSession() {
+    std::shared_ptr<MovieWriter> writer;
+    std::shared_ptr<MovieWriterInput> input;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A second stop finds the movie finishing or finished: it is finished once.
+        if (finishRequested_) return;
+        writer = assetWriter_;
+        input = assetWriterInput_;
+        if (writer) finishRequested_ = true;
+    }
+    if (!isRecording_) return;
+    if (writer && writer->status() == MovieWriterStatus::Completed) return;
+    wantToStop_ = true;
+    if (!writer) {
+        RVLog("RVViewVideoHandler: No movie to finish; the recording ends without one");
+        abandonRecording();
+        return;
+    }
+    try {
+        if (input) input->markAsFinished();
+        for (int tries = 0; tries < 20 && writer->status() == MovieWriterStatus::Unknown; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        writer->endSessionAtSourceTime(elapsedTime());
+        writer->finishWriting([this, writer] { finishHandler(writer); });
+    } catch (const MovieWriterException& e) {
+        RVLog("Rivlo: Problem stopping the screen recording: %s - %s Extra data: %s",
+              e.name().c_str(), e.reason().c_str(), "none");
+        abandonRecording();
+    } catch (const std::exception& e) {
+        RVLog("Rivlo: Problem stopping the screen recording: %s - %s Extra data: %s",
+              "std::exception", e.what(), "none");
+        abandonRecording();
+    }
+}
+
+void RVViewVideoHandler::cleanupWriter() {
+    std::shared_ptr<PixelBufferAdaptor> adaptor;
+    std::shared_ptr<MovieWriterInput> input;
+    std::shared_ptr<MovieWriter> writer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        adaptor = std::move(assetWriterInputPixelBufferAdaptor_);
+        input = std::move(assetWriterInput_);
+        writer = std::move(assetWriter_);
+        startedAt_.reset();
+        // finishRequested_ stays set until the next set-up: a second stop that arrives while
+        // the finished movie is handed to the store must not finish (or abandon) it again.
+    }
+    // Released here, outside the lock.
+}
+
+void RVViewVideoHandler::abandonRecording() {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (assetWriter_) path = assetWriter_->path();
+    }
+    cleanupWriter();
+    if (!path.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    isRecording_ = false;
+}
+
+void RVViewVideoHandler::finishHandler(const std::shared_ptr<MovieWriter>& writer) {
+    const MovieWriterStatus status = writer->status();
+    const std::string path = writer->path();
+    cleanupWriter();
+    const URL url = URL::fileURL(path);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        outputURL_ = url;
+    }
+    if (status != MovieWriterStatus::Completed) {
+        // A movie the writer could not complete cannot be played: it is not stored.
+        RVLog("RVViewVideoHandler: The screen movie could not be written (%s); it is discarded",
+              writer->errorDescription().c_str());
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        isRecording_ = false;
+        return;
+    }
+    auto video = RVScreenVideo::initWithVideoUrl(url);
+    RVPlistHandler::sharedHandler()->addSreenVideo(*video, path);
+    isRecording_ = false;
+}
+
+// ---- Session steps -----------------------------------------------------------------------------
+
+void RVViewVideoHandler::registerSessionSteps() {
+    RVScreenRecorderSteps steps;
+    steps.startScreenRecording = [] { sharedHandler()->startScreenRecording(); };
+    steps.stopScreenRecording = [] { sharedHandler()->stopScreenRecording(); };
+    steps.postScreenVideo = [] { postScreenVideo(); };
+    steps.resetSensitiveViews = [] { resetSensitiveViews(); };
+    steps.addSensitiveView = [](const std::shared_ptr<View>& view) { addSensitiveView(view); };
+    RVSessionSteps::registerScreenRecorder(std::move(steps));
+}
+
+}  // namespace rivlo

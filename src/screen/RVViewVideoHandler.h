@@ -1,0 +1,150 @@
+#pragma once
+
+#include "foundation/DispatchQueue.h"
+#include "foundation/URL.h"
+#include "platform/Image.h"
+#include "platform/MovieWriter.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rivlo {
+
+class GraphicsContext;
+class View;
+
+// The screen recorder: turns the application's key window into a low-frame-rate H.264 movie
+// while a session runs, with every registered sensitive view painted over in red, and hands the
+// finished movie to the pending-upload store; postScreenVideo uploads the stored movies.
+//
+// States: Idle (not recording) → Recording (a frame every capture interval) → Finishing (the
+// movie is being completed) → Idle once the movie is in the store, or once finishing found
+// nothing to finish or failed (then no record is made).
+//
+// Threads: startScreenRecording on the main thread; stopScreenRecording on any thread (the
+// controller uses a thread of its own); frames and finishing run on the serial queue
+// "com.rivlo.makeVideoFrame", which has the main thread draw each frame (views belong to the
+// main thread); the finish handler runs on the movie writer's thread; waitUntilRecordingIsFinished
+// and postScreenVideo block their caller and must not run on the main thread.
+class RVViewVideoHandler {
+public:
+    // The shared recorder, created on first use and never destroyed. Any thread.
+    static RVViewVideoHandler* sharedHandler();
+
+    // The sensitive-view set. Any thread (normally the main thread). Adding a view twice keeps
+    // one entry. The set keeps each view alive; a view that only the set still holds is dropped
+    // at the next frame, and a view outside any window is skipped but stays registered.
+    static void addSensitiveView(const std::shared_ptr<View>& view);
+    // Empties the set (the settings reset before each session). Any thread.
+    static void resetSensitiveViews();
+    static size_t sensitiveViewCount();
+
+    // The last gesture code from the gesture recorder (8: none). Any thread.
+    static void setCurrentGesture(int32_t gesture);
+
+    // The frame queue, "com.rivlo.makeVideoFrame".
+    static DispatchQueue& makeVideoFrameQueue();
+
+    // Uploads every stored screen movie (POST "/webservices/v2/uploadvideo"): waits for the
+    // recording in progress to reach the store, then sends each entry the allowance permits and
+    // removes each one the service accepts. Blocks while the recording finishes; returns without
+    // waiting for the uploads. A background thread (the stop-and-post run).
+    static void postScreenVideo();
+
+    // Registers the recorder's steps with the session controller (once, at start-up).
+    static void registerSessionSteps();
+
+    // Main thread. Opens the movie and starts the frame loop, unless screen video is off in the
+    // settings or a recording is open already.
+    void startScreenRecording();
+    // Any thread. Queues the finishing of the open recording behind the frame in progress.
+    void stopScreenRecording();
+    // Blocks until no recording is open (checking every 0.5 s). Not on the main thread.
+    void waitUntilRecordingIsFinished();
+
+    bool isRecording() const { return isRecording_.load(); }
+    bool wantToStopVideoRecording() const { return wantToStop_.load(); }
+    int32_t currentGesture() const { return currentGesture_.load(); }
+    // Seconds between two frames, and the movie's average bit rate (bits per second), copied
+    // from the settings when the recorder was created.
+    float videoFrameRate() const { return videoFrameRate_; }
+    double videoAverageBitRateKey() const { return videoAverageBitRateKey_; }
+    // The last finished movie ("UserActivity.mov" in the screen video folder), if any.
+    std::optional<URL> outputURL() const;
+    // The frame image drawn last (null before the first frame).
+    std::shared_ptr<const Image> currentImage() const;
+    // Frame size in pixels of the open (or last) recording.
+    int frameWidth() const;
+    int frameHeight() const;
+
+    // ---- Steps, exposed for tests and benchmarks -------------------------------------------
+
+    // Main thread. Creates the writer for "UserActivity.mov" unless one exists; false when no
+    // movie can be written.
+    bool setupAssetWriter();
+    // The file URL of "UserActivity.mov" in the screen video folder, after creating the folder
+    // and deleting any file left at that path.
+    URL tempFileURL();
+    // Frame queue: takes and writes one frame.
+    void makeVideoFrameThread();
+    // Main thread: draws the key window at the frame size into the context and paints the
+    // sensitive views over it.
+    void drawFrame(GraphicsContext& context);
+    // Main thread: paints every registered view that is in a window (in window points scaled
+    // horizontally by xScale) opaque red, and drops views only the set still holds.
+    static void occludeSensitiveViewsInContext(GraphicsContext& context, double xScale = 1.0);
+    // Frame queue: finishes the movie.
+    void completeRecordingSession();
+
+    // The frame size for a key window of that many points: the width raised to a multiple of
+    // 16, the height as it is (both truncated to whole points).
+    static int frameWidthForWindowWidth(double width);
+    static int frameHeightForWindowHeight(double height);
+
+private:
+    RVViewVideoHandler();
+
+    void initialize();
+    void makeVideoFrameASYNC();
+    // Takes the frame image on the main thread; null when it could not be drawn in time.
+    std::shared_ptr<const Image> screenImage();
+    void finishHandler(const std::shared_ptr<MovieWriter>& writer);
+    void cleanupWriter();
+    // Leaves Finishing without a movie (nothing to finish, or finishing failed).
+    void abandonRecording();
+    MediaTime elapsedTime() const;
+
+    // Settings copied at creation.
+    float videoFrameRate_ = 0.5f;
+    double videoAverageBitRateKey_ = 307200;
+
+    std::atomic<bool> isRecording_{false};
+    std::atomic<bool> wantToStop_{false};
+    std::atomic<int32_t> currentGesture_{8};
+
+    // Writer objects and recording state. Set up on the main thread before the frame loop
+    // starts, used on the frame queue, cleared by the finish handler: guarded by mutex_, and
+    // taken out as shared pointers to be used outside it.
+    mutable std::mutex mutex_;
+    std::shared_ptr<MovieWriter> assetWriter_;
+    std::shared_ptr<MovieWriterInput> assetWriterInput_;
+    std::shared_ptr<PixelBufferAdaptor> assetWriterInputPixelBufferAdaptor_;
+    std::optional<double> startedAt_;
+    std::optional<URL> outputURL_;
+    std::shared_ptr<const Image> currentImage_;
+    int frameWidth_ = 0;
+    int frameHeight_ = 0;
+    bool finishRequested_ = false;  // finishing of the open movie has begun
+
+    // Frame queue only: the reused pixel buffer (recreated when the frame size changes).
+    std::shared_ptr<PixelBuffer> pixelBuffer_;
+    // Main thread only: the reused bitmap context of the frame size.
+    std::unique_ptr<GraphicsContext> context_;
+};
+
+}  // namespace rivlo

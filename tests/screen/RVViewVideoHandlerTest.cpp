@@ -1,0 +1,368 @@
+// The screen recorder on the headless device, checked by decoding the movies it stores.
+
+#include "foundation/Clock.h"
+#include "platform/Graphics.h"
+#include "screen/MovieProbe.h"
+#include "screen/RVScreenVideo.h"
+#include "screen/ScreenRecorderFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace rivlo;
+using rivlo::test::DecodedFrame;
+using rivlo::test::LogCapture;
+using rivlo::test::MovieProbe;
+using rivlo::test::ScreenRecorderWorld;
+
+namespace {
+
+RVViewVideoHandler* recorder() { return RVViewVideoHandler::sharedHandler(); }
+
+std::vector<Value> storedEntries() { return RVPlistHandler::sharedHandler()->screenVideoEntries(); }
+
+void clearStore() {
+    for (const auto& entry : storedEntries()) {
+        RVPlistHandler::sharedHandler()->removeScreenVideo(PropertyList::text(entry, "videoName"));
+    }
+}
+
+// Stops from a thread of its own, as the session controller does.
+void stopOnAnotherThread() {
+    std::thread([] { recorder()->stopScreenRecording(); }).join();
+}
+
+// Records for about `seconds` while the main loop runs, stops, and waits until the recording
+// has ended. Returns the wall-clock seconds from the start to the stop call.
+double recordFor(double seconds) {
+    const double started = Clock::now();
+    recorder()->startScreenRecording();
+    EXPECT_TRUE(recorder()->isRecording());
+    RunLoop::main().runUntil([] { return false; }, seconds);
+    const double elapsed = Clock::now() - started;
+    stopOnAnotherThread();
+    EXPECT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
+    return elapsed;
+}
+
+bool isRed(const DecodedFrame::RGB& c) { return c.r > 200 && c.g < 60 && c.b < 60; }
+bool isBlue(const DecodedFrame::RGB& c) { return c.b > 200 && c.r < 60 && c.g < 60; }
+bool isWhite(const DecodedFrame::RGB& c) { return c.r > 200 && c.g > 200 && c.b > 200; }
+
+// Every pixel of the rectangle (movie pixels, edges included) is red.
+::testing::AssertionResult allRed(const DecodedFrame& f, int x0, int y0, int x1, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const auto c = f.at(x, y);
+            if (!isRed(c)) {
+                return ::testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << ") at " << f.seconds << " s is " << c.r
+                       << "," << c.g << "," << c.b;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class ScreenRecorderTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (recorder()->isRecording()) {
+            stopOnAnotherThread();
+            RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30);
+        }
+        clearStore();
+    }
+};
+
+// The path of the one stored movie.
+std::string storedMoviePath() {
+    const auto entries = storedEntries();
+    EXPECT_EQ(entries.size(), 1u);
+    if (entries.empty()) return "";
+    return RVPlistHandler::pathInFolder("/RVScreenVideos",
+                                        PropertyList::text(entries[0], "videoName"));
+}
+
+}  // namespace
+
+TEST_F(ScreenRecorderTest, RecordsTheKeyWindowWithSensitiveViewsPaintedOver) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    auto secret = world.addView(Rect(20, 100, 120, 60), Color::rgb(0, 255, 0));
+    auto password = world.addSecureField(Rect(20, 300, 200, 40));
+    auto plain = world.addView(Rect(180, 100, 100, 60), Color::rgb(0, 0, 255));
+    RVViewVideoHandler::addSensitiveView(secret);
+    RVViewVideoHandler::addSensitiveView(password);
+
+    const double elapsed = recordFor(2.6);
+
+    const auto entries = storedEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    auto record = RVScreenVideo::initFromSavedDictionary(entries[0]);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->videoType, "screen");
+    EXPECT_FALSE(fs::exists(world.screenVideoFolder() + "/UserActivity.mov"));
+    const std::string path = storedMoviePath();
+    ASSERT_TRUE(fs::exists(path));
+
+    const MovieProbe movie = MovieProbe::open(path);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.majorBrand, "qt  ");
+    EXPECT_EQ(movie.codecName, "h264");
+    EXPECT_EQ(movie.width, 320);
+    EXPECT_EQ(movie.height, 568);
+    // The movie runs from the start to the stop, however many frames were written.
+    EXPECT_NEAR(movie.duration, elapsed, 0.6);
+    EXPECT_EQ(record->videoDuration, std::to_string(static_cast<int>(movie.duration)));
+    ASSERT_GE(movie.frames.size(), 3u);
+    EXPECT_NEAR(movie.frames[0].seconds, 0.5, 0.35);
+    double previous = 0;
+    for (const auto& frame : movie.frames) {
+        EXPECT_GT(frame.seconds, previous);
+        EXPECT_LE(frame.seconds, movie.duration);
+        previous = frame.seconds;
+        EXPECT_TRUE(allRed(frame, 20, 100, 140, 160));
+        EXPECT_TRUE(allRed(frame, 20, 300, 220, 340));
+        EXPECT_TRUE(isBlue(frame.at(230, 130)));
+        EXPECT_TRUE(isWhite(frame.at(300, 500)));
+    }
+    auto image = recorder()->currentImage();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 320);
+    EXPECT_EQ(image->height(), 568);
+}
+
+TEST_F(ScreenRecorderTest, WidthRaisedToSixteenStretchesContentAndOcclusionAlike) {
+    ScreenRecorderWorld world(375, 667);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    // Left half blue: stretched, its right edge moves from 187.5 to 192 pixels.
+    world.addView(Rect(0, 0, 187.5, 80), Color::rgb(0, 0, 255));
+    // A sensitive view touching the right edge of the window.
+    auto edge = world.addView(Rect(345, 200, 30, 40), Color::rgb(0, 255, 0));
+    RVViewVideoHandler::addSensitiveView(edge);
+
+    recordFor(1.8);
+    EXPECT_EQ(recorder()->frameWidth(), 384);
+    EXPECT_EQ(recorder()->frameHeight(), 667);
+
+    const MovieProbe movie = MovieProbe::open(storedMoviePath());
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.width, 384);
+    EXPECT_EQ(movie.height, 667);
+    ASSERT_GE(movie.frames.size(), 2u);
+    for (const auto& frame : movie.frames) {
+        // 345 x 384/375 = 353.3: from there to the last column, nothing of the view shows.
+        EXPECT_TRUE(allRed(frame, 354, 200, 384, 240));
+        EXPECT_TRUE(isBlue(frame.at(190, 40)));
+        EXPECT_TRUE(isWhite(frame.at(196, 40)));
+        // The odd bottom row is the window's, not padding.
+        EXPECT_TRUE(isWhite(frame.at(100, 666)));
+    }
+}
+
+TEST_F(ScreenRecorderTest, NothingIsRecordedWhenScreenVideoIsOff) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(false);
+    recorder()->startScreenRecording();
+    EXPECT_FALSE(recorder()->isRecording());
+    RunLoop::main().runUntil([] { return false; }, 0.8);
+    EXPECT_FALSE(fs::exists(world.screenVideoFolder() + "/UserActivity.mov"));
+    stopOnAnotherThread();
+    EXPECT_TRUE(storedEntries().empty());
+}
+
+TEST_F(ScreenRecorderTest, SecondStartAndSecondStopChangeNothing) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    LogCapture log;
+    recorder()->startScreenRecording();
+    ASSERT_TRUE(recorder()->isRecording());
+    recorder()->startScreenRecording();  // while recording
+    EXPECT_TRUE(recorder()->isRecording());
+    RunLoop::main().runUntil([] { return false; }, 1.3);
+
+    std::thread([] {
+        recorder()->stopScreenRecording();
+        recorder()->stopScreenRecording();
+    }).join();
+    recorder()->startScreenRecording();  // while finishing
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
+    // Nothing left behind that could run a second frame loop or finish a second time.
+    RunLoop::main().runUntil([] { return false; }, 0.8);
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_EQ(storedEntries().size(), 1u);
+    EXPECT_FALSE(log.contains("Problem stopping"));
+    EXPECT_TRUE(MovieProbe::open(storedMoviePath(), false).opened);
+}
+
+TEST_F(ScreenRecorderTest, SensitiveViewRegistry) {
+    ScreenRecorderWorld world(320, 568);
+    RVViewVideoHandler::resetSensitiveViews();
+    auto graphics = Platform::current().graphics();
+    ASSERT_TRUE(graphics);
+    auto context = graphics->makeBitmapContext(Size{320, 568}, true, 1.0);
+    ASSERT_TRUE(context);
+    auto frame = [&] {
+        recorder()->drawFrame(*context);
+        return context->makeImage();
+    };
+    auto red = [](const Image& image, int x, int y) {
+        const auto p = image.pixelAt(x, y);
+        return p.r == 255 && p.g == 0 && p.b == 0;
+    };
+
+    auto kept = world.addView(Rect(10, 10, 50, 50), Color::rgb(0, 255, 0));
+    auto moved = world.addView(Rect(100, 10, 50, 50), Color::rgb(0, 255, 0));
+    RVViewVideoHandler::addSensitiveView(kept);
+    RVViewVideoHandler::addSensitiveView(kept);
+    RVViewVideoHandler::addSensitiveView(moved);
+    EXPECT_EQ(RVViewVideoHandler::sensitiveViewCount(), 2u);
+    {
+        auto released = world.addView(Rect(200, 10, 50, 50), Color::rgb(0, 255, 0));
+        RVViewVideoHandler::addSensitiveView(released);
+        released->removeFromSuperview();
+    }
+    EXPECT_EQ(RVViewVideoHandler::sensitiveViewCount(), 3u);
+
+    // Out of its window: not painted, still registered. Released by the host: dropped.
+    moved->removeFromSuperview();
+    Image image = frame();
+    EXPECT_TRUE(red(image, 30, 30));
+    EXPECT_FALSE(red(image, 120, 30));
+    EXPECT_EQ(RVViewVideoHandler::sensitiveViewCount(), 2u);
+
+    // Back in a window: painted again.
+    world.window()->addSubview(moved);
+    image = frame();
+    EXPECT_TRUE(red(image, 120, 30));
+
+    // A new session forgets them all.
+    RVViewVideoHandler::resetSensitiveViews();
+    EXPECT_EQ(RVViewVideoHandler::sensitiveViewCount(), 0u);
+    image = frame();
+    EXPECT_FALSE(red(image, 30, 30));
+    EXPECT_FALSE(red(image, 120, 30));
+}
+
+TEST(ScreenRecorderGeometry, FrameSizeFromTheKeyWindow) {
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(320), 320);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(375), 384);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(375.9), 384);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(414), 416);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(1), 16);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(0), 0);
+    EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(NAN), 0);
+    EXPECT_EQ(RVViewVideoHandler::frameHeightForWindowHeight(667.6), 667);
+    EXPECT_EQ(RVViewVideoHandler::frameHeightForWindowHeight(-3), 0);
+}
+
+// ---- Faults from the movie writer ---------------------------------------------------------
+
+namespace {
+
+// Wraps the real writer, failing in one chosen way.
+enum class Fault { ThrowOnFinish, FailedMovie };
+
+class FaultyWriter : public MovieWriter {
+public:
+    FaultyWriter(std::shared_ptr<MovieWriter> real, Fault fault)
+        : real_(std::move(real)), fault_(fault) {}
+    const std::string& path() const override { return real_->path(); }
+    MovieWriterStatus status() const override {
+        if (fault_ == Fault::FailedMovie && finished_) return MovieWriterStatus::Failed;
+        return real_->status();
+    }
+    std::string errorDescription() const override { return "disk full"; }
+    bool addInput(std::shared_ptr<MovieWriterInput> input) override {
+        return real_->addInput(std::move(input));
+    }
+    bool startWriting() override { return real_->startWriting(); }
+    void startSessionAtSourceTime(MediaTime t) override { real_->startSessionAtSourceTime(t); }
+    void endSessionAtSourceTime(MediaTime t) override { real_->endSessionAtSourceTime(t); }
+    void finishWriting(std::function<void()> handler) override {
+        if (fault_ == Fault::ThrowOnFinish) {
+            throw MovieWriterException("NSInternalInconsistencyException", "cannot finish");
+        }
+        finished_ = true;
+        real_->finishWriting(std::move(handler));
+    }
+
+private:
+    std::shared_ptr<MovieWriter> real_;
+    Fault fault_;
+    std::atomic<bool> finished_{false};
+};
+
+class FaultyFactory : public MovieWriterFactory {
+public:
+    explicit FaultyFactory(Fault fault) : fault_(fault) {}
+    std::shared_ptr<MovieWriter> createWriter(const std::string& path, MovieFileType type,
+                                              std::string* error) override {
+        auto real = real_.createWriter(path, type, error);
+        return real ? std::make_shared<FaultyWriter>(real, fault_) : nullptr;
+    }
+    std::shared_ptr<MovieWriterInput> createVideoInput(const VideoOutputSettings& s) override {
+        return real_.createVideoInput(s);
+    }
+    std::shared_ptr<PixelBufferAdaptor> createPixelBufferAdaptor(
+        std::shared_ptr<MovieWriterInput> input, PixelFormat format) override {
+        return real_.createPixelBufferAdaptor(std::move(input), format);
+    }
+
+private:
+    FfmpegMovieWriterFactory real_;
+    Fault fault_;
+};
+
+}  // namespace
+
+TEST_F(ScreenRecorderTest, FinishingThatFailsStillEndsTheRecordingWithoutARecord) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    const std::string workingFile = world.screenVideoFolder() + "/UserActivity.mov";
+    {
+        SCOPED_TRACE("the platform raises while finishing");
+        LogCapture log;
+        Platform::current().setService<MovieWriterFactory>(
+            std::make_shared<FaultyFactory>(Fault::ThrowOnFinish));
+        recordFor(1.2);
+        EXPECT_FALSE(recorder()->isRecording());
+        EXPECT_TRUE(log.contains("Rivlo: Problem stopping the screen recording: "
+                                 "NSInternalInconsistencyException - cannot finish Extra data: "
+                                 "none"));
+        EXPECT_TRUE(storedEntries().empty());
+        EXPECT_FALSE(fs::exists(workingFile));
+    }
+    {
+        SCOPED_TRACE("the writer fails");
+        LogCapture log;
+        Platform::current().setService<MovieWriterFactory>(
+            std::make_shared<FaultyFactory>(Fault::FailedMovie));
+        recordFor(1.2);
+        EXPECT_FALSE(recorder()->isRecording());
+        EXPECT_TRUE(log.contains("could not be written (disk full)"));
+        EXPECT_TRUE(storedEntries().empty());
+        EXPECT_FALSE(fs::exists(workingFile));
+    }
+    {
+        SCOPED_TRACE("no movie writer at all");
+        LogCapture log;
+        Platform::current().setService<MovieWriterFactory>(nullptr);
+        recorder()->startScreenRecording();
+        EXPECT_FALSE(recorder()->isRecording());
+        EXPECT_TRUE(log.contains("RVViewVideoHandler: No movie writer is available"));
+    }
+    // A good writer again: recording works after all of that.
+    FfmpegMovieWriterFactory::installDefaults();
+    recordFor(1.2);
+    EXPECT_EQ(storedEntries().size(), 1u);
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+// A headless device with a key window of a chosen size, the FFmpeg movie services, a store in a
+// temporary sandbox and the screen recorder's settings, for the recorder's tests and benchmarks.
+
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "platform/Platform.h"
+#include "platform/TextField.h"
+#include "platform/Window.h"
+#include "platform/headless/HeadlessPlatform.h"
+#include "platform/linux/FfmpegMovieWriter.h"
+#include "screen/RVViewVideoHandler.h"
+#include "store/RVPlistHandler.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rivlo::test {
+
+class ScreenRecorderWorld {
+public:
+    // A device whose screen (and key window) is width x height points.
+    ScreenRecorderWorld(double width, double height) {
+        RunLoop::main().setMainThread();
+        char pattern[] = "/tmp/rivlo-screen-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        HeadlessProfile profile;
+        profile.screenBounds = Rect(0, 0, width, height);
+        profile.screenScale = 1.0;
+        profile.sandboxDirectory = dir_ + "/sandbox";
+        platform_ = HeadlessPlatform::install(profile);
+        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
+        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+        FfmpegMovieWriterFactory::installDefaults();
+        window_ = platform_->makeKeyWindow();
+    }
+
+    ~ScreenRecorderWorld() {
+        RVViewVideoHandler::resetSensitiveViews();
+        RunLoop::main().runPending();
+        window_.reset();
+        platform_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // Screen video on or off in the current settings record.
+    static void setScreenVideoOn(bool on) {
+        auto setting = RVUtil::setting();
+        if (setting) setting->setIsScreenVideoOn(on);
+    }
+
+    std::shared_ptr<View> addView(const Rect& frame, Color color) {
+        auto view = std::make_shared<View>(frame);
+        view->setBackgroundColor(color);
+        window_->addSubview(view);
+        return view;
+    }
+
+    std::shared_ptr<TextField> addSecureField(const Rect& frame) {
+        auto field = std::make_shared<TextField>(frame);
+        field->setSecureTextEntry(true);
+        field->setBackgroundColor(Color::white());
+        window_->addSubview(field);
+        return field;
+    }
+
+    std::string screenVideoFolder() const { return RVUtil::folderPath("/RVScreenVideos"); }
+    const std::string& directory() const { return dir_; }
+    HeadlessPlatform& platform() { return *platform_; }
+    const std::shared_ptr<Window>& window() const { return window_; }
+
+private:
+    std::string dir_;
+    std::shared_ptr<HeadlessPlatform> platform_;
+    std::shared_ptr<Window> window_;
+};
+
+// Captures log lines for the life of the object.
+class LogCapture {
+public:
+    LogCapture() {
+        Log::setSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~LogCapture() { Log::setSink(nullptr); }
+    std::vector<std::string> lines() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    bool contains(const std::string& text) const {
+        for (const auto& line : lines()) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace rivlo::test
