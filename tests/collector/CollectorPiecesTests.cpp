@@ -39,6 +39,15 @@ TEST(CollectorConfigTest, ReadsAFullConfigurationFile) {
     EXPECT_TRUE(config.faults.enabled());
 }
 
+TEST(CollectorConfigTest, TheShippedExampleIsValid) {
+    CollectorConfig config;
+    std::string error;
+    ASSERT_TRUE(config.loadFile(RIVLO_COLLECTOR_EXAMPLE_CONFIG, error)) << error;
+    EXPECT_TRUE(config.validate(error)) << error;
+    ASSERT_EQ(config.apps.size(), 1u);
+    EXPECT_FALSE(config.faults.enabled());
+}
+
 TEST(CollectorConfigTest, RefusesMalformedOrContradictoryConfigurations) {
     const char* const malformed[] = {
         "[1, 2]",
