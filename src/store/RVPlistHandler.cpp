@@ -106,40 +106,42 @@ void RVPlistHandler::addObjectToKey(const Value& entry, const std::string& key) 
     storeList(key, list);
 }
 
-void RVPlistHandler::clearKeyToMaxNum(const std::string& key, long maximum,
-                                      const std::function<void(const Value& entry)>& action) {
+Value RVPlistHandler::clearKeyToMaxNum(const std::string& key, long maximum,
+                                       const std::function<void(const Value& entry)>& action) {
     Value list = defaults().object(key);
-    if (!list.is_array()) return;
+    if (!list.is_array()) return list;
     const long count = static_cast<long>(list.size());
     const long excess = count - maximum;
-    if (excess < 1) return;
+    if (excess < 1) return list;
     if (action) {
         for (long i = 0; i < excess; ++i) action(list[static_cast<size_t>(i)]);
     }
     if (excess >= count) {
         defaults().remove(key);
+        list = Value();
     } else {
         list.erase(list.begin(), list.begin() + excess);
         defaults().set(key, list);
     }
     defaults().synchronize();
+    return list;
 }
 
-std::vector<Value> RVPlistHandler::readableEntries(const std::string& key,
+std::vector<Value> RVPlistHandler::readableEntries(Value list, const std::string& key,
                                                    const char* nameField) {
     std::vector<Value> entries;
-    const Value list = defaults().object(key);
     if (list.is_null()) return entries;
     if (!list.is_array()) {
         RVLog("Rivlo: Plist: the stored %s is not a list; it is ignored", key.c_str());
         return entries;
     }
+    entries.reserve(list.size());
     size_t unreadable = 0;
-    for (const auto& entry : list) {
+    for (auto& entry : list) {
         auto name = entry.is_object() ? PropertyList::optionalText(entry, nameField)
                                       : std::optional<std::string>();
         if (name && RVStoreFiles::isSafeName(*name)) {
-            entries.push_back(entry);
+            entries.push_back(std::move(entry));
         } else {
             ++unreadable;
         }
@@ -204,24 +206,70 @@ std::shared_ptr<RVTextFile> RVPlistHandler::saveDataToTextFile(const std::string
     });
     auto file = std::make_shared<RVTextFile>(stamp + ".txt", RVUtil::appDeviceId());
     const std::string path = folder + "/" + file->fileName;
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        pendingDocuments_.insert(file->fileName);
+    }
     if (!writeFileAtomically(path, data)) {
         RVLog("Rivlo:Error saving file: could not write %s", path.c_str());
     }
     addTextFile(*file);
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        pendingDocuments_.erase(file->fileName);
+    }
     return file;
 }
 
 void RVPlistHandler::addTextFile(const RVTextFile& file) {
-    runQueued([&] { addObjectToKey(file.savedDictionary(), kTextFileKey); });
+    runQueued([&] {
+        // The same document listed twice would be uploaded twice.
+        const auto listed = keepList(kTextFileKey, "fileName");
+        if (listed && listed->count(file.fileName) > 0) return;
+        addObjectToKey(file.savedDictionary(), kTextFileKey);
+    });
+}
+
+void RVPlistHandler::listUnlistedDocuments() {
+    const std::string folder = RVUtil::folderPath(kDataFolder);
+    const auto listed = keepList(kTextFileKey, "fileName");
+    std::set<std::string> pending;
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        pending = pendingDocuments_;
+    }
+    // Only names this store gives documents: "<stamp>.txt".
+    std::vector<std::string> found;
+    for (const auto& name : RVStoreFiles::regularFileNames(folder)) {
+        if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".txt") != 0) continue;
+        const std::string stamp = name.substr(0, name.size() - 4);
+        if (!std::all_of(stamp.begin(), stamp.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; })) {
+            continue;
+        }
+        if ((listed && listed->count(name) > 0) || pending.count(name) > 0) continue;
+        found.push_back(name);
+    }
+    if (found.empty()) return;
+    // Oldest stamp first.
+    std::sort(found.begin(), found.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    Value list = storedList(kTextFileKey);
+    for (const auto& name : found) list.push_back(RVTextFile(name, "").savedDictionary());
+    storeList(kTextFileKey, list);
+    RVLog("Rivlo: Plist: listed %zu session document%s found unlisted in %s", found.size(),
+          found.size() == 1 ? "" : "s", kDataFolder);
 }
 
 std::vector<std::shared_ptr<RVTextFile>> RVPlistHandler::textFileList() {
     std::vector<Value> entries;
     runQueued([&] {
-        clearKeyToMaxNum(kTextFileKey, kMaxListEntries, [this](const Value& entry) {
+        listUnlistedDocuments();
+        Value list = clearKeyToMaxNum(kTextFileKey, kMaxListEntries, [this](const Value& entry) {
             deleteFile(textField(entry, "fileName"), kDataFolder);
         });
-        entries = readableEntries(kTextFileKey, "fileName");
+        entries = readableEntries(std::move(list), kTextFileKey, "fileName");
     });
     return recordsFrom<RVTextFile>(entries, kTextFileKey);
 }
@@ -314,10 +362,10 @@ std::string RVPlistHandler::addSreenVideoEntry(const Value& entry, const std::st
 std::vector<Value> RVPlistHandler::screenVideoEntries() {
     std::vector<Value> entries;
     runQueued([&] {
-        clearKeyToMaxNum(kScreenVideoKey, kMaxListEntries, [this](const Value& entry) {
+        Value list = clearKeyToMaxNum(kScreenVideoKey, kMaxListEntries, [this](const Value& entry) {
             deleteFile(textField(entry, "videoName"), kScreenVideoFolder);
         });
-        entries = readableEntries(kScreenVideoKey, "videoName");
+        entries = readableEntries(std::move(list), kScreenVideoKey, "videoName");
     });
     return entries;
 }
@@ -337,10 +385,10 @@ std::string RVPlistHandler::addCameraVideoEntry(const Value& entry, const std::s
 std::vector<Value> RVPlistHandler::cameraVideoEntries() {
     std::vector<Value> entries;
     runQueued([&] {
-        clearKeyToMaxNum(kCameraVideoKey, kMaxListEntries, [this](const Value& entry) {
+        Value list = clearKeyToMaxNum(kCameraVideoKey, kMaxListEntries, [this](const Value& entry) {
             deleteFile(textField(entry, "videoName"), kCameraVideoFolder);
         });
-        entries = readableEntries(kCameraVideoKey, "videoName");
+        entries = readableEntries(std::move(list), kCameraVideoKey, "videoName");
     });
     return entries;
 }
@@ -373,27 +421,27 @@ void RVPlistHandler::addWebViewEntries(const std::vector<Value>& entries) {
 std::vector<Value> RVPlistHandler::webViewEntries() {
     std::vector<Value> entries;
     runQueued([&] {
-        clearKeyToMaxNum(kWebViewKey, kMaxListEntries, [this](const Value& entry) {
+        Value list = clearKeyToMaxNum(kWebViewKey, kMaxListEntries, [this](const Value& entry) {
             for (const auto& grid : gridList(entry)) {
                 deleteFile(textField(grid, "imageName"), kWebViewImageFolder);
             }
         });
-        const Value list = defaults().object(kWebViewKey);
         if (list.is_null()) return;
         if (!list.is_array()) {
             RVLog("Rivlo: Plist: the stored %s is not a list; it is ignored", kWebViewKey);
             return;
         }
         size_t unreadable = 0;
-        for (const auto& stored : list) {
+        entries.reserve(list.size());
+        for (auto& stored : list) {
             if (!stored.is_object() || !PropertyList::optionalText(stored, "key")) {
                 ++unreadable;
                 continue;
             }
             // Hand out only the tiles whose image can be named safely; the others stay stored.
-            Value entry = stored;
+            Value entry = std::move(stored);
             Value grids = Value::array();
-            for (const auto& grid : gridList(stored)) {
+            for (const auto& grid : gridList(entry)) {
                 const auto name = grid.is_object() ? PropertyList::optionalText(grid, "imageName")
                                                    : std::optional<std::string>();
                 if (name && RVStoreFiles::isSafeName(*name)) {

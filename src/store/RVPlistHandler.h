@@ -55,8 +55,11 @@ public:
     // file in "/RVData" has, then lists it. Returns the listed record (also when the write
     // failed: the entry is still added, as its uploader decides what to do with it).
     std::shared_ptr<RVTextFile> saveDataToTextFile(const std::string& data);
+    // Lists the document once: a name already listed is not added again.
     void addTextFile(const RVTextFile& file);
-    // Trims to kMaxListEntries, then the readable records, oldest first.
+    // Trims to kMaxListEntries, then the readable records, oldest first. A document found in
+    // "/RVData" that no entry lists (written, then the process died before listing it) is
+    // listed first, so that it is still uploaded.
     std::vector<std::shared_ptr<RVTextFile>> textFileList();
     // Removes the first entry with the same "fileName" and deletes its file.
     void removeTextFile(const RVTextFile& file);
@@ -151,12 +154,16 @@ private:
     Value storedList(const std::string& key);  // always an array
     void storeList(const std::string& key, const Value& list);
     void addObjectToKey(const Value& entry, const std::string& key);
-    void clearKeyToMaxNum(const std::string& key, long maximum,
-                          const std::function<void(const Value& entry)>& action);
-    std::vector<Value> readableEntries(const std::string& key, const char* nameField);
+    // Trims the list to maximum entries (running action on each dropped one) and returns
+    // what remains stored (null when nothing is).
+    Value clearKeyToMaxNum(const std::string& key, long maximum,
+                           const std::function<void(const Value& entry)>& action);
+    std::vector<Value> readableEntries(Value list, const std::string& key,
+                                       const char* nameField);
     std::optional<std::set<std::string>> keepList(const std::string& key, const char* nameField);
     std::optional<std::set<std::string>> webViewImageKeepList();
     void deleteFile(const std::string& name, const std::string& folderName);
+    void listUnlistedDocuments();
     std::string addVideoEntry(const std::string& key, const std::string& folderName,
                               Value entry, const std::string& videoPath, bool logCopyFailure);
     void removeVideo(const std::string& key, const std::string& folderName,
@@ -189,6 +196,9 @@ private:
 
     DispatchQueue queue_;
     std::mutex crashMutex_;  // serialises read-modify-write of the crash list
+    // Documents written by saveDataToTextFile and not yet listed (any thread).
+    std::mutex pendingMutex_;
+    std::set<std::string> pendingDocuments_;
 };
 
 }  // namespace rivlo

@@ -134,4 +134,14 @@ bool RVStoreFiles::exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+std::vector<std::string> RVStoreFiles::regularFileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
 }  // namespace rivlo

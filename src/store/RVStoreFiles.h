@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace rivlo {
 
@@ -34,6 +35,9 @@ public:
                                    const std::optional<std::set<std::string>>& keep);
 
     static bool exists(const std::string& path);
+
+    // Names of the regular files directly in folder (none when it is missing).
+    static std::vector<std::string> regularFileNames(const std::string& folder);
 };
 
 }  // namespace rivlo

@@ -153,6 +153,25 @@ TEST_F(PlistHandlerTest, RemovingTextFilesDeletesTheirFilesAndTheEmptiedKey) {
     EXPECT_FALSE(onDisk.contains("RvTextFile"));
 }
 
+TEST_F(PlistHandlerTest, ADocumentLeftUnlistedIsListedOnceForUpload) {
+    // Written by a session that died before listing it (a crash on the store's queue).
+    auto listedDoc = store().saveDataToTextFile("listed");
+    const std::string orphan = std::to_string(std::stoll(RVUtil::dateForFile()) + 10) + ".txt";
+    writeFile(folder("/RVData") / orphan, "orphan");
+    writeFile(folder("/RVData") / "notes.txt", "not a document name");
+
+    auto list = store().textFileList();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]->fileName, listedDoc->fileName);
+    EXPECT_EQ(list[1]->fileName, orphan);
+    EXPECT_EQ(logLinesContaining("Rivlo: Plist: listed 1 session document found unlisted in /RVData"), 1u);
+    EXPECT_EQ(store().textFileList().size(), 2u);
+
+    // Listing a document twice would upload it twice.
+    store().addTextFile(*listedDoc);
+    EXPECT_EQ(store().textFileList().size(), 2u);
+}
+
 // ---- Videos ---------------------------------------------------------------------------------
 
 TEST_F(PlistHandlerTest, AddingAScreenVideoCopiesItAndCleansTheFolder) {
