@@ -6,7 +6,7 @@ namespace rivlo {
 
 // Reads a movie's duration from its container header with libavformat. Any thread.
 class FfmpegMovieDuration : public MovieDurationReader {
-public:
+  public:
     FfmpegMovieDuration();
     std::optional<MediaTime> duration(const std::string& path) override;
 };

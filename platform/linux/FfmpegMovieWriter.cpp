@@ -45,7 +45,7 @@ const char* kInconsistency = "NSInternalInconsistencyException";
 class FfmpegMovieWriter;
 
 class FfmpegWriterInput : public MovieWriterInput {
-public:
+  public:
     explicit FfmpegWriterInput(const VideoOutputSettings& settings) : settings_(settings) {}
 
     const VideoOutputSettings& outputSettings() const override { return settings_; }
@@ -64,7 +64,7 @@ public:
         return writer_.lock();
     }
 
-private:
+  private:
     const VideoOutputSettings settings_;
     std::atomic<bool> realTime_{false};
     std::atomic<bool> finished_{false};
@@ -74,7 +74,7 @@ private:
 
 class FfmpegMovieWriter : public MovieWriter,
                           public std::enable_shared_from_this<FfmpegMovieWriter> {
-public:
+  public:
     FfmpegMovieWriter(std::string path, std::string preset)
         : path_(std::move(path)), preset_(std::move(preset)) {}
     ~FfmpegMovieWriter() override;
@@ -102,7 +102,7 @@ public:
         return sessionStarted_;
     }
 
-private:
+  private:
     void fail(const std::string& reason);  // caller holds no lock
     bool openEncoder(int32_t timescale, std::string& reason);
     void encoderMain();
@@ -150,7 +150,7 @@ private:
 };
 
 class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
-public:
+  public:
     explicit FfmpegPixelBufferAdaptor(std::shared_ptr<FfmpegWriterInput> input)
         : input_(std::move(input)) {}
 
@@ -171,7 +171,7 @@ public:
         return writer->appendFrame(buffer, presentationTime);
     }
 
-private:
+  private:
     std::shared_ptr<FfmpegWriterInput> input_;
 };
 
@@ -228,9 +228,8 @@ bool FfmpegMovieWriter::addInput(std::shared_ptr<MovieWriterInput> input) {
 
 bool FfmpegMovieWriter::startWriting() {
     if (status() != MovieWriterStatus::Unknown) {
-        throw MovieWriterException(kInconsistency,
-                                   "startWriting cannot be called when status is " +
-                                       std::to_string(status_.load()));
+        throw MovieWriterException(kInconsistency, "startWriting cannot be called when status is " +
+                                                       std::to_string(status_.load()));
     }
     std::shared_ptr<FfmpegWriterInput> input;
     {
@@ -353,8 +352,7 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
         return false;
     }
     sws_ = sws_getContext(displayWidth_, displayHeight_, AV_PIX_FMT_BGRA, displayWidth_,
-                          displayHeight_, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
-                          nullptr);
+                          displayHeight_, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
     if (!sws_) {
         reason = "cannot set up the colour conversion";
         return false;
@@ -413,16 +411,16 @@ void FfmpegMovieWriter::endSessionAtSourceTime(MediaTime time) {
 
 bool FfmpegMovieWriter::readyForFrame() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return status_ == static_cast<int>(MovieWriterStatus::Writing) && sessionStarted_ &&
-           !busy_ && !finishRequested_;
+    return status_ == static_cast<int>(MovieWriterStatus::Writing) && sessionStarted_ && !busy_ &&
+           !finishRequested_;
 }
 
 bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
     if (!time.isValid()) return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ ||
-            busy_ || finishRequested_) {
+        if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ || busy_ ||
+            finishRequested_) {
             return false;
         }
         if (buffer.width() != displayWidth_ || buffer.height() != displayHeight_) return false;
@@ -581,10 +579,10 @@ void FfmpegMovieWriter::finishWriting(std::function<void()> handler) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (finishRequested_ ||
             (s != MovieWriterStatus::Writing && s != MovieWriterStatus::Failed)) {
-            throw MovieWriterException(
-                kInconsistency,
-                "finishWriting cannot be called when status is " + std::to_string(int(s)) +
-                    (finishRequested_ ? " and finishing has begun" : ""));
+            throw MovieWriterException(kInconsistency,
+                                       "finishWriting cannot be called when status is " +
+                                           std::to_string(int(s)) +
+                                           (finishRequested_ ? " and finishing has begun" : ""));
         }
         finishRequested_ = true;
         finishHandler_ = std::move(handler);
@@ -648,7 +646,8 @@ std::shared_ptr<PixelBufferAdaptor> FfmpegMovieWriterFactory::createPixelBufferA
 }
 
 void FfmpegMovieWriterFactory::installDefaults() {
-    Platform::current().setService<MovieWriterFactory>(std::make_shared<FfmpegMovieWriterFactory>());
+    Platform::current().setService<MovieWriterFactory>(
+        std::make_shared<FfmpegMovieWriterFactory>());
     Platform::current().setService<MovieDurationReader>(std::make_shared<FfmpegMovieDuration>());
 }
 

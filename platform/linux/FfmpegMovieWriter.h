@@ -18,7 +18,7 @@ namespace rivlo {
 // end time, so the movie's duration is the session's even when frames are missing. Finishing
 // runs on the encoder thread, which then calls the finish handler.
 class FfmpegMovieWriterFactory : public MovieWriterFactory {
-public:
+  public:
     // The x264 speed preset ("ultrafast" ... "placebo"); the default suits a few small frames a
     // second on a phone-sized screen.
     explicit FfmpegMovieWriterFactory(std::string x264Preset = "veryfast");
@@ -34,7 +34,7 @@ public:
     // (Platform::current().service<MovieWriterFactory>() and <MovieDurationReader>()).
     static void installDefaults();
 
-private:
+  private:
     std::string preset_;
 };
 

@@ -11,7 +11,7 @@ namespace rivlo {
 // Reads the duration of a finished movie file. Any thread. Installed with
 // Platform::current().setService<MovieDurationReader>(...).
 class MovieDurationReader {
-public:
+  public:
     virtual ~MovieDurationReader() = default;
     // The movie's duration, or std::nullopt when the file cannot be read as a movie.
     virtual std::optional<MediaTime> duration(const std::string& path) = 0;

@@ -17,9 +17,7 @@ struct MediaTime {
     int32_t timescale = 0;
 
     bool isValid() const { return timescale > 0; }
-    double seconds() const {
-        return timescale > 0 ? static_cast<double>(value) / timescale : 0.0;
-    }
+    double seconds() const { return timescale > 0 ? static_cast<double>(value) / timescale : 0.0; }
 };
 
 // Container of a movie file.
@@ -45,7 +43,7 @@ struct VideoOutputSettings {
 // padding). Lock the base address around CPU access; the lock is a real mutex, so a buffer may
 // be filled on one thread while another thread holds it. Any thread.
 class PixelBuffer {
-public:
+  public:
     PixelBuffer(int width, int height)
         : width_(width > 0 ? width : 0),
           height_(height > 0 ? height : 0),
@@ -65,7 +63,7 @@ public:
     uint8_t* baseAddress() { return bytes_.data(); }
     const uint8_t* baseAddress() const { return bytes_.data(); }
 
-private:
+  private:
     int width_;
     int height_;
     std::vector<uint8_t> bytes_;
@@ -75,20 +73,20 @@ private:
 // Raised by a writer that is used against its state (for example finishing a writer that has
 // already finished), as the platform's writer does. Callers catch it around finishing.
 class MovieWriterException : public std::exception {
-public:
+  public:
     MovieWriterException(std::string name, std::string reason)
         : name_(std::move(name)), reason_(std::move(reason)), what_(name_ + ": " + reason_) {}
     const char* what() const noexcept override { return what_.c_str(); }
     const std::string& name() const { return name_; }
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     std::string name_, reason_, what_;
 };
 
 // The single video input of a writer. Any thread.
 class MovieWriterInput {
-public:
+  public:
     virtual ~MovieWriterInput() = default;
     virtual const VideoOutputSettings& outputSettings() const = 0;
     // In real-time mode a frame that finds the encoder busy is refused instead of queued.
@@ -103,7 +101,7 @@ public:
 
 // Hands pixel buffers to an input. Any thread (frames of one input from one thread at a time).
 class PixelBufferAdaptor {
-public:
+  public:
     virtual ~PixelBufferAdaptor() = default;
     // A buffer of the input's frame size from the adaptor's pool. Returns 0 and sets `out` on
     // success, a non-zero status otherwise (no writer is writing yet, for instance).
@@ -126,7 +124,7 @@ enum class MovieWriterStatus : int {
 // Writes one movie file. Set up on one thread, then appended to and finished on one thread at a
 // time; status() on any thread. The finish handler runs on a thread of the writer's own.
 class MovieWriter {
-public:
+  public:
     virtual ~MovieWriter() = default;
     virtual const std::string& path() const = 0;
     virtual MovieWriterStatus status() const = 0;
@@ -150,7 +148,7 @@ public:
 // Creates writers, inputs and adaptors of one implementation. Any thread. Installed with
 // Platform::current().setService<MovieWriterFactory>(...).
 class MovieWriterFactory {
-public:
+  public:
     virtual ~MovieWriterFactory() = default;
     // nullptr with a reason in `error` when no writer can be made for the path.
     virtual std::shared_ptr<MovieWriter> createWriter(const std::string& path,

@@ -80,7 +80,8 @@ std::shared_ptr<RVScreenVideo> RVScreenVideo::initFromSavedDictionary(const Valu
     video->videoDuration = duration.value_or("0");
     if (!missing.empty()) {
         std::string list;
-        for (const auto& key : missing) list += (list.empty() ? "" : ", ") + key;
+        for (const auto& key : missing)
+            list += (list.empty() ? "" : ", ") + key;
         RVLog("Rivlo: Stored screen video %s lacks %s; sending it with default values",
               video->videoName.c_str(), list.c_str());
     }
@@ -99,8 +100,7 @@ Value RVScreenVideo::savedDictionary() const {
 
 std::string RVScreenVideo::description() const {
     return format("Video Type:%s, App DeviceId:%s, Video Name:%s, Video Duration:%s",
-                  videoType.c_str(), appDeviceId.c_str(), videoName.c_str(),
-                  videoDuration.c_str());
+                  videoType.c_str(), appDeviceId.c_str(), videoName.c_str(), videoDuration.c_str());
 }
 
 }  // namespace rivlo

@@ -16,7 +16,7 @@ namespace rivlo {
 // store saves it as a dictionary and every upload pass rebuilds it from that dictionary.
 // A plain value; any thread.
 class RVScreenVideo {
-public:
+  public:
     // A blank record: duration "-1", no movie, no form.
     RVScreenVideo() = default;
 
@@ -48,8 +48,8 @@ public:
     std::string appDeviceId;
     std::string videoName;
     std::string videoDuration = "-1";
-    std::optional<URL> videoURL;       // only in a record made from a movie
-    std::optional<Value> postContents; // only in a record rebuilt from the store
+    std::optional<URL> videoURL;        // only in a record made from a movie
+    std::optional<Value> postContents;  // only in a record rebuilt from the store
 };
 
 }  // namespace rivlo

@@ -69,7 +69,9 @@ RVViewVideoHandler* RVViewVideoHandler::sharedHandler() {
     return handler;
 }
 
-RVViewVideoHandler::RVViewVideoHandler() { initialize(); }
+RVViewVideoHandler::RVViewVideoHandler() {
+    initialize();
+}
 
 void RVViewVideoHandler::initialize() {
     currentGesture_ = 8;
@@ -205,10 +207,12 @@ void RVViewVideoHandler::stopScreenRecording() {
 void RVViewVideoHandler::waitUntilRecordingIsFinished() {
     if (RunLoop::isMainThread()) {
         // Frames are drawn on the main thread: keep it turning while waiting.
-        while (isRecording_) RunLoop::main().runUntil([this] { return !isRecording_; }, 0.5);
+        while (isRecording_)
+            RunLoop::main().runUntil([this] { return !isRecording_; }, 0.5);
         return;
     }
-    while (isRecording_) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    while (isRecording_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
 }
 
 // ---- Frame loop --------------------------------------------------------------------------------
@@ -262,7 +266,8 @@ void RVViewVideoHandler::makeVideoFrameThread() {
         buffer.lockBaseAddress();
         const auto& bytes = image->bytes();
         if (image->width() == buffer.width() && image->height() == buffer.height()) {
-            std::memcpy(buffer.baseAddress(), bytes.data(), std::min(bytes.size(), buffer.dataSize()));
+            std::memcpy(buffer.baseAddress(), bytes.data(),
+                        std::min(bytes.size(), buffer.dataSize()));
         } else {
             // Never beyond either bitmap: copy the overlapping rows and columns.
             const int rows = std::min(image->height(), buffer.height());
@@ -307,8 +312,8 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
         if (graphics && width > 0 && height > 0) {
             if (!context_ || static_cast<int>(context_->size().width) != width ||
                 static_cast<int>(context_->size().height) != height) {
-                context_ = graphics->makeBitmapContext(Size{double(width), double(height)}, true,
-                                                       1.0);
+                context_ =
+                    graphics->makeBitmapContext(Size{double(width), double(height)}, true, 1.0);
             }
             if (context_) {
                 drawFrame(*context_);
@@ -350,8 +355,7 @@ void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
         const Rect bounds = window->bounds();
         context.setInterpolationQuality(InterpolationQuality::None);
         context.saveGState();
-        const bool drawn =
-            context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
+        const bool drawn = context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
         if (!drawn) {
             context.renderLayer(*window);
         } else if (bounds.size.width > 0) {
@@ -437,9 +441,10 @@ bool RVViewVideoHandler::setupAssetWriter() {
     const int width = frameWidthForWindowWidth(bounds.width());
     const int height = frameHeightForWindowHeight(bounds.height());
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
-        RVLog("RVViewVideoHandler: No usable key window size (%g x %g); the screen is not "
-              "recorded",
-              bounds.width(), bounds.height());
+        RVLog(
+            "RVViewVideoHandler: No usable key window size (%g x %g); the screen is not "
+            "recorded",
+            bounds.width(), bounds.height());
         return false;
     }
 

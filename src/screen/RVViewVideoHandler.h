@@ -32,7 +32,7 @@ class View;
 // main thread); the finish handler runs on the movie writer's thread; waitUntilRecordingIsFinished
 // and postScreenVideo block their caller and must not run on the main thread.
 class RVViewVideoHandler {
-public:
+  public:
     // The shared recorder, created on first use and never destroyed. Any thread.
     static RVViewVideoHandler* sharedHandler();
 
@@ -106,7 +106,7 @@ public:
     static int frameWidthForWindowWidth(double width);
     static int frameHeightForWindowHeight(double height);
 
-private:
+  private:
     RVViewVideoHandler();
 
     void initialize();

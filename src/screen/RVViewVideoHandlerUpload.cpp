@@ -60,8 +60,8 @@ void RVViewVideoHandler::postScreenVideo() {
                 Error error;
                 if (!formData.appendPartWithFileURL(fileURL, "file", &error)) {
                     fileAppended = false;
-                    RVLog("Rivlo: Screen video %s cannot be attached: %s",
-                          video->videoName.c_str(), error.localizedDescription().c_str());
+                    RVLog("Rivlo: Screen video %s cannot be attached: %s", video->videoName.c_str(),
+                          error.localizedDescription().c_str());
                 }
             });
         if (!fileAppended) continue;  // stays stored for the next pass

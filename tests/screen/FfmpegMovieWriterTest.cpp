@@ -28,7 +28,7 @@ MediaTime at(double seconds) {
 }
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/rivlo-movie-XXXXXX";
         path_ = ::mkdtemp(pattern);
@@ -39,7 +39,7 @@ public:
     }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -52,9 +52,9 @@ void paint(PixelBuffer& buffer) {
             uint8_t* px = p + y * buffer.bytesPerRow() + x * 4;
             const bool bottom = y >= buffer.height() - 8;
             const bool left = x < buffer.width() / 2;
-            px[0] = bottom ? 0 : (left ? 0 : 255);    // B
-            px[1] = bottom ? 255 : 0;                  // G
-            px[2] = bottom ? 0 : (left ? 255 : 0);     // R
+            px[0] = bottom ? 0 : (left ? 0 : 255);  // B
+            px[1] = bottom ? 255 : 0;               // G
+            px[2] = bottom ? 0 : (left ? 255 : 0);  // R
             px[3] = 255;
         }
     }
@@ -107,9 +107,15 @@ void finish(Recording& r, double endSeconds) {
     EXPECT_EQ(r.writer->status(), MovieWriterStatus::Completed) << r.writer->errorDescription();
 }
 
-bool isRed(const test::DecodedFrame::RGB& c) { return c.r > 200 && c.g < 60 && c.b < 60; }
-bool isBlue(const test::DecodedFrame::RGB& c) { return c.b > 200 && c.r < 60 && c.g < 60; }
-bool isGreen(const test::DecodedFrame::RGB& c) { return c.g > 200 && c.r < 60 && c.b < 60; }
+bool isRed(const test::DecodedFrame::RGB& c) {
+    return c.r > 200 && c.g < 60 && c.b < 60;
+}
+bool isBlue(const test::DecodedFrame::RGB& c) {
+    return c.b > 200 && c.r < 60 && c.g < 60;
+}
+bool isGreen(const test::DecodedFrame::RGB& c) {
+    return c.g > 200 && c.r < 60 && c.b < 60;
+}
 
 }  // namespace
 
@@ -129,7 +135,8 @@ TEST(FfmpegMovieWriter, WritesH264QuickTimeAtTheFrameSizeWithWallClockTimes) {
         ASSERT_EQ(buffer->height(), c.h);
         paint(*buffer);
         const std::vector<double> times = {0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5};
-        for (double t : times) ASSERT_TRUE(appendWhenReady(r, *buffer, t));
+        for (double t : times)
+            ASSERT_TRUE(appendWhenReady(r, *buffer, t));
         finish(r, 4.0);
 
         const MovieProbe probe = MovieProbe::open(path);

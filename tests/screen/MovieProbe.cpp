@@ -27,10 +27,9 @@ void convert(const AVFrame* frame, double seconds, std::vector<DecodedFrame>& ou
     d.width = frame->width;
     d.height = frame->height;
     d.rgb.resize(static_cast<size_t>(d.width) * d.height * 3);
-    SwsContext* sws = sws_getContext(frame->width, frame->height,
-                                     static_cast<AVPixelFormat>(frame->format), d.width,
-                                     d.height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr,
-                                     nullptr);
+    SwsContext* sws =
+        sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                       d.width, d.height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
     if (!sws) return;
     uint8_t* dst[1] = {d.rgb.data()};
     const int dstStride[1] = {d.width * 3};

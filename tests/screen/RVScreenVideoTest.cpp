@@ -23,7 +23,7 @@ namespace {
 const char* kVendor = "6B29FC40-CA47-1067-B31D-00DD010662DA";
 
 class RVScreenVideoTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/rivlo-screenvideo-XXXXXX";
         dir_ = ::mkdtemp(pattern);
@@ -130,13 +130,11 @@ TEST_F(RVScreenVideoTest, StoredEntryRoundTripsIntoExactlyThreeFormFields) {
     EXPECT_EQ(rebuilt->videoName, made->videoName);
     EXPECT_FALSE(rebuilt->videoURL.has_value());
     ASSERT_TRUE(rebuilt->postContents.has_value());
-    const Value expected = {{"app_device_id", "APD-42"},
-                            {"video_type", "screen"},
-                            {"sv_duration", "2"}};
+    const Value expected = {
+        {"app_device_id", "APD-42"}, {"video_type", "screen"}, {"sv_duration", "2"}};
     EXPECT_EQ(*rebuilt->postContents, expected);
-    EXPECT_EQ(rebuilt->description(),
-              "Video Type:screen, App DeviceId:APD-42, Video Name:" + made->videoName +
-                  ", Video Duration:2");
+    EXPECT_EQ(rebuilt->description(), "Video Type:screen, App DeviceId:APD-42, Video Name:" +
+                                          made->videoName + ", Video Duration:2");
     EXPECT_TRUE(logLines().empty());
 }
 
@@ -152,9 +150,8 @@ TEST_F(RVScreenVideoTest, DamagedEntriesAreRefusedOrCompleted) {
     auto partial = RVScreenVideo::initFromSavedDictionary(
         Value{{"videoName", "A_1.mp4"}, {"videoDuration", 7}});
     ASSERT_TRUE(partial);
-    const Value expected = {{"app_device_id", "APD-42"},
-                            {"video_type", "screen"},
-                            {"sv_duration", "7"}};
+    const Value expected = {
+        {"app_device_id", "APD-42"}, {"video_type", "screen"}, {"sv_duration", "7"}};
     EXPECT_EQ(*partial->postContents, expected);
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u);

@@ -20,9 +20,13 @@ using rivlo::test::ScreenRecorderWorld;
 
 namespace {
 
-RVViewVideoHandler* recorder() { return RVViewVideoHandler::sharedHandler(); }
+RVViewVideoHandler* recorder() {
+    return RVViewVideoHandler::sharedHandler();
+}
 
-std::vector<Value> storedEntries() { return RVPlistHandler::sharedHandler()->screenVideoEntries(); }
+std::vector<Value> storedEntries() {
+    return RVPlistHandler::sharedHandler()->screenVideoEntries();
+}
 
 void clearStore() {
     for (const auto& entry : storedEntries()) {
@@ -48,9 +52,15 @@ double recordFor(double seconds) {
     return elapsed;
 }
 
-bool isRed(const DecodedFrame::RGB& c) { return c.r > 200 && c.g < 60 && c.b < 60; }
-bool isBlue(const DecodedFrame::RGB& c) { return c.b > 200 && c.r < 60 && c.g < 60; }
-bool isWhite(const DecodedFrame::RGB& c) { return c.r > 200 && c.g > 200 && c.b > 200; }
+bool isRed(const DecodedFrame::RGB& c) {
+    return c.r > 200 && c.g < 60 && c.b < 60;
+}
+bool isBlue(const DecodedFrame::RGB& c) {
+    return c.b > 200 && c.r < 60 && c.g < 60;
+}
+bool isWhite(const DecodedFrame::RGB& c) {
+    return c.r > 200 && c.g > 200 && c.b > 200;
+}
 
 // Every pixel of the rectangle (movie pixels, edges included) is red.
 ::testing::AssertionResult allRed(const DecodedFrame& f, int x0, int y0, int x1, int y1) {
@@ -68,7 +78,7 @@ bool isWhite(const DecodedFrame::RGB& c) { return c.r > 200 && c.g > 200 && c.b 
 }
 
 class ScreenRecorderTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         if (recorder()->isRecording()) {
             stopOnAnotherThread();
@@ -272,7 +282,7 @@ namespace {
 enum class Fault { ThrowOnFinish, FailedMovie };
 
 class FaultyWriter : public MovieWriter {
-public:
+  public:
     FaultyWriter(std::shared_ptr<MovieWriter> real, Fault fault)
         : real_(std::move(real)), fault_(fault) {}
     const std::string& path() const override { return real_->path(); }
@@ -295,14 +305,14 @@ public:
         real_->finishWriting(std::move(handler));
     }
 
-private:
+  private:
     std::shared_ptr<MovieWriter> real_;
     Fault fault_;
     std::atomic<bool> finished_{false};
 };
 
 class FaultyFactory : public MovieWriterFactory {
-public:
+  public:
     explicit FaultyFactory(Fault fault) : fault_(fault) {}
     std::shared_ptr<MovieWriter> createWriter(const std::string& path, MovieFileType type,
                                               std::string* error) override {
@@ -317,7 +327,7 @@ public:
         return real_.createPixelBufferAdaptor(std::move(input), format);
     }
 
-private:
+  private:
     FfmpegMovieWriterFactory real_;
     Fault fault_;
 };
@@ -336,9 +346,10 @@ TEST_F(ScreenRecorderTest, FinishingThatFailsStillEndsTheRecordingWithoutARecord
             std::make_shared<FaultyFactory>(Fault::ThrowOnFinish));
         recordFor(1.2);
         EXPECT_FALSE(recorder()->isRecording());
-        EXPECT_TRUE(log.contains("Rivlo: Problem stopping the screen recording: "
-                                 "NSInternalInconsistencyException - cannot finish Extra data: "
-                                 "none"));
+        EXPECT_TRUE(
+            log.contains("Rivlo: Problem stopping the screen recording: "
+                         "NSInternalInconsistencyException - cannot finish Extra data: "
+                         "none"));
         EXPECT_TRUE(storedEntries().empty());
         EXPECT_FALSE(fs::exists(workingFile));
     }

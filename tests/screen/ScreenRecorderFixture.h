@@ -25,7 +25,7 @@
 namespace rivlo::test {
 
 class ScreenRecorderWorld {
-public:
+  public:
     // A device whose screen (and key window) is width x height points.
     ScreenRecorderWorld(double width, double height) {
         RunLoop::main().setMainThread();
@@ -77,7 +77,7 @@ public:
     HeadlessPlatform& platform() { return *platform_; }
     const std::shared_ptr<Window>& window() const { return window_; }
 
-private:
+  private:
     std::string dir_;
     std::shared_ptr<HeadlessPlatform> platform_;
     std::shared_ptr<Window> window_;
@@ -85,7 +85,7 @@ private:
 
 // Captures log lines for the life of the object.
 class LogCapture {
-public:
+  public:
     LogCapture() {
         Log::setSink([this](const std::string& line) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -104,7 +104,7 @@ public:
         return false;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };

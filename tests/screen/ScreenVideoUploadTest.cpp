@@ -24,10 +24,16 @@ namespace {
 
 constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
 
-RVViewVideoHandler* recorder() { return RVViewVideoHandler::sharedHandler(); }
-RVPlistHandler* store() { return RVPlistHandler::sharedHandler(); }
+RVViewVideoHandler* recorder() {
+    return RVViewVideoHandler::sharedHandler();
+}
+RVPlistHandler* store() {
+    return RVPlistHandler::sharedHandler();
+}
 
-std::vector<Value> storedEntries() { return store()->screenVideoEntries(); }
+std::vector<Value> storedEntries() {
+    return store()->screenVideoEntries();
+}
 
 void clearStore() {
     for (const auto& entry : storedEntries()) {
@@ -99,7 +105,7 @@ void postAndRun(const std::function<bool()>& done) {
 }
 
 class ScreenVideoUploadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         service();
         world_ = std::make_unique<ScreenRecorderWorld>(320, 568);
@@ -206,7 +212,8 @@ TEST_F(ScreenVideoUploadTest, CellularAllowanceStopsThePassAtTheFirstMovieTooLar
     }
     EXPECT_EQ(names, std::set<std::string>{first});
     std::set<std::string> left;
-    for (const auto& e : storedEntries()) left.insert(PropertyList::text(e, "videoName"));
+    for (const auto& e : storedEntries())
+        left.insert(PropertyList::text(e, "videoName"));
     EXPECT_EQ(left, (std::set<std::string>{second, third}));
     EXPECT_TRUE(fs::exists(storedPath(second)));
     world_->platform().reachability().setStatus(NetworkStatus::WiFi);
