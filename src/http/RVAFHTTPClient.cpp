@@ -392,6 +392,8 @@ void RVAFHTTPClient::enqueueBatchOfHTTPRequestOperations(
         std::weak_ptr<RVAFHTTPRequestOperation> weak = op;
         op->setCompletionBlock([weak, original, operations, progress, group, total] {
             auto self = weak.lock();
+            // Runs once: dropping the stored routine releases the batch it holds.
+            if (self) self->setCompletionBlock({});
             DispatchQueue* queue = self ? self->successCallbackQueue() : nullptr;
             auto report = [original, operations, progress, group, total] {
                 if (original) original();

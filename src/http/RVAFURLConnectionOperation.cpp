@@ -349,6 +349,13 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
         c.bodyLength = static_cast<int64_t>(request.HTTPBody->size());
     }
     if (c.body) {
+        // A body already read (an operation sent again) starts over from its first byte.
+        if (c.body->streamStatus() != RVInputStream::NotOpen && !c.body->rewind()) {
+            connectionDidFailWithError(errorWithFailingURL(
+                URLErrorDomain, RVAFURLErrorRequestBodyStreamExhausted,
+                "the request body cannot be sent again", request.url));
+            return;
+        }
         c.body->open();
         curl_easy_setopt(e, CURLOPT_POST, 1L);
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(c.bodyLength));

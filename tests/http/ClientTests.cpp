@@ -3,6 +3,8 @@
 #include "http/RVAFHTTPClient.h"
 #include "http/RVAFJSONRequestOperation.h"
 #include "http/RVAFStringEncoding.h"
+#include "http/RVAFNetworking.h"
+#include "foundation/NotificationCenter.h"
 
 #include <atomic>
 
@@ -256,6 +258,78 @@ TEST_F(ClientTest, ArchiveAndCopyKeepTheConfiguration) {
     EXPECT_EQ(copy->defaultHeaders(), c->defaultHeaders());
     EXPECT_NE(copy->operationQueue(), c->operationQueue());
     EXPECT_NE(c->description().find("baseURL: https://h.example.com/api/"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rivlo
+
+namespace rivlo {
+namespace {
+
+TEST_F(ClientTest, ReachabilityOfTheBaseHostIsMonitored) {
+    platform->reachability().setHostStatus("service.example.com", NetworkStatus::Cellular);
+    auto c = client("https://service.example.com");
+    std::vector<RVAFNetworkReachabilityStatus> seen;
+    std::vector<int> posted;
+    c->setReachabilityStatusChangeBlock([&](RVAFNetworkReachabilityStatus s) {
+        EXPECT_TRUE(RunLoop::isMainThread());
+        seen.push_back(s);
+    });
+    const auto token = NotificationCenter::defaultCenter().addObserver(
+        RVAFNetworkingReachabilityDidChangeNotification, nullptr, [&](const Notification& n) {
+            posted.push_back(
+                n.userInfo.value(RVAFNetworkingReachabilityNotificationStatusItem, -5));
+        });
+    platform->reachability().setHostStatus("service.example.com", NetworkStatus::None);
+    ASSERT_TRUE(runUntil([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen.back(), RVAFNetworkReachabilityStatusNotReachable);
+    EXPECT_EQ(c->networkReachabilityStatus(), RVAFNetworkReachabilityStatusNotReachable);
+    platform->reachability().setHostStatus("service.example.com", NetworkStatus::WiFi);
+    ASSERT_TRUE(runUntil([&] { return seen.back() == RVAFNetworkReachabilityStatusReachableViaWiFi; }));
+    c->stopMonitoringNetworkReachability();
+    const size_t before = seen.size();
+    platform->reachability().setHostStatus("service.example.com", NetworkStatus::Cellular);
+    runFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(seen.size(), before);
+    NotificationCenter::defaultCenter().removeObserver(token);
+    ASSERT_FALSE(posted.empty());
+    EXPECT_EQ(posted.back(), RVAFNetworkReachabilityStatusReachableViaWiFi);
+
+    // A numeric host gets its first status at once; a refusing platform leaves it unknown.
+    auto numeric = client(server.baseURL());
+    ASSERT_TRUE(runUntil([&] {
+        return numeric->networkReachabilityStatus() == RVAFNetworkReachabilityStatusReachableViaWiFi;
+    }));
+    platform->reachability().setRefusing(true);
+    auto refused = client("https://other.example.com");
+    runFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(refused->networkReachabilityStatus(), RVAFNetworkReachabilityStatusUnknown);
+    EXPECT_EQ(RVAFNetworkReachabilityStatusForFlags(ReachabilityFlag::Reachable |
+                                                   ReachabilityFlag::ConnectionRequired),
+              RVAFNetworkReachabilityStatusNotReachable);
+}
+
+TEST_F(ClientTest, ExpiredBackgroundTaskCancelsTheUpload) {
+    ScriptedResponse hold;
+    hold.neverRespond = true;
+    server.route("POST", "/upload", hold);
+    auto c = client(server.baseURL());
+    bool expired = false;
+    int callbacks = 0;
+    auto op = c->HTTPRequestOperationWithRequest(
+        c->requestWithMethod("POST", "/upload", Value{{"a", 1}}),
+        [&](const auto&, const Value&) { ++callbacks; }, [&](const auto&, const Error&) { ++callbacks; });
+    op->setShouldExecuteAsBackgroundTaskWithExpirationHandler([&] { expired = true; });
+    EXPECT_EQ(platform->application().openBackgroundTaskCount(), 1u);
+    c->enqueueHTTPRequestOperation(op);
+    ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(10)));
+    platform->application().expireBackgroundTasks();
+    ASSERT_TRUE(runUntil([&] { return op->isFinished(); }));
+    EXPECT_TRUE(expired);
+    EXPECT_TRUE(op->isCancelled());
+    EXPECT_EQ(platform->application().openBackgroundTaskCount(), 0u);
+    runFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(callbacks, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "foundation/RunLoop.h"
 #include "platform/Platform.h"
+#include "platform/headless/HeadlessPlatform.h"
 #include "support/LoopbackHTTPServer.h"
 
 #include <gtest/gtest.h>
@@ -13,51 +14,25 @@
 
 namespace rivlo::test {
 
-// Device facts for the client's default headers.
-class FactsDevice : public Device {
-public:
-    std::string systemName() const override { return "iOS"; }
-    std::string systemVersion() const override { return "8.1"; }
-    std::string machineIdentifier() const override { return "x86_64"; }
-    std::string name() const override { return "test device"; }
-    std::string model() const override { return "iPhone"; }
-    int userInterfaceIdiom() const override { return UserInterfaceIdiom::Phone; }
-    std::string identifierForVendor() const override {
-        return "00000000-0000-0000-0000-000000000001";
-    }
-    int orientation() const override { return 1; }
-    void beginGeneratingDeviceOrientationNotifications() override {}
-    void endGeneratingDeviceOrientationNotifications() override {}
-    bool isGeneratingDeviceOrientationNotifications() const override { return false; }
-    Rect screenBounds() const override { return Rect(0, 0, 320, 568); }
-    double screenScale() const override { return 2.0; }
-    std::vector<std::string> preferredLanguages() const override { return {"fr", "de"}; }
-    BundleInfo mainBundle() const override {
-        BundleInfo info;
-        info.executable = "DemoApp";
-        info.identifier = "com.example.demo";
-        info.version = "3.1";
-        return info;
-    }
-    bool hasVideoCaptureDevice() const override { return false; }
-    bool isFrontCameraAvailable() const override { return false; }
-    std::string cachesDirectory() const override { return "/tmp"; }
-    std::string defaultsDirectory() const override { return "/tmp"; }
-};
-
-// A loopback server, the device facts installed, and the test thread as the main thread.
+// A loopback server, the headless device installed (its facts feed the default headers), and
+// the test thread as the main thread.
 class HTTPTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RunLoop::main().setMainThread();
-        PlatformServices services;
-        services.device = std::make_shared<FactsDevice>();
-        Platform::current().install(services);
+        HeadlessProfile profile;
+        profile.preferredLanguages = {"fr", "de"};
+        profile.bundle.executable = "DemoApp";
+        profile.bundle.version = "3.1";
+        profile.model = "iPhone";
+        profile.systemVersion = "8.1";
+        profile.screenScale = 2.0;
+        platform = HeadlessPlatform::install(profile);
     }
     void TearDown() override {
         // Let callbacks already queued run before the next test.
         RunLoop::main().runPending();
-        Platform::current().reset();
+        platform.reset();
     }
 
     // Drives the main run loop until the predicate holds (true) or 10 seconds pass.
@@ -71,6 +46,7 @@ protected:
     }
 
     LoopbackHTTPServer server;
+    std::shared_ptr<HeadlessPlatform> platform;
 };
 
 }  // namespace rivlo::test

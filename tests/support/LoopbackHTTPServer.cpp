@@ -23,8 +23,9 @@ std::string lower(std::string s) {
     return s;
 }
 
-// Finds the accepted socket of a connection by its two ports and closes it for both
-// directions, so the client sees the connection end without an answer.
+// Closes, for both directions, every accepted socket of this process whose local port is
+// `localPort` (and, unless it is -1, whose peer port is `remotePort`): the client sees the
+// connection end without an answer.
 void dropConnection(int localPort, int remotePort) {
     DIR* dir = ::opendir("/proc/self/fd");
     if (!dir) return;
@@ -38,11 +39,12 @@ void dropConnection(int localPort, int remotePort) {
         if (local.ss_family != AF_INET || peer.ss_family != AF_INET) continue;
         const auto* l = reinterpret_cast<const sockaddr_in*>(&local);
         const auto* p = reinterpret_cast<const sockaddr_in*>(&peer);
-        if (ntohs(l->sin_port) == localPort && ntohs(p->sin_port) == remotePort) {
+        if (ntohs(l->sin_port) == localPort &&
+            (remotePort == -1 || ntohs(p->sin_port) == remotePort)) {
             linger lg{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
             ::shutdown(fd, SHUT_RDWR);
-            break;
+            if (remotePort != -1) break;
         }
     }
     ::closedir(dir);
@@ -182,18 +184,19 @@ struct LoopbackHTTPServer::Impl {
                 if (behaviour.abortAfterBodyBytes &&
                     received + length > *behaviour.abortAfterBodyBytes) {
                     const size_t keep = *behaviour.abortAfterBodyBytes - received;
-                    rec.body.append(data, keep);
+                    if (!behaviour.discardBody) rec.body.append(data, keep);
                     received += keep;
                     aborted = true;
                     return false;
                 }
-                rec.body.append(data, length);
+                if (!behaviour.discardBody) rec.body.append(data, length);
                 received += length;
                 if (behaviour.readPausePerChunk.count() > 0) {
                     std::this_thread::sleep_for(behaviour.readPausePerChunk);
                 }
                 return true;
             });
+            rec.bodyLength = received;
             if (aborted) {
                 rec.bodyComplete = false;
                 store(std::move(rec));
@@ -203,6 +206,7 @@ struct LoopbackHTTPServer::Impl {
             }
         } else {
             rec.body = req.body;
+            rec.bodyLength = req.body.size();
         }
         if (!scripted) {
             store(std::move(rec));
@@ -260,6 +264,8 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
         impl_->stopping = true;
     }
     impl_->cv.notify_all();
+    // Idle keep-alive connections would hold the server's workers until their time-out.
+    dropConnection(port_, -1);
     impl_->server.stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }

@@ -42,6 +42,7 @@ struct RecordedRequest {
     HeaderMap headers;
     std::string body;    // raw body bytes, exactly as received
     bool bodyComplete = true;  // false when the client stopped sending before the end
+    uint64_t bodyLength = 0;   // bytes received (also when the body was not kept)
 
     bool hasHeader(const std::string& name) const;
     // The first value of a header, "" when absent.
@@ -64,6 +65,8 @@ struct ScriptedResponse {
     std::chrono::milliseconds readPausePerChunk{0};
     // Stops reading the body after this many bytes and drops the connection.
     std::optional<size_t> abortAfterBodyBytes;
+    // Counts the body bytes without keeping them (for very large uploads).
+    bool discardBody = false;
 
     static ScriptedResponse text(int status, std::string body,
                                  std::string contentType = "text/plain");

@@ -1,0 +1,144 @@
+#include "http/RVAFImageRequestOperation.h"
+
+#include "foundation/Log.h"
+#include "http/RVAFImageDecoder.h"
+#include "http/RVAFJSONRequestOperation.h"
+#include "platform/Platform.h"
+
+namespace rivlo {
+
+namespace {
+
+std::mutex& typesMutex() {
+    static std::mutex* const m = new std::mutex;
+    return *m;
+}
+std::set<std::string>& types() {
+    static auto* const t = new std::set<std::string>{
+        "image/tiff", "image/jpeg", "image/gif",   "image/png",       "image/ico",
+        "image/x-icon", "image/bmp", "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
+    return *t;
+}
+
+}  // namespace
+
+RVAFImageRequestOperation::RVAFImageRequestOperation(RVURLRequest request)
+    : RVAFHTTPRequestOperation(std::move(request)) {
+    if (auto device = Platform::current().device()) {
+        if (device->screenScale() > 0) imageScale_ = device->screenScale();
+    }
+}
+
+std::shared_ptr<RVAFImageRequestOperation> RVAFImageRequestOperation::imageRequestOperationWithRequest(
+    const RVURLRequest& request, ImageBlock success) {
+    return imageRequestOperationWithRequest(
+        request, nullptr,
+        [success](const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
+                  const std::shared_ptr<const Image>& image) {
+            if (success) success(image);
+        },
+        nullptr);
+}
+
+std::shared_ptr<RVAFImageRequestOperation> RVAFImageRequestOperation::imageRequestOperationWithRequest(
+    const RVURLRequest& request, ImageProcessingBlock processing, ImageSuccessBlock success,
+    ImageFailureBlock failure) {
+    auto op = std::make_shared<RVAFImageRequestOperation>(request);
+    op->setCompletionBlockWithSuccess(
+        [processing, success](const std::shared_ptr<RVAFHTTPRequestOperation>& o, const Value&) {
+            auto* imageOp = static_cast<RVAFImageRequestOperation*>(o.get());
+            std::shared_ptr<const Image> image = imageOp->responseImage();
+            if (!success) return;
+            if (!processing) {
+                success(o->request(), o->response(), image);
+                return;
+            }
+            processingQueue().async([o, processing, success, image] {
+                auto processed = processing(image);
+                auto* imageOp = static_cast<RVAFImageRequestOperation*>(o.get());
+                dispatchTo(imageOp->successCallbackQueue(), [o, success, processed] {
+                    success(o->request(), o->response(), processed);
+                });
+            });
+        },
+        [failure](const std::shared_ptr<RVAFHTTPRequestOperation>& o, const Error& error) {
+            if (failure) failure(o->request(), o->response(), error);
+        });
+    return op;
+}
+
+DispatchQueue& RVAFImageRequestOperation::processingQueue() {
+    static auto* const queue = new DispatchQueue("com.rivlo.networking.image-request.processing");
+    return *queue;
+}
+
+std::optional<std::set<std::string>> RVAFImageRequestOperation::acceptableContentTypes() {
+    std::lock_guard<std::mutex> lock(typesMutex());
+    return types();
+}
+
+void RVAFImageRequestOperation::addAcceptableContentTypes(const std::set<std::string>& added) {
+    std::lock_guard<std::mutex> lock(typesMutex());
+    types().insert(added.begin(), added.end());
+}
+
+std::optional<std::set<std::string>> RVAFImageRequestOperation::classAcceptableContentTypes()
+    const {
+    return acceptableContentTypes();
+}
+
+bool RVAFImageRequestOperation::canProcessRequest(const RVURLRequest& request) {
+    return RVAFRequestMatches(
+        request, {"tif", "tiff", "jpg", "jpeg", "gif", "png", "ico", "bmp", "cur"},
+        acceptableContentTypes());
+}
+
+double RVAFImageRequestOperation::imageScale() const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    return imageScale_;
+}
+
+void RVAFImageRequestOperation::setImageScale(double scale) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (scale == imageScale_) return;
+    imageScale_ = scale;
+    responseImage_.reset();
+}
+
+std::shared_ptr<const Image> RVAFImageRequestOperation::responseImage() {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (!responseImage_ && isFinished()) {
+        const auto data = responseData();
+        if (data && !data->empty()) {
+            if (auto image = RVAFDecodeImage(*data, imageScale_)) {
+                responseImage_ = std::make_shared<const Image>(std::move(*image));
+            } else {
+                RVLog("Rivlo: image response of %zu bytes could not be decoded", data->size());
+            }
+        }
+    }
+    return responseImage_;
+}
+
+void RVAFImageRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
+                                                              FailureBlock failure) {
+    auto self = std::static_pointer_cast<RVAFImageRequestOperation>(sharedSelf());
+    setCompletionBlock([self, success, failure] {
+        self->setCompletionBlock({});
+        if (self->isCancelled()) return;
+        processingQueue().async([self, success, failure] {
+            self->responseImage();
+            if (const auto error = self->error()) {
+                if (failure) {
+                    dispatchTo(self->failureCallbackQueue(),
+                               [self, failure, e = *error] { failure(self, e); });
+                }
+            } else if (success) {
+                dispatchTo(self->successCallbackQueue(),
+                           [self, success] { success(self, Value()); });
+            }
+        });
+    });
+}
+
+}  // namespace rivlo
