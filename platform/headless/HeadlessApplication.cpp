@@ -195,15 +195,21 @@ void HeadlessApplication::expireBackgroundTasks() {
 // Windows.
 
 std::shared_ptr<Window> HeadlessApplication::keyWindow() const {
+    std::lock_guard lock(windowsMutex_);
     for (auto it = keyHistory_.rbegin(); it != keyHistory_.rend(); ++it) {
         auto w = it->lock();
-        if (w && !w->isHidden()) return w;
+        // A key window stays key while it is in the visible list.
+        if (w && std::find(windows_.begin(), windows_.end(), w) != windows_.end()) return w;
     }
     return nullptr;
 }
 
 std::vector<std::shared_ptr<Window>> HeadlessApplication::windows() const {
-    auto list = windows_;
+    std::vector<std::shared_ptr<Window>> list;
+    {
+        std::lock_guard lock(windowsMutex_);
+        list = windows_;
+    }
     std::stable_sort(list.begin(), list.end(),
                      [](const auto& a, const auto& b) { return a->windowLevel() < b->windowLevel(); });
     return list;
@@ -211,16 +217,20 @@ std::vector<std::shared_ptr<Window>> HeadlessApplication::windows() const {
 
 void HeadlessApplication::windowVisibilityChanged(const std::shared_ptr<Window>& window,
                                                   bool visible) {
+    std::shared_ptr<Window> released;  // dropped outside the lock
+    std::lock_guard lock(windowsMutex_);
     auto it = std::find(windows_.begin(), windows_.end(), window);
     if (visible) {
         if (it == windows_.end()) windows_.push_back(window);
     } else if (it != windows_.end()) {
+        released = std::move(*it);
         windows_.erase(it);
     }
 }
 
 void HeadlessApplication::makeKeyWindow(const std::shared_ptr<Window>& window) {
     if (!window) return;
+    std::lock_guard lock(windowsMutex_);
     keyHistory_.erase(std::remove_if(keyHistory_.begin(), keyHistory_.end(),
                                      [&](const std::weak_ptr<Window>& w) {
                                          auto s = w.lock();
@@ -233,16 +243,23 @@ void HeadlessApplication::makeKeyWindow(const std::shared_ptr<Window>& window) {
 // Alerts.
 
 void HeadlessApplication::presentAlert(const std::shared_ptr<AlertView>& alert) {
+    std::lock_guard lock(windowsMutex_);
     if (std::find(alerts_.begin(), alerts_.end(), alert) == alerts_.end()) alerts_.push_back(alert);
 }
 
 void HeadlessApplication::alertClosed(const AlertView& alert) {
-    alerts_.erase(std::remove_if(alerts_.begin(), alerts_.end(),
-                                 [&](const auto& a) { return a.get() == &alert; }),
-                  alerts_.end());
+    std::shared_ptr<AlertView> released;
+    std::lock_guard lock(windowsMutex_);
+    auto it = std::find_if(alerts_.begin(), alerts_.end(),
+                           [&](const auto& a) { return a.get() == &alert; });
+    if (it != alerts_.end()) {
+        released = std::move(*it);
+        alerts_.erase(it);
+    }
 }
 
 std::vector<std::shared_ptr<AlertView>> HeadlessApplication::visibleAlerts() const {
+    std::lock_guard lock(windowsMutex_);
     return alerts_;
 }
 
@@ -263,7 +280,7 @@ void HeadlessApplication::sendEvent(Event event) {
         RVLog("HeadlessApplication: touch dropped: there is no key window");
         return;
     }
-    if (!alerts_.empty()) {
+    if (!visibleAlerts().empty()) {
         RVLog("HeadlessApplication: touch dropped: an alert is showing");
         return;
     }

@@ -24,7 +24,8 @@ class HeadlessDevice;
 // method table, then the recognisers of the hit view and its superviews (the window's
 // included) see the event. Motion (shake) goes through "motionEnded:withEvent:" of the first
 // responder (the visible view controller, else the key window).
-class HeadlessApplication : public Application {
+class HeadlessApplication : public Application,
+                            public std::enable_shared_from_this<HeadlessApplication> {
 public:
     HeadlessApplication(std::shared_ptr<HeadlessDevice> device, double backgroundTaskAllowance);
     ~HeadlessApplication() override;
@@ -89,10 +90,13 @@ private:
     std::atomic<int> statusBarOrientation_{1};
     std::atomic<bool> networkIndicator_{false};
 
-    // Main thread only.
+    // The window list, key history and alerts are changed on the main thread but may be read
+    // from any thread (a recorder asking for the key window); windowsMutex_ guards them.
+    mutable std::mutex windowsMutex_;
     std::vector<std::shared_ptr<Window>> windows_;
     std::vector<std::weak_ptr<Window>> keyHistory_;  // last is the key window
     std::vector<std::shared_ptr<AlertView>> alerts_;
+    // Main thread only.
     GestureEngine gestures_;
     struct FingerInfo {
         int tapCount = 1;

@@ -109,12 +109,16 @@ void TouchSynthesizer::play(HeadlessApplication& app, const Steps& steps,
         if (*finish) RunLoop::main().post(*finish);
         return;
     }
+    // The application may go away before the last step (a test or the demo ending early).
+    std::weak_ptr<HeadlessApplication> weakApp = app.weak_from_this();
     for (const Step& s : steps) {
-        RunLoop::main().postAfter(RunLoop::Duration(s.at), [&app, s, remaining, finish] {
+        RunLoop::main().postAfter(RunLoop::Duration(s.at), [weakApp, s, remaining, finish] {
+            auto app = weakApp.lock();
+            if (!app) return;
             Event e = s.event;
             e.timestamp = Clock::monotonic();
             for (Touch& t : e.touches) t.timestamp = e.timestamp;
-            app.sendEvent(std::move(e));
+            app->sendEvent(std::move(e));
             if (--*remaining == 0 && *finish) (*finish)();
         });
     }

@@ -31,7 +31,8 @@ public:
     // Delivers the steps at once, with timestamps `base` + step time. Main thread.
     static void deliverNow(HeadlessApplication& app, const Steps& steps, double base);
     // Delivers the steps in real time on the main run loop (timestamps from the steady clock),
-    // then calls `done`. Any thread. The application must outlive the delivery.
+    // then calls `done`. Any thread. Steps due after the application is gone are dropped
+    // (and `done` is not called).
     static void play(HeadlessApplication& app, const Steps& steps, std::function<void()> done);
 };
 
