@@ -69,6 +69,9 @@ struct SemaphoreSignal {
 void RivloHandler::start(const std::string& key) { start(key, ""); }
 
 void RivloHandler::start(const std::string& key, const std::string& theme) {
+    // The whole first start runs under the class lock, so that two threads starting at once
+    // create one controller and begin one session. Nothing reached from here takes this lock
+    // again on another thread, so calling out under it cannot deadlock.
     std::lock_guard lock(classLock());
     if (gInstance.load() != nullptr) return;
 
@@ -76,7 +79,9 @@ void RivloHandler::start(const std::string& key, const std::string& theme) {
     gInstance.store(handler);
 
     RVServiceConfig::caFile();  // logs an unusable certificate bundle once, at start
-    auto client = RVAFHTTPClient::clientWithBaseURL(*URL::parse(RVServiceConfig::serviceBaseURL()));
+    auto baseURL = URL::parse(RVServiceConfig::serviceBaseURL());
+    if (!baseURL) baseURL = URL::parse(RVServiceConfig::kDefaultBaseURL);
+    auto client = baseURL ? RVAFHTTPClient::clientWithBaseURL(*baseURL) : nullptr;
     {
         std::lock_guard stateLock(handler->mutex_);
         handler->httpClient_ = std::move(client);
