@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -44,7 +45,7 @@ private:
     std::vector<Task> tasks_;
     std::map<CURL*, DoneHandler> transfers_;  // network thread only
     std::thread thread_;
-    std::thread::id threadId_;
+    std::atomic<std::thread::id> threadId_{};
 };
 
 }  // namespace rivlo

@@ -1,6 +1,13 @@
 #include "support/LoopbackHTTPServer.h"
 
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <ctime>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -99,8 +106,11 @@ struct LoopbackHTTPServer::Impl {
         size_t next = 0;
     };
 
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> owned;
+    httplib::Server& server;
     std::thread thread;
+
+    explicit Impl(std::unique_ptr<httplib::Server> s) : owned(std::move(s)), server(*owned) {}
 
     mutable std::mutex mutex;
     mutable std::condition_variable cv;
@@ -221,7 +231,19 @@ struct LoopbackHTTPServer::Impl {
     }
 };
 
-LoopbackHTTPServer::LoopbackHTTPServer() : impl_(std::make_unique<Impl>()) {
+LoopbackHTTPServer::LoopbackHTTPServer()
+    : impl_(std::make_unique<Impl>(std::make_unique<httplib::Server>())) {
+    start();
+}
+
+LoopbackHTTPServer::LoopbackHTTPServer(const TLSFiles& tls)
+    : impl_(std::make_unique<Impl>(std::make_unique<httplib::SSLServer>(
+          tls.certificateFile.c_str(), tls.privateKeyFile.c_str()))),
+      tls_(true) {
+    start();
+}
+
+void LoopbackHTTPServer::start() {
     Impl* impl = impl_.get();
     // Keep multipart bodies raw: the server library would otherwise parse them into fields
     // before the route sees them. The original type is restored in the record.
@@ -271,7 +293,43 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
 }
 
 std::string LoopbackHTTPServer::baseURL() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
+    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
+
+TLSFiles writeSelfSignedLoopbackCertificate(const std::string& directory) {
+    TLSFiles files{directory + "/loopback-cert.pem", directory + "/loopback-key.pem"};
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(::time(nullptr)));
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    for (const auto& [nid, value] : {std::pair<int, const char*>{NID_subject_alt_name, "IP:127.0.0.1"},
+                                     {NID_basic_constraints, "critical,CA:TRUE"}}) {
+        X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+        X509_add_ext(cert, ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    X509_sign(cert, key, EVP_sha256());
+    if (FILE* f = std::fopen(files.certificateFile.c_str(), "w")) {
+        PEM_write_X509(f, cert);
+        std::fclose(f);
+    }
+    if (FILE* f = std::fopen(files.privateKeyFile.c_str(), "w")) {
+        PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+        std::fclose(f);
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return files;
 }
 
 void LoopbackHTTPServer::route(const std::string& method, const std::string& path,

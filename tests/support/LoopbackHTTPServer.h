@@ -75,18 +75,30 @@ struct ScriptedResponse {
     static ScriptedResponse redirect(int status, std::string location);
 };
 
+// A certificate and its private key in PEM files, for a TLS server.
+struct TLSFiles {
+    std::string certificateFile;
+    std::string privateKeyFile;
+};
+
+// Writes a fresh self-signed certificate for the address 127.0.0.1 (usable as its own trust
+// anchor) and its key into `directory`.
+TLSFiles writeSelfSignedLoopbackCertificate(const std::string& directory);
+
 class LoopbackHTTPServer {
 public:
     using Handler = std::function<ScriptedResponse(const RecordedRequest&)>;
 
-    // Starts listening on 127.0.0.1 at a free port.
+    // Starts listening on 127.0.0.1 at a free port (plain HTTP).
     LoopbackHTTPServer();
+    // The same over TLS with the given certificate: baseURL() is "https://127.0.0.1:<port>".
+    explicit LoopbackHTTPServer(const TLSFiles& tls);
     ~LoopbackHTTPServer();
     LoopbackHTTPServer(const LoopbackHTTPServer&) = delete;
     LoopbackHTTPServer& operator=(const LoopbackHTTPServer&) = delete;
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port>" (no trailing slash).
+    // "http://127.0.0.1:<port>" (no trailing slash; https for a TLS server).
     std::string baseURL() const;
 
     // Routes an exact method and path (query ignored). A later route for the same pair
@@ -105,8 +117,10 @@ public:
 
 private:
     struct Impl;
+    void start();
     std::unique_ptr<Impl> impl_;
     int port_ = 0;
+    bool tls_ = false;
 };
 
 // One part of a multipart/form-data body.
