@@ -19,7 +19,7 @@ namespace rivlo {
 class View;
 
 class Rivlo {
-public:
+  public:
     Rivlo() = delete;
 
     // Starts the library with the application key (spaces and tabs around it are ignored) on

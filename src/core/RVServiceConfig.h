@@ -11,7 +11,7 @@ namespace rivlo {
 // trust. Certificate and host verification always stay on. Any thread; the environment is
 // read at each call.
 class RVServiceConfig {
-public:
+  public:
     static constexpr const char* kDefaultBaseURL = "https://service.rivlo.com/";
 
     // The base URL every request path is resolved against, ending in "/". An unusable

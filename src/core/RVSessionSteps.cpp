@@ -61,12 +61,24 @@ void RVSessionSteps::registerCrashCapture(RVCrashSteps steps) {
     store(&Registry::crash, std::move(steps));
 }
 
-RVScreenRecorderSteps RVSessionSteps::screenRecorder() { return load(&Registry::screen); }
-RVCameraRecorderSteps RVSessionSteps::cameraRecorder() { return load(&Registry::camera); }
-RVTimelineSteps RVSessionSteps::timeline() { return load(&Registry::timeline); }
-RVGestureSteps RVSessionSteps::gestures() { return load(&Registry::gestures); }
-RVWebViewSteps RVSessionSteps::webViews() { return load(&Registry::webViews); }
-RVCrashSteps RVSessionSteps::crashCapture() { return load(&Registry::crash); }
+RVScreenRecorderSteps RVSessionSteps::screenRecorder() {
+    return load(&Registry::screen);
+}
+RVCameraRecorderSteps RVSessionSteps::cameraRecorder() {
+    return load(&Registry::camera);
+}
+RVTimelineSteps RVSessionSteps::timeline() {
+    return load(&Registry::timeline);
+}
+RVGestureSteps RVSessionSteps::gestures() {
+    return load(&Registry::gestures);
+}
+RVWebViewSteps RVSessionSteps::webViews() {
+    return load(&Registry::webViews);
+}
+RVCrashSteps RVSessionSteps::crashCapture() {
+    return load(&Registry::crash);
+}
 
 void RVSessionSteps::clear() {
     store(&Registry::screen, RVScreenRecorderSteps{});

@@ -66,7 +66,7 @@ struct RVCrashSteps {
 // The registry. Any thread: registration replaces the subsystem's steps as a whole; readers get
 // a copy and call it outside the registry's lock.
 class RVSessionSteps {
-public:
+  public:
     static void registerScreenRecorder(RVScreenRecorderSteps steps);
     static void registerCameraRecorder(RVCameraRecorderSteps steps);
     static void registerTimeline(RVTimelineSteps steps);

@@ -31,7 +31,8 @@ Size keyWindowSize() {
 // The leading decimal number of a text after blanks ("12abc" → 12); 0 when there is none.
 double leadingNumber(const std::string& text) {
     const char* begin = text.c_str();
-    while (*begin == ' ' || *begin == '\t' || *begin == '\n') ++begin;
+    while (*begin == ' ' || *begin == '\t' || *begin == '\n')
+        ++begin;
     char* end = nullptr;
     const double value = std::strtod(begin, &end);
     // strtod also reads "inf" and "nan"; the answer's texts are plain decimals.
@@ -151,12 +152,12 @@ std::string RVSetting::description() const {
         "screenVideoFrameRate:%f\ncameraVideoStartTime:%s\ncameraVidoeStopTime:%s\n"
         "screenVideoStartTime:%s\nscreenVideoStopTime:%s\nisWifiOn:%d\nis3GOn:%d\n"
         "wifiDataSize:%s\nthreeGDataSize:%lld\nValidUrl:%s\n",
-        isCameraVideoOn_ ? 1 : 0, valueText(cameraVideoQuality_).c_str(),
-        isScreenVideoOn_ ? 1 : 0, static_cast<double>(videoFrameRate_),
-        valueText(cameraVideoStartTime_).c_str(), valueText(cameraVidoeStopTime_).c_str(),
-        valueText(screenVideoStartTime_).c_str(), valueText(screenVideoStopTime_).c_str(),
-        isWifiOn_ ? 1 : 0, is3GOn_ ? 1 : 0, valueText(wifiDataSize_).c_str(),
-        static_cast<long long>(threeGDataSize_), validUrl_.c_str());
+        isCameraVideoOn_ ? 1 : 0, valueText(cameraVideoQuality_).c_str(), isScreenVideoOn_ ? 1 : 0,
+        static_cast<double>(videoFrameRate_), valueText(cameraVideoStartTime_).c_str(),
+        valueText(cameraVidoeStopTime_).c_str(), valueText(screenVideoStartTime_).c_str(),
+        valueText(screenVideoStopTime_).c_str(), isWifiOn_ ? 1 : 0, is3GOn_ ? 1 : 0,
+        valueText(wifiDataSize_).c_str(), static_cast<long long>(threeGDataSize_),
+        validUrl_.c_str());
 }
 
 // ---- Reading answer values ----------------------------------------------------------------
@@ -169,9 +170,11 @@ bool RVSetting::truthValue(const Value& value) {
     if (!value.is_string()) return false;
     const std::string& text = value.get_ref<const std::string&>();
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
+        ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    while (i < text.size() && text[i] == '0') ++i;
+    while (i < text.size() && text[i] == '0')
+        ++i;
     if (i >= text.size()) return false;
     const char c = text[i];
     return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
@@ -239,7 +242,7 @@ std::string RVSetting::valueText(const Value& value) {
 // ---- Accessors ----------------------------------------------------------------------------
 
 #define RV_SETTING_ACCESSORS(Type, getter, setter, member) \
-    Type RVSetting::getter() const {                      \
+    Type RVSetting::getter() const {                       \
         std::lock_guard lock(mutex_);                      \
         return member;                                     \
     }                                                      \

@@ -15,7 +15,7 @@ namespace rivlo {
 // Threads: any thread. Every field is guarded by the record's mutex, so a reader on a background
 // queue never sees a half-written value while the main thread records the network status.
 class RVSetting {
-public:
+  public:
     // The defaults: nothing recorded, a frame every 0.5 s, no cellular allowance. Reads the key
     // window's bounds (main screen bounds off the main thread) and the store root now.
     RVSetting();
@@ -107,7 +107,7 @@ public:
     static constexpr float kDefaultFrameInterval = 0.5f;
     static constexpr float kMaxScreenQuality = 30.0f;
 
-private:
+  private:
     void fill(const Value& settings);
 
     mutable std::mutex mutex_;

@@ -11,8 +11,9 @@ namespace rivlo {
 
 void Rivlo::startApplicationWithKey(const std::string& key) {
     if (RVUtil::compareVersions(RVUtil::currentVersion(), kMinimumSystemVersion) < 0) {
-        RVLog("Rivlo: startApplicationWithKey: Failed to start as Rivlo requires iOS7.0 or "
-              "higher");
+        RVLog(
+            "Rivlo: startApplicationWithKey: Failed to start as Rivlo requires iOS7.0 or "
+            "higher");
         return;
     }
     RivloHandler::start(key);
@@ -26,15 +27,21 @@ void Rivlo::stopApplicationAndUploadData() {
     DispatchQueue::global(DispatchQueue::Priority::High, [] { RivloHandler::stopAndPostData(); });
 }
 
-void Rivlo::restartSession() { RivloHandler::restartSession(); }
+void Rivlo::restartSession() {
+    RivloHandler::restartSession();
+}
 
-bool Rivlo::isRecording() { return RivloHandler::isSessionRecording(); }
+bool Rivlo::isRecording() {
+    return RivloHandler::isSessionRecording();
+}
 
 void Rivlo::occludeSensitiveView(const std::shared_ptr<View>& view) {
     runStep(RVSessionSteps::screenRecorder().addSensitiveView, view);
 }
 
-void Rivlo::markUserAsFavorite() { RVJSONDataHandler::sharedHandler()->setMarkAsFavorite(1); }
+void Rivlo::markUserAsFavorite() {
+    RVJSONDataHandler::sharedHandler()->setMarkAsFavorite(1);
+}
 
 void Rivlo::tagScreenName(const std::string& screenName) {
     runStep(RVSessionSteps::timeline().tagScreenName, screenName);
@@ -44,7 +51,9 @@ void Rivlo::tagUsersName(const std::string& name, const std::any& additionalData
     RVUtil::tagUserName(name, additionalData);
 }
 
-void Rivlo::addTag(const std::string& tag) { RVJSONDataHandler::sharedHandler()->addTag(tag); }
+void Rivlo::addTag(const std::string& tag) {
+    RVJSONDataHandler::sharedHandler()->addTag(tag);
+}
 
 void Rivlo::setPreciseLocationLatitude(double latitude, double longitude) {
     RVJSONDataHandler::sharedHandler()->setPreciseLocation(latitude, longitude);

@@ -66,7 +66,9 @@ struct SemaphoreSignal {
 
 // ---- First start ----------------------------------------------------------------------------
 
-void RivloHandler::start(const std::string& key) { start(key, ""); }
+void RivloHandler::start(const std::string& key) {
+    start(key, "");
+}
 
 void RivloHandler::start(const std::string& key, const std::string& theme) {
     // The whole first start runs under the class lock, so that two threads starting at once
@@ -97,15 +99,15 @@ void RivloHandler::start(const std::string& key, const std::string& theme) {
 RivloHandler::RivloHandler() {
     // Application notifications, in this order; the platform posts them on the main thread.
     auto& center = NotificationCenter::defaultCenter();
-    applicationObservers_.push_back(center.addObserver(
-        ApplicationNotification::DidEnterBackground, nullptr,
-        [this](const Notification&) { applicationDidEnterBackground(); }));
+    applicationObservers_.push_back(
+        center.addObserver(ApplicationNotification::DidEnterBackground, nullptr,
+                           [this](const Notification&) { applicationDidEnterBackground(); }));
     applicationObservers_.push_back(
         center.addObserver(ApplicationNotification::DidBecomeActive, nullptr,
                            [this](const Notification&) { applicationDidBecomeActive(); }));
-    applicationObservers_.push_back(center.addObserver(
-        ApplicationNotification::DidReceiveMemoryWarning, nullptr,
-        [this](const Notification&) { applicationDidReceiveMemoryWarning(); }));
+    applicationObservers_.push_back(
+        center.addObserver(ApplicationNotification::DidReceiveMemoryWarning, nullptr,
+                           [this](const Notification&) { applicationDidReceiveMemoryWarning(); }));
     applicationObservers_.push_back(
         center.addObserver(ApplicationNotification::WillResignActive, nullptr,
                            [this](const Notification&) { applicationWillResignActive(); }));
@@ -116,11 +118,17 @@ RivloHandler::RivloHandler() {
     runStep(RVSessionSteps::crashCapture().installHandlers);
 }
 
-RivloHandler* RivloHandler::rivlo() { return gInstance.load(); }
+RivloHandler* RivloHandler::rivlo() {
+    return gInstance.load();
+}
 
-bool RivloHandler::isSessionRecording() { return gRecording.load(); }
+bool RivloHandler::isSessionRecording() {
+    return gRecording.load();
+}
 
-bool RivloHandler::isSessionStarted() { return gSessionStarted.load(); }
+bool RivloHandler::isSessionStarted() {
+    return gSessionStarted.load();
+}
 
 std::shared_ptr<RVAFHTTPClient> RivloHandler::httpClient() const {
     std::lock_guard lock(mutex_);
@@ -191,8 +199,9 @@ void RivloHandler::crash() {
 
 void RivloHandler::restartSession() {
     if (gSessionStarted.load()) {
-        RVLog("Rivlo:restartSession: Session is not running. Call [Rivlo "
-              "startApplicationWithKey:] to start a new session");
+        RVLog(
+            "Rivlo:restartSession: Session is not running. Call [Rivlo "
+            "startApplicationWithKey:] to start a new session");
         return;
     }
     RivloHandler* handler = rivlo();
@@ -205,7 +214,9 @@ void RivloHandler::restartSession() {
     gRecording.store(true);
 }
 
-void RivloHandler::cleanupData() { RVPlistHandler::sharedHandler()->cleanupData(); }
+void RivloHandler::cleanupData() {
+    RVPlistHandler::sharedHandler()->cleanupData();
+}
 
 // ---- Recording steps ------------------------------------------------------------------------
 
@@ -281,7 +292,9 @@ Value RivloHandler::infoDictionary() {
     return RVJSONDataHandler::infoDictionary(info);
 }
 
-void RivloHandler::saveInfo() { RVJSONDataHandler::sharedHandler()->setInfoDic(infoDictionary()); }
+void RivloHandler::saveInfo() {
+    RVJSONDataHandler::sharedHandler()->setInfoDic(infoDictionary());
+}
 
 // ---- Application notifications --------------------------------------------------------------
 
@@ -338,7 +351,9 @@ std::string deviceIdentifierText(const Value& value) {
 
 }  // namespace
 
-uint64_t RivloHandler::sessionGeneration() { return gSessionGeneration.load(); }
+uint64_t RivloHandler::sessionGeneration() {
+    return gSessionGeneration.load();
+}
 
 Value RivloHandler::verificationParameters() {
     return Value{
@@ -371,12 +386,14 @@ void RivloHandler::handleVerificationAnswer(const std::string& body, uint64_t ge
     }
 
     if (videoRecord) {
-        RVLog("Rivlo: Application key is verified, Rivlo has started capturing data as per "
-              "configuration from Rivlo settings page.");
+        RVLog(
+            "Rivlo: Application key is verified, Rivlo has started capturing data as per "
+            "configuration from Rivlo settings page.");
         RVUtil::saveSettingData(RVSetting::entry(answer, "settings"));
     } else {
-        RVLog("Rivlo: Application key verified, but video recording is disabled. Just session "
-              "information will be recorded.");
+        RVLog(
+            "Rivlo: Application key verified, but video recording is disabled. Just session "
+            "information will be recorded.");
     }
     startOperation();
     saveInfo();
@@ -385,9 +402,10 @@ void RivloHandler::handleVerificationAnswer(const std::string& body, uint64_t ge
 
 void RivloHandler::handleVerificationFailure(const std::string& errorDescription,
                                              const std::optional<std::string>& responseString) {
-    RVLog("Rivlo: Application Key Verification Failed. Please check the application key is "
-          "correct and that you have a working internet connection: Error: %s, Response: %s",
-          errorDescription.c_str(), responseString ? responseString->c_str() : "(null)");
+    RVLog(
+        "Rivlo: Application Key Verification Failed. Please check the application key is "
+        "correct and that you have a working internet connection: Error: %s, Response: %s",
+        errorDescription.c_str(), responseString ? responseString->c_str() : "(null)");
 }
 
 void RivloHandler::isRequestValid() {
@@ -397,8 +415,7 @@ void RivloHandler::isRequestValid() {
     auto client = httpClient();
     if (!client) return;
     const uint64_t generation = gSessionGeneration.load();
-    RVURLRequest request =
-        client->requestWithMethod("POST", kVerifyPath, verificationParameters());
+    RVURLRequest request = client->requestWithMethod("POST", kVerifyPath, verificationParameters());
     auto operation = std::make_shared<RVAFJSONRequestOperation>(std::move(request));
     operation->setCompletionBlockWithSuccess(
         [this, generation](const std::shared_ptr<RVAFHTTPRequestOperation>& op, const Value&) {

@@ -31,7 +31,7 @@ class Semaphore;
 // Threads: class methods may be called from any thread unless noted. The process-wide flags are
 // atomics; the semaphore and the instance are guarded. Nothing is called out under a lock.
 class RivloHandler {
-public:
+  public:
     // Starts the library on the first call (the key and theme trimmed of spaces and tabs at
     // both ends); later calls change nothing. Serialised by a process-wide recursive lock.
     static void start(const std::string& key);
@@ -107,7 +107,7 @@ public:
     // Library version sent with the session facts.
     static constexpr const char* kLibraryVersion = "1.0.9";
 
-private:
+  private:
     RivloHandler();
     ~RivloHandler() = delete;  // lives for the process
 

@@ -26,7 +26,9 @@ std::unique_ptr<RivloReachability> RivloReachability::reachabilityWithAddress(
 RivloReachability::RivloReachability(std::shared_ptr<ReachabilityTarget> target)
     : reachabilityRef_(std::move(target)) {}
 
-RivloReachability::~RivloReachability() { stopNotifier(); }
+RivloReachability::~RivloReachability() {
+    stopNotifier();
+}
 
 bool RivloReachability::startNotifier() {
     if (!reachabilityRef_) return false;

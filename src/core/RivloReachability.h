@@ -24,7 +24,7 @@ inline constexpr const char* kNetworkReachabilityChangedNotification =
 // Answers whether the internet can be reached, from the platform's reachability flags.
 // A monitor is private to its user; create it, ask it, drop it. Any thread.
 class RivloReachability {
-public:
+  public:
     // A monitor of the zero IPv4 address ("is there any network"); null when the platform has
     // no reachability source or refuses the target.
     static std::unique_ptr<RivloReachability> reachabilityForInternetConnection();
@@ -47,7 +47,7 @@ public:
 
     bool localWiFiRef() const { return false; }
 
-private:
+  private:
     std::shared_ptr<ReachabilityTarget> reachabilityRef_;
     bool notifying_ = false;
 };

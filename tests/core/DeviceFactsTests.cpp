@@ -225,7 +225,7 @@ TEST(Allowance, StartedMonitorPostsChanges) {
 
 // A kernel view with one link carrying the default route.
 class KernelTree {
-public:
+  public:
     KernelTree() : root_(temporaryDirectory("kernel")) {}
     ~KernelTree() {
         std::error_code ec;
@@ -239,12 +239,13 @@ public:
         write("sys/class/net/" + name + "/type", std::to_string(type) + "\n");
         write("sys/class/net/" + name + "/uevent", "INTERFACE=" + name + "\n");
         write("proc/net/route",
-              "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n" +
+              "Iface\tDestination\tGateway "
+              "\tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n" +
                   name + "\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n");
     }
     void noRoutes() { write("proc/net/route", ""); }
 
-private:
+  private:
     void write(const std::string& relative, const std::string& text) {
         const fs::path path = fs::path(root_) / relative;
         fs::create_directories(path.parent_path());

@@ -13,7 +13,7 @@ namespace {
 
 // Captures the log lines written while it lives.
 class LogCapture {
-public:
+  public:
     LogCapture() {
         Log::setSink([this](const std::string& line) {
             std::lock_guard lock(mutex_);
@@ -26,14 +26,15 @@ public:
         return lines_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
 
 Value settingsWith(Value entries) {
     Value settings = Value::object();
-    for (auto& [key, value] : entries.items()) settings[key] = value;
+    for (auto& [key, value] : entries.items())
+        settings[key] = value;
     return settings;
 }
 
@@ -137,9 +138,9 @@ TEST(RVSetting, CellularAllowanceInMegabytes) {
     // 2048 MB and more do not fit 32 bits; the allowance is computed in 64.
     EXPECT_EQ(RVSetting(settingsWith({{"g_status", 1}, {"g_data_size", 2048}})).threeGDataSize(),
               2048LL << 20);
-    EXPECT_EQ(RVSetting(settingsWith({{"g_status", 1}, {"g_data_size", 5000000000LL}}))
-                  .threeGDataSize(),
-              2147483647LL << 20);
+    EXPECT_EQ(
+        RVSetting(settingsWith({{"g_status", 1}, {"g_data_size", 5000000000LL}})).threeGDataSize(),
+        2147483647LL << 20);
     // A negative figure allows nothing.
     EXPECT_EQ(RVSetting(settingsWith({{"g_status", 1}, {"g_data_size", -1}})).threeGDataSize(), 0);
 }

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 // The standard defaults on a fresh temporary folder, restored afterwards.
 class TemporaryDefaults {
-public:
+  public:
     TemporaryDefaults() {
         char pattern[] = "/tmp/rivlo-core-defaults-XXXXXX";
         directory_ = mkdtemp(pattern);
@@ -33,7 +33,7 @@ public:
     }
     const std::string& directory() const { return directory_; }
 
-private:
+  private:
     std::string directory_;
 };
 
@@ -138,7 +138,8 @@ TEST(RVUtilClock, TotalTimeAndCurrentDatePattern) {
     const std::string date = RVUtil::sharedHandler()->currentDate();
     // "YYYY-MM-dd hh:mm:ss a": 2026-12-08 07:05:09 AM
     ASSERT_EQ(date.size(), 22u) << date;
-    for (size_t i : {4u, 7u}) EXPECT_EQ(date[i], '-');
+    for (size_t i : {4u, 7u})
+        EXPECT_EQ(date[i], '-');
     EXPECT_EQ(date[10], ' ');
     EXPECT_EQ(date[13], ':');
     EXPECT_EQ(date[16], ':');
@@ -183,7 +184,7 @@ TEST(RVUtilSettings, CellularAllowanceCountsBytesPerRecord) {
     setting->updateDataSent(1048575);
     EXPECT_FALSE(RVUtil::canSendData(1));
     EXPECT_FALSE(RVUtil::canSendData(INT64_MAX));  // no wrap-around into "allowed"
-    EXPECT_TRUE(RVUtil::canSendData(0));  // an empty item still fits
+    EXPECT_TRUE(RVUtil::canSendData(0));           // an empty item still fits
 
     RVUtil::saveSettingData(Value::parse(R"({"g_status": false, "g_data_size": 100})"));
     RVUtil::setting()->setRemoteHostStatus(2);

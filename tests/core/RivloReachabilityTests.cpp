@@ -32,8 +32,7 @@ TEST(RivloReachability, StatusFromFlags) {
     EXPECT_EQ(RivloReachability::networkStatusForFlags(Reachable | InterventionRequired),
               ReachableViaWiFi);
     // Not reachable at all: no other bit matters.
-    EXPECT_EQ(RivloReachability::networkStatusForFlags(IsWWAN | ConnectionOnTraffic),
-              NotReachable);
+    EXPECT_EQ(RivloReachability::networkStatusForFlags(IsWWAN | ConnectionOnTraffic), NotReachable);
 }
 
 TEST(RivloReachability, MonitorWithoutTargetReadsNotReachable) {

@@ -77,10 +77,9 @@ HeadlessProfile profileWithVersion(const std::string& version, const std::string
 std::string verifyAnswer(bool verified, bool videoRecord, int latestRun,
                          const std::string& settings = "{}") {
     std::ostringstream out;
-    out << R"({"verify_status":)" << (verified ? "true" : "false")
-        << R"(,"app_device_id":"apd-)" << latestRun << R"(","latest_run":)" << latestRun
-        << R"(,"video_record":)" << (videoRecord ? "true" : "false") << R"(,"settings":)"
-        << settings << "}";
+    out << R"({"verify_status":)" << (verified ? "true" : "false") << R"(,"app_device_id":"apd-)"
+        << latestRun << R"(","latest_run":)" << latestRun << R"(,"video_record":)"
+        << (videoRecord ? "true" : "false") << R"(,"settings":)" << settings << "}";
     return out.str();
 }
 
@@ -90,16 +89,20 @@ bool runUntil(const std::function<bool()>& predicate, double seconds = 10) {
 
 size_t verifyRequests() {
     size_t n = 0;
-    for (const auto& request : world().server->requests()) n += request.path == kVerifyPath;
+    for (const auto& request : world().server->requests())
+        n += request.path == kVerifyPath;
     return n;
 }
 
 bool contains(const std::vector<std::string>& lines, const std::string& text) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(text) != std::string::npos;
+    });
 }
 
-int64_t storedRunNumber() { return UserDefaults::standard().integer(RVUtil::kRunNumberKey); }
+int64_t storedRunNumber() {
+    return UserDefaults::standard().integer(RVUtil::kRunNumberKey);
+}
 
 // Registers steps that note each call, so the order of the controller's steps can be read back.
 void registerNotingSteps() {
@@ -109,7 +112,9 @@ void registerNotingSteps() {
     screen.stopScreenRecording = note("stopScreenRecording");
     screen.postScreenVideo = note("postScreenVideo");
     screen.resetSensitiveViews = note("resetSensitiveViews");
-    screen.addSensitiveView = [](const std::shared_ptr<View>&) { world().step("addSensitiveView"); };
+    screen.addSensitiveView = [](const std::shared_ptr<View>&) {
+        world().step("addSensitiveView");
+    };
     RVSessionSteps::registerScreenRecorder(screen);
     RVTimelineSteps timeline;
     timeline.startTimer = note("startTimer");
@@ -231,9 +236,10 @@ void FirstStartSendsTheVerificationRequestInFormEncoding() {
 void PositiveAnswerStartsRecordingAndCollectsTheFacts() {
     auto& w = world();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
-    EXPECT_TRUE(contains(w.takeLog(), "Rivlo: Application key is verified, Rivlo has started "
-                                      "capturing data as per configuration from Rivlo settings "
-                                      "page."));
+    EXPECT_TRUE(contains(w.takeLog(),
+                         "Rivlo: Application key is verified, Rivlo has started "
+                         "capturing data as per configuration from Rivlo settings "
+                         "page."));
     EXPECT_EQ(RVUtil::appDeviceId(), "apd-7");
     EXPECT_EQ(storedRunNumber(), 8);
     EXPECT_EQ(RVUtil::deviceRunNo(), "8");
@@ -288,9 +294,9 @@ void SecondStartChangesNothing() {
 void RestartWhileOpenOnlyLogs() {
     world().takeLog();
     Rivlo::restartSession();
-    EXPECT_EQ(world().takeLog(),
-              (std::vector<std::string>{"Rivlo:restartSession: Session is not running. Call "
-                                        "[Rivlo startApplicationWithKey:] to start a new session"}));
+    EXPECT_EQ(world().takeLog(), (std::vector<std::string>{
+                                     "Rivlo:restartSession: Session is not running. Call "
+                                     "[Rivlo startApplicationWithKey:] to start a new session"}));
     EXPECT_TRUE(world().takeSteps().empty());
     EXPECT_TRUE(RVUtil::isInfoPostSuccess());
 }
@@ -301,9 +307,8 @@ void ResignAndRegainActiveWithoutBackgroundBeginsNothing() {
     w.platform->application().resignActive();
     w.platform->application().becomeActive();
     RunLoop::main().runPending();
-    ASSERT_TRUE(runUntil([&] {
-        return w.platform->application().applicationState() == ApplicationState::Active;
-    }));
+    ASSERT_TRUE(runUntil(
+        [&] { return w.platform->application().applicationState() == ApplicationState::Active; }));
     EXPECT_TRUE(RVUtil::isAppLoadingFirstTime());
     EXPECT_EQ(verifyRequests(), before);
     EXPECT_TRUE(RivloHandler::isSessionStarted());
@@ -324,15 +329,13 @@ void StopAndUploadStopsSavesAndPostsInOrder() {
     }));
     EXPECT_EQ(without(steps, {"stopScreenRecording"}),
               (std::vector<std::string>{"unregisterGestures", "saveHeatMap", "saveWebViewData",
-                                        "postScreenVideo", "postHeatTimeData",
-                                        "postWebViewData"}));
+                                        "postScreenVideo", "postHeatTimeData", "postWebViewData"}));
     EXPECT_FALSE(w.platform->device().isGeneratingDeviceOrientationNotifications());
 
     // The session document went into the store with the data given before the start.
     auto files = RVPlistHandler::sharedHandler()->textFileList();
     ASSERT_EQ(files.size(), 1u);
-    std::ifstream in(RVPlistHandler::pathInFolder(RVPlistHandler::kDataFolder,
-                                                  files[0]->fileName));
+    std::ifstream in(RVPlistHandler::pathInFolder(RVPlistHandler::kDataFolder, files[0]->fileName));
     std::stringstream text;
     text << in.rdbuf();
     const Value document = Value::parse(text.str());
@@ -353,7 +356,8 @@ void SecondStopFindsNothingToPost() {
 
 void RefusedKeyStillAppliesIdentifierAndRunNumber() {
     auto& w = world();
-    w.server->route("POST", kVerifyPath, ScriptedResponse::json(200, verifyAnswer(false, true, 20)));
+    w.server->route("POST", kVerifyPath,
+                    ScriptedResponse::json(200, verifyAnswer(false, true, 20)));
     w.takeLog();
     const size_t before = verifyRequests();
     Rivlo::restartSession();
@@ -379,8 +383,7 @@ void RefusedKeyStillAppliesIdentifierAndRunNumber() {
 
 void FailedVerificationLogsErrorAndResponse() {
     auto& w = world();
-    w.server->route("POST", kVerifyPath,
-                    ScriptedResponse::text(500, "service down", "text/plain"));
+    w.server->route("POST", kVerifyPath, ScriptedResponse::text(500, "service down", "text/plain"));
     w.takeLog();
     Rivlo::restartSession();
     std::vector<std::string> lines;
@@ -430,14 +433,16 @@ void AnswerOfTheWrongShapeIsTreatedAsEmpty() {
 
 void VerifiedWithoutVideoStillCollectsInformation() {
     auto& w = world();
-    w.server->route("POST", kVerifyPath, ScriptedResponse::json(200, verifyAnswer(true, false, 30,
-                                                                                R"({"screen_record": true})")));
+    w.server->route(
+        "POST", kVerifyPath,
+        ScriptedResponse::json(200, verifyAnswer(true, false, 30, R"({"screen_record": true})")));
     w.takeLog();
     const size_t documents = RVPlistHandler::sharedHandler()->textFileList().size();
     Rivlo::restartSession();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
-    EXPECT_TRUE(contains(w.takeLog(), "Rivlo: Application key verified, but video recording is "
-                                      "disabled. Just session information will be recorded."));
+    EXPECT_TRUE(contains(w.takeLog(),
+                         "Rivlo: Application key verified, but video recording is "
+                         "disabled. Just session information will be recorded."));
     EXPECT_FALSE(RVUtil::setting()->isScreenVideoOn());
     EXPECT_EQ(RVJSONDataHandler::sharedHandler()->infoDic()["apd"], "apd-30");
     Rivlo::stopApplicationAndUploadData();
@@ -472,7 +477,8 @@ void NoNetworkSendsNothing() {
 
 void AnswerArrivingAfterItsSessionStoppedStartsNothing() {
     auto& w = world();
-    auto slow = ScriptedResponse::json(200, verifyAnswer(true, true, 40, R"({"screen_record": true})"));
+    auto slow =
+        ScriptedResponse::json(200, verifyAnswer(true, true, 40, R"({"screen_record": true})"));
     slow.delay = 300ms;
     w.server->route("POST", kVerifyPath, slow);
     Rivlo::restartSession();
@@ -487,8 +493,9 @@ void AnswerArrivingAfterItsSessionStoppedStartsNothing() {
 
 void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     auto& w = world();
-    w.server->route("POST", kVerifyPath,
-                    ScriptedResponse::json(200, verifyAnswer(true, true, 50, R"({"screen_record": true})")));
+    w.server->route(
+        "POST", kVerifyPath,
+        ScriptedResponse::json(200, verifyAnswer(true, true, 50, R"({"screen_record": true})")));
     Rivlo::restartSession();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
     EXPECT_TRUE(Rivlo::isRecording());
@@ -500,9 +507,8 @@ void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     EXPECT_FALSE(RVUtil::isAppLoadingFirstTime());
     EXPECT_FALSE(Rivlo::isRecording());
     // The background task was begun, and ended once the uploads had started.
-    ASSERT_TRUE(runUntil([] {
-        return RivloHandler::rivlo()->backgroundTask() == InvalidBackgroundTask;
-    }));
+    ASSERT_TRUE(
+        runUntil([] { return RivloHandler::rivlo()->backgroundTask() == InvalidBackgroundTask; }));
     EXPECT_TRUE(contains(w.takeSteps(), "postScreenVideo"));
 
     // The service agrees with the new run number, so the stored one stays as sent.
@@ -546,7 +552,6 @@ void AfterOneBackgroundPeriodEveryActivationBeginsASession() {
     waitForStopped();
     EXPECT_FALSE(Rivlo::isRecording());
 }
-
 
 TEST(Session, WholeStoryFromCallsBeforeStartToBackgroundAndRestart) {
     setUpWorld();
