@@ -8,8 +8,8 @@
 
 namespace rivlo {
 namespace {
-// Monotonic moment of startTimer; negative while the clock is stopped.
-std::atomic<double> clockStart{-1.0};
+// Monotonic moment of startTimer; not a number while the clock is stopped.
+std::atomic<double> clockStart{std::nan("")};
 }  // namespace
 
 RVHeatTimeHandler::RVHeatTimeHandler() : vcDetail_(std::make_shared<RVVCDetail>()) {}
@@ -23,13 +23,17 @@ void RVHeatTimeHandler::startTimer() {
     clockStart.store(Clock::monotonic());
 }
 
+void RVHeatTimeHandler::startTimer(double alreadyElapsedSeconds) {
+    clockStart.store(Clock::monotonic() - (alreadyElapsedSeconds > 0 ? alreadyElapsedSeconds : 0));
+}
+
 void RVHeatTimeHandler::resetTimer() {
-    clockStart.store(-1.0);
+    clockStart.store(std::nan(""));
 }
 
 std::string RVHeatTimeHandler::timeLineTimer() {
     double start = clockStart.load();
-    if (start < 0) return "0";
+    if (std::isnan(start)) return "0";
     double elapsed = Clock::monotonic() - start;
     long seconds = elapsed > 0 ? static_cast<long>(std::floor(elapsed)) : 0;
     return std::to_string(seconds);

@@ -13,6 +13,8 @@
 
 namespace rivlo {
 
+class RVAFHTTPClient;
+
 // Owner of the session's screen timeline, the timeline clock, the heat-map touch points and
 // the current-screen record. The hooks and recognisers use it on the main thread; the session
 // controller reads it on the stopping thread. Every piece of state is guarded, and the session
@@ -24,6 +26,8 @@ class RVHeatTimeHandler {
 
     // Timeline clock. Any thread.
     static void startTimer();
+    // Starts the clock as if it had started that many seconds ago (tests and benchmarks).
+    static void startTimer(double alreadyElapsedSeconds);
     static void resetTimer();
     // Whole seconds since startTimer as decimal text; "0" while the clock is stopped.
     static std::string timeLineTimer();
@@ -35,6 +39,24 @@ class RVHeatTimeHandler {
     static void reset();
     // Hands the timeline to the session document. Any thread (the stopping thread).
     static void saveHeatMap();
+
+    // Uploads the pending session data documents (POST "/webservices/v2/uploaddata", one file
+    // part "file" each) through the session controller's client: a missing file is logged and
+    // dropped; a file over the upload allowance ends the pass (it and later ones stay
+    // pending); each accepted upload removes its document. Returns without waiting for the
+    // uploads. The stop-and-post thread (any thread but the main one, which the uploads call
+    // back on).
+    static void postHeatTimeData();
+    // The same pass through a given client (nothing without one).
+    static void postHeatTimeData(const std::shared_ptr<RVAFHTTPClient>& client);
+    static constexpr const char* kUploadDataPath = "/webservices/v2/uploaddata";
+
+    // The host names the current screen: the record is created when there is none, then
+    // renamed as a will-appear and a did-appear of that name would. Any thread.
+    static void tagScreenName(const std::string& name);
+
+    // Registers the timeline's steps with the session controller. Called once at load.
+    static void registerSessionSteps();
 
     // The timeline as the session document writes it: [{"an","at","cor","wb"}, ...].
     Value timeLineList() const;

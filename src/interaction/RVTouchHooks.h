@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/Event.h"
+#include "platform/Geometry.h"
+
+#include <memory>
+
+namespace rivlo {
+
+class Responder;
+class View;
+class Window;
+
+// The hooks through which every touch and shake of the host reaches the library, installed in
+// the toolkit's method tables when the library is loaded:
+//  - the window's "hitTest:withEvent:" (the TouchWindow category on UIWindow): runs the hit
+//    test it replaced, then, once a session is verified, takes a point that differs from the
+//    stored heat-map point as a new touch: attaches the gesture recognisers to the key window,
+//    stores the point, and (while screen video is recorded) hands every secure text field of
+//    the key window to the screen recorder;
+//  - the responder's "motionEnded:withEvent:" (the Swizzle category on UIResponder, exchanged
+//    with "rivlo_swizzled_motionEnded:withEvent:"): posts "shake" for a shake, then runs the
+//    host's own handler.
+// Both only observe: the hit view and the host's motion handling are never changed.
+//
+// Threads: the hooks run on the main thread, inside the toolkit's event dispatch.
+class RVTouchHooks {
+  public:
+    static constexpr const char* kSwizzledMotionEnded = "rivlo_swizzled_motionEnded:withEvent:";
+    static constexpr const char* kShakeNotification = "shake";
+
+    // Installs both hooks, once per process (later calls do nothing). Any thread.
+    static void install();
+    static bool isInstalled();
+
+    // The replacement window hit test (what the window's table entry runs): the replaced hit
+    // test's answer, unchanged, after noteTouch.
+    static std::shared_ptr<View> hitTest(View& window, Point point, const Event* event);
+    // The recording part of the hit test: a new touch point (either coordinate differs from the
+    // stored heat-map point) of a verified session attaches the recognisers, becomes the
+    // heat-map point and, while screen video is on, triggers the password-field scan.
+    static void noteTouch(Point point);
+    // Password-field scan: every secure text field below view, depth first, pre-order.
+    static void listSubviewsOfView(View* view);
+    // The replacement motion handler.
+    static void rivlo_swizzled_motionEnded(Responder& self, int subtype, const Event* event);
+};
+
+}  // namespace rivlo

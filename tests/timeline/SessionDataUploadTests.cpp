@@ -1,0 +1,165 @@
+// The upload of pending session data documents to a real loopback HTTP server, from a store
+// in a temporary sandbox of the headless device.
+
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "http/RVAFHTTPClient.h"
+#include "platform/headless/HeadlessPlatform.h"
+#include "store/RVPlistHandler.h"
+#include "support/LoopbackHTTPServer.h"
+#include "timeline/RVHeatTimeHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+using namespace rivlo;
+using namespace rivlo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SessionDataUpload : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RunLoop::main().setMainThread();
+        char pattern[] = "/tmp/rivlo-uploaddata-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        HeadlessProfile profile;
+        profile.sandboxDirectory = dir_ + "/sandbox";
+        platform_ = HeadlessPlatform::install(profile);
+        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
+        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+        RVUtil::resetSetting();
+        for (const auto& f : store()->textFileList())
+            store()->removeTextFile(*f);
+        server_.route("POST", RVHeatTimeHandler::kUploadDataPath,
+                      ScriptedResponse::json(200, R"({"status":"true"})"));
+        client_ = RVAFHTTPClient::clientWithBaseURL(*URL::parse(server_.baseURL() + "/"));
+        Log::setSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(logMutex_);
+            log_.push_back(line);
+        });
+    }
+    void TearDown() override {
+        Log::setSink(nullptr);
+        RunLoop::main().runPending();
+        platform_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    static RVPlistHandler* store() { return RVPlistHandler::sharedHandler(); }
+    static std::string pathOf(const RVTextFile& file) {
+        return RVPlistHandler::pathInFolder(RVPlistHandler::kDataFolder, file.fileName);
+    }
+    // Runs the pass on a thread of its own, as the stop-and-post run does.
+    void post() {
+        std::thread stopping([this] { RVHeatTimeHandler::postHeatTimeData(client_); });
+        stopping.join();
+    }
+    size_t logCount(const std::string& text) {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        size_t n = 0;
+        for (const auto& line : log_)
+            n += line.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    }
+    std::string dumpLog() {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        std::string all;
+        for (const auto& line : log_)
+            all += line + "\n";
+        return all;
+    }
+    size_t pending() { return store()->textFileList().size(); }
+    // The main thread keeps running while the requests go out (request bodies and callbacks
+    // use it).
+
+    LoopbackHTTPServer server_;
+    std::shared_ptr<RVAFHTTPClient> client_;
+    std::shared_ptr<HeadlessPlatform> platform_;
+    std::string dir_;
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};
+
+}  // namespace
+
+TEST_F(SessionDataUpload, MissingFileIsDroppedAndTheOthersAreUploadedAsOneFilePart) {
+    // No settings record is current when the pass begins (as after a failed verification):
+    // every file after the first must still go out.
+    auto first = store()->saveDataToTextFile(R"({"doc":1})");
+    auto second = store()->saveDataToTextFile(R"({"doc":2})");
+    auto third = store()->saveDataToTextFile(R"({"doc":3})");
+    std::filesystem::remove(pathOf(*second));
+
+    post();
+    EXPECT_EQ(logCount("Rivlo: HeatTimeData: missing file"), 1u);
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() >= 2; }, 10s))
+        << server_.requestCount() << " requests; pending " << pending() << "; " << dumpLog();
+    // Each accepted upload removes its document (on the main queue).
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return pending() == 0; }, 10s));
+    EXPECT_FALSE(std::filesystem::exists(pathOf(*first)));
+    EXPECT_FALSE(std::filesystem::exists(pathOf(*third)));
+
+    std::set<std::string> bodies;
+    for (const auto& request : server_.requests()) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path, "/webservices/v2/uploaddata");
+        auto parts = parseMultipartBody(request);
+        ASSERT_TRUE(parts.has_value());
+        ASSERT_EQ(parts->size(), 1u);  // no form fields, only the file
+        const MultipartPart& part = parts->at(0);
+        EXPECT_EQ(part.name, "file");
+        EXPECT_EQ(part.contentType, "text/plain");
+        ASSERT_TRUE(part.fileName.has_value());
+        EXPECT_TRUE(*part.fileName == first->fileName || *part.fileName == third->fileName);
+        bodies.insert(part.body);
+    }
+    EXPECT_EQ(bodies, std::set<std::string>({R"({"doc":1})", R"({"doc":3})"}));
+}
+
+TEST_F(SessionDataUpload, AFileOverTheCellularAllowanceEndsThePass) {
+    platform_->reachability().setStatus(NetworkStatus::Cellular);
+    RVUtil::setting()->setThreeGDataSize(100);
+    auto small = store()->saveDataToTextFile(std::string(10, 'a'));
+    auto large = store()->saveDataToTextFile(std::string(1000, 'b'));
+    auto after = store()->saveDataToTextFile(std::string(10, 'c'));
+
+    post();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() >= 1; }, 10s));
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return pending() == 2; }, 10s));
+    EXPECT_EQ(RVUtil::setting()->totalDataSent(), 10);
+    auto left = store()->textFileList();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0]->fileName, large->fileName);
+    EXPECT_EQ(left[1]->fileName, after->fileName);  // never tried
+    EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(SessionDataUpload, FailedUploadsStayPendingAndNothingIsSentWithoutANetwork) {
+    server_.route("POST", RVHeatTimeHandler::kUploadDataPath, ScriptedResponse::text(500, "busy"));
+    auto doc = store()->saveDataToTextFile(R"({"doc":1})");
+    post();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() >= 1; }, 10s));
+    // The failure callback runs on the main queue and keeps the document.
+    RunLoop::main().runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(pending(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(pathOf(*doc)));
+
+    platform_->reachability().setStatus(NetworkStatus::None);
+    server_.clearRequests();
+    post();
+    RunLoop::main().runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(server_.requestCount(), 0u);
+    EXPECT_EQ(pending(), 1u);
+    EXPECT_EQ(logCount("Rivlo:"), 0u);
+}
