@@ -16,7 +16,7 @@ namespace rivlo::collector::test {
 namespace {
 
 class CollectorClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RunLoop::main().setMainThread();
         platform_ = HeadlessPlatform::install();
@@ -38,11 +38,15 @@ protected:
     }
 
     // The verification exchange as the session controller sends it.
-    std::optional<Value> verify(const std::string& deviceId, std::optional<Error>* failure = nullptr) {
-        RVURLRequest request = client_->requestWithMethod(
-            "POST", "/webservices/v2/verifyapp",
-            Value{{"app_key", "test-key"},   {"device_id", deviceId}, {"device_os", "7.1"},
-                  {"device_type", "iPhone"}, {"platform", "ios"},     {"appname", "Test App"}});
+    std::optional<Value> verify(const std::string& deviceId,
+                                std::optional<Error>* failure = nullptr) {
+        RVURLRequest request = client_->requestWithMethod("POST", "/webservices/v2/verifyapp",
+                                                          Value{{"app_key", "test-key"},
+                                                                {"device_id", deviceId},
+                                                                {"device_os", "7.1"},
+                                                                {"device_type", "iPhone"},
+                                                                {"platform", "ios"},
+                                                                {"appname", "Test App"}});
         std::optional<Value> answer;
         bool done = false;
         auto op = RVAFJSONRequestOperation::JSONRequestOperationWithRequest(
@@ -108,9 +112,9 @@ TEST_F(CollectorClientTest, VerificationAndEveryUploadKindSucceed) {
     writeFile(document, nlohmann::json{{"apd", apd}, {"dr", "1"}, {"tt", "12"}}.dump(2));
     writeFile(tile, std::string(4000, 'j'));
 
-    EXPECT_TRUE(upload("/webservices/v2/uploadvideo",
-                       Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}},
-                       movie));
+    EXPECT_TRUE(upload(
+        "/webservices/v2/uploadvideo",
+        Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}}, movie));
     EXPECT_TRUE(upload("/webservices/v2/uploadvideo",
                        Value{{"app_device_id", apd},
                              {"video_type", "camera"},
@@ -119,16 +123,21 @@ TEST_F(CollectorClientTest, VerificationAndEveryUploadKindSucceed) {
                        camera));
     EXPECT_TRUE(upload("/webservices/v2/uploaddata", Value(), document));
     EXPECT_TRUE(upload("/webservices/v2/uploadheatcordsweb",
-                       Value{{"app_device_id", apd},   {"orientation", "1"},
-                             {"activity_name", "example.com/a"}, {"key", "k"},
-                             {"total_rows", "2"},      {"total_columns", "1"},
-                             {"gridImg_width", "320"}, {"gridImg_height", "500"},
-                             {"dist_x", "0.000000"},   {"dist_y", "500.000000"}},
+                       Value{{"app_device_id", apd},
+                             {"orientation", "1"},
+                             {"activity_name", "example.com/a"},
+                             {"key", "k"},
+                             {"total_rows", "2"},
+                             {"total_columns", "1"},
+                             {"gridImg_width", "320"},
+                             {"gridImg_height", "500"},
+                             {"dist_x", "0.000000"},
+                             {"dist_y", "500.000000"}},
                        tile));
     // A retried upload is accepted again, so the library drops its copy.
-    EXPECT_TRUE(upload("/webservices/v2/uploadvideo",
-                       Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}},
-                       movie));
+    EXPECT_TRUE(upload(
+        "/webservices/v2/uploadvideo",
+        Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}}, movie));
 
     std::vector<UploadRecord> uploads = stored();
     ASSERT_EQ(uploads.size(), 4u);
@@ -149,7 +158,7 @@ TEST_F(CollectorClientTest, RefusedUploadIsAFailureForTheLibraryAndStoresNothing
 }
 
 class CollectorClientMalformedTest : public CollectorClientTest {
-protected:
+  protected:
     void SetUp() override {
         malformedShare_ = 1.0;
         CollectorClientTest::SetUp();

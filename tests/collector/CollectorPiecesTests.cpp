@@ -95,9 +95,9 @@ TEST(CollectorNamesTest, OnlyPlainNamesReachThePathOfAStoredFile) {
     for (const char* good : {"ABC_1765000000.mp4", "1765000000.txt", "a b.jpeg", "..x"}) {
         EXPECT_TRUE(CollectorNames::isSafeFileName(good)) << good;
     }
-    for (std::string bad : {std::string(""), std::string("."), std::string(".."), std::string("a/b"),
-                            std::string("..\\x"), std::string("a\nb"), std::string(201, 'n'),
-                            std::string("nul\0x", 5)}) {
+    for (std::string bad : {std::string(""), std::string("."), std::string(".."),
+                            std::string("a/b"), std::string("..\\x"), std::string("a\nb"),
+                            std::string(201, 'n'), std::string("nul\0x", 5)}) {
         EXPECT_FALSE(CollectorNames::isSafeFileName(bad)) << bad;
     }
     EXPECT_EQ(CollectorNames::folderName("abc-DEF_1.2"), "abc-DEF_1.2");
@@ -125,7 +125,8 @@ TEST(UploadReceiverTest, StreamsTheFileAndBoundsTheFields) {
         receiver.onPartData("scr", 3);
         receiver.onPartData("een", 3);
         receiver.onPartHeader("file", "m.mp4", "video/mp4");
-        for (int i = 0; i < 100; ++i) receiver.onPartData("0123456789", 10);
+        for (int i = 0; i < 100; ++i)
+            receiver.onPartData("0123456789", 10);
         receiver.onPartHeader("extra", "other.bin", "");  // an unknown file part is dropped
         receiver.onPartData("ignored", 7);
         receiver.finish();
@@ -166,16 +167,23 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
         InProcessCollector collector(data.path());
         ASSERT_TRUE(collector.start());
         apd = collector.verify("DEVICE-S")["app_device_id"];
-        auto send = [&](const std::string& path, const std::vector<std::pair<std::string, std::string>>& fields,
+        auto send = [&](const std::string& path,
+                        const std::vector<std::pair<std::string, std::string>>& fields,
                         const std::string& name, const std::string& bytes) {
             writeFile(files.file(name), bytes);
             return postMultipart(collector.url(path), fields, {{files.file(name)}}).status;
         };
         auto document = [&](int64_t stamp, int run, int length) {
-            nlohmann::json doc = {{"apd", apd}, {"dr", std::to_string(run)}, {"tt", std::to_string(length)},
-                                  {"cr", false}, {"isF", 0}, {"ut", nlohmann::json::array()},
-                                  {"tags", nlohmann::json::array()}, {"rvsdk", "1.0.9"}};
-            return send("/webservices/v2/uploaddata", {}, std::to_string(stamp) + ".txt", doc.dump());
+            nlohmann::json doc = {{"apd", apd},
+                                  {"dr", std::to_string(run)},
+                                  {"tt", std::to_string(length)},
+                                  {"cr", false},
+                                  {"isF", 0},
+                                  {"ut", nlohmann::json::array()},
+                                  {"tags", nlohmann::json::array()},
+                                  {"rvsdk", "1.0.9"}};
+            return send("/webservices/v2/uploaddata", {}, std::to_string(stamp) + ".txt",
+                        doc.dump());
         };
         auto screen = [&](int64_t stamp) {
             return send("/webservices/v2/uploadvideo",
@@ -184,7 +192,9 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
         };
         auto camera = [&](int64_t stamp) {
             return send("/webservices/v2/uploadvideo",
-                        {{"app_device_id", apd}, {"video_type", "camera"}, {"cv_duration", "5"},
+                        {{"app_device_id", apd},
+                         {"video_type", "camera"},
+                         {"cv_duration", "5"},
                          {"orientation", "1"}},
                         apd + "_" + std::to_string(stamp) + ".mp4", "camera");
         };
@@ -196,9 +206,16 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
         EXPECT_EQ(camera(2005), 200);
         EXPECT_EQ(screen(5000), 200);  // long after every session: unassigned
         std::vector<std::pair<std::string, std::string>> tile = {
-            {"app_device_id", apd}, {"orientation", "1"}, {"activity_name", "shop.example/cart"},
-            {"key", "k"}, {"total_rows", "2"}, {"total_columns", "1"}, {"gridImg_width", "320"},
-            {"gridImg_height", "480"}, {"dist_x", "0.000000"}, {"dist_y", "480.000000"}};
+            {"app_device_id", apd},
+            {"orientation", "1"},
+            {"activity_name", "shop.example/cart"},
+            {"key", "k"},
+            {"total_rows", "2"},
+            {"total_columns", "1"},
+            {"gridImg_width", "320"},
+            {"gridImg_height", "480"},
+            {"dist_x", "0.000000"},
+            {"dist_y", "480.000000"}};
         EXPECT_EQ(send("/webservices/v2/uploadheatcordsweb", tile, "2010.jpeg", "jpeg"), 200);
     }
     std::string report, error;
@@ -217,7 +234,8 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
     EXPECT_TRUE(within(apd + "_1001.mp4", first, second)) << report;
     EXPECT_TRUE(within(apd + "_2005.mp4", second, unmatched)) << report;
     EXPECT_TRUE(within("web tiles: 1", second, unmatched)) << report;
-    EXPECT_TRUE(within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", second, unmatched))
+    EXPECT_TRUE(within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", second,
+                       unmatched))
         << report;
     EXPECT_TRUE(within("DEV_5000.mp4", unmatched, report.size())) << report;
 }

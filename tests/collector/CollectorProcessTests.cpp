@@ -37,9 +37,9 @@ TEST(CollectorProcessTest, LargeMovieIsStreamedToDiskWithFlatMemory) {
     ASSERT_EQ(::pwrite(fd, "TAIL", 4, kSize - 4), 4);
     ::close(fd);
 
-    HttpResult r = postMultipart(process.url() + kVideo,
-                                 {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "600"}},
-                                 {{movie}});
+    HttpResult r = postMultipart(
+        process.url() + kVideo,
+        {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "600"}}, {{movie}});
     ASSERT_EQ(r.curlCode, 0);
     ASSERT_EQ(r.status, 200) << r.body;
 
@@ -67,25 +67,28 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
     std::string apd;
     {
         CollectorProcess process;
-        ASSERT_TRUE(process.start({"--data", data.path(), "--app-key", "demo-key", "--app-name",
-                                   "Demo Shop", "--settings", R"({"screen_record":true,"screen_quality":1})"},
-                                  files.file("url1")));
+        ASSERT_TRUE(process.start(
+            {"--data", data.path(), "--app-key", "demo-key", "--app-name", "Demo Shop",
+             "--settings", R"({"screen_record":true,"screen_quality":1})"},
+            files.file("url1")));
         HttpResult v = postForm(process.url() + kVerify, verifyFields("demo-key", "DEVICE-P"));
         EXPECT_EQ(v.json()["settings"]["screen_quality"], 1);
         apd = v.json()["app_device_id"];
         // Session stamps: document at 1765200100 after 40 s; its movie named 2 s later.
         std::string movie = files.file("DEVICE-P_1765200102.mp4");
         writeFile(movie, std::string(2048, 'v'));
-        ASSERT_EQ(postMultipart(process.url() + kVideo,
-                                {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "39"}},
-                                {{movie}})
-                      .status,
-                  200);
+        ASSERT_EQ(
+            postMultipart(process.url() + kVideo,
+                          {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "39"}},
+                          {{movie}})
+                .status,
+            200);
         EXPECT_EQ(process.stop(), 0);
     }
     CollectorProcess restarted;
-    ASSERT_TRUE(restarted.start({"--data", data.path(), "--app-key", "demo-key", "--app-name", "Demo Shop"},
-                                files.file("url2")));
+    ASSERT_TRUE(
+        restarted.start({"--data", data.path(), "--app-key", "demo-key", "--app-name", "Demo Shop"},
+                        files.file("url2")));
     nlohmann::json document = {
         {"apd", apd},
         {"dr", "1"},
@@ -95,8 +98,13 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
         {"isF", 1},
         {"lc", {{"lt", 51.5}, {"lg", -0.12}}},
         {"ut",
-         {{{"an", "Home"}, {"at", "0"}, {"cor", {{1, 2, 1, 0, 1, 3, 1, 2}, {5, 6, 1, 4, 1, 4, 5, 6},
-                                                 {-999, -999, 0, 10, 1, 5, -999, -999}}}, {"wb", 0}},
+         {{{"an", "Home"},
+           {"at", "0"},
+           {"cor",
+            {{1, 2, 1, 0, 1, 3, 1, 2},
+             {5, 6, 1, 4, 1, 4, 5, 6},
+             {-999, -999, 0, 10, 1, 5, -999, -999}}},
+           {"wb", 0}},
           {{"an", "Cart"}, {"at", "9"}, {"cor", {{1, 2, 1, 1, 1, 10, 1, 2}}}, {"wb", 1}}}},
         {"gy", nlohmann::json::array()},
         {"tags", {{{"tag", "checkout"}, {"time", 3.25}}}},
@@ -104,7 +112,9 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
     std::string doc = files.file("1765200100.txt");
     writeFile(doc, document.dump(2));
     ASSERT_EQ(postMultipart(restarted.url() + kData, {}, {{doc}}).status, 200);
-    EXPECT_EQ(postForm(restarted.url() + kVerify, verifyFields("demo-key", "DEVICE-P")).json()["latest_run"], 1);
+    EXPECT_EQ(postForm(restarted.url() + kVerify, verifyFields("demo-key", "DEVICE-P"))
+                  .json()["latest_run"],
+              1);
 
     // The report reads the folder while the collector still runs.
     auto [status, report] = runCollectorCommand({"report", "--data", data.path()});
@@ -112,7 +122,8 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
     for (const char* expected :
          {"Application \"Demo Shop\"", "device DEVICE-P", "verified 2 times",
           "Session run 1 (document 1765200100.txt", "40 s, crash: yes, favourite: yes",
-          "user \"alice\"", "\"Home\" at 0 s: 2 gestures (1 single tap, 1 swipe left), 1 orientation change",
+          "user \"alice\"",
+          "\"Home\" at 0 s: 2 gestures (1 single tap, 1 swipe left), 1 orientation change",
           "\"Cart\" (web page) at 9 s: 1 gesture (1 double tap)", "tags: \"checkout\" at 3.2 s",
           "screen movie DEVICE-P_1765200102.mp4: 39 s, 2.0 KiB", "location 51.5, -0.12"}) {
         EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
@@ -129,8 +140,8 @@ TEST(CollectorProcessTest, CommandLineMistakesAreExplained) {
     EXPECT_EQ(runCollectorCommand({"serve", "--port", "70000", "--data", data.path()}).first, 2);
     EXPECT_EQ(runCollectorCommand({"serve", "--app-name", "x", "--data", data.path()}).first, 2);
     EXPECT_EQ(runCollectorCommand({"serve", "--data", data.path(), "--settings"}).first, 2);
-    auto [badConfig, message] =
-        runCollectorCommand({"serve", "--config", data.file("missing.json"), "--data", data.path()});
+    auto [badConfig, message] = runCollectorCommand(
+        {"serve", "--config", data.file("missing.json"), "--data", data.path()});
     EXPECT_EQ(badConfig, 2);
     EXPECT_NE(message.find("cannot open configuration file"), std::string::npos) << message;
     auto [emptyReport, reportMessage] = runCollectorCommand({"report", "--data", data.path()});

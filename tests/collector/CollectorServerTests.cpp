@@ -17,7 +17,8 @@ const char* const kVideo = "/webservices/v2/uploadvideo";
 
 TEST(CollectorVerifyTest, KnownKeyGetsSettingsAndAStableIdentifierPerDevice) {
     TempDir data;
-    nlohmann::json settings = {{"screen_record", true}, {"screen_quality", 5}, {"url", "https://www.example.com/app"}};
+    nlohmann::json settings = {
+        {"screen_record", true}, {"screen_quality", 5}, {"url", "https://www.example.com/app"}};
     InProcessCollector collector(data.path(), [&](CollectorConfig& c) {
         c.apps[0].settings = settings;
         CollectorApp second;
@@ -71,7 +72,8 @@ TEST(CollectorVerifyTest, IncompleteOrMisdirectedRequestsAreRefused) {
     TempDir data;
     InProcessCollector collector(data.path());
     ASSERT_TRUE(collector.start());
-    for (const char* missing : {"app_key", "device_id", "device_os", "device_type", "platform", "appname"}) {
+    for (const char* missing :
+         {"app_key", "device_id", "device_os", "device_type", "platform", "appname"}) {
         auto fields = verifyFields("test-key", "DEVICE-A");
         std::erase_if(fields, [&](const auto& f) { return f.first == missing; });
         HttpResult r = postForm(collector.url(kVerify), fields);
@@ -104,8 +106,8 @@ TEST(CollectorFaultTest, InjectedFailuresStoreNothingAndAreLogged) {
     std::string movie = files.file("S_1765000000.mp4");
     writeFile(movie, std::string(5000, 'm'));
     HttpResult upload = postMultipart(
-        collector.url(kVideo), {{"app_device_id", "x"}, {"video_type", "screen"}, {"sv_duration", "1"}},
-        {{movie}});
+        collector.url(kVideo),
+        {{"app_device_id", "x"}, {"video_type", "screen"}, {"sv_duration", "1"}}, {{movie}});
     EXPECT_EQ(upload.status, 500);
     EXPECT_TRUE(listFiles(data.path() + "/apps").empty());
     EXPECT_TRUE(listFiles(data.path() + "/tmp").empty());
@@ -114,19 +116,21 @@ TEST(CollectorFaultTest, InjectedFailuresStoreNothingAndAreLogged) {
 
 TEST(CollectorFaultTest, InjectedResetBreaksTheConnection) {
     TempDir data, files;
-    InProcessCollector collector(data.path(), [](CollectorConfig& c) { c.faults.resetShare = 1.0; });
+    InProcessCollector collector(data.path(),
+                                 [](CollectorConfig& c) { c.faults.resetShare = 1.0; });
     ASSERT_TRUE(collector.start());
     HttpResult verify = postForm(collector.url(kVerify), verifyFields("test-key", "DEVICE-A"));
     EXPECT_NE(verify.curlCode, 0) << "status " << verify.status << " body " << verify.body;
     std::string movie = files.file("S_1765000000.mp4");
     writeFile(movie, std::string(5000, 'm'));
     HttpResult upload = postMultipart(
-        collector.url(kVideo), {{"app_device_id", "x"}, {"video_type", "screen"}, {"sv_duration", "1"}},
-        {{movie}});
+        collector.url(kVideo),
+        {{"app_device_id", "x"}, {"video_type", "screen"}, {"sv_duration", "1"}}, {{movie}});
     EXPECT_NE(upload.curlCode, 0);
     EXPECT_TRUE(listFiles(data.path() + "/apps").empty());
     // The client sees the reset before the request thread writes its line.
-    EXPECT_TRUE(runUntil([&] { return collector.log().countContaining("injected connection reset") == 2; }));
+    EXPECT_TRUE(runUntil(
+        [&] { return collector.log().countContaining("injected connection reset") == 2; }));
     EXPECT_EQ(collector.log().countContaining("not possible"), 0u);
 }
 
@@ -151,7 +155,8 @@ TEST(CollectorFaultTest, FaultsAreOffByDefault) {
     TempDir data;
     InProcessCollector collector(data.path());
     ASSERT_TRUE(collector.start());
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(collector.verify("DEVICE-A")["verify_status"], true);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(collector.verify("DEVICE-A")["verify_status"], true);
     EXPECT_EQ(collector.log().countContaining("injected"), 0u);
 }
 
@@ -166,9 +171,9 @@ TEST(CollectorRestartTest, ARestartedCollectorKeepsInstallationsAndUploads) {
         ASSERT_TRUE(first.start());
         firstPort = first.server().port();
         apd = first.verify("DEVICE-R")["app_device_id"];
-        HttpResult r = postMultipart(first.url(kVideo),
-                                     {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "7"}},
-                                     {{movie}});
+        HttpResult r = postMultipart(
+            first.url(kVideo),
+            {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "7"}}, {{movie}});
         ASSERT_EQ(r.status, 200);
         first.stop();
         EXPECT_FALSE(first.server().running());
@@ -181,9 +186,9 @@ TEST(CollectorRestartTest, ARestartedCollectorKeepsInstallationsAndUploads) {
     EXPECT_EQ(answer["app_device_id"], apd);
     EXPECT_EQ(answer["latest_run"], 1);
     // The retry of an upload made before the restart is still recognised.
-    HttpResult retry = postMultipart(second.url(kVideo),
-                                     {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "7"}},
-                                     {{movie}});
+    HttpResult retry = postMultipart(
+        second.url(kVideo),
+        {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "7"}}, {{movie}});
     EXPECT_EQ(retry.json().value("status", ""), "duplicate");
     std::string report, error;
     ASSERT_TRUE(CollectorReport::build(data.path(), report, error)) << error;
@@ -196,12 +201,14 @@ TEST(CollectorStartTest, BadConfigurationsAndBusyPortsFailToStart) {
     InProcessCollector running(data.path());
     ASSERT_TRUE(running.start());
     TempDir other;
-    InProcessCollector clash(other.path(), [&](CollectorConfig& c) { c.port = running.server().port(); });
+    InProcessCollector clash(other.path(),
+                             [&](CollectorConfig& c) { c.port = running.server().port(); });
     EXPECT_FALSE(clash.start());
     EXPECT_NE(clash.startError().find("cannot listen"), std::string::npos) << clash.startError();
     InProcessCollector noData("");
     EXPECT_FALSE(noData.start());
-    InProcessCollector halfTls(other.path(), [](CollectorConfig& c) { c.certFile = "/nonexistent.pem"; });
+    InProcessCollector halfTls(other.path(),
+                               [](CollectorConfig& c) { c.certFile = "/nonexistent.pem"; });
     EXPECT_FALSE(halfTls.start());
     InProcessCollector badTls(other.path(), [](CollectorConfig& c) {
         c.certFile = "/nonexistent.pem";
@@ -215,9 +222,10 @@ TEST(CollectorStartTest, BadConfigurationsAndBusyPortsFailToStart) {
 TEST(CollectorTlsTest, ServesHttpsWithTheGivenCertificate) {
     TempDir dir;
     std::string cert = dir.file("cert.pem"), key = dir.file("key.pem");
-    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
-                          "-addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" + key +
-                          "' -out '" + cert + "' >/dev/null 2>&1";
+    std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+        "-addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
+        key + "' -out '" + cert + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a test certificate";
     TempDir data;
     InProcessCollector collector(data.path(), [&](CollectorConfig& c) {

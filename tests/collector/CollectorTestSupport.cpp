@@ -47,15 +47,17 @@ void writeFile(const std::string& path, const std::string& bytes) {
 std::vector<std::string> listFiles(const std::string& root) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).string());
     }
     std::sort(out.begin(), out.end());
     return out;
 }
 
-nlohmann::json HttpResult::json() const { return nlohmann::json::parse(body, nullptr, false); }
+nlohmann::json HttpResult::json() const {
+    return nlohmann::json::parse(body, nullptr, false);
+}
 
 namespace {
 
@@ -156,10 +158,12 @@ CurlConnection::CurlConnection() {
     curl_ = curl_easy_init();
 }
 
-CurlConnection::~CurlConnection() { curl_easy_cleanup(static_cast<CURL*>(curl_)); }
+CurlConnection::~CurlConnection() {
+    curl_easy_cleanup(static_cast<CURL*>(curl_));
+}
 
-HttpResult CurlConnection::postForm(const std::string& url,
-                                    const std::vector<std::pair<std::string, std::string>>& fields) {
+HttpResult CurlConnection::postForm(
+    const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields) {
     HttpResult result = formOn(static_cast<CURL*>(curl_), url, fields, {});
     long opened = 0;
     curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_NUM_CONNECTS, &opened);
@@ -167,9 +171,9 @@ HttpResult CurlConnection::postForm(const std::string& url,
     return result;
 }
 
-HttpResult CurlConnection::postMultipart(const std::string& url,
-                                         const std::vector<std::pair<std::string, std::string>>& fields,
-                                         const std::vector<FilePart>& files) {
+HttpResult CurlConnection::postMultipart(
+    const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields,
+    const std::vector<FilePart>& files) {
     HttpResult result = multipartOn(static_cast<CURL*>(curl_), url, fields, files, {});
     long opened = 0;
     curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_NUM_CONNECTS, &opened);
@@ -219,7 +223,8 @@ size_t LogCapture::count() const {
 size_t LogCapture::countContaining(const std::string& text) const {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t n = 0;
-    for (const std::string& line : lines_) n += line.find(text) != std::string::npos;
+    for (const std::string& line : lines_)
+        n += line.find(text) != std::string::npos;
     return n;
 }
 
@@ -234,8 +239,8 @@ bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds 
 
 std::vector<std::pair<std::string, std::string>> verifyFields(const std::string& appKey,
                                                               const std::string& deviceId) {
-    return {{"app_key", appKey},       {"device_id", deviceId}, {"device_os", "7.1"},
-            {"device_type", "iPhone 5s"}, {"platform", "ios"},  {"appname", "Test App"}};
+    return {{"app_key", appKey},          {"device_id", deviceId}, {"device_os", "7.1"},
+            {"device_type", "iPhone 5s"}, {"platform", "ios"},     {"appname", "Test App"}};
 }
 
 InProcessCollector::InProcessCollector(const std::string& dataDir,
@@ -251,11 +256,17 @@ InProcessCollector::InProcessCollector(const std::string& dataDir,
     server_ = std::make_unique<CollectorServer>(config);
 }
 
-InProcessCollector::~InProcessCollector() { stop(); }
+InProcessCollector::~InProcessCollector() {
+    stop();
+}
 
-bool InProcessCollector::start() { return server_->start(error_); }
+bool InProcessCollector::start() {
+    return server_->start(error_);
+}
 
-void InProcessCollector::stop() { server_->stop(); }
+void InProcessCollector::stop() {
+    server_->stop();
+}
 
 nlohmann::json InProcessCollector::verify(const std::string& deviceId, const std::string& appKey) {
     return postForm(url("/webservices/v2/verifyapp"), verifyFields(appKey, deviceId)).json();
@@ -265,11 +276,13 @@ CollectorProcess::~CollectorProcess() {
     if (pid_ > 0) stop();
 }
 
-bool CollectorProcess::start(const std::vector<std::string>& arguments, const std::string& urlFile) {
+bool CollectorProcess::start(const std::vector<std::string>& arguments,
+                             const std::string& urlFile) {
     std::vector<std::string> all = {RIVLO_COLLECTOR_EXECUTABLE, "serve", "--url-file", urlFile};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
+    for (std::string& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
         pid_ = -1;
@@ -311,14 +324,16 @@ long CollectorProcess::peakResidentKiB() const {
 
 std::pair<int, std::string> runCollectorCommand(const std::vector<std::string>& arguments) {
     std::string command = RIVLO_COLLECTOR_EXECUTABLE;
-    for (const std::string& a : arguments) command += " '" + a + "'";
+    for (const std::string& a : arguments)
+        command += " '" + a + "'";
     command += " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return {-1, {}};
     std::string out;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     int status = ::pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }

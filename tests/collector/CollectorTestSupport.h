@@ -23,13 +23,13 @@ namespace rivlo::collector::test {
 
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -53,7 +53,8 @@ struct FilePart {
     std::string name = "file";
 };
 
-HttpResult postForm(const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields,
+HttpResult postForm(const std::string& url,
+                    const std::vector<std::pair<std::string, std::string>>& fields,
                     const std::string& caFile = {});
 HttpResult postMultipart(const std::string& url,
                          const std::vector<std::pair<std::string, std::string>>& fields,
@@ -65,7 +66,7 @@ HttpResult sendRaw(const std::string& method, const std::string& url, const std:
 // A client that keeps one libcurl handle, so consecutive requests reuse the connection when the
 // server allows it. One thread at a time.
 class CurlConnection {
-public:
+  public:
     CurlConnection();
     ~CurlConnection();
     CurlConnection(const CurlConnection&) = delete;
@@ -79,21 +80,21 @@ public:
     // Connections opened so far (1 when every request reused the first).
     long connectionsOpened() const { return connections_; }
 
-private:
+  private:
     void* curl_;
     long connections_ = 0;
 };
 
 // Log lines of one collector, collected from its request threads.
 class LogCapture {
-public:
+  public:
     CollectorLog::Sink sink();
     std::vector<std::string> lines() const;
     size_t count() const;
     // Lines containing `text`.
     size_t countContaining(const std::string& text) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
@@ -108,7 +109,7 @@ std::vector<std::pair<std::string, std::string>> verifyFields(const std::string&
 
 // A collector in this process with one application ("test-key", "Test App") and a captured log.
 class InProcessCollector {
-public:
+  public:
     explicit InProcessCollector(const std::string& dataDir,
                                 const std::function<void(CollectorConfig&)>& adjust = {});
     ~InProcessCollector();
@@ -122,7 +123,7 @@ public:
     // Verifies `deviceId` and returns the answer.
     nlohmann::json verify(const std::string& deviceId, const std::string& appKey = "test-key");
 
-private:
+  private:
     LogCapture log_;
     std::unique_ptr<CollectorServer> server_;
     std::string error_;
@@ -130,7 +131,7 @@ private:
 
 // The rivlo-collector executable as a child process.
 class CollectorProcess {
-public:
+  public:
     ~CollectorProcess();
     // Starts `rivlo-collector serve` with the arguments and waits until it has written its URL.
     bool start(const std::vector<std::string>& arguments, const std::string& urlFile);
@@ -141,7 +142,7 @@ public:
     // Peak resident memory in KiB ("VmHWM"), 0 when unreadable.
     long peakResidentKiB() const;
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string url_;
 };

@@ -32,25 +32,25 @@ std::vector<UploadRecord> storedUploads(const std::string& dataDir) {
 }
 
 Fields tileFields(const std::string& apd) {
-    return {{"app_device_id", apd},     {"orientation", "1"},     {"activity_name", "example.com/page"},
-            {"key", "page-key"},        {"total_rows", "3"},      {"total_columns", "2"},
-            {"gridImg_width", "320"},   {"gridImg_height", "500"}, {"dist_x", "320.000000"},
-            {"dist_y", "1000.000000"}};
+    return {
+        {"app_device_id", apd},   {"orientation", "1"},      {"activity_name", "example.com/page"},
+        {"key", "page-key"},      {"total_rows", "3"},       {"total_columns", "2"},
+        {"gridImg_width", "320"}, {"gridImg_height", "500"}, {"dist_x", "320.000000"},
+        {"dist_y", "1000.000000"}};
 }
 
 class CollectorUploadTest : public ::testing::Test {
-public:
+  public:
     std::string makeFile(const std::string& name, const std::string& bytes) {
         std::string path = files_.file(name);
         writeFile(path, bytes);
         return path;
     }
 
-protected:
+  protected:
     void SetUp() override {
-        collector_ = std::make_unique<InProcessCollector>(data_.path(), [this](CollectorConfig& c) {
-            c.maxBodyBytes = bodyLimit_;
-        });
+        collector_ = std::make_unique<InProcessCollector>(
+            data_.path(), [this](CollectorConfig& c) { c.maxBodyBytes = bodyLimit_; });
         ASSERT_TRUE(collector_->start()) << collector_->startError();
         apd_ = collector_->verify("DEVICE-1")["app_device_id"].get<std::string>();
         ASSERT_FALSE(apd_.empty());
@@ -74,12 +74,12 @@ TEST_F(CollectorUploadTest, EachKindIsStoredByInstallationWithItsFields) {
     std::string movie = makeFile("SCREEN_1765000100.mp4", std::string(3000, 'm'));
     std::string camera = makeFile("CAM_1765000101.mp4", std::string(2000, 'c'));
     std::string tile = makeFile("1765000102.jpeg", std::string(500, 'j'));
-    std::string document = makeFile(
-        "1765000110.txt", nlohmann::json{{"apd", apd_}, {"dr", "4"}, {"tt", "30"}}.dump());
+    std::string document =
+        makeFile("1765000110.txt", nlohmann::json{{"apd", apd_}, {"dr", "4"}, {"tt", "30"}}.dump());
 
-    HttpResult screen = postMultipart(collector_->url(kVideo),
-                                      {{"app_device_id", apd_}, {"video_type", "screen"}, {"sv_duration", "12"}},
-                                      {{movie}});
+    HttpResult screen = postMultipart(
+        collector_->url(kVideo),
+        {{"app_device_id", apd_}, {"video_type", "screen"}, {"sv_duration", "12"}}, {{movie}});
     HttpResult cam = postMultipart(collector_->url(kVideo),
                                    {{"app_device_id", apd_},
                                     {"video_type", "camera"},
@@ -98,7 +98,8 @@ TEST_F(CollectorUploadTest, EachKindIsStoredByInstallationWithItsFields) {
     std::vector<UploadRecord> uploads = storedUploads(data_.path());
     ASSERT_EQ(uploads.size(), 4u);
     std::map<std::string, UploadRecord> byKind;
-    for (const UploadRecord& u : uploads) byKind[u.kind] = u;
+    for (const UploadRecord& u : uploads)
+        byKind[u.kind] = u;
     EXPECT_EQ(byKind["screen"].fields["sv_duration"], "12");
     EXPECT_EQ(byKind["camera"].fields["orientation"], "2");
     EXPECT_EQ(byKind["tile"].fields["dist_y"], "1000.000000");
@@ -139,8 +140,9 @@ TEST_F(CollectorUploadTest, RepeatedUploadOfTheSameFileIsStoredOnce) {
     // The same name from another installation is a different file.
     std::string other = collector_->verify("DEVICE-2")["app_device_id"].get<std::string>();
     Fields otherFields = {{"app_device_id", other}, {"video_type", "screen"}, {"sv_duration", "3"}};
-    EXPECT_EQ(postMultipart(collector_->url(kVideo), otherFields, {{movie}}).json().value("status", ""),
-              "stored");
+    EXPECT_EQ(
+        postMultipart(collector_->url(kVideo), otherFields, {{movie}}).json().value("status", ""),
+        "stored");
     EXPECT_EQ(storedUploads(data_.path()).size(), 2u);
 }
 
@@ -165,7 +167,7 @@ struct BadUpload {
 };
 
 class CollectorBadUploadTest : public CollectorUploadTest {
-protected:
+  protected:
     void run(const BadUpload& bad, const std::string& path) {
         SCOPED_TRACE(bad.label);
         std::string file = makeFile("SCREEN_1765000400.mp4", std::string(4000, 'x'));
@@ -217,7 +219,8 @@ TEST_F(CollectorBadUploadTest, EveryKindOfBadRequestIsRefusedAndNothingIsStored)
          400, "missing file part \"file\""},
         {"missing duration field",
          [](auto&, const std::string& url, const std::string& apd, const std::string& file) {
-             return postMultipart(url, {{"app_device_id", apd}, {"video_type", "screen"}}, {{file}});
+             return postMultipart(url, {{"app_device_id", apd}, {"video_type", "screen"}},
+                                  {{file}});
          },
          400, "missing form field \"sv_duration\""},
         {"camera without orientation",
@@ -262,13 +265,15 @@ TEST_F(CollectorBadUploadTest, EveryKindOfBadRequestIsRefusedAndNothingIsStored)
          },
          413, "larger than the limit"},
     };
-    for (const BadUpload& bad : cases) run(bad, kVideo);
+    for (const BadUpload& bad : cases)
+        run(bad, kVideo);
 }
 
 TEST_F(CollectorBadUploadTest, BadDocumentsAndTilesAreRefused) {
     std::vector<BadUpload> dataCases = {
         {"document that is not JSON",
-         [](CollectorUploadTest& t, const std::string& url, const std::string&, const std::string&) {
+         [](CollectorUploadTest& t, const std::string& url, const std::string&,
+            const std::string&) {
              return postMultipart(url, {}, {{t.makeFile("1765000500.txt", "{not json")}});
          },
          400, "not a JSON session document"},
@@ -279,13 +284,15 @@ TEST_F(CollectorBadUploadTest, BadDocumentsAndTilesAreRefused) {
          400, "missing file part"},
         {"file part without a file name",
          [](auto&, const std::string& url, const std::string&, const std::string&) {
-             return sendRaw("POST", url,
-                            "--B\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n{}\r\n--B--\r\n",
-                            "multipart/form-data; boundary=B");
+             return sendRaw(
+                 "POST", url,
+                 "--B\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n{}\r\n--B--\r\n",
+                 "multipart/form-data; boundary=B");
          },
          400, "no file name"},
     };
-    for (const BadUpload& bad : dataCases) run(bad, kData);
+    for (const BadUpload& bad : dataCases)
+        run(bad, kData);
 
     std::vector<BadUpload> tileCases = {
         {"tile without its offset",
@@ -296,7 +303,8 @@ TEST_F(CollectorBadUploadTest, BadDocumentsAndTilesAreRefused) {
          },
          400, "missing form field \"dist_y\""},
     };
-    for (const BadUpload& bad : tileCases) run(bad, kTile);
+    for (const BadUpload& bad : tileCases)
+        run(bad, kTile);
 }
 
 TEST_F(CollectorUploadTest, ConcurrentClientsAreAllStored) {
@@ -313,16 +321,19 @@ TEST_F(CollectorUploadTest, ConcurrentClientsAreAllStored) {
             for (int i = 0; i < kEach; ++i) {
                 std::string name = "S_" + std::to_string(1765001000 + c * 10 + i) + ".mp4";
                 std::string path = makeFile(name, std::string(20000 + c * 100 + i, char('a' + c)));
-                Fields fields = {{"app_device_id", apds[c]}, {"video_type", "screen"}, {"sv_duration", "1"}};
+                Fields fields = {
+                    {"app_device_id", apds[c]}, {"video_type", "screen"}, {"sv_duration", "1"}};
                 // Every client also repeats one upload, racing its own first copy.
                 int sends = i == 0 ? 2 : 1;
                 for (int s = 0; s < sends; ++s) {
-                    if (postMultipart(collector_->url(kVideo), fields, {{path}}).status == 200) ++accepted;
+                    if (postMultipart(collector_->url(kVideo), fields, {{path}}).status == 200)
+                        ++accepted;
                 }
             }
         });
     }
-    for (std::thread& t : clients) t.join();
+    for (std::thread& t : clients)
+        t.join();
     EXPECT_EQ(accepted.load(), kClients * (kEach + 1));
     std::vector<UploadRecord> uploads = storedUploads(data_.path());
     ASSERT_EQ(uploads.size(), static_cast<size_t>(kClients * kEach));
@@ -372,9 +383,9 @@ TEST_F(CollectorUploadTest, AcceptsTheLibraryWireFormat) {
     const std::string type = "multipart/form-data; boundary=Boundary+0xAbCdEfGbOuNdArY";
     // Movie bytes that contain CR LF and boundary-like text must come through unchanged.
     std::string movie = "\r\n--Boundary+0xAbCdEfGbOuNdAr\r\n" + std::string(30000, '\0') + "\r\n--";
-    std::string body = libraryBody(
-        {{"app_device_id", apd_}, {"sv_duration", "9"}, {"video_type", "screen"}},
-        "DEVICE_1765300000.mp4", "video/mp4", movie, false);
+    std::string body =
+        libraryBody({{"app_device_id", apd_}, {"sv_duration", "9"}, {"video_type", "screen"}},
+                    "DEVICE_1765300000.mp4", "video/mp4", movie, false);
     HttpResult r = sendRaw("POST", collector_->url(kVideo), body, type);
     ASSERT_EQ(r.status, 200) << r.body;
 
@@ -403,15 +414,20 @@ TEST_F(CollectorUploadTest, RefusalsLeaveTheClientConnectionUsable) {
     std::vector<std::pair<std::string, std::string>> screen = {
         {"app_device_id", apd_}, {"video_type", "screen"}, {"sv_duration", "2"}};
 
-    EXPECT_EQ(client.postForm(collector_->url("/webservices/v2/verifyapp"),
-                              verifyFields("test-key", "DEVICE-K")).status,
+    EXPECT_EQ(client
+                  .postForm(collector_->url("/webservices/v2/verifyapp"),
+                            verifyFields("test-key", "DEVICE-K"))
+                  .status,
               200);
     EXPECT_EQ(client.postMultipart(collector_->url(kVideo), screen, {{big}}).status, 413);
-    EXPECT_EQ(client.postMultipart(collector_->url(kVideo), {{"app_device_id", apd_}}, {{small}}).status,
-              400);
+    EXPECT_EQ(
+        client.postMultipart(collector_->url(kVideo), {{"app_device_id", apd_}}, {{small}}).status,
+        400);
     EXPECT_EQ(client.postMultipart(collector_->url(kVideo), screen, {{small}}).status, 200);
-    EXPECT_EQ(client.postForm(collector_->url("/webservices/v2/verifyapp"),
-                              verifyFields("test-key", "DEVICE-K")).status,
+    EXPECT_EQ(client
+                  .postForm(collector_->url("/webservices/v2/verifyapp"),
+                            verifyFields("test-key", "DEVICE-K"))
+                  .status,
               200);
     std::vector<UploadRecord> uploads = storedUploads(data_.path());
     ASSERT_EQ(uploads.size(), 1u);
@@ -434,16 +450,21 @@ TEST_F(CollectorUploadTest, ATransferThatBreaksOffLeavesNothingBehind) {
     address.sin_port = htons(static_cast<uint16_t>(collector_->server().port()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    std::string part = "--B\r\nContent-Disposition: form-data; name=\"app_device_id\"\r\n\r\n" + apd_ +
+    std::string part = "--B\r\nContent-Disposition: form-data; name=\"app_device_id\"\r\n\r\n" +
+                       apd_ +
                        "\r\n--B\r\nContent-Disposition: form-data; name=\"file\"; "
-                       "filename=\"S_1765500000.mp4\"\r\n\r\n" + std::string(20000, 'h');
-    std::string head = "POST /webservices/v2/uploadvideo HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                       "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 60000\r\n\r\n";
+                       "filename=\"S_1765500000.mp4\"\r\n\r\n" +
+                       std::string(20000, 'h');
+    std::string head =
+        "POST /webservices/v2/uploadvideo HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 60000\r\n\r\n";
     std::string sent = head + part;
-    ASSERT_EQ(::send(sock, sent.data(), sent.size(), MSG_NOSIGNAL), static_cast<ssize_t>(sent.size()));
+    ASSERT_EQ(::send(sock, sent.data(), sent.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(sent.size()));
     ::close(sock);
 
-    EXPECT_TRUE(runUntil([&] { return collector_->log().countContaining("incomplete multipart body") == 1; }));
+    EXPECT_TRUE(runUntil(
+        [&] { return collector_->log().countContaining("incomplete multipart body") == 1; }));
     expectNothingStored();
     EXPECT_EQ(collector_->verify("DEVICE-1")["verify_status"], true);
 }

@@ -109,7 +109,8 @@ bool CollectorConfig::applyJson(const json& document, std::string& error) {
                 return false;
             }
             CollectorApp app;
-            if (!readText(entry, "key", app.key, error) || !readText(entry, "name", app.name, error)) {
+            if (!readText(entry, "key", app.key, error) ||
+                !readText(entry, "name", app.name, error)) {
                 return false;
             }
             if (entry.contains("video_record")) {
@@ -169,8 +170,8 @@ bool CollectorConfig::validate(std::string& error) const {
         error = "the number of request threads must be between 1 and 256";
         return false;
     }
-    for (double share : {faults.failShare, faults.resetShare, faults.delayShare,
-                         faults.malformedVerifyShare}) {
+    for (double share :
+         {faults.failShare, faults.resetShare, faults.delayShare, faults.malformedVerifyShare}) {
         if (!(share >= 0.0 && share <= 1.0)) {
             error = "fault shares must be between 0 and 1";
             return false;

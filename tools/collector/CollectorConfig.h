@@ -25,9 +25,9 @@ struct CollectorApp {
 // Faults for tests and soak runs; everything is off by default. Shares are probabilities in
 // [0, 1] drawn per request.
 struct FaultConfig {
-    double failShare = 0.0;             // answered with status 500, nothing stored
-    double resetShare = 0.0;            // connection reset instead of an answer, nothing stored
-    double delayShare = 0.0;            // answer held back by delayMs
+    double failShare = 0.0;   // answered with status 500, nothing stored
+    double resetShare = 0.0;  // connection reset instead of an answer, nothing stored
+    double delayShare = 0.0;  // answer held back by delayMs
     int delayMs = 0;
     double malformedVerifyShare = 0.0;  // verification answered with broken JSON
     uint64_t seed = 0;                  // 0: seeded from the clock
@@ -40,14 +40,14 @@ struct FaultConfig {
 struct CollectorConfig {
     std::string dataDir;
     std::string host = "127.0.0.1";
-    int port = 0;                        // 0: the system chooses a free port
-    std::string certFile;                // HTTPS when both files are given
+    int port = 0;          // 0: the system chooses a free port
+    std::string certFile;  // HTTPS when both files are given
     std::string keyFile;
     uint64_t maxBodyBytes = 1024ull * 1024 * 1024;
-    int threads = 8;                     // request threads
+    int threads = 8;  // request threads
     std::vector<CollectorApp> apps;
     FaultConfig faults;
-    CollectorLog::Sink logSink;          // empty: standard error
+    CollectorLog::Sink logSink;  // empty: standard error
 
     // Reads a configuration file (layout in the tool's README section of `rivlo-collector
     // --help`). Returns false with a readable message on any error; the config is then partial.

@@ -15,7 +15,7 @@ namespace {
 
 // A prepared statement that finalises itself.
 class Statement {
-public:
+  public:
     Statement(sqlite3* db, const char* sql) {
         if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
     }
@@ -25,7 +25,8 @@ public:
 
     bool ok() const { return stmt_ != nullptr; }
     Statement& bind(int index, const std::string& text) {
-        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
         return *this;
     }
     Statement& bind(int index, int64_t value) {
@@ -42,7 +43,7 @@ public:
     }
     int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
-private:
+  private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -82,7 +83,9 @@ CREATE TABLE IF NOT EXISTS uploads (
 
 }  // namespace
 
-CollectorIndex::~CollectorIndex() { close(); }
+CollectorIndex::~CollectorIndex() {
+    close();
+}
 
 bool CollectorIndex::open(const std::string& path, bool readOnly, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -154,10 +157,11 @@ std::optional<CollectorIndex::Verified> CollectorIndex::recordVerification(
     int found = find.step();
     if (found == SQLITE_ROW) {
         result.latestRun = std::max(find.integer(0), find.integer(1));
-        Statement update(db_,
-                         "UPDATE installations SET device_os = ?2, device_type = ?3, platform = ?4, "
-                         "app_name = ?5, last_seen = ?6, verifications = verifications + 1 "
-                         "WHERE app_device_id = ?1");
+        Statement update(
+            db_,
+            "UPDATE installations SET device_os = ?2, device_type = ?3, platform = ?4, "
+            "app_name = ?5, last_seen = ?6, verifications = verifications + 1 "
+            "WHERE app_device_id = ?1");
         update.bind(1, appDeviceId).bind(2, fields.deviceOs).bind(3, fields.deviceType);
         update.bind(4, fields.platform).bind(5, fields.appName).bind(6, now);
         if (update.step() != SQLITE_DONE) {
@@ -236,8 +240,8 @@ CollectorIndex::Commit CollectorIndex::commitUpload(const UploadRecord& record,
         error = "index is not open";
         return Commit::Failed;
     }
-    Statement find(db_,
-                   "SELECT id FROM uploads WHERE app_device_id = ?1 AND kind = ?2 AND file_name = ?3");
+    Statement find(
+        db_, "SELECT id FROM uploads WHERE app_device_id = ?1 AND kind = ?2 AND file_name = ?3");
     find.bind(1, record.appDeviceId).bind(2, record.kind).bind(3, record.fileName);
     int found = find.step();
     if (found == SQLITE_ROW) {
@@ -269,7 +273,8 @@ CollectorIndex::Commit CollectorIndex::commitUpload(const UploadRecord& record,
                      "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     insert.bind(1, record.appDeviceId).bind(2, record.kind).bind(3, record.fileName);
     insert.bind(4, record.path).bind(5, static_cast<int64_t>(record.size));
-    insert.bind(6, record.fields.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)).bind(7, record.receivedAt);
+    insert.bind(6, record.fields.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+        .bind(7, record.receivedAt);
     if (insert.step() != SQLITE_DONE) {
         error = std::string("cannot record upload: ") + sqlite3_errmsg(db_);
         fs::remove(finalPath, ec);
@@ -281,8 +286,8 @@ CollectorIndex::Commit CollectorIndex::commitUpload(const UploadRecord& record,
 void CollectorIndex::noteRun(const std::string& appDeviceId, int64_t run) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!db_) return;
-    Statement update(db_,
-                     "UPDATE installations SET max_run = ?2 WHERE app_device_id = ?1 AND max_run < ?2");
+    Statement update(
+        db_, "UPDATE installations SET max_run = ?2 WHERE app_device_id = ?1 AND max_run < ?2");
     update.bind(1, appDeviceId).bind(2, run);
     update.step();
 }
@@ -292,7 +297,8 @@ std::vector<ApplicationRecord> CollectorIndex::applications() {
     std::vector<ApplicationRecord> out;
     if (!db_) return out;
     Statement all(db_, "SELECT app_key, name, folder FROM applications ORDER BY name, app_key");
-    while (all.step() == SQLITE_ROW) out.push_back({all.text(0), all.text(1), all.text(2)});
+    while (all.step() == SQLITE_ROW)
+        out.push_back({all.text(0), all.text(1), all.text(2)});
     return out;
 }
 
@@ -302,7 +308,8 @@ std::vector<InstallationRecord> CollectorIndex::installations() {
     if (!db_) return out;
     std::string sql = std::string(kInstallationColumns) + " ORDER BY first_seen, app_device_id";
     Statement all(db_, sql.c_str());
-    while (all.step() == SQLITE_ROW) out.push_back(readInstallation(all));
+    while (all.step() == SQLITE_ROW)
+        out.push_back(readInstallation(all));
     return out;
 }
 

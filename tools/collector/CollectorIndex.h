@@ -46,18 +46,18 @@ struct UploadRecord {
     std::string appDeviceId;  // as sent by the client ("apd" of a session document)
     std::string kind;         // "screen", "camera", "data" or "tile"
     std::string fileName;
-    std::string path;         // relative to the data folder
+    std::string path;  // relative to the data folder
     uint64_t size = 0;
     nlohmann::json fields = nlohmann::json::object();
     std::string receivedAt;
-    int64_t duplicates = 0;   // later uploads of the same file that were not stored again
+    int64_t duplicates = 0;  // later uploads of the same file that were not stored again
 };
 
 // The SQLite index of everything the collector has received, kept in the data folder so that a
 // restarted collector knows its installations and recognises repeated uploads. All methods are
 // safe to call from any request thread; one mutex serialises them.
 class CollectorIndex {
-public:
+  public:
     CollectorIndex() = default;
     ~CollectorIndex();
     CollectorIndex(const CollectorIndex&) = delete;
@@ -78,8 +78,7 @@ public:
         int64_t latestRun = 0;
     };
     std::optional<Verified> recordVerification(const VerificationFields& fields,
-                                                const std::string& appDeviceId,
-                                                std::string& error);
+                                               const std::string& appDeviceId, std::string& error);
 
     std::optional<InstallationRecord> installation(const std::string& appDeviceId);
     std::optional<ApplicationRecord> application(const std::string& key);
@@ -98,7 +97,7 @@ public:
     std::vector<InstallationRecord> installations();
     std::vector<UploadRecord> uploads();
 
-private:
+  private:
     bool exec(const char* sql, std::string& error);
 
     std::mutex mutex_;

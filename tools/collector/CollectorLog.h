@@ -9,7 +9,7 @@ namespace rivlo::collector {
 // sink before the server starts; writing is safe from any thread afterwards, and the sink may be
 // called on several request threads at once.
 class CollectorLog {
-public:
+  public:
     using Sink = std::function<void(const std::string& line)>;
 
     explicit CollectorLog(Sink sink = {});
@@ -17,7 +17,7 @@ public:
     void write(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void line(const std::string& text) const;
 
-private:
+  private:
     Sink sink_;
 };
 

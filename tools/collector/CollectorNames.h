@@ -7,7 +7,7 @@ namespace rivlo::collector {
 // Naming rules of the collector's data folder. Everything that becomes part of a path is either
 // produced here or checked here, so no client text can reach outside the data folder.
 class CollectorNames {
-public:
+  public:
     // Lower-case hexadecimal SHA-256 of the bytes.
     static std::string sha256Hex(const std::string& bytes);
 

@@ -85,15 +85,24 @@ std::string textOf(const json& object, const char* key) {
 
 const char* eventName(int64_t code) {
     switch (code) {
-        case 0: return "single tap";
-        case 1: return "double tap";
-        case 2: return "swipe up";
-        case 3: return "swipe down";
-        case 4: return "swipe left";
-        case 5: return "swipe right";
-        case 7: return "pinch out";
-        case 8: return "pinch in";
-        default: return "other gesture";
+        case 0:
+            return "single tap";
+        case 1:
+            return "double tap";
+        case 2:
+            return "swipe up";
+        case 3:
+            return "swipe down";
+        case 4:
+            return "swipe left";
+        case 5:
+            return "swipe right";
+        case 7:
+            return "pinch out";
+        case 8:
+            return "pinch in";
+        default:
+            return "other gesture";
     }
 }
 
@@ -131,7 +140,8 @@ void describeScreens(const json& timeline, std::ostringstream& out) {
         }
         bool web = entry.contains("wb") && integerOf(entry["wb"], 0) == 1;
         out << "        " << quoted(textOf(entry, "an")) << (web ? " (web page)" : "") << " at "
-            << textOf(entry, "at") << " s: " << gestures << (gestures == 1 ? " gesture" : " gestures");
+            << textOf(entry, "at") << " s: " << gestures
+            << (gestures == 1 ? " gesture" : " gestures");
         if (!counts.empty()) {
             out << " (";
             bool first = true;
@@ -142,7 +152,8 @@ void describeScreens(const json& timeline, std::ostringstream& out) {
             out << ")";
         }
         if (rotations > 0) {
-            out << ", " << rotations << (rotations == 1 ? " orientation change" : " orientation changes");
+            out << ", " << rotations
+                << (rotations == 1 ? " orientation change" : " orientation changes");
         }
         out << "\n";
     }
@@ -159,9 +170,9 @@ void describeItem(const UploadRecord& item, std::ostringstream& out) {
             << sizeText(item.size) << ", orientation " << textOf(f, "orientation") << again << "\n";
     } else if (item.kind == "tile") {
         out << "      web tile " << item.fileName << ": page " << quoted(textOf(f, "activity_name"))
-            << ", grid " << textOf(f, "total_rows") << "x" << textOf(f, "total_columns")
-            << ", at (" << textOf(f, "dist_x") << ", " << textOf(f, "dist_y") << "), "
-            << sizeText(item.size) << again << "\n";
+            << ", grid " << textOf(f, "total_rows") << "x" << textOf(f, "total_columns") << ", at ("
+            << textOf(f, "dist_x") << ", " << textOf(f, "dist_y") << "), " << sizeText(item.size)
+            << again << "\n";
     } else {
         out << "      " << item.kind << " " << item.fileName << ": " << sizeText(item.size) << again
             << "\n";
@@ -179,8 +190,9 @@ void describeSession(const Session& session, const std::string& dataDir, std::os
     bool crashed = doc.contains("cr") && doc["cr"].is_boolean() && doc["cr"].get<bool>();
     bool favourite = doc.contains("isF") && integerOf(doc["isF"], 0) != 0;
     out << "    Session run " << textOf(doc, "dr") << " (document " << file.fileName
-        << ", received " << file.receivedAt << "): " << session.length << " s, crash: "
-        << (crashed ? "yes" : "no") << ", favourite: " << (favourite ? "yes" : "no") << "\n";
+        << ", received " << file.receivedAt << "): " << session.length
+        << " s, crash: " << (crashed ? "yes" : "no")
+        << ", favourite: " << (favourite ? "yes" : "no") << "\n";
     out << "      user " << quoted(textOf(doc, "dan"));
     if (doc.contains("dmn")) {
         out << ", device " << textOf(doc, "dmn") << " (" << textOf(doc, "dvt") << ", system "
@@ -189,7 +201,8 @@ void describeSession(const Session& session, const std::string& dataDir, std::os
     if (doc.contains("appname")) out << ", app " << quoted(textOf(doc, "appname"));
     out << ", library " << textOf(doc, "rvsdk") << "\n";
     if (doc.contains("lc") && doc["lc"].is_object() && doc["lc"].contains("lt")) {
-        out << "      location " << textOf(doc["lc"], "lt") << ", " << textOf(doc["lc"], "lg") << "\n";
+        out << "      location " << textOf(doc["lc"], "lt") << ", " << textOf(doc["lc"], "lg")
+            << "\n";
     }
     describeScreens(doc.contains("ut") ? doc["ut"] : json(), out);
     if (doc.contains("tags") && doc["tags"].is_array() && !doc["tags"].empty()) {
@@ -258,9 +271,8 @@ void describeInstallation(const std::string& appDeviceId, const InstallationReco
         }
         sessions.push_back(std::move(session));
     }
-    std::stable_sort(sessions.begin(), sessions.end(), [](const Session& a, const Session& b) {
-        return a.stamp < b.stamp;
-    });
+    std::stable_sort(sessions.begin(), sessions.end(),
+                     [](const Session& a, const Session& b) { return a.stamp < b.stamp; });
 
     // A session runs from (document stamp - length) to its document stamp; items captured in
     // that window are its own. Screen movies are named when finished, possibly just after.
@@ -293,10 +305,12 @@ void describeInstallation(const std::string& appDeviceId, const InstallationReco
         }
     }
     if (sessions.empty()) out << "    No session documents received.\n";
-    for (const Session& session : sessions) describeSession(session, dataDir, out);
+    for (const Session& session : sessions)
+        describeSession(session, dataDir, out);
     if (!unassigned.empty()) {
         out << "    Not matched to a session document:\n";
-        for (const UploadRecord* item : unassigned) describeItem(*item, out);
+        for (const UploadRecord* item : unassigned)
+            describeItem(*item, out);
     }
 }
 
@@ -317,7 +331,8 @@ bool CollectorReport::build(const std::string& dataDir, std::string& out, std::s
     index.close();
 
     std::map<std::string, std::vector<const UploadRecord*>> byInstallation;
-    for (const UploadRecord& upload : uploads) byInstallation[upload.appDeviceId].push_back(&upload);
+    for (const UploadRecord& upload : uploads)
+        byInstallation[upload.appDeviceId].push_back(&upload);
 
     std::ostringstream text;
     text << "Collector data in " << dataDir << ": " << apps.size()
@@ -326,8 +341,8 @@ bool CollectorReport::build(const std::string& dataDir, std::string& out, std::s
          << (uploads.size() == 1 ? " upload" : " uploads") << "\n";
     std::map<std::string, bool> described;
     for (const ApplicationRecord& app : apps) {
-        text << "\nApplication " << quoted(app.name) << " (key " << quoted(app.key) << ", folder apps/"
-             << app.folder << ")\n";
+        text << "\nApplication " << quoted(app.name) << " (key " << quoted(app.key)
+             << ", folder apps/" << app.folder << ")\n";
         bool any = false;
         for (const InstallationRecord& installation : installations) {
             if (installation.appKey != app.key) continue;
@@ -342,7 +357,8 @@ bool CollectorReport::build(const std::string& dataDir, std::string& out, std::s
     for (const auto& [appDeviceId, list] : byInstallation) {
         if (described.count(appDeviceId)) continue;
         if (!header) {
-            text << "\nUploads from installations this collector never verified (apps/_unattributed)\n";
+            text << "\nUploads from installations this collector never verified "
+                    "(apps/_unattributed)\n";
             header = true;
         }
         describeInstallation(appDeviceId.empty() ? std::string("(none)") : appDeviceId, nullptr,

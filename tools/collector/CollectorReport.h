@@ -10,7 +10,7 @@ namespace rivlo::collector {
 // Movies and tiles carry no session number; they are placed by the time stamp in their file
 // names, and anything that fits no session is listed as unassigned. Any thread; reads only.
 class CollectorReport {
-public:
+  public:
     static bool build(const std::string& dataDir, std::string& out, std::string& error);
 };
 

@@ -55,8 +55,8 @@ void answerError(httplib::Response& res, int status, const std::string& message)
 std::string numericHost(const sockaddr_storage& address, socklen_t length, int& port) {
     char host[NI_MAXHOST] = {0};
     char service[NI_MAXSERV] = {0};
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host,
-                    service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
         port = -1;
         return {};
     }
@@ -82,8 +82,8 @@ bool resetConnection(const httplib::Request& req) {
         socklen_t localLength = sizeof local, peerLength = sizeof peer;
         if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local),
                           &localLength) != 0 ||
-            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer),
-                          &peerLength) != 0) {
+            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) !=
+                0) {
             continue;
         }
         int localPort = -1, peerPort = -1;
@@ -112,7 +112,8 @@ std::string kindFolder(const std::string& kind) {
 }  // namespace
 
 struct CollectorServer::Impl {
-    explicit Impl(CollectorConfig c) : config(std::move(c)), log(config.logSink), faults(config.faults) {}
+    explicit Impl(CollectorConfig c)
+        : config(std::move(c)), log(config.logSink), faults(config.faults) {}
 
     CollectorConfig config;
     CollectorLog log;
@@ -140,8 +141,8 @@ struct CollectorServer::Impl {
                     httplib::Response& res, const char* what);
 
     void handleVerify(const httplib::Request& req, httplib::Response& res);
-    void handleUpload(const std::string& kind, const httplib::Request& req,
-                      httplib::Response& res, const httplib::ContentReader& reader);
+    void handleUpload(const std::string& kind, const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader);
     // Checks the fields of one upload kind; returns an error text or "".
     std::string checkFields(const std::string& kind, const UploadReceiver& receiver) const;
 };
@@ -149,7 +150,9 @@ struct CollectorServer::Impl {
 CollectorServer::CollectorServer(CollectorConfig config)
     : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-CollectorServer::~CollectorServer() { stop(); }
+CollectorServer::~CollectorServer() {
+    stop();
+}
 
 bool CollectorServer::Impl::prepare(std::string& error) {
     if (!config.validate(error)) return false;
@@ -162,7 +165,8 @@ bool CollectorServer::Impl::prepare(std::string& error) {
         return false;
     }
     // Leftovers of uploads that were being received when a previous run ended.
-    for (const auto& entry : fs::directory_iterator(tempDir, ec)) fs::remove(entry.path(), ec);
+    for (const auto& entry : fs::directory_iterator(tempDir, ec))
+        fs::remove(entry.path(), ec);
     if (!index.open((data / "collector.sqlite").string(), false, error)) return false;
     for (const CollectorApp& app : config.apps) {
         std::string folder = CollectorNames::readableFolderName(app.name) + "-" +
@@ -196,7 +200,9 @@ bool CollectorServer::start(std::string& error) {
         d.server = std::make_unique<httplib::Server>();
     }
     int threads = d.config.threads;
-    d.server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    d.server->new_task_queue = [threads] {
+        return new httplib::ThreadPool(static_cast<size_t>(threads));
+    };
     d.server->set_payload_max_length(static_cast<size_t>(d.config.maxBodyBytes));
     // Address reuse lets a restarted collector take its port back at once; port sharing (the
     // library's default also turns it on) would let a second collector on the same port
@@ -269,9 +275,13 @@ void CollectorServer::stop() {
     d.log.write("stopped serving on port %d", d.boundPort.load());
 }
 
-bool CollectorServer::running() const { return impl_->running; }
+bool CollectorServer::running() const {
+    return impl_->running;
+}
 
-int CollectorServer::port() const { return impl_->boundPort; }
+int CollectorServer::port() const {
+    return impl_->boundPort;
+}
 
 std::string CollectorServer::url() const {
     const Impl& d = *impl_;
@@ -288,9 +298,8 @@ void CollectorServer::Impl::delay(int ms) {
     stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
 }
 
-bool CollectorServer::Impl::applyFault(const FaultInjector::Plan& plan,
-                                       const httplib::Request& req, httplib::Response& res,
-                                       const char* what) {
+bool CollectorServer::Impl::applyFault(const FaultInjector::Plan& plan, const httplib::Request& req,
+                                       httplib::Response& res, const char* what) {
     switch (plan.outcome) {
         case FaultInjector::Outcome::None:
             return false;
@@ -338,19 +347,20 @@ void CollectorServer::Impl::installRoutes() {
     }
     server->set_error_handler(httplib::Server::HandlerWithResponse(
         [this](const httplib::Request& req, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        if (res.status == 404) {
-            log.write("%s %s: no such service", CollectorNames::printable(req.method).c_str(),
-                      CollectorNames::printable(req.path).c_str());
-            answerError(res, 404, "no such service: " + req.path);
-        } else {
-            log.write("%s %s: refused with status %d", CollectorNames::printable(req.method).c_str(),
-                      CollectorNames::printable(req.path).c_str(), res.status);
-            answerError(res, res.status,
-                        res.status == 400 ? "malformed HTTP request" : "request refused");
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+            if (res.status == 404) {
+                log.write("%s %s: no such service", CollectorNames::printable(req.method).c_str(),
+                          CollectorNames::printable(req.path).c_str());
+                answerError(res, 404, "no such service: " + req.path);
+            } else {
+                log.write("%s %s: refused with status %d",
+                          CollectorNames::printable(req.method).c_str(),
+                          CollectorNames::printable(req.path).c_str(), res.status);
+                answerError(res, res.status,
+                            res.status == 400 ? "malformed HTTP request" : "request refused");
+            }
+            return httplib::Server::HandlerResponse::Handled;
+        }));
     server->set_exception_handler(
         [this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
             std::string what = "unknown error";
@@ -380,9 +390,9 @@ void CollectorServer::Impl::handleVerify(const httplib::Request& req, httplib::R
             return;
         }
     }
-    VerificationFields fields{req.get_param_value("app_key"),     req.get_param_value("device_id"),
-                              req.get_param_value("device_os"),   req.get_param_value("device_type"),
-                              req.get_param_value("platform"),    req.get_param_value("appname")};
+    VerificationFields fields{req.get_param_value("app_key"),   req.get_param_value("device_id"),
+                              req.get_param_value("device_os"), req.get_param_value("device_type"),
+                              req.get_param_value("platform"),  req.get_param_value("appname")};
     if (fields.deviceId.empty()) {
         log.write("verifyapp: refused, empty form field \"device_id\"");
         answerError(res, 400, "empty form field \"device_id\"");
@@ -400,8 +410,11 @@ void CollectorServer::Impl::handleVerify(const httplib::Request& req, httplib::R
                   CollectorNames::printable(fields.appKey).c_str(),
                   CollectorNames::printable(fields.deviceId).c_str());
         answer(res, 200,
-               json{{"verify_status", false}, {"app_device_id", ""}, {"latest_run", 0},
-                    {"video_record", false}, {"settings", json::object()}});
+               json{{"verify_status", false},
+                    {"app_device_id", ""},
+                    {"latest_run", 0},
+                    {"video_record", false},
+                    {"settings", json::object()}});
         return;
     }
     std::string error;
@@ -414,10 +427,11 @@ void CollectorServer::Impl::handleVerify(const httplib::Request& req, httplib::R
     }
     // The answer carries a 32-bit run number.
     int64_t latest = std::min<int64_t>(verified->latestRun, 0x7fffffff);
-    log.write("verifyapp: application \"%s\" verified for device %s: app_device_id %s, latest run %lld",
-              CollectorNames::printable(app->second.name).c_str(),
-              CollectorNames::printable(fields.deviceId).c_str(), verified->appDeviceId.c_str(),
-              static_cast<long long>(latest));
+    log.write(
+        "verifyapp: application \"%s\" verified for device %s: app_device_id %s, latest run %lld",
+        CollectorNames::printable(app->second.name).c_str(),
+        CollectorNames::printable(fields.deviceId).c_str(), verified->appDeviceId.c_str(),
+        static_cast<long long>(latest));
     answer(res, 200,
            json{{"verify_status", true},
                 {"app_device_id", verified->appDeviceId},
@@ -452,7 +466,7 @@ std::string CollectorServer::Impl::checkFields(const std::string& kind,
 void CollectorServer::Impl::handleUpload(const std::string& route, const httplib::Request& req,
                                          httplib::Response& res,
                                          const httplib::ContentReader& reader) {
-    const std::string what = route == "video" ? "uploadvideo"
+    const std::string what = route == "video"  ? "uploadvideo"
                              : route == "data" ? "uploaddata"
                                                : "uploadheatcordsweb";
     FaultInjector::Plan plan = faults.draw();
@@ -463,9 +477,10 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
             drained += length;
             return true;
         });
-        log.write("%s: refused, the body is not multipart/form-data (Content-Type \"%s\", %llu bytes)",
-                  what.c_str(), CollectorNames::printable(req.get_header_value("Content-Type")).c_str(),
-                  static_cast<unsigned long long>(drained));
+        log.write(
+            "%s: refused, the body is not multipart/form-data (Content-Type \"%s\", %llu bytes)",
+            what.c_str(), CollectorNames::printable(req.get_header_value("Content-Type")).c_str(),
+            static_cast<unsigned long long>(drained));
         if (!complete) res.set_header("Connection", "close");
         answerError(res, complete ? 415 : (res.status == 413 ? 413 : 400),
                     "the body must be multipart/form-data");
@@ -497,7 +512,8 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
     delay(plan.delayMs);
     if (applyFault(plan, req, res, what.c_str())) return;
     if (receiver.failed()) {
-        log.write("%s: refused, %s", what.c_str(), CollectorNames::printable(receiver.error()).c_str());
+        log.write("%s: refused, %s", what.c_str(),
+                  CollectorNames::printable(receiver.error()).c_str());
         answerError(res, receiver.errorStatus(), receiver.error());
         return;
     }
@@ -565,7 +581,8 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
     } else {
         record.appDeviceId = receiver.fields().at("app_device_id");
         record.fields = json::object();
-        for (const auto& [name, value] : receiver.fields()) record.fields[name] = value;
+        for (const auto& [name, value] : receiver.fields())
+            record.fields[name] = value;
     }
 
     std::string appFolder = "_unattributed";
@@ -578,13 +595,14 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
             appFolder = known->folder;
         }
     }
-    record.path = (fs::path("apps") / appFolder /
-                   CollectorNames::folderName(record.appDeviceId.empty() ? "_none"
-                                                                         : record.appDeviceId) /
-                   kindFolder(kind) / record.fileName)
-                      .string();
+    record.path =
+        (fs::path("apps") / appFolder /
+         CollectorNames::folderName(record.appDeviceId.empty() ? "_none" : record.appDeviceId) /
+         kindFolder(kind) / record.fileName)
+            .string();
     std::string error;
-    CollectorIndex::Commit outcome = index.commitUpload(record, receiver.tempPath(), config.dataDir, error);
+    CollectorIndex::Commit outcome =
+        index.commitUpload(record, receiver.tempPath(), config.dataDir, error);
     switch (outcome) {
         case CollectorIndex::Commit::Stored:
             receiver.releaseTempFile();

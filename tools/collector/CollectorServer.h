@@ -20,7 +20,7 @@ namespace rivlo::collector {
 // start() and stop() are called from one controlling thread; requests are served on the
 // server's own threads (which block SIGPIPE, so a client hanging up never raises it).
 class CollectorServer {
-public:
+  public:
     explicit CollectorServer(CollectorConfig config);
     ~CollectorServer();
     CollectorServer(const CollectorServer&) = delete;
@@ -38,7 +38,7 @@ public:
     // "http://host:port" or "https://host:port".
     std::string url() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -6,10 +6,10 @@ namespace rivlo::collector {
 
 FaultInjector::FaultInjector(const FaultConfig& config)
     : config_(config),
-      random_(config.seed != 0
-                  ? config.seed
-                  : static_cast<uint64_t>(
-                        std::chrono::steady_clock::now().time_since_epoch().count())) {}
+      random_(config.seed != 0 ? config.seed
+                               : static_cast<uint64_t>(
+                                     std::chrono::steady_clock::now().time_since_epoch().count())) {
+}
 
 FaultInjector::Plan FaultInjector::draw() {
     Plan plan;

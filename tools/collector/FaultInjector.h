@@ -9,13 +9,13 @@ namespace rivlo::collector {
 
 // Draws the faults of one request from the configured shares. Any request thread.
 class FaultInjector {
-public:
+  public:
     enum class Outcome { None, Fail, Reset };
 
     struct Plan {
         Outcome outcome = Outcome::None;
-        int delayMs = 0;                 // hold the answer back this long
-        bool malformedVerify = false;    // only used by verification
+        int delayMs = 0;               // hold the answer back this long
+        bool malformedVerify = false;  // only used by verification
     };
 
     explicit FaultInjector(const FaultConfig& config);
@@ -23,7 +23,7 @@ public:
     Plan draw();
     bool enabled() const { return config_.enabled(); }
 
-private:
+  private:
     FaultConfig config_;
     std::mutex mutex_;
     std::mt19937_64 random_;

@@ -12,7 +12,7 @@ namespace rivlo::collector {
 // and the rest of the body is drained, so the client still gets a clean answer. One instance
 // per request; not shared between threads.
 class UploadReceiver {
-public:
+  public:
     static constexpr size_t kMaxFieldBytes = 64 * 1024;
     static constexpr size_t kMaxFields = 64;
 
@@ -47,7 +47,7 @@ public:
     // The temporary file has been moved away; the destructor must not delete it.
     void releaseTempFile() { tempPath_.clear(); }
 
-private:
+  private:
     enum class Target { Field, File, Ignored };
 
     void fail(int status, const std::string& message);

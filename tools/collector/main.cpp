@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
         } else if (name == "--url-file") {
             urlFile = value;
         } else if (name == "--delay-ms") {
-            if (!parseUnsigned(value, number) || number > 60000) return usageError("bad --delay-ms");
+            if (!parseUnsigned(value, number) || number > 60000)
+                return usageError("bad --delay-ms");
             config.faults.delayMs = static_cast<int>(number);
         } else if (name == "--fault-seed") {
             if (!parseUnsigned(value, number)) return usageError("bad --fault-seed");
@@ -200,10 +201,12 @@ int main(int argc, char** argv) {
     if (config.faults.delayMs > 0 && !delayShareGiven && config.faults.delayShare == 0) {
         config.faults.delayShare = 1.0;
     }
-    for (CollectorApp& app : cliApps) config.apps.push_back(std::move(app));
+    for (CollectorApp& app : cliApps)
+        config.apps.push_back(std::move(app));
     if (config.apps.empty()) {
-        std::fprintf(stderr, "rivlo-collector: warning: no application keys configured; every "
-                             "verification will be refused\n");
+        std::fprintf(stderr,
+                     "rivlo-collector: warning: no application keys configured; every "
+                     "verification will be refused\n");
     }
 
     // SIGINT and SIGTERM are taken by sigwait below; every thread started from here on inherits
