@@ -127,4 +127,33 @@ TEST_F(HitTestTest, TreeEditsKeepLinksConsistent) {
     EXPECT_EQ(b->superview(), nullptr);  // the destroyed parent cleared the link
 }
 
+TEST_F(HitTestTest, ConvertsBetweenWindowsThroughTheScreen) {
+    auto top = platform->makeKeyWindow();
+    auto bar = std::make_shared<Window>(Rect(0, 0, 320, 20));
+    bar->setHidden(false);
+    auto lower = std::make_shared<Window>(Rect(0, 100, 320, 200));
+    lower->setHidden(false);
+    auto inLower = std::make_shared<View>(Rect(10, 10, 50, 50));
+    lower->addSubview(inLower);
+    // (10,10) in `lower` is (10,110) on the screen, which is (10,110) in the full-screen window.
+    Point p = inLower->convertPointToView({0, 0}, top.get());
+    EXPECT_EQ(p, (Point{10, 110}));
+    Rect r = inLower->convertRectToView(inLower->bounds(), bar.get());
+    EXPECT_EQ(r, Rect(10, 110, 50, 50));
+    EXPECT_EQ(top->convertRectFromView(Rect(0, 0, 5, 5), inLower.get()), Rect(10, 110, 5, 5));
+}
+
+TEST_F(HitTestTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
+    auto v = std::make_shared<View>(Rect(0, 0, 10, 10));
+    bool finished = false;
+    View::animate(0.05, [&] { v->setAlpha(0.2); }, [&](bool f) { finished = f; });
+    EXPECT_DOUBLE_EQ(v->alpha(), 0.2);
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return finished; }, std::chrono::seconds(5)));
+    v->setAlpha(7);
+    EXPECT_DOUBLE_EQ(v->alpha(), 1.0);
+    v->setAlpha(NAN);
+    EXPECT_DOUBLE_EQ(v->alpha(), 1.0);
+}
+
 }  // namespace rivlo::testing

@@ -193,4 +193,46 @@ TEST_F(RecognizerTest, AnActionMayDetachItsRecogniser) {
     EXPECT_TRUE(window->gestureRecognizers().empty());
 }
 
+TEST_F(RecognizerTest, TapsFailWhenTheFingerWandersOrLingers) {
+    std::vector<std::string> log;
+    auto delegate = std::make_shared<AllowAll>();
+    auto single = attach(std::make_shared<TapGestureRecognizer>(1), &log, "single");
+    auto dbl = attach(std::make_shared<TapGestureRecognizer>(2), &log, "double");
+    single->setDelegate(delegate);
+    dbl->setDelegate(delegate);
+
+    // Moved 30 points while down: a drag, not a tap.
+    platform->swipe({100, 100}, {130, 100}, 0.5);
+    // Held for two seconds: a long press, not a tap.
+    TouchSynthesizer::Steps hold = TouchSynthesizer::tap({100, 100});
+    hold.back().at = 2.0;
+    platform->deliver(hold);
+    EXPECT_TRUE(log.empty());
+
+    // Three quick taps: three single taps, one double tap (on the second).
+    TouchSynthesizer::Steps triple;
+    for (int i = 0; i < 3; ++i) {
+        for (auto st : TouchSynthesizer::tap({50, 50})) {
+            st.at += 0.15 * i;
+            triple.push_back(st);
+        }
+    }
+    platform->deliver(triple);
+    EXPECT_EQ(log, (std::vector<std::string>{"single 3", "single 3", "double 3", "single 3"}));
+
+    // A second finger turns the sequence into something else than a tap.
+    log.clear();
+    platform->pinch({160, 300}, 100, 102);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(RecognizerTest, NoKeyWindowDropsTouches) {
+    std::vector<std::string> log;
+    attach(std::make_shared<TapGestureRecognizer>(1), &log, "single");
+    window->setHidden(true);
+    platform->tap({10, 10});
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(platform->application().hitHistory().empty());
+}
+
 }  // namespace rivlo::testing

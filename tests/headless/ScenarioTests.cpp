@@ -227,4 +227,68 @@ TEST_F(ScenarioTest, AlertsAreAnsweredWhenTheyAppear) {
                                                          "answerAlert missing"}));
 }
 
+TEST_F(ScenarioTest, TabsModalsPagesAndNetworkChanges) {
+    std::string error;
+    auto scenario = Scenario::parse(R"({
+      "pause": 0,
+      "pages": {"a": {"url": "https://a.example/", "size": [320, 900]},
+                "b": {"url": "https://b.example/", "size": [320, 3000],
+                      "blocks": [{"type": "label", "id": "bTitle", "frame": [0, 0, 320, 40],
+                                  "text": "B"}]}},
+      "screens": {
+        "one": {"controller": "TabOneController",
+                "views": [{"type": "webView", "id": "web", "frame": [0, 0, 320, 500], "page": "a"}]},
+        "two": {"controller": "TabTwoController"},
+        "sheet": {"controller": "SheetController"}
+      },
+      "root": {"tabs": ["one", "two"]},
+      "actions": [
+        {"action": "scroll", "on": "web", "by": [0, 250]},
+        {"action": "scroll", "on": "web", "by": [0, 250]},
+        {"action": "load", "on": "web", "page": "b"},
+        {"action": "tab", "index": 1},
+        {"action": "present", "screen": "sheet"},
+        {"action": "network", "status": "cellular"},
+        {"action": "memoryWarning"}
+      ]})", error);
+    ASSERT_TRUE(scenario) << error;
+    ScenarioPlayer player(*platform, *scenario);
+    bool done = false;
+    player.start([&] { done = true; });
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(5)));
+
+    auto web = std::dynamic_pointer_cast<WebView>(player.viewWithIdentifier("web"));
+    ASSERT_NE(web, nullptr);
+    // Loading page b scrolled back to the top and showed its blocks.
+    EXPECT_EQ(web->stringByEvaluatingJavaScript("document.URL"), "https://b.example/");
+    EXPECT_EQ(web->scrollView()->contentOffset(), (Point{0, 0}));
+    EXPECT_NE(player.viewWithIdentifier("bTitle"), nullptr);
+    auto* tabs = dynamic_cast<TabBarController*>(player.window()->rootViewController().get());
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_EQ(tabs->selectedViewController()->presentedViewController()->className(), "SheetController");
+    EXPECT_EQ(platform->reachability().status(), NetworkStatus::Cellular);
+}
+
+TEST_F(ScenarioTest, ScrollByAddsUpAndStaysInsideThePage) {
+    std::string error;
+    auto scenario = Scenario::parse(R"({
+      "pause": 0,
+      "pages": {"a": {"url": "https://a.example/", "size": [320, 900]}},
+      "screens": {"one": {"controller": "ScrollController",
+                "views": [{"type": "webView", "id": "web", "frame": [0, 0, 320, 500], "page": "a"}]}},
+      "root": {"screen": "one"},
+      "actions": [
+        {"action": "scroll", "on": "web", "by": [0, 250]},
+        {"action": "scroll", "on": "web", "by": [0, 250]}
+      ]})", error);
+    ASSERT_TRUE(scenario) << error;
+    ScenarioPlayer player(*platform, *scenario);
+    bool done = false;
+    player.start([&] { done = true; });
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(5)));
+    auto web = std::dynamic_pointer_cast<WebView>(player.viewWithIdentifier("web"));
+    EXPECT_EQ(web->scrollView()->contentOffset(), (Point{0, 400}));  // 900 - 500
+}
+
 }  // namespace rivlo::testing
