@@ -106,18 +106,26 @@ void RVAFImageRequestOperation::setImageScale(double scale) {
 }
 
 std::shared_ptr<const Image> RVAFImageRequestOperation::responseImage() {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (!responseImage_ && isFinished()) {
-        const auto data = responseData();
-        if (data && !data->empty()) {
-            if (auto image = RVAFDecodeImage(*data, imageScale_)) {
-                responseImage_ = std::make_shared<const Image>(std::move(*image));
-            } else {
-                RVLog("Rivlo: image response of %zu bytes could not be decoded", data->size());
+    size_t undecodable = 0;
+    std::shared_ptr<const Image> result;
+    {
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        if (!responseImage_ && isFinished()) {
+            const auto data = responseData();
+            if (data && !data->empty()) {
+                if (auto image = RVAFDecodeImage(*data, imageScale_)) {
+                    responseImage_ = std::make_shared<const Image>(std::move(*image));
+                } else {
+                    undecodable = data->size();
+                }
             }
         }
+        result = responseImage_;
     }
-    return responseImage_;
+    if (undecodable > 0) {
+        RVLog("Rivlo: image response of %zu bytes could not be decoded", undecodable);
+    }
+    return result;
 }
 
 void RVAFImageRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
