@@ -54,6 +54,7 @@ struct Outcome {
     std::vector<std::string> work;
     std::vector<std::string> host;
     std::vector<std::string> log;
+    std::vector<std::string> trapped;
     bool survived = false;
 };
 
@@ -66,6 +67,7 @@ Outcome crash(const std::string& mode, std::vector<std::string> options = {}) {
     outcome.work = readLines(dir.file("work"));
     outcome.host = readLines(dir.file("host"));
     outcome.log = readLines(dir.file("log"));
+    outcome.trapped = readLines(dir.file("trapped"));
     outcome.survived = readFile(dir.file("status")) == "survived\n";
     return outcome;
 }
@@ -142,6 +144,7 @@ TEST(CrashSignals, IgnoredBrokenPipeIsNoCrash) {
     EXPECT_TRUE(outcome.survived);
     EXPECT_TRUE(outcome.work.empty());
     EXPECT_TRUE(outcome.log.empty());
+    EXPECT_EQ(outcome.trapped, std::vector<std::string>{"6 4 11 8 7 "});
 }
 
 TEST(CrashSignals, ProgramThatDoesNotCrashRunsNoWork) {
@@ -150,6 +153,13 @@ TEST(CrashSignals, ProgramThatDoesNotCrashRunsNoWork) {
     EXPECT_TRUE(outcome.survived);
     EXPECT_TRUE(outcome.work.empty());
     EXPECT_TRUE(outcome.host.empty());
+    // The host handles broken pipes itself, so SIGPIPE stays its own; a second install
+    // changes nothing.
+    EXPECT_EQ(outcome.trapped, std::vector<std::string>{"6 4 11 8 7 "});
+
+    Outcome plain = crash("none");
+    EXPECT_EQ(plain.exit.exitCode, 0);
+    EXPECT_EQ(plain.trapped, std::vector<std::string>{"6 4 11 8 7 13 "});
 }
 
 // A work that never finishes (it waits for a lock the crashed thread holds) cannot hang the

@@ -9,6 +9,7 @@
 //           uncaught-exception handler) or "terminate" (its std::terminate handler)
 //   log     the library's log lines
 //   status  "survived" when the program got past its crash and exits normally
+//   trapped the signals the capture trapped, in order (and a line if a second install took)
 #include "core/CrashSignals.h"
 #include "foundation/Log.h"
 #include "platform/linux/LinuxExceptionHandlerSlot.h"
@@ -201,6 +202,14 @@ int main(int argc, char** argv) {
             appendLine("work", std::to_string(event.signal) + " " + event.description);
         },
         options, rivlo::LinuxExceptionHandlerSlot::shared());
+    std::string trapped;
+    for (int sig : rivlo::CrashSignals::trappedSignals()) {
+        if (rivlo::CrashSignals::isTrapped(sig)) trapped += std::to_string(sig) + " ";
+    }
+    appendLine("trapped", trapped);
+    if (rivlo::CrashSignals::install([](const rivlo::CrashEvent&) {}, options, nullptr)) {
+        appendLine("trapped", "installed twice");
+    }
 
     std::unique_lock<std::mutex> held(gHeldByCrasher);
     crashBy(mode);
