@@ -111,12 +111,15 @@ void TouchSynthesizer::play(HeadlessApplication& app, const Steps& steps,
     }
     // The application may go away before the last step (a test or the demo ending early).
     std::weak_ptr<HeadlessApplication> weakApp = app.weak_from_this();
+    // Events carry the times the user meant, not the times a busy run loop got to them, so a
+    // loaded machine does not turn a quick swipe into a slow drag or a double tap into two taps.
+    const double start = Clock::monotonic();
     for (const Step& s : steps) {
-        RunLoop::main().postAfter(RunLoop::Duration(s.at), [weakApp, s, remaining, finish] {
+        RunLoop::main().postAfter(RunLoop::Duration(s.at), [weakApp, s, remaining, finish, start] {
             auto app = weakApp.lock();
             if (!app) return;
             Event e = s.event;
-            e.timestamp = Clock::monotonic();
+            e.timestamp = start + s.at;
             for (Touch& t : e.touches) t.timestamp = e.timestamp;
             app->sendEvent(std::move(e));
             if (--*remaining == 0 && *finish) (*finish)();

@@ -30,7 +30,8 @@ public:
 
     // Delivers the steps at once, with timestamps `base` + step time. Main thread.
     static void deliverNow(HeadlessApplication& app, const Steps& steps, double base);
-    // Delivers the steps in real time on the main run loop (timestamps from the steady clock),
+    // Delivers the steps in real time on the main run loop (timestamps: the steady clock at
+    // the call plus each step's time),
     // then calls `done`. Any thread. Steps due after the application is gone are dropped
     // (and `done` is not called).
     static void play(HeadlessApplication& app, const Steps& steps, std::function<void()> done);
