@@ -62,6 +62,28 @@ void BM_HitTestNewTouchWithScan(benchmark::State& state) {
 }
 BENCHMARK(BM_HitTestNewTouchWithScan);
 
+// The toolkit's own window hit test without the hook, for comparison.
+void BM_ToolkitHitTestOnly(benchmark::State& state) {
+    InteractionWorld world;
+    fillWindow(*world.window());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(world.window()->defaultHitTest({5, 5}, nullptr));
+    }
+}
+BENCHMARK(BM_ToolkitHitTestOnly);
+
+// The hook's own work for a repeated point, without the toolkit's hit test.
+void BM_NoteTouchRepeatedPoint(benchmark::State& state) {
+    InteractionWorld world;
+    RVUtil::setting()->setIsScreenVideoOn(true);
+    fillWindow(*world.window());
+    RVTouchHooks::noteTouch({5, 5});
+    for (auto _ : state) {
+        RVTouchHooks::noteTouch({5, 5});
+    }
+}
+BENCHMARK(BM_NoteTouchRepeatedPoint);
+
 // The recording part alone, without the toolkit's own hit test.
 void BM_NoteTouchNewWithScan(benchmark::State& state) {
     InteractionWorld world;
