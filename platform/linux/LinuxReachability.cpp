@@ -90,8 +90,13 @@ bool LinuxReachabilityTarget::start(std::function<void(uint32_t flags)> onChange
         delivery_ = delivery;
     }
     auto monitor = std::make_unique<LinuxNetworkMonitor>([this] { check(); }, pollSeconds_);
-    std::lock_guard<std::mutex> lock(mutex_);
-    monitor_ = std::move(monitor);
+    {
+        // A start racing with this one may have put its monitor in first: the older one is
+        // joined outside the lock, since its thread takes the lock to check.
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(monitor_, monitor);
+    }
+    monitor.reset();
     return true;
 }
 
