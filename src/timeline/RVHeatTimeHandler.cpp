@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <limits>
 
 namespace rivlo {
 namespace {
-// Monotonic moment of startTimer; not a number while the clock is stopped.
-std::atomic<double> clockStart{std::nan("")};
+// Monotonic moment of startTimer; not a number while the clock is stopped. Constant-initialised,
+// so it is valid before any load-time initialiser runs.
+constexpr double kStopped = std::numeric_limits<double>::quiet_NaN();
+std::atomic<double> clockStart{kStopped};
 }  // namespace
 
 RVHeatTimeHandler::RVHeatTimeHandler() : vcDetail_(std::make_shared<RVVCDetail>()) {}
@@ -28,7 +31,7 @@ void RVHeatTimeHandler::startTimer(double alreadyElapsedSeconds) {
 }
 
 void RVHeatTimeHandler::resetTimer() {
-    clockStart.store(std::nan(""));
+    clockStart.store(kStopped);
 }
 
 std::string RVHeatTimeHandler::timeLineTimer() {
