@@ -18,13 +18,15 @@ std::unique_ptr<CairoContext> CairoContext::create(Size size, bool opaque, doubl
     const double pw = std::ceil(size.width * scale);
     const double ph = std::ceil(size.height * scale);
     if (!(pw >= 1 && ph >= 1 && pw <= kMaxPixels && ph <= kMaxPixels)) {
-        RVLog("Graphics: no bitmap context of %gx%g points at scale %g", size.width, size.height, scale);
+        RVLog("Graphics: no bitmap context of %gx%g points at scale %g", size.width, size.height,
+              scale);
         return nullptr;
     }
     cairo_surface_t* s =
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(pw), static_cast<int>(ph));
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-        RVLog("Graphics: cannot create a %dx%d surface", static_cast<int>(pw), static_cast<int>(ph));
+        RVLog("Graphics: cannot create a %dx%d surface", static_cast<int>(pw),
+              static_cast<int>(ph));
         cairo_surface_destroy(s);
         return nullptr;
     }
@@ -63,16 +65,22 @@ void CairoContext::restoreGState() {
     fills_.pop_back();
 }
 
-void CairoContext::setInterpolationQuality(InterpolationQuality q) { qualities_.back() = q; }
+void CairoContext::setInterpolationQuality(InterpolationQuality q) {
+    qualities_.back() = q;
+}
 
-void CairoContext::translate(double dx, double dy) { cairo_translate(cr_, dx, dy); }
+void CairoContext::translate(double dx, double dy) {
+    cairo_translate(cr_, dx, dy);
+}
 
 void CairoContext::scaleBy(double sx, double sy) {
     if (sx == 0 || sy == 0 || !std::isfinite(sx) || !std::isfinite(sy)) return;
     cairo_scale(cr_, sx, sy);
 }
 
-void CairoContext::setFillColor(const Color& c) { fill_ = c; }
+void CairoContext::setFillColor(const Color& c) {
+    fill_ = c;
+}
 
 void CairoContext::fillRect(const Rect& r) {
     cairo_save(cr_);
@@ -85,9 +93,9 @@ void CairoContext::fillRect(const Rect& r) {
 void CairoContext::drawImage(const Image& image, const Rect& rect) {
     if (image.isEmpty() || rect.isEmpty()) return;
     std::vector<uint8_t> copy = image.bytes();
-    cairo_surface_t* s = cairo_image_surface_create_for_data(
-        copy.data(), CAIRO_FORMAT_ARGB32, image.width(), image.height(),
-        static_cast<int>(image.bytesPerRow()));
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, image.width(),
+                                            image.height(), static_cast<int>(image.bytesPerRow()));
     cairo_save(cr_);
     cairo_translate(cr_, rect.minX(), rect.minY());
     cairo_scale(cr_, rect.width() / image.width(), rect.height() / image.height());

@@ -12,7 +12,7 @@ namespace rivlo {
 // A bitmap context on a Cairo image surface (ARGB32 in native byte order: B, G, R, A on this
 // little-endian machine, premultiplied). One thread at a time.
 class CairoContext : public GraphicsContext {
-public:
+  public:
     // Null when the size is empty or too large.
     static std::unique_ptr<CairoContext> create(Size size, bool opaque, double scale);
     ~CairoContext() override;
@@ -35,7 +35,7 @@ public:
 
     cairo_t* cairo() const { return cr_; }
 
-private:
+  private:
     CairoContext(cairo_surface_t* surface, Size size, bool opaque, double scale);
     cairo_surface_t* surface_;
     cairo_t* cr_;
@@ -49,12 +49,13 @@ private:
 
 // Graphics of the headless device.
 class CairoGraphics : public Graphics {
-public:
+  public:
     explicit CairoGraphics(double screenScale) : screenScale_(screenScale) {}
-    std::unique_ptr<GraphicsContext> makeBitmapContext(Size size, bool opaque, double scale) override;
+    std::unique_ptr<GraphicsContext> makeBitmapContext(Size size, bool opaque,
+                                                       double scale) override;
     Size textSize(const std::string& text, double fontSize, Size constraint) override;
 
-private:
+  private:
     double screenScale_;
 };
 

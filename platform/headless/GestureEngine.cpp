@@ -16,11 +16,14 @@ constexpr double kSwipeMaxDuration = 1.0;
 constexpr double kSwipeMinSpeed = 150.0;  // points per second
 constexpr double kPinchSlop = 4.0;
 
-double distance(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+double distance(Point a, Point b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
 }  // namespace
 
 void GestureEngine::reset() {
-    for (auto& per : recognizers_) per.recognizer->setState(GestureState::Possible);
+    for (auto& per : recognizers_)
+        per.recognizer->setState(GestureState::Possible);
     active_ = false;
     tracks_.clear();
     maxFingers_ = 0;
@@ -32,8 +35,9 @@ void GestureEngine::addRecognizersFor(View* view, const Touch& touch) {
     for (View* v = view; v; v = v->superview()) {
         for (const auto& r : v->gestureRecognizers()) {
             if (!r->isEnabled()) continue;
-            const bool known = std::any_of(recognizers_.begin(), recognizers_.end(),
-                                           [&](const PerRecognizer& p) { return p.recognizer == r; });
+            const bool known =
+                std::any_of(recognizers_.begin(), recognizers_.end(),
+                            [&](const PerRecognizer& p) { return p.recognizer == r; });
             if (known) continue;
             if (auto d = r->delegate().lock()) {
                 if (!d->shouldReceiveTouch(*r, touch)) continue;
@@ -58,7 +62,8 @@ bool GestureEngine::tryRecognize(PerRecognizer& per, GestureState state, Point l
         bool allowed = false;
         if (auto d = r.delegate().lock()) allowed = d->shouldRecognizeSimultaneously(r, *other);
         if (!allowed) {
-            if (auto d = other->delegate().lock()) allowed = d->shouldRecognizeSimultaneously(*other, r);
+            if (auto d = other->delegate().lock())
+                allowed = d->shouldRecognizeSimultaneously(*other, r);
         }
         if (!allowed) {
             per.failed = true;
@@ -77,8 +82,8 @@ bool GestureEngine::tryRecognize(PerRecognizer& per, GestureState state, Point l
 void GestureEngine::evaluate(PerRecognizer& per, const Event& event) {
     if (per.failed || per.done) return;
     GestureRecognizer& r = *per.recognizer;
-    const bool allUp = std::none_of(tracks_.begin(), tracks_.end(),
-                                    [](const auto& t) { return t.second.down; });
+    const bool allUp =
+        std::none_of(tracks_.begin(), tracks_.end(), [](const auto& t) { return t.second.down; });
     switch (r.kind()) {
         case GestureRecognizer::Kind::Tap: {
             auto& tap = static_cast<TapGestureRecognizer&>(r);
@@ -136,8 +141,9 @@ void GestureEngine::evaluate(PerRecognizer& per, const Event& event) {
                         per.failed = true;
                         return;
                     }
-                    const int dir = horizontal ? (dx > 0 ? SwipeDirection::Right : SwipeDirection::Left)
-                                               : (dy > 0 ? SwipeDirection::Down : SwipeDirection::Up);
+                    const int dir = horizontal
+                                        ? (dx > 0 ? SwipeDirection::Right : SwipeDirection::Left)
+                                        : (dy > 0 ? SwipeDirection::Down : SwipeDirection::Up);
                     if ((swipe.direction() & dir) == 0) {
                         per.failed = true;
                         return;
@@ -159,8 +165,9 @@ void GestureEngine::evaluate(PerRecognizer& per, const Event& event) {
             for (const Touch& t : event.touches) {
                 if (tracks_.count(t.identifier) && two.size() < 2) two.push_back(&t);
             }
-            const bool cancelled = std::any_of(event.touches.begin(), event.touches.end(),
-                                               [](const Touch& t) { return t.phase == TouchPhase::Cancelled; });
+            const bool cancelled =
+                std::any_of(event.touches.begin(), event.touches.end(),
+                            [](const Touch& t) { return t.phase == TouchPhase::Cancelled; });
             if (two.size() < 2) {
                 if (per.began) {
                     r.setState(cancelled ? GestureState::Cancelled : GestureState::Ended);
@@ -217,8 +224,10 @@ void GestureEngine::handle(const Event& event, Window& window,
                 recognized_.clear();
             }
             tracks_[t.identifier] = {t.locationInWindow, t.timestamp, t.locationInWindow, true};
-            maxFingers_ = std::max(maxFingers_, static_cast<int>(
-                std::count_if(tracks_.begin(), tracks_.end(), [](auto& tr) { return tr.second.down; })));
+            maxFingers_ =
+                std::max(maxFingers_,
+                         static_cast<int>(std::count_if(tracks_.begin(), tracks_.end(),
+                                                        [](auto& tr) { return tr.second.down; })));
             auto hv = hitViews.find(t.identifier);
             View* start = hv != hitViews.end() && hv->second ? hv->second.get() : &window;
             addRecognizersFor(start, t);
@@ -231,19 +240,21 @@ void GestureEngine::handle(const Event& event, Window& window,
         auto it = tracks_.find(t.identifier);
         if (it == tracks_.end()) continue;
         it->second.last = t.locationInWindow;
-        if (t.phase == TouchPhase::Ended || t.phase == TouchPhase::Cancelled) it->second.down = false;
+        if (t.phase == TouchPhase::Ended || t.phase == TouchPhase::Cancelled)
+            it->second.down = false;
     }
     auto list = recognizers_;  // actions may attach or detach recognisers
     for (size_t i = 0; i < list.size(); ++i) {
         evaluate(recognizers_[i], event);
     }
-    const bool allUp = std::none_of(tracks_.begin(), tracks_.end(),
-                                    [](const auto& t) { return t.second.down; });
+    const bool allUp =
+        std::none_of(tracks_.begin(), tracks_.end(), [](const auto& t) { return t.second.down; });
     if (allUp) finishSequence();
 }
 
 void GestureEngine::finishSequence() {
-    for (auto& per : recognizers_) per.recognizer->setState(GestureState::Possible);
+    for (auto& per : recognizers_)
+        per.recognizer->setState(GestureState::Possible);
     active_ = false;
     tracks_.clear();
     maxFingers_ = 0;

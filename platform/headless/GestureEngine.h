@@ -27,14 +27,14 @@ class Window;
 // same sequence as another only when one of the two delegates allows it. Actions run at once,
 // on the calling (main) thread.
 class GestureEngine {
-public:
+  public:
     // Main thread. `hitView` is the view hit-tested for each new finger (indexed by touch id).
     void handle(const Event& event, Window& window,
                 const std::map<int, std::shared_ptr<View>>& hitViews);
     // Drops the running sequence (for example when the window goes away).
     void reset();
 
-private:
+  private:
     struct Track {
         Point start;
         double startTime = 0;

@@ -19,9 +19,12 @@ constexpr double kMultiTapDistance = 40.0;
 
 const char* stateName(ApplicationState s) {
     switch (s) {
-        case ApplicationState::Active: return "active";
-        case ApplicationState::Inactive: return "inactive";
-        case ApplicationState::Background: return "background";
+        case ApplicationState::Active:
+            return "active";
+        case ApplicationState::Inactive:
+            return "inactive";
+        case ApplicationState::Background:
+            return "background";
     }
     return "?";
 }
@@ -133,7 +136,8 @@ void HeadlessApplication::rotate(int deviceOrientation) {
     }
     runOnMain([this, deviceOrientation] {
         if (device_) device_->setOrientation(deviceOrientation);
-        if (deviceOrientation >= 1 && deviceOrientation <= 4) setStatusBarOrientation(deviceOrientation);
+        if (deviceOrientation >= 1 && deviceOrientation <= 4)
+            setStatusBarOrientation(deviceOrientation);
     });
 }
 
@@ -210,8 +214,9 @@ std::vector<std::shared_ptr<Window>> HeadlessApplication::windows() const {
         std::lock_guard lock(windowsMutex_);
         list = windows_;
     }
-    std::stable_sort(list.begin(), list.end(),
-                     [](const auto& a, const auto& b) { return a->windowLevel() < b->windowLevel(); });
+    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+        return a->windowLevel() < b->windowLevel();
+    });
     return list;
 }
 
@@ -272,7 +277,8 @@ std::vector<HeadlessApplication::HitRecord> HeadlessApplication::hitHistory() co
 
 void HeadlessApplication::sendEvent(Event event) {
     if (event.type == EventType::Motion) {
-        if (auto responder = firstResponder()) responder->dispatchMotionEnded(event.subtype, &event);
+        if (auto responder = firstResponder())
+            responder->dispatchMotionEnded(event.subtype, &event);
         return;
     }
     auto window = keyWindow();
@@ -290,11 +296,13 @@ void HeadlessApplication::sendEvent(Event event) {
         if (t.phase == TouchPhase::Began) {
             FingerInfo info;
             info.start = t.locationInWindow;
-            const bool near = std::hypot(t.locationInWindow.x - lastTapPoint_.x,
-                                         t.locationInWindow.y - lastTapPoint_.y) <= kMultiTapDistance;
-            info.tapCount = (lastTapTime_ >= 0 && t.timestamp - lastTapTime_ <= kMultiTapInterval && near)
-                                ? lastTapCount_ + 1
-                                : 1;
+            const bool near =
+                std::hypot(t.locationInWindow.x - lastTapPoint_.x,
+                           t.locationInWindow.y - lastTapPoint_.y) <= kMultiTapDistance;
+            info.tapCount =
+                (lastTapTime_ >= 0 && t.timestamp - lastTapTime_ <= kMultiTapInterval && near)
+                    ? lastTapCount_ + 1
+                    : 1;
             fingers_[t.identifier] = info;
             auto hit = window->hitTest(t.locationInWindow, &event);
             {

@@ -26,7 +26,7 @@ class HeadlessDevice;
 // responder (the visible view controller, else the key window).
 class HeadlessApplication : public Application,
                             public std::enable_shared_from_this<HeadlessApplication> {
-public:
+  public:
     HeadlessApplication(std::shared_ptr<HeadlessDevice> device, double backgroundTaskAllowance);
     ~HeadlessApplication() override;
 
@@ -79,7 +79,7 @@ public:
     };
     std::vector<HitRecord> hitHistory() const;
 
-private:
+  private:
     void post(const char* name);
     void runOnMain(std::function<void()> work);
     void scheduleExpiry();

@@ -67,7 +67,8 @@ int HeadlessDevice::userInterfaceIdiom() const {
 std::string HeadlessDevice::identifierForVendor() const {
     std::lock_guard lock(mutex_);
     std::string id = profile_.vendorIdentifier;
-    for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : id)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return id;
 }
 
@@ -75,7 +76,9 @@ int HeadlessDevice::orientation() const {
     return generating_.load() > 0 ? orientation_.load() : DeviceOrientation::Unknown;
 }
 
-void HeadlessDevice::beginGeneratingDeviceOrientationNotifications() { ++generating_; }
+void HeadlessDevice::beginGeneratingDeviceOrientationNotifications() {
+    ++generating_;
+}
 
 void HeadlessDevice::endGeneratingDeviceOrientationNotifications() {
     int g = generating_.load();

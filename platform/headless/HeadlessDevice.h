@@ -11,7 +11,7 @@ namespace rivlo {
 // The simulated device: facts from the profile, an orientation that the scenario (or a test)
 // changes, and a private sandbox for the application's files. Facts: any thread.
 class HeadlessDevice : public Device {
-public:
+  public:
     explicit HeadlessDevice(HeadlessProfile profile);
 
     std::string systemName() const override;
@@ -43,7 +43,7 @@ public:
     void setFrontCameraAvailable(bool available);
     const std::string& sandboxDirectory() const { return sandbox_; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     HeadlessProfile profile_;
     std::string sandbox_;

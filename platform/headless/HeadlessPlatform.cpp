@@ -39,12 +39,17 @@ std::shared_ptr<Window> HeadlessPlatform::makeKeyWindow() {
 void HeadlessPlatform::deliver(const TouchSynthesizer::Steps& steps) {
     TouchSynthesizer::deliverNow(*application_, steps, virtualClock_);
     double last = 0;
-    for (const auto& s : steps) last = std::max(last, s.at);
+    for (const auto& s : steps)
+        last = std::max(last, s.at);
     virtualClock_ += last + 1.0;
 }
 
-void HeadlessPlatform::tap(Point p) { deliver(TouchSynthesizer::tap(p)); }
-void HeadlessPlatform::doubleTap(Point p) { deliver(TouchSynthesizer::doubleTap(p)); }
+void HeadlessPlatform::tap(Point p) {
+    deliver(TouchSynthesizer::tap(p));
+}
+void HeadlessPlatform::doubleTap(Point p) {
+    deliver(TouchSynthesizer::doubleTap(p));
+}
 void HeadlessPlatform::swipe(Point from, Point to, double duration) {
     deliver(TouchSynthesizer::swipe(from, to, duration));
 }

@@ -19,7 +19,7 @@ namespace rivlo {
 // timestamps on a virtual clock that advances one second between gestures, so separate
 // gestures never merge into multi-taps.
 class HeadlessPlatform {
-public:
+  public:
     static std::shared_ptr<HeadlessPlatform> install(HeadlessProfile profile = {});
     // Removes its objects from Platform::current() when they are still the installed ones.
     ~HeadlessPlatform();
@@ -44,7 +44,7 @@ public:
     // Renders the key window (or a view) into an image at the screen's scale.
     Image snapshot(View& view, double scale = 0);
 
-private:
+  private:
     HeadlessPlatform() = default;
     std::shared_ptr<HeadlessDevice> device_;
     std::shared_ptr<HeadlessApplication> application_;

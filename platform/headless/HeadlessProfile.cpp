@@ -47,8 +47,7 @@ bool HeadlessProfile::fromValue(const Value& v, HeadlessProfile& p, std::string&
               readString(v, "systemVersion", p.systemVersion, error) &&
               readString(v, "machine", p.machineIdentifier, error) &&
               readString(v, "name", p.deviceName, error) &&
-              readString(v, "model", p.model, error) &&
-              readNumber(v, "idiom", idiom, error) &&
+              readString(v, "model", p.model, error) && readNumber(v, "idiom", idiom, error) &&
               readNumber(v, "screenWidth", width, error) &&
               readNumber(v, "screenHeight", height, error) &&
               readNumber(v, "scale", p.screenScale, error) &&
@@ -74,9 +73,12 @@ bool HeadlessProfile::fromValue(const Value& v, HeadlessProfile& p, std::string&
         return false;
     }
     if (!network.empty()) {
-        if (network == "wifi") p.network = NetworkStatus::WiFi;
-        else if (network == "cellular") p.network = NetworkStatus::Cellular;
-        else if (network == "none") p.network = NetworkStatus::None;
+        if (network == "wifi")
+            p.network = NetworkStatus::WiFi;
+        else if (network == "cellular")
+            p.network = NetworkStatus::Cellular;
+        else if (network == "none")
+            p.network = NetworkStatus::None;
         else {
             error = "\"network\" must be \"wifi\", \"cellular\" or \"none\"";
             return false;

@@ -26,8 +26,8 @@ struct HeadlessProfile {
     bool frontCamera = true;
     NetworkStatus network = NetworkStatus::WiFi;
     std::vector<std::string> preferredLanguages{"en"};
-    BundleInfo bundle{"Headless Demo", "HeadlessDemo", "HeadlessDemo", "com.rivlo.headless.demo",
-                      "1", "1.0"};
+    BundleInfo bundle{
+        "Headless Demo", "HeadlessDemo", "HeadlessDemo", "com.rivlo.headless.demo", "1", "1.0"};
     // The application's sandbox: caches under "<sandbox>/Library/Caches", defaults under
     // "<sandbox>/Library/Preferences". Empty: a new directory under the system's temporary
     // directory.

@@ -8,7 +8,7 @@ namespace rivlo {
 
 namespace {
 class HeadlessTarget : public ReachabilityTarget {
-public:
+  public:
     HeadlessTarget(std::weak_ptr<HeadlessReachability> source, std::string host)
         : source_(std::move(source)), host_(std::move(host)), token_(std::make_shared<int>(0)) {}
     ~HeadlessTarget() override { stop(); }
@@ -28,7 +28,7 @@ public:
         if (auto s = source_.lock()) s->removeWatcher(token_.get());
     }
 
-private:
+  private:
     std::weak_ptr<HeadlessReachability> source_;
     std::string host_;
     std::shared_ptr<int> token_;
@@ -39,8 +39,10 @@ HeadlessReachability::HeadlessReachability(NetworkStatus status) : status_(statu
 
 uint32_t HeadlessReachability::flagsFor(NetworkStatus status) {
     switch (status) {
-        case NetworkStatus::None: return 0;
-        case NetworkStatus::WiFi: return ReachabilityFlag::Reachable;
+        case NetworkStatus::None:
+            return 0;
+        case NetworkStatus::WiFi:
+            return ReachabilityFlag::Reachable;
         case NetworkStatus::Cellular:
             return ReachabilityFlag::Reachable | ReachabilityFlag::IsWWAN |
                    ReachabilityFlag::TransientConnection;

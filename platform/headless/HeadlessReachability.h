@@ -16,7 +16,7 @@ namespace rivlo {
 // Any thread.
 class HeadlessReachability : public ReachabilitySource,
                              public std::enable_shared_from_this<HeadlessReachability> {
-public:
+  public:
     explicit HeadlessReachability(NetworkStatus status);
 
     std::shared_ptr<ReachabilityTarget> targetForZeroAddress() override;
@@ -39,7 +39,7 @@ public:
     void removeWatcher(const void* token);
     bool isWatching(const std::weak_ptr<void>& token) const;
 
-private:
+  private:
     std::shared_ptr<ReachabilityTarget> makeTarget(std::string host);
     void notifyAll();
 

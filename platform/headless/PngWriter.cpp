@@ -14,9 +14,9 @@ bool PngWriter::write(const Image& image, const std::string& path) {
         return false;
     }
     std::vector<uint8_t> copy = image.bytes();
-    cairo_surface_t* s = cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32,
-                                                             image.width(), image.height(),
-                                                             static_cast<int>(image.bytesPerRow()));
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, image.width(),
+                                            image.height(), static_cast<int>(image.bytesPerRow()));
     const cairo_status_t status = cairo_surface_write_to_png(s, path.c_str());
     cairo_surface_destroy(s);
     if (status != CAIRO_STATUS_SUCCESS) {

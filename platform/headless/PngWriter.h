@@ -9,7 +9,7 @@ namespace rivlo {
 // Writes an image as a PNG file (through Cairo). Answers false, with a log line, on failure.
 // Any thread.
 class PngWriter {
-public:
+  public:
     static bool write(const Image& image, const std::string& path);
 };
 

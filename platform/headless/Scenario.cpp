@@ -17,7 +17,9 @@ struct Refusal {
     std::string reason;
 };
 
-[[noreturn]] void refuse(const JsonNode& at, std::string reason) { throw Refusal{at.line, std::move(reason)}; }
+[[noreturn]] void refuse(const JsonNode& at, std::string reason) {
+    throw Refusal{at.line, std::move(reason)};
+}
 
 void onlyKeys(const JsonNode& obj, const std::set<std::string>& allowed, const std::string& what) {
     for (const auto& [key, value] : obj.members) {
@@ -68,7 +70,8 @@ std::vector<double> numbers(const JsonNode& n, const std::string& key, size_t co
         refuse(n, "\"" + key + "\" must be a list of " + std::to_string(count) + " numbers");
     }
     std::vector<double> out;
-    for (const auto& item : n.items) out.push_back(number(item, key));
+    for (const auto& item : n.items)
+        out.push_back(number(item, key));
     return out;
 }
 
@@ -89,14 +92,15 @@ Color color(const JsonNode& n, const std::string& key) {
     return *c;
 }
 
-const std::set<std::string> kViewTypes{"view", "label", "textField", "imageView", "webView",
-                                       "scrollView"};
+const std::set<std::string> kViewTypes{"view",      "label",   "textField",
+                                       "imageView", "webView", "scrollView"};
 
 ViewSpec parseView(const JsonNode& n, std::set<std::string>& ids) {
     if (!n.isObject()) refuse(n, "a view must be an object");
-    onlyKeys(n, {"type", "id", "frame", "background", "text", "placeholder", "fontSize", "bold",
-                 "textColor", "alignment", "lines", "secure", "cornerRadius", "borderWidth",
-                 "borderColor", "hidden", "alpha", "clips", "page", "contentSize", "subviews"},
+    onlyKeys(n, {"type",         "id",          "frame",       "background", "text",  "placeholder",
+                 "fontSize",     "bold",        "textColor",   "alignment",  "lines", "secure",
+                 "cornerRadius", "borderWidth", "borderColor", "hidden",     "alpha", "clips",
+                 "page",         "contentSize", "subviews"},
              "a view");
     ViewSpec v;
     v.line = n.line;
@@ -118,10 +122,14 @@ ViewSpec parseView(const JsonNode& n, std::set<std::string>& ids) {
     if (auto* t = n.get("textColor")) v.textColor = color(*t, "textColor");
     if (auto* t = n.get("alignment")) {
         const std::string a = text(*t, "alignment");
-        if (a == "left") v.alignment = 0;
-        else if (a == "center") v.alignment = 1;
-        else if (a == "right") v.alignment = 2;
-        else refuse(*t, "\"alignment\" must be \"left\", \"center\" or \"right\"");
+        if (a == "left")
+            v.alignment = 0;
+        else if (a == "center")
+            v.alignment = 1;
+        else if (a == "right")
+            v.alignment = 2;
+        else
+            refuse(*t, "\"alignment\" must be \"left\", \"center\" or \"right\"");
     }
     if (auto* t = n.get("lines")) v.lines = static_cast<int>(numberIn(*t, "lines", 0, 1000));
     if (auto* t = n.get("secure")) v.secure = boolean(*t, "secure");
@@ -146,7 +154,8 @@ ViewSpec parseView(const JsonNode& n, std::set<std::string>& ids) {
     if (v.secure && v.type != "textField") refuse(*n.get("secure"), "only a textField is secure");
     if (auto* t = n.get("subviews")) {
         if (!t->isArray()) refuse(*t, "\"subviews\" must be a list");
-        for (const auto& item : t->items) v.subviews.push_back(parseView(item, ids));
+        for (const auto& item : t->items)
+            v.subviews.push_back(parseView(item, ids));
     }
     return v;
 }
@@ -155,7 +164,8 @@ std::vector<ViewSpec> parseViews(const JsonNode* n, std::set<std::string>& ids) 
     std::vector<ViewSpec> out;
     if (!n) return out;
     if (!n->isArray()) refuse(*n, "\"views\" must be a list");
-    for (const auto& item : n->items) out.push_back(parseView(item, ids));
+    for (const auto& item : n->items)
+        out.push_back(parseView(item, ids));
     return out;
 }
 
@@ -185,9 +195,9 @@ const std::map<std::string, std::set<std::string>> kActionKeys{
 int orientationValue(const JsonNode& n) {
     if (n.isNumber()) return static_cast<int>(numberIn(n, "orientation", 0, 6));
     const std::string name = text(n, "orientation");
-    static const std::map<std::string, int> names{{"portrait", 1}, {"upsideDown", 2},
+    static const std::map<std::string, int> names{{"portrait", 1},      {"upsideDown", 2},
                                                   {"landscapeLeft", 3}, {"landscapeRight", 4},
-                                                  {"faceUp", 5}, {"faceDown", 6}};
+                                                  {"faceUp", 5},        {"faceDown", 6}};
     auto it = names.find(name);
     if (it == names.end()) refuse(n, "unknown orientation \"" + name + "\"");
     return it->second;
@@ -225,7 +235,8 @@ ActionSpec parseAction(const JsonNode& n) {
                 refuse(*n.get("direction"), "\"direction\" must be left, right, up or down");
             }
             if (auto* d = n.get("distance")) a.distance = numberIn(*d, "distance", 1, 10000);
-            if (n.get("from") || n.get("to")) refuse(n, "a swipe on a view takes no \"from\"/\"to\"");
+            if (n.get("from") || n.get("to"))
+                refuse(n, "a swipe on a view takes no \"from\"/\"to\"");
         } else {
             a.from = point(need(n, "from", "a swipe"), "from");
             a.to = point(need(n, "to", "a swipe"), "to");
@@ -234,8 +245,10 @@ ActionSpec parseAction(const JsonNode& n) {
         target(true);
         a.fromDistance = numberIn(need(n, "from", "a pinch"), "from", 1, 10000);
         a.toDistance = numberIn(need(n, "to", "a pinch"), "to", 1, 10000);
-        if (auto* d = n.get("duration")) a.duration = numberIn(*d, "duration", 0.01, 10);
-        else a.duration = 0.4;
+        if (auto* d = n.get("duration"))
+            a.duration = numberIn(*d, "duration", 0.01, 10);
+        else
+            a.duration = 0.4;
         if (auto* c = n.get("cancel")) a.cancel = boolean(*c, "cancel");
     } else if (a.kind == "rotate") {
         a.orientation = orientationValue(need(n, "orientation", "a rotation"));
@@ -249,22 +262,30 @@ ActionSpec parseAction(const JsonNode& n) {
     } else if (a.kind == "scroll") {
         a.on = text(need(n, "on", "scrolling"), "on");
         if (n.get("to") && n.get("by")) refuse(n, "give either \"to\" or \"by\", not both");
-        if (auto* t = n.get("to")) a.offset = point(*t, "to");
-        else if (auto* b = n.get("by")) a.by = point(*b, "by");
-        else refuse(n, "scrolling needs \"to\" or \"by\"");
+        if (auto* t = n.get("to"))
+            a.offset = point(*t, "to");
+        else if (auto* b = n.get("by"))
+            a.by = point(*b, "by");
+        else
+            refuse(n, "scrolling needs \"to\" or \"by\"");
     } else if (a.kind == "load") {
         a.on = text(need(n, "on", "loading a page"), "on");
         a.page = text(need(n, "page", "loading a page"), "page");
     } else if (a.kind == "answerAlert") {
         const JsonNode& b = need(n, "button", "answering an alert");
-        if (b.type != JsonNode::Type::Null) a.button = static_cast<int>(numberIn(b, "button", 0, 100));
+        if (b.type != JsonNode::Type::Null)
+            a.button = static_cast<int>(numberIn(b, "button", 0, 100));
         if (auto* t = n.get("timeout")) a.timeout = numberIn(*t, "timeout", 0, 60);
     } else if (a.kind == "network") {
         const std::string s = text(need(n, "status", "a network change"), "status");
-        if (s == "wifi") a.network = NetworkStatus::WiFi;
-        else if (s == "cellular") a.network = NetworkStatus::Cellular;
-        else if (s == "none") a.network = NetworkStatus::None;
-        else refuse(*n.get("status"), "\"status\" must be wifi, cellular or none");
+        if (s == "wifi")
+            a.network = NetworkStatus::WiFi;
+        else if (s == "cellular")
+            a.network = NetworkStatus::Cellular;
+        else if (s == "none")
+            a.network = NetworkStatus::None;
+        else
+            refuse(*n.get("status"), "\"status\" must be wifi, cellular or none");
     } else if (a.kind == "wait") {
         a.seconds = numberIn(need(n, "seconds", "waiting"), "seconds", 0, 3600);
     }
@@ -289,7 +310,8 @@ void checkPages(const std::vector<ViewSpec>& views, const Scenario& s) {
 
 Scenario parseScenario(const JsonNode& root) {
     if (!root.isObject()) refuse(root, "a scenario must be an object");
-    onlyKeys(root, {"name", "profile", "screens", "pages", "root", "actions", "pause"}, "a scenario");
+    onlyKeys(root, {"name", "profile", "screens", "pages", "root", "actions", "pause"},
+             "a scenario");
     Scenario s;
     if (auto* n = root.get("name")) s.name = text(*n, "name");
     if (auto* n = root.get("pause")) s.pause = numberIn(*n, "pause", 0, 60);
@@ -299,18 +321,24 @@ Scenario parseScenario(const JsonNode& root) {
         // The profile reader works on plain values; convert the node.
         std::function<Value(const JsonNode&)> toValue = [&](const JsonNode& j) -> Value {
             switch (j.type) {
-                case JsonNode::Type::Null: return nullptr;
-                case JsonNode::Type::Bool: return j.boolean;
-                case JsonNode::Type::Number: return j.number;
-                case JsonNode::Type::String: return j.string;
+                case JsonNode::Type::Null:
+                    return nullptr;
+                case JsonNode::Type::Bool:
+                    return j.boolean;
+                case JsonNode::Type::Number:
+                    return j.number;
+                case JsonNode::Type::String:
+                    return j.string;
                 case JsonNode::Type::Array: {
                     Value a = Value::array();
-                    for (const auto& i : j.items) a.push_back(toValue(i));
+                    for (const auto& i : j.items)
+                        a.push_back(toValue(i));
                     return a;
                 }
                 case JsonNode::Type::Object: {
                     Value o = Value::object();
-                    for (const auto& [k, v] : j.members) o[k] = toValue(v);
+                    for (const auto& [k, v] : j.members)
+                        o[k] = toValue(v);
                     return o;
                 }
             }
@@ -338,7 +366,8 @@ Scenario parseScenario(const JsonNode& root) {
             if (auto* b = page.get("background")) p.background = color(*b, "background");
             if (auto* b = page.get("blocks")) {
                 if (!b->isArray()) refuse(*b, "\"blocks\" must be a list");
-                for (const auto& item : b->items) p.blocks.push_back(parseView(item, ids));
+                for (const auto& item : b->items)
+                    p.blocks.push_back(parseView(item, ids));
             }
             s.pages[name] = std::move(p);
         }
@@ -355,7 +384,8 @@ Scenario parseScenario(const JsonNode& root) {
         sc.name = name;
         sc.line = screen.line;
         sc.controllerClass = text(need(screen, "controller", "a screen"), "controller");
-        if (sc.controllerClass.empty()) refuse(*screen.get("controller"), "\"controller\" must not be empty");
+        if (sc.controllerClass.empty())
+            refuse(*screen.get("controller"), "\"controller\" must not be empty");
         if (auto* t = screen.get("title")) sc.title = text(*t, "title");
         if (auto* b = screen.get("background")) sc.background = color(*b, "background");
         sc.views = parseViews(screen.get("views"), ids);
@@ -369,12 +399,15 @@ Scenario parseScenario(const JsonNode& root) {
     }
     const auto& [rootKey, rootValue] = r.members.front();
     if (rootKey == "screen" || rootKey == "navigation") {
-        s.rootKind = rootKey == "screen" ? Scenario::RootKind::Screen : Scenario::RootKind::Navigation;
+        s.rootKind =
+            rootKey == "screen" ? Scenario::RootKind::Screen : Scenario::RootKind::Navigation;
         s.rootScreens.push_back(text(rootValue, rootKey));
     } else if (rootKey == "tabs") {
         s.rootKind = Scenario::RootKind::Tabs;
-        if (!rootValue.isArray() || rootValue.items.empty()) refuse(rootValue, "\"tabs\" must be a list of screens");
-        for (const auto& item : rootValue.items) s.rootScreens.push_back(text(item, "tabs"));
+        if (!rootValue.isArray() || rootValue.items.empty())
+            refuse(rootValue, "\"tabs\" must be a list of screens");
+        for (const auto& item : rootValue.items)
+            s.rootScreens.push_back(text(item, "tabs"));
     } else {
         refuse(rootValue, "unknown root \"" + rootKey + "\"");
     }
@@ -383,8 +416,10 @@ Scenario parseScenario(const JsonNode& root) {
     }
 
     std::map<std::string, std::string> viewTypes;
-    for (const auto& [name, sc] : s.screens) collectIds(sc.views, viewTypes);
-    for (const auto& [name, p] : s.pages) collectIds(p.blocks, viewTypes);
+    for (const auto& [name, sc] : s.screens)
+        collectIds(sc.views, viewTypes);
+    for (const auto& [name, p] : s.pages)
+        collectIds(p.blocks, viewTypes);
 
     if (auto* n = root.get("actions")) {
         if (!n->isArray()) refuse(*n, "\"actions\" must be a list");
@@ -409,11 +444,13 @@ Scenario parseScenario(const JsonNode& root) {
                     throw Refusal{a.line, "\"" + a.on + "\" does not scroll"};
                 }
             }
-            if ((a.kind == "push" || a.kind == "pop") && s.rootKind != Scenario::RootKind::Navigation) {
+            if ((a.kind == "push" || a.kind == "pop") &&
+                s.rootKind != Scenario::RootKind::Navigation) {
                 throw Refusal{a.line, "\"" + a.kind + "\" needs a navigation root"};
             }
             if (a.kind == "tab") {
-                if (s.rootKind != Scenario::RootKind::Tabs) throw Refusal{a.line, "\"tab\" needs a tabs root"};
+                if (s.rootKind != Scenario::RootKind::Tabs)
+                    throw Refusal{a.line, "\"tab\" needs a tabs root"};
                 if (static_cast<size_t>(a.index) >= s.rootScreens.size()) {
                     throw Refusal{a.line, "no tab " + std::to_string(a.index)};
                 }

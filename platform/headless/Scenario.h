@@ -30,8 +30,8 @@ struct ViewSpec {
     bool hidden = false;
     double alpha = 1;
     bool clips = false;
-    std::string page;   // web views: the page shown first
-    Size contentSize;   // scroll views
+    std::string page;  // web views: the page shown first
+    Size contentSize;  // scroll views
     std::vector<ViewSpec> subviews;
     int line = 0;
 };
@@ -57,24 +57,24 @@ struct PageSpec {
 struct ActionSpec {
     std::string kind;
     int line = 0;
-    std::optional<Point> at;      // tap, doubleTap, pinch
-    std::string on;               // a view id instead of a point (its centre)
-    Point from, to;               // swipe
-    std::string direction;        // swipe on a view: left, right, up, down
-    double distance = 150;        // swipe on a view
-    double duration = 0.2;        // swipe, pinch
-    double fromDistance = 0, toDistance = 0;  // pinch
-    bool cancel = false;          // pinch
-    int orientation = 1;          // rotate
-    std::string text;             // type
-    std::string screen;           // push, present
-    int index = 0;                // tab
-    std::optional<int> button;    // answerAlert: none = dismiss without answer
-    double timeout = 2.0;         // answerAlert: how long to wait for an alert
-    std::optional<Point> offset;  // scroll: to
-    std::optional<Point> by;      // scroll: by
-    std::string page;             // load
-    double seconds = 0;           // wait
+    std::optional<Point> at;                      // tap, doubleTap, pinch
+    std::string on;                               // a view id instead of a point (its centre)
+    Point from, to;                               // swipe
+    std::string direction;                        // swipe on a view: left, right, up, down
+    double distance = 150;                        // swipe on a view
+    double duration = 0.2;                        // swipe, pinch
+    double fromDistance = 0, toDistance = 0;      // pinch
+    bool cancel = false;                          // pinch
+    int orientation = 1;                          // rotate
+    std::string text;                             // type
+    std::string screen;                           // push, present
+    int index = 0;                                // tab
+    std::optional<int> button;                    // answerAlert: none = dismiss without answer
+    double timeout = 2.0;                         // answerAlert: how long to wait for an alert
+    std::optional<Point> offset;                  // scroll: to
+    std::optional<Point> by;                      // scroll: by
+    std::string page;                             // load
+    double seconds = 0;                           // wait
     NetworkStatus network = NetworkStatus::WiFi;  // network
 };
 

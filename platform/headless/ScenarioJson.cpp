@@ -14,12 +14,18 @@ const JsonNode* JsonNode::get(const std::string& key) const {
 
 const char* JsonNode::typeName(Type t) {
     switch (t) {
-        case Type::Null: return "null";
-        case Type::Bool: return "a boolean";
-        case Type::Number: return "a number";
-        case Type::String: return "a text";
-        case Type::Array: return "a list";
-        case Type::Object: return "an object";
+        case Type::Null:
+            return "null";
+        case Type::Bool:
+            return "a boolean";
+        case Type::Number:
+            return "a number";
+        case Type::String:
+            return "a text";
+        case Type::Array:
+            return "a list";
+        case Type::Object:
+            return "an object";
     }
     return "?";
 }
@@ -27,7 +33,7 @@ const char* JsonNode::typeName(Type t) {
 namespace {
 
 class Parser {
-public:
+  public:
     explicit Parser(const std::string& text) : s_(text) {}
 
     bool parseDocument(JsonNode& out) {
@@ -41,7 +47,7 @@ public:
     int line() const { return line_; }
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     bool fail(const std::string& reason) {
         if (reason_.empty()) reason_ = reason;
         return false;
@@ -112,7 +118,8 @@ private:
                 if (m.first == key) return fail("duplicate key \"" + key + "\"");
             }
             skipSpace();
-            if (pos_ >= s_.size() || s_[pos_] != ':') return fail("expected ':' after \"" + key + "\"");
+            if (pos_ >= s_.size() || s_[pos_] != ':')
+                return fail("expected ':' after \"" + key + "\"");
             ++pos_;
             JsonNode value;
             if (!parseValue(value, depth + 1)) return false;
@@ -181,10 +188,14 @@ private:
         for (int i = 0; i < 4; ++i) {
             const char c = s_[pos_++];
             out <<= 4;
-            if (c >= '0' && c <= '9') out |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') out |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') out |= static_cast<unsigned>(c - 'A' + 10);
-            else return fail("bad \\u escape");
+            if (c >= '0' && c <= '9')
+                out |= static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                out |= static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                out |= static_cast<unsigned>(c - 'A' + 10);
+            else
+                return fail("bad \\u escape");
         }
         return true;
     }
@@ -195,7 +206,8 @@ private:
             const char c = s_[pos_++];
             if (c == '"') return true;
             if (c == '\n') return fail("line break inside a text");
-            if (static_cast<unsigned char>(c) < 0x20) return fail("control character inside a text");
+            if (static_cast<unsigned char>(c) < 0x20)
+                return fail("control character inside a text");
             if (c != '\\') {
                 out += c;
                 continue;
@@ -203,14 +215,30 @@ private:
             if (pos_ >= s_.size()) break;
             const char e = s_[pos_++];
             switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     unsigned cp;
                     if (!hex4(cp)) return false;
@@ -221,7 +249,8 @@ private:
                         }
                         pos_ += 2;
                         if (!hex4(low)) return false;
-                        if (low < 0xDC00 || low > 0xDFFF) return fail("unpaired surrogate in a \\u escape");
+                        if (low < 0xDC00 || low > 0xDFFF)
+                            return fail("unpaired surrogate in a \\u escape");
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                         return fail("unpaired surrogate in a \\u escape");
@@ -229,7 +258,8 @@ private:
                     appendUtf8(out, cp);
                     break;
                 }
-                default: return fail(std::string("bad escape '\\") + e + "'");
+                default:
+                    return fail(std::string("bad escape '\\") + e + "'");
             }
         }
         return fail("unterminated text");

@@ -26,9 +26,11 @@ ViewController* leafController(ViewController* vc) {
     while (vc) {
         if (auto presented = vc->presentedViewController()) {
             vc = presented.get();
-        } else if (auto* nav = dynamic_cast<NavigationController*>(vc); nav && nav->topViewController()) {
+        } else if (auto* nav = dynamic_cast<NavigationController*>(vc);
+                   nav && nav->topViewController()) {
             vc = nav->topViewController().get();
-        } else if (auto* tab = dynamic_cast<TabBarController*>(vc); tab && tab->selectedViewController()) {
+        } else if (auto* tab = dynamic_cast<TabBarController*>(vc);
+                   tab && tab->selectedViewController()) {
             vc = tab->selectedViewController().get();
         } else {
             break;
@@ -41,7 +43,9 @@ ViewController* leafController(ViewController* vc) {
 ScenarioPlayer::ScenarioPlayer(HeadlessPlatform& platform, Scenario scenario)
     : platform_(platform), scenario_(std::move(scenario)) {}
 
-ScenarioPlayer::~ScenarioPlayer() { *alive_ = false; }
+ScenarioPlayer::~ScenarioPlayer() {
+    *alive_ = false;
+}
 
 std::shared_ptr<View> ScenarioPlayer::makeView(const ViewSpec& spec) {
     std::shared_ptr<View> view;
@@ -103,7 +107,8 @@ void ScenarioPlayer::showPage(WebView& web, const std::string& pageName) {
     const PageSpec& page = it->second;
     web.loadPage(page.url, page.size);
     web.contentView()->setBackgroundColor(page.background.value_or(Color::white()));
-    for (const auto& block : page.blocks) web.contentView()->addSubview(makeView(block));
+    for (const auto& block : page.blocks)
+        web.contentView()->addSubview(makeView(block));
 }
 
 std::shared_ptr<ViewController> ScenarioPlayer::controllerForScreen(const std::string& name) {
@@ -117,7 +122,8 @@ std::shared_ptr<ViewController> ScenarioPlayer::controllerForScreen(const std::s
     vc->setTitle(s.title);
     auto root = std::make_shared<View>(platform_.device().screenBounds());
     root->setBackgroundColor(s.background.value_or(Color::white()));
-    for (const auto& v : s.views) root->addSubview(makeView(v));
+    for (const auto& v : s.views)
+        root->addSubview(makeView(v));
     vc->setView(root);
     root->setFillsSuperview(true);
     controllers_[name] = vc;
@@ -131,12 +137,14 @@ void ScenarioPlayer::buildInterface() {
             root_ = controllerForScreen(scenario_.rootScreens.front());
             break;
         case Scenario::RootKind::Navigation:
-            root_ = std::make_shared<NavigationController>(controllerForScreen(scenario_.rootScreens.front()));
+            root_ = std::make_shared<NavigationController>(
+                controllerForScreen(scenario_.rootScreens.front()));
             break;
         case Scenario::RootKind::Tabs: {
             auto tabs = std::make_shared<TabBarController>();
             std::vector<std::shared_ptr<ViewController>> list;
-            for (const auto& name : scenario_.rootScreens) list.push_back(controllerForScreen(name));
+            for (const auto& name : scenario_.rootScreens)
+                list.push_back(controllerForScreen(name));
             tabs->setViewControllers(list);
             root_ = tabs;
             break;
@@ -167,11 +175,14 @@ void ScenarioPlayer::start(std::function<void()> done) {
     buildInterface();
     started_ = true;
     done_ = std::move(done);
-    RVLog("Scenario: playing \"%s\" (%zu actions)", scenario_.name.c_str(), scenario_.actions.size());
+    RVLog("Scenario: playing \"%s\" (%zu actions)", scenario_.name.c_str(),
+          scenario_.actions.size());
     runNext();
 }
 
-void ScenarioPlayer::stop() { stopped_ = true; }
+void ScenarioPlayer::stop() {
+    stopped_ = true;
+}
 
 void ScenarioPlayer::runNext() {
     if (stopped_ || next_ >= scenario_.actions.size()) {
@@ -230,7 +241,8 @@ void ScenarioPlayer::perform(const ActionSpec& a, std::function<void()> next) {
             if (a.direction == "up") to.y -= a.distance;
             if (a.direction == "down") to.y += a.distance;
         }
-        play(TouchSynthesizer::swipe(from, to, a.duration), "swipe " + pointText(from) + " " + pointText(to));
+        play(TouchSynthesizer::swipe(from, to, a.duration),
+             "swipe " + pointText(from) + " " + pointText(to));
         return;
     }
     if (a.kind == "pinch") {
@@ -277,11 +289,13 @@ void ScenarioPlayer::perform(const ActionSpec& a, std::function<void()> next) {
     } else if (a.kind == "pop") {
         if (auto* nav = navigation()) nav->popViewController(true);
     } else if (a.kind == "present") {
-        if (auto* top = leafController(root_.get())) top->presentViewController(controllerForScreen(a.screen), true);
+        if (auto* top = leafController(root_.get()))
+            top->presentViewController(controllerForScreen(a.screen), true);
     } else if (a.kind == "dismiss") {
         if (auto* top = leafController(root_.get())) top->dismissViewController(true);
     } else if (a.kind == "tab") {
-        if (auto* tabs = dynamic_cast<TabBarController*>(root_.get())) tabs->setSelectedIndex(static_cast<size_t>(a.index));
+        if (auto* tabs = dynamic_cast<TabBarController*>(root_.get()))
+            tabs->setSelectedIndex(static_cast<size_t>(a.index));
     } else if (a.kind == "scroll") {
         auto view = viewWithIdentifier(a.on);
         std::shared_ptr<ScrollView> scroller = std::dynamic_pointer_cast<ScrollView>(view);
@@ -292,7 +306,8 @@ void ScenarioPlayer::perform(const ActionSpec& a, std::function<void()> next) {
             scroller->setContentOffset(target);
         }
     } else if (a.kind == "load") {
-        if (auto web = std::dynamic_pointer_cast<WebView>(viewWithIdentifier(a.on))) showPage(*web, a.page);
+        if (auto web = std::dynamic_pointer_cast<WebView>(viewWithIdentifier(a.on)))
+            showPage(*web, a.page);
     } else if (a.kind == "background") {
         app.moveToBackground();
     } else if (a.kind == "foreground") {

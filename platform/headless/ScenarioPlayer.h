@@ -19,7 +19,7 @@ namespace rivlo {
 // scenario's pause. Touches go through the application's event path (hit test, recognisers).
 // Main thread only; the platform must outlive the player.
 class ScenarioPlayer {
-public:
+  public:
     ScenarioPlayer(HeadlessPlatform& platform, Scenario scenario);
     ~ScenarioPlayer();
 
@@ -47,7 +47,7 @@ public:
     // Fills a web view with a page: its address, size and painted blocks.
     void showPage(WebView& web, const std::string& pageName);
 
-private:
+  private:
     void runNext();
     // Runs one action; calls `next` when it has finished.
     void perform(const ActionSpec& action, std::function<void()> next);

@@ -88,7 +88,8 @@ TouchSynthesizer::Steps TouchSynthesizer::pinch(Point c, double d0, double d1, d
         pb = nb;
     }
     const TouchPhase endPhase = cancelAtEnd ? TouchPhase::Cancelled : TouchPhase::Ended;
-    out.push_back(step(duration + 0.02, {finger(a, endPhase, pa, pa), finger(b, endPhase, pb, pb)}));
+    out.push_back(
+        step(duration + 0.02, {finger(a, endPhase, pa, pa), finger(b, endPhase, pb, pb)}));
     return out;
 }
 
@@ -96,7 +97,8 @@ void TouchSynthesizer::deliverNow(HeadlessApplication& app, const Steps& steps, 
     for (const Step& s : steps) {
         Event e = s.event;
         e.timestamp = base + s.at;
-        for (Touch& t : e.touches) t.timestamp = e.timestamp;
+        for (Touch& t : e.touches)
+            t.timestamp = e.timestamp;
         app.sendEvent(std::move(e));
     }
 }
@@ -120,7 +122,8 @@ void TouchSynthesizer::play(HeadlessApplication& app, const Steps& steps,
             if (!app) return;
             Event e = s.event;
             e.timestamp = start + s.at;
-            for (Touch& t : e.touches) t.timestamp = e.timestamp;
+            for (Touch& t : e.touches)
+                t.timestamp = e.timestamp;
             app->sendEvent(std::move(e));
             if (--*remaining == 0 && *finish) (*finish)();
         });

@@ -12,7 +12,7 @@ class HeadlessApplication;
 // Builds the touch events of a user's gesture. Each step carries its time in seconds from
 // the gesture's start; every event lists all fingers down (and those lifting in it).
 class TouchSynthesizer {
-public:
+  public:
     struct Step {
         double at = 0;
         Event event;

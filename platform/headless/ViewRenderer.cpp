@@ -71,7 +71,8 @@ std::vector<std::string> layoutLines(cairo_t* cr, const std::string& text, doubl
         lines.push_back(line);
     }
     if (lines.empty()) lines.push_back("");
-    if (maxLines > 0 && static_cast<int>(lines.size()) > maxLines) lines.resize(static_cast<size_t>(maxLines));
+    if (maxLines > 0 && static_cast<int>(lines.size()) > maxLines)
+        lines.resize(static_cast<size_t>(maxLines));
     return lines;
 }
 
@@ -105,9 +106,9 @@ void drawText(cairo_t* cr, const std::string& text, const Rect& box, double font
 void drawImage(cairo_t* cr, const Image& image, const Rect& box) {
     if (image.isEmpty() || box.isEmpty()) return;
     std::vector<uint8_t> copy = image.bytes();
-    cairo_surface_t* s = cairo_image_surface_create_for_data(
-        copy.data(), CAIRO_FORMAT_ARGB32, image.width(), image.height(),
-        static_cast<int>(image.bytesPerRow()));
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, image.width(),
+                                            image.height(), static_cast<int>(image.bytesPerRow()));
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
         return;
@@ -132,7 +133,8 @@ void drawContent(cairo_t* cr, View& view) {
         const bool placeholder = field->text().empty();
         Color c = placeholder ? Color{0.7, 0.7, 0.7, 1} : field->textColor();
         Rect inset(b.minX() + 6, b.minY(), std::max(0.0, b.width() - 12), b.height());
-        drawText(cr, field->displayText(), inset, field->fontSize(), false, c, TextAlignment::Left, 1);
+        drawText(cr, field->displayText(), inset, field->fontSize(), false, c, TextAlignment::Left,
+                 1);
     } else if (auto* imageView = dynamic_cast<ImageView*>(&view)) {
         if (auto img = imageView->image()) drawImage(cr, *img, b);
     }
@@ -191,7 +193,9 @@ void drawTree(cairo_t* cr, View& view, bool isRoot) {
 
 }  // namespace
 
-void ViewRenderer::draw(cairo_t* cr, View& view) { drawTree(cr, view, true); }
+void ViewRenderer::draw(cairo_t* cr, View& view) {
+    drawTree(cr, view, true);
+}
 
 Size ViewRenderer::measureText(cairo_t* cr, const std::string& text, double fontSize, bool bold,
                                double maxWidth, int maxLines) {
@@ -201,7 +205,8 @@ Size ViewRenderer::measureText(cairo_t* cr, const std::string& text, double font
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);
     double w = 0;
-    for (const auto& l : lines) w = std::max(w, textWidth(cr, l));
+    for (const auto& l : lines)
+        w = std::max(w, textWidth(cr, l));
     cairo_restore(cr);
     if (maxWidth > 0) w = std::min(w, maxWidth);
     return {std::ceil(w), std::ceil(fe.height * static_cast<double>(lines.size()))};

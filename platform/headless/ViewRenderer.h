@@ -13,7 +13,7 @@ struct Size;
 // text of labels and text fields (DejaVu Sans), images, transforms. The Cairo context's user
 // space must be the view's bounds space (points). Main thread (views are main-thread objects).
 class ViewRenderer {
-public:
+  public:
     // Draws the view and its subviews. The root is drawn even when hidden (hidden subviews are
     // skipped), as rendering a layer does.
     static void draw(cairo_t* cr, View& view);

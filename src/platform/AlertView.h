@@ -9,7 +9,7 @@ namespace rivlo {
 class AlertView;
 
 class AlertViewDelegate {
-public:
+  public:
     virtual ~AlertViewDelegate() = default;
     // The user chose a button; called on the main thread after the alert has closed.
     virtual void alertViewClickedButtonAtIndex(AlertView& alert, int buttonIndex) = 0;
@@ -19,7 +19,7 @@ public:
 // buttons follow in order. show() hands it to the installed application, which keeps it until
 // it is answered or dismissed. Main thread only.
 class AlertView : public std::enable_shared_from_this<AlertView> {
-public:
+  public:
     AlertView(std::string title, std::string message, std::weak_ptr<AlertViewDelegate> delegate,
               std::string cancelButtonTitle, std::vector<std::string> otherButtonTitles);
 
@@ -44,7 +44,7 @@ public:
     // Toolkit side: the application took or dropped the alert.
     void setVisible(bool visible) { visible_ = visible; }
 
-private:
+  private:
     std::string title_;
     std::string message_;
     std::weak_ptr<AlertViewDelegate> delegate_;

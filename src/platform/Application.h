@@ -39,7 +39,7 @@ inline constexpr BackgroundTaskIdentifier InvalidBackgroundTask = 0;
 
 // The application object of the host platform.
 class Application {
-public:
+  public:
     virtual ~Application() = default;
 
     // Any thread.
@@ -54,7 +54,8 @@ public:
     // the main thread when the platform's allowance ends and must end the task. Answers
     // InvalidBackgroundTask when the platform refuses. Ending an unknown or already ended
     // identifier does nothing.
-    virtual BackgroundTaskIdentifier beginBackgroundTask(std::function<void()> expirationHandler) = 0;
+    virtual BackgroundTaskIdentifier beginBackgroundTask(
+        std::function<void()> expirationHandler) = 0;
     virtual void endBackgroundTask(BackgroundTaskIdentifier identifier) = 0;
 
     // Any thread.

@@ -32,25 +32,25 @@ inline constexpr int Pad = 1;
 
 // Facts of the main bundle; an absent key is nullopt.
 struct BundleInfo {
-    std::optional<std::string> displayName;  // "CFBundleDisplayName"
-    std::optional<std::string> bundleName;   // "CFBundleName"
-    std::optional<std::string> executable;   // "CFBundleExecutable"
-    std::optional<std::string> identifier;   // "CFBundleIdentifier"
-    std::optional<std::string> version;      // "CFBundleVersion"
-    std::optional<std::string> shortVersion; // "CFBundleShortVersionString"
+    std::optional<std::string> displayName;   // "CFBundleDisplayName"
+    std::optional<std::string> bundleName;    // "CFBundleName"
+    std::optional<std::string> executable;    // "CFBundleExecutable"
+    std::optional<std::string> identifier;    // "CFBundleIdentifier"
+    std::optional<std::string> version;       // "CFBundleVersion"
+    std::optional<std::string> shortVersion;  // "CFBundleShortVersionString"
 };
 
 // The device, its main screen, the main bundle and the application's directories.
 // Every method may be called from any thread.
 class Device {
-public:
+  public:
     virtual ~Device() = default;
 
     virtual std::string systemName() const = 0;
-    virtual std::string systemVersion() const = 0;     // "8.1"
-    virtual std::string machineIdentifier() const = 0; // "iPhone7,2" (uname machine)
-    virtual std::string name() const = 0;              // the user's name for the device
-    virtual std::string model() const = 0;             // "iPhone"
+    virtual std::string systemVersion() const = 0;      // "8.1"
+    virtual std::string machineIdentifier() const = 0;  // "iPhone7,2" (uname machine)
+    virtual std::string name() const = 0;               // the user's name for the device
+    virtual std::string model() const = 0;              // "iPhone"
     virtual int userInterfaceIdiom() const = 0;
     // Upper-case UUID text, stable for this device and application vendor.
     virtual std::string identifierForVendor() const = 0;

@@ -18,7 +18,7 @@ using UncaughtExceptionHandler = void (*)(const ExceptionInfo& exception);
 // The process's uncaught-exception handler slot. The handler runs on the thread where the
 // exception escaped, just before the process ends. Any thread.
 class ExceptionHandlerSlot {
-public:
+  public:
     virtual ~ExceptionHandlerSlot() = default;
     virtual UncaughtExceptionHandler handler() const = 0;
     virtual void setHandler(UncaughtExceptionHandler handler) = 0;

@@ -64,8 +64,8 @@ bool readNumbers(const std::string& text, double* out, size_t count) {
 }  // namespace
 
 std::string stringFromRect(const Rect& r) {
-    return "{{" + number(r.origin.x) + ", " + number(r.origin.y) + "}, {" +
-           number(r.size.width) + ", " + number(r.size.height) + "}}";
+    return "{{" + number(r.origin.x) + ", " + number(r.origin.y) + "}, {" + number(r.size.width) +
+           ", " + number(r.size.height) + "}}";
 }
 
 std::string stringFromPoint(const Point& p) {
@@ -84,15 +84,17 @@ AffineTransform AffineTransform::makeRotation(double radians) {
     return {c, s, -s, c, 0, 0};
 }
 
-AffineTransform AffineTransform::makeScale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
+AffineTransform AffineTransform::makeScale(double sx, double sy) {
+    return {sx, 0, 0, sy, 0, 0};
+}
 
 AffineTransform AffineTransform::makeTranslation(double dx, double dy) {
     return {1, 0, 0, 1, dx, dy};
 }
 
 AffineTransform AffineTransform::concat(const AffineTransform& n) const {
-    return {a * n.a + b * n.c,         a * n.b + b * n.d,         c * n.a + d * n.c,
-            c * n.b + d * n.d,         tx * n.a + ty * n.c + n.tx, tx * n.b + ty * n.d + n.ty};
+    return {a * n.a + b * n.c, a * n.b + b * n.d,          c * n.a + d * n.c,
+            c * n.b + d * n.d, tx * n.a + ty * n.c + n.tx, tx * n.b + ty * n.d + n.ty};
 }
 
 std::optional<AffineTransform> AffineTransform::inverted() const {
@@ -117,10 +119,14 @@ std::optional<Color> Color::fromHex(const std::string& text) {
         for (size_t k = 0; k < 2; ++k) {
             const char ch = text[1 + i * 2 + k];
             v <<= 4;
-            if (ch >= '0' && ch <= '9') v |= static_cast<unsigned>(ch - '0');
-            else if (ch >= 'a' && ch <= 'f') v |= static_cast<unsigned>(ch - 'a' + 10);
-            else if (ch >= 'A' && ch <= 'F') v |= static_cast<unsigned>(ch - 'A' + 10);
-            else return std::nullopt;
+            if (ch >= '0' && ch <= '9')
+                v |= static_cast<unsigned>(ch - '0');
+            else if (ch >= 'a' && ch <= 'f')
+                v |= static_cast<unsigned>(ch - 'a' + 10);
+            else if (ch >= 'A' && ch <= 'F')
+                v |= static_cast<unsigned>(ch - 'A' + 10);
+            else
+                return std::nullopt;
         }
         values[i] = v;
     }

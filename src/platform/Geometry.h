@@ -39,7 +39,9 @@ struct Rect {
     }
     // Empty (zero rect) when the two do not overlap.
     Rect intersection(const Rect& other) const;
-    Rect offsetBy(double dx, double dy) const { return Rect(origin.x + dx, origin.y + dy, size.width, size.height); }
+    Rect offsetBy(double dx, double dy) const {
+        return Rect(origin.x + dx, origin.y + dy, size.width, size.height);
+    }
     // Smallest rect with integer edges that contains this one.
     Rect integral() const;
     bool operator==(const Rect&) const = default;
@@ -73,7 +75,9 @@ struct Color {
     static Color clear() { return {0, 0, 0, 0}; }
     static Color black() { return {0, 0, 0, 1}; }
     static Color white() { return {1, 1, 1, 1}; }
-    static Color rgb(int r, int g, int b, double a = 1.0) { return {r / 255.0, g / 255.0, b / 255.0, a}; }
+    static Color rgb(int r, int g, int b, double a = 1.0) {
+        return {r / 255.0, g / 255.0, b / 255.0, a};
+    }
     // "#RRGGBB" or "#RRGGBBAA"; nullopt when the text is not such a colour.
     static std::optional<Color> fromHex(const std::string& text);
     bool operator==(const Color&) const = default;

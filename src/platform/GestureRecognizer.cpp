@@ -26,7 +26,8 @@ void GestureRecognizer::sendActions() {
     // Keep ourselves and the list alive: an action may detach us or change the targets.
     auto self = weak_from_this().lock();
     auto targets = targets_;
-    for (auto& t : targets) t.action(*this);
+    for (auto& t : targets)
+        t.action(*this);
 }
 
 }  // namespace rivlo

@@ -25,7 +25,7 @@ enum class GestureState {
 
 // Answers a recogniser asks of its delegate. Defaults answer true.
 class GestureRecognizerDelegate {
-public:
+  public:
     virtual ~GestureRecognizerDelegate() = default;
     virtual bool gestureRecognizerShouldBegin(GestureRecognizer& recognizer) { return true; }
     virtual bool shouldRecognizeSimultaneously(GestureRecognizer& recognizer,
@@ -41,7 +41,7 @@ public:
 // moves it through its states; at each recognised (or began/changed/ended for continuous
 // gestures) step it calls every target's action on the main thread. Main thread only.
 class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer> {
-public:
+  public:
     using Action = std::function<void(GestureRecognizer& recognizer)>;
     enum class Kind { Tap, Swipe, Pinch };
 
@@ -78,7 +78,7 @@ public:
     void setLocationInWindow(Point p) { locationInWindow_ = p; }
     void sendActions();
 
-private:
+  private:
     friend class View;  // attaches and detaches
     struct Target {
         const void* target;
@@ -97,14 +97,14 @@ private:
 
 // Recognises a number of taps in a row (1 single, 2 double ...). Discrete.
 class TapGestureRecognizer : public GestureRecognizer {
-public:
+  public:
     explicit TapGestureRecognizer(int numberOfTapsRequired = 1)
         : numberOfTapsRequired_(numberOfTapsRequired < 1 ? 1 : numberOfTapsRequired) {}
     Kind kind() const override { return Kind::Tap; }
     int numberOfTapsRequired() const { return numberOfTapsRequired_; }
     void setNumberOfTapsRequired(int n) { numberOfTapsRequired_ = n < 1 ? 1 : n; }
 
-private:
+  private:
     int numberOfTapsRequired_;
 };
 
@@ -119,27 +119,28 @@ inline constexpr int Down = 8;
 // Recognises a quick single-finger move in one of its directions. Discrete; while it fires,
 // direction() is the recogniser's configured direction.
 class SwipeGestureRecognizer : public GestureRecognizer {
-public:
-    explicit SwipeGestureRecognizer(int direction = SwipeDirection::Right) : direction_(direction) {}
+  public:
+    explicit SwipeGestureRecognizer(int direction = SwipeDirection::Right)
+        : direction_(direction) {}
     Kind kind() const override { return Kind::Swipe; }
     int direction() const { return direction_; }
     void setDirection(int d) { direction_ = d; }
 
-private:
+  private:
     int direction_;
 };
 
 // Recognises two fingers moving apart or together. Continuous: began, changed..., ended (or
 // cancelled); scale is the distance between the fingers relative to the start.
 class PinchGestureRecognizer : public GestureRecognizer {
-public:
+  public:
     Kind kind() const override { return Kind::Pinch; }
     double scale() const { return scale_; }
     void setScale(double s) { scale_ = s; }
     double velocity() const { return velocity_; }
     void setVelocity(double v) { velocity_ = v; }
 
-private:
+  private:
     double scale_ = 1.0;
     double velocity_ = 0;
 };

@@ -17,10 +17,10 @@ enum class InterpolationQuality { Default = 0, None = 1, Low = 2, High = 3, Medi
 // pixels per point. One thread at a time; views may only be drawn on the main thread (or
 // while the main thread waits for the caller).
 class GraphicsContext {
-public:
+  public:
     virtual ~GraphicsContext() = default;
 
-    virtual Size size() const = 0;   // points
+    virtual Size size() const = 0;  // points
     virtual double scale() const = 0;
     virtual bool isOpaque() const = 0;
 
@@ -47,7 +47,7 @@ public:
 
 // Creates bitmap contexts and measures text. Any thread.
 class Graphics {
-public:
+  public:
     virtual ~Graphics() = default;
     // A scale of 0 means the main screen's scale. Null for an empty or absurd size.
     virtual std::unique_ptr<GraphicsContext> makeBitmapContext(Size size, bool opaque,

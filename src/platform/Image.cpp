@@ -25,11 +25,14 @@ Image::Image(int width, int height, double scale, std::vector<uint8_t> bgra) {
     bytes_ = std::move(bgra);
 }
 
-Size Image::size() const { return {width_ / scale_, height_ / scale_}; }
+Size Image::size() const {
+    return {width_ / scale_, height_ / scale_};
+}
 
 Image::Pixel Image::pixelAt(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return {};
-    const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)) * 4;
+    const size_t i =
+        (static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)) * 4;
     return {bytes_[i], bytes_[i + 1], bytes_[i + 2], bytes_[i + 3]};
 }
 
@@ -49,7 +52,8 @@ std::optional<Image> Image::cropped(const Rect& rect) const {
     for (int y = 0; y < h; ++y) {
         const uint8_t* src = bytes_.data() + (static_cast<size_t>(y0 + y) * bytesPerRow()) +
                              static_cast<size_t>(x0) * 4;
-        std::copy(src, src + static_cast<size_t>(w) * 4, out.data() + static_cast<size_t>(y) * w * 4);
+        std::copy(src, src + static_cast<size_t>(w) * 4,
+                  out.data() + static_cast<size_t>(y) * w * 4);
     }
     return Image(w, h, scale_, std::move(out));
 }

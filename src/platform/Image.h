@@ -11,7 +11,7 @@ namespace rivlo {
 // An immutable bitmap: 32-bit BGRA pixels (premultiplied alpha, byte order B, G, R, A), rows of
 // exactly 4 x width bytes, top row first. `scale` is pixels per point. Any thread.
 class Image {
-public:
+  public:
     Image() = default;
     // Takes pixels of width x height x 4 bytes; an empty image when the sizes disagree.
     Image(int width, int height, double scale, std::vector<uint8_t> bgra);
@@ -40,7 +40,7 @@ public:
     // Alpha is dropped: pixels are composited over black as stored (premultiplied).
     std::vector<uint8_t> jpegData(double quality) const;
 
-private:
+  private:
     int width_ = 0;
     int height_ = 0;
     double scale_ = 1.0;

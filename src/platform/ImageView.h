@@ -9,14 +9,14 @@ namespace rivlo {
 
 // A view showing an image stretched to its bounds. Main thread only.
 class ImageView : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UIImageView"
     explicit ImageView(Rect frame = {}, ObjClass* cls = classObject());
 
     std::shared_ptr<const Image> image() const { return image_; }
     void setImage(std::shared_ptr<const Image> image) { image_ = std::move(image); }
 
-private:
+  private:
     std::shared_ptr<const Image> image_;
 };
 

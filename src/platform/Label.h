@@ -10,7 +10,7 @@ enum class TextAlignment { Left = 0, Center = 1, Right = 2 };
 
 // A view showing one or more lines of text. Main thread only.
 class Label : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UILabel"
     explicit Label(Rect frame = {}, ObjClass* cls = classObject());
 
@@ -27,7 +27,7 @@ public:
     int numberOfLines() const { return numberOfLines_; }
     void setNumberOfLines(int n) { numberOfLines_ = n < 0 ? 0 : n; }
 
-private:
+  private:
     std::string text_;
     double fontSize_ = 17.0;
     bool bold_ = false;

@@ -27,7 +27,7 @@ struct PlatformServices {
 // the seams reaches them here. Any thread; accessors return shared pointers, so an object stays
 // alive for a caller even if another is installed meanwhile.
 class Platform {
-public:
+  public:
     static Platform& current();
 
     // Replaces every seam at once.
@@ -59,7 +59,7 @@ public:
     // Drops every seam (tests).
     void reset();
 
-private:
+  private:
     Platform() = default;
     mutable std::mutex mutex_;
     PlatformServices services_;

@@ -23,7 +23,7 @@ inline constexpr uint32_t IsWWAN = 1u << 18;  // cellular
 
 // One monitored target (an address or a host name).
 class ReachabilityTarget {
-public:
+  public:
     virtual ~ReachabilityTarget() = default;
     // The current flags; nullopt when they cannot be read. Any thread.
     virtual std::optional<uint32_t> flags() const = 0;
@@ -35,7 +35,7 @@ public:
 
 // Creates targets. Null when the platform refuses. Any thread.
 class ReachabilitySource {
-public:
+  public:
     virtual ~ReachabilitySource() = default;
     // The zero IPv4 address (0.0.0.0): "is there any network".
     virtual std::shared_ptr<ReachabilityTarget> targetForZeroAddress() = 0;

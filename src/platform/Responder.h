@@ -11,7 +11,7 @@ namespace rivlo {
 // ("motionEnded:withEvent:" on UIResponder) so that installed hooks see them; the table's own
 // entry runs the virtual motionEnded(), which host subclasses override. Main thread only.
 class Responder : public RuntimeObject, public std::enable_shared_from_this<Responder> {
-public:
+  public:
     static ObjClass* classObject();  // "UIResponder"
     explicit Responder(ObjClass* cls = classObject()) : RuntimeObject(cls) {}
 

@@ -4,7 +4,8 @@
 
 namespace rivlo {
 
-Method::Method(std::string selector, IMP imp) : selector_(std::move(selector)), imp_(std::move(imp)) {}
+Method::Method(std::string selector, IMP imp)
+    : selector_(std::move(selector)), imp_(std::move(imp)) {}
 
 IMP Method::implementation() const {
     std::lock_guard lock(mutex_);

@@ -29,14 +29,14 @@ inline constexpr const char* viewDidAppear = "viewDidAppear:";
 
 // An implementation: a callable of one signature, with a type encoding derived from it.
 class Implementation {
-public:
+  public:
     virtual ~Implementation() = default;
     virtual const std::string& typeEncoding() const = 0;
 };
 
 template <class Sig>
 class TypedImplementation final : public Implementation {
-public:
+  public:
     explicit TypedImplementation(std::function<Sig> fn) : fn_(std::move(fn)) {}
     const std::string& typeEncoding() const override { return encoding(); }
     const std::function<Sig>& function() const { return fn_; }
@@ -45,7 +45,7 @@ public:
         return e;
     }
 
-private:
+  private:
     std::function<Sig> fn_;
 };
 
@@ -59,7 +59,7 @@ IMP makeImplementation(std::function<Sig> fn) {
 // One entry of a class's table. Its implementation can be swapped (exchange) while the entry
 // itself stays in place, as in an object runtime.
 class Method {
-public:
+  public:
     Method(std::string selector, IMP imp);
     const std::string& selector() const { return selector_; }
     IMP implementation() const;
@@ -67,7 +67,7 @@ public:
     IMP setImplementation(IMP imp);
     std::string typeEncoding() const;
 
-private:
+  private:
     const std::string selector_;
     mutable std::mutex mutex_;
     IMP imp_;
@@ -76,7 +76,7 @@ private:
 using MethodRef = std::shared_ptr<Method>;
 
 class ObjClass {
-public:
+  public:
     // The class of that name, or null. The toolkit's own classes ("NSObject", "UIResponder",
     // "UIView", "UIWindow", "UIScrollView", "UILabel", "UITextField", "UIImageView",
     // "UIWebView", "UIViewController", "UINavigationController", "UITabBarController") always
@@ -106,7 +106,7 @@ public:
     // Swaps the implementations of two methods (method_exchangeImplementations).
     static void exchangeImplementations(const MethodRef& a, const MethodRef& b);
 
-private:
+  private:
     ObjClass(std::string name, ObjClass* superclass);
     const std::string name_;
     ObjClass* const superclass_;
@@ -146,7 +146,7 @@ decltype(auto) invokeImplementation(const IMP& imp, const char* selector, A&&...
 
 // The root of every dispatchable toolkit object: it knows its class.
 class RuntimeObject {
-public:
+  public:
     explicit RuntimeObject(ObjClass* cls) : class_(cls) {}
     virtual ~RuntimeObject() = default;
     ObjClass* objClass() const { return class_; }
@@ -154,7 +154,7 @@ public:
     bool isKindOfClass(const ObjClass* cls) const { return class_->isSubclassOf(cls); }
     bool isMemberOfClass(const ObjClass* cls) const { return class_ == cls; }
 
-private:
+  private:
     ObjClass* const class_;
 };
 

@@ -7,7 +7,7 @@ namespace rivlo {
 // A view whose bounds origin is the content offset: scrolling moves the content under it.
 // Main thread only.
 class ScrollView : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UIScrollView"
     explicit ScrollView(Rect frame = {}, ObjClass* cls = classObject());
 
@@ -17,7 +17,7 @@ public:
     Size contentSize() const { return contentSize_; }
     void setContentSize(Size size) { contentSize_ = size; }
 
-private:
+  private:
     Size contentSize_;
 };
 

@@ -9,7 +9,7 @@ namespace rivlo {
 // An editable one-line text field. With secure text entry the text is shown as bullets.
 // Main thread only.
 class TextField : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UITextField"
     explicit TextField(Rect frame = {}, ObjClass* cls = classObject());
 
@@ -26,7 +26,7 @@ public:
     // What the field shows: the text (bullets when secure), or the placeholder when empty.
     std::string displayText() const;
 
-private:
+  private:
     std::string text_;
     std::string placeholder_;
     bool secure_ = false;

@@ -29,21 +29,18 @@ void registerToolkitClasses() {
                              [](Responder& self, int subtype, const Event* event) {
                                  self.motionEnded(subtype, event);
                              }));
-    view->addMethod(Selector::hitTestWithEvent,
-                    makeImplementation<View::HitTestFn>(
-                        [](View& self, Point p, const Event* event) {
-                            return self.defaultHitTest(p, event);
-                        }));
-    controller->addMethod(Selector::viewWillAppear,
-                          makeImplementation<ViewController::AppearFn>(
-                              [](ViewController& self, bool animated) {
-                                  self.viewWillAppear(animated);
-                              }));
-    controller->addMethod(Selector::viewDidAppear,
-                          makeImplementation<ViewController::AppearFn>(
-                              [](ViewController& self, bool animated) {
-                                  self.viewDidAppear(animated);
-                              }));
+    view->addMethod(Selector::hitTestWithEvent, makeImplementation<View::HitTestFn>(
+                                                    [](View& self, Point p, const Event* event) {
+                                                        return self.defaultHitTest(p, event);
+                                                    }));
+    controller->addMethod(Selector::viewWillAppear, makeImplementation<ViewController::AppearFn>(
+                                                        [](ViewController& self, bool animated) {
+                                                            self.viewWillAppear(animated);
+                                                        }));
+    controller->addMethod(Selector::viewDidAppear, makeImplementation<ViewController::AppearFn>(
+                                                       [](ViewController& self, bool animated) {
+                                                           self.viewDidAppear(animated);
+                                                       }));
 }
 
 namespace {

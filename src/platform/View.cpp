@@ -10,7 +10,9 @@
 
 namespace rivlo {
 
-View::View(Rect frame, ObjClass* cls) : Responder(cls) { setFrame(frame); }
+View::View(Rect frame, ObjClass* cls) : Responder(cls) {
+    setFrame(frame);
+}
 
 View::~View() {
     for (auto& sub : subviews_) {
@@ -68,7 +70,8 @@ void View::setAlpha(double alpha) {
 
 Window* View::window() const {
     const View* v = this;
-    while (v->superview_) v = v->superview_;
+    while (v->superview_)
+        v = v->superview_;
     return dynamic_cast<Window*>(const_cast<View*>(v));
 }
 
@@ -131,7 +134,8 @@ std::shared_ptr<View> View::findViewWithIdentifier(const std::string& id) {
 void View::notifyMovedToWindow() {
     didMoveToWindow();
     auto subs = subviews_;
-    for (auto& sub : subs) sub->notifyMovedToWindow();
+    for (auto& sub : subs)
+        sub->notifyMovedToWindow();
 }
 
 Point View::toSuperview(Point p) const {
@@ -162,7 +166,8 @@ Point View::convertPointToView(Point p, const View* target) const {
     const View* root = v;
     if (!target) return p;  // the root's (the window's) coordinates
     std::vector<const View*> chain;
-    for (const View* t = target; t; t = t->superview_) chain.push_back(t);
+    for (const View* t = target; t; t = t->superview_)
+        chain.push_back(t);
     const View* targetRoot = chain.back();
     if (targetRoot != root) {
         // Different windows: through the screen, where each window's frame places it.
@@ -170,7 +175,8 @@ Point View::convertPointToView(Point p, const View* target) const {
         p = targetRoot->fromSuperview(p);
     }
     // Down from the target's root to the target.
-    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) p = (*it)->fromSuperview(p);
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it)
+        p = (*it)->fromSuperview(p);
     return p;
 }
 
@@ -178,8 +184,10 @@ Point View::convertPointFromView(Point p, const View* source) const {
     if (source) return source->convertPointToView(p, this);
     // From the window's (root's) coordinates to this view.
     std::vector<const View*> chain;
-    for (const View* t = this; t; t = t->superview_) chain.push_back(t);
-    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) p = (*it)->fromSuperview(p);
+    for (const View* t = this; t; t = t->superview_)
+        chain.push_back(t);
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it)
+        p = (*it)->fromSuperview(p);
     return p;
 }
 
@@ -229,7 +237,9 @@ std::shared_ptr<View> View::defaultHitTest(Point p, const Event* event) {
     return sharedView();
 }
 
-bool View::pointInside(Point p, const Event*) const { return bounds_.contains(p); }
+bool View::pointInside(Point p, const Event*) const {
+    return bounds_.contains(p);
+}
 
 void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& r) {
     if (!r) return;

@@ -19,7 +19,7 @@ class Window;
 // bounding box when transformed). Views are owned by their superview (subviews are strong, the
 // superview link is a plain pointer). Main thread only, like every view.
 class View : public Responder {
-public:
+  public:
     static ObjClass* classObject();  // "UIView"
     explicit View(Rect frame = {}, ObjClass* cls = classObject());
     ~View() override;
@@ -113,11 +113,11 @@ public:
     static void animate(double duration, const std::function<void()>& animations,
                         std::function<void(bool finished)> completion = nullptr);
 
-protected:
+  protected:
     // Called after the view's window changed (moved into or out of a window).
     virtual void didMoveToWindow() {}
 
-private:
+  private:
     // Maps a point from this view's bounds space into its superview's bounds space and back.
     Point toSuperview(Point p) const;
     Point fromSuperview(Point p) const;

@@ -202,7 +202,8 @@ std::vector<std::shared_ptr<ViewController>> NavigationController::popToRootView
     stack_.resize(1);
     if (gone->isViewLoaded()) gone->view()->removeFromSuperview();
     showTop();
-    for (auto& p : popped) p->setParent(nullptr);
+    for (auto& p : popped)
+        p->setParent(nullptr);
     if (onScreen) gone->endAppearance(false, animated);
     if (onScreen) root->endAppearance(true, animated);
     return popped;
@@ -243,9 +244,11 @@ void TabBarController::setViewControllers(std::vector<std::shared_ptr<ViewContro
     auto next = list.empty() ? nullptr : list.front();
     if (onScreen && old && old != next) old->beginAppearance(false, false);
     if (onScreen && next && old != next) next->beginAppearance(true, false);
-    for (auto& t : tabs_) t->setParent(nullptr);
+    for (auto& t : tabs_)
+        t->setParent(nullptr);
     tabs_ = std::move(list);
-    for (auto& t : tabs_) t->setParent(this);
+    for (auto& t : tabs_)
+        t->setParent(this);
     selected_ = 0;
     if (old && old != next && old->isViewLoaded()) old->view()->removeFromSuperview();
     showSelected();

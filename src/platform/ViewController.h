@@ -18,7 +18,7 @@ class TabBarController;
 // ViewController::classObject())) so that the class name names the screen.
 // Main thread only.
 class ViewController : public Responder {
-public:
+  public:
     static ObjClass* classObject();  // "UIViewController"
     explicit ViewController(ObjClass* cls = classObject());
 
@@ -66,13 +66,13 @@ public:
     virtual void beginAppearance(bool appearing, bool animated);
     virtual void endAppearance(bool appearing, bool animated);
 
-protected:
+  protected:
     virtual void loadView();
     void setParent(ViewController* parent) { parent_ = parent; }
     friend class NavigationController;
     friend class TabBarController;
 
-private:
+  private:
     std::shared_ptr<View> view_;
     std::string title_;
     ViewController* parent_ = nullptr;
@@ -83,7 +83,7 @@ private:
 
 // A stack of controllers of which the top one is showing. Main thread only.
 class NavigationController : public ViewController {
-public:
+  public:
     static ObjClass* classObject();  // "UINavigationController"
     explicit NavigationController(std::shared_ptr<ViewController> root = nullptr,
                                   ObjClass* cls = classObject());
@@ -101,17 +101,17 @@ public:
     void beginAppearance(bool appearing, bool animated) override;
     void endAppearance(bool appearing, bool animated) override;
 
-protected:
+  protected:
     void loadView() override;
 
-private:
+  private:
     void showTop();
     std::vector<std::shared_ptr<ViewController>> stack_;
 };
 
 // Shows one of several controllers, chosen by index. Main thread only.
 class TabBarController : public ViewController {
-public:
+  public:
     static ObjClass* classObject();  // "UITabBarController"
     explicit TabBarController(ObjClass* cls = classObject());
 
@@ -125,10 +125,10 @@ public:
     void beginAppearance(bool appearing, bool animated) override;
     void endAppearance(bool appearing, bool animated) override;
 
-protected:
+  protected:
     void loadView() override;
 
-private:
+  private:
     void showSelected();
     std::vector<std::shared_ptr<ViewController>> tabs_;
     size_t selected_ = 0;

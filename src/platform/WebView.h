@@ -11,7 +11,7 @@ namespace rivlo {
 // The page's painted content is built by the platform as subviews of the content view.
 // Main thread only.
 class WebView : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UIWebView"
     explicit WebView(Rect frame = {}, ObjClass* cls = classObject());
 
@@ -32,7 +32,7 @@ public:
 
     void setBounds(const Rect& bounds) override;
 
-private:
+  private:
     std::shared_ptr<ScrollView> scrollView_;
     std::shared_ptr<View> contentView_;
     std::string url_;

@@ -26,7 +26,9 @@ std::string TextField::displayText() const {
 
 ImageView::ImageView(Rect frame, ObjClass* cls) : View(frame, cls) {}
 
-ScrollView::ScrollView(Rect frame, ObjClass* cls) : View(frame, cls) { setClipsToBounds(true); }
+ScrollView::ScrollView(Rect frame, ObjClass* cls) : View(frame, cls) {
+    setClipsToBounds(true);
+}
 
 void ScrollView::setContentOffset(Point offset) {
     const double maxX = std::max(0.0, contentSize_.width - bounds().width());
@@ -41,9 +43,9 @@ void ScrollView::setContentOffset(Point offset) {
 WebView::WebView(Rect frame, ObjClass* cls) : View(frame, cls) {
     setBackgroundColor(Color::white());
     scrollView_ = std::make_shared<ScrollView>(Rect(0, 0, frame.width(), frame.height()));
-    contentView_ = std::make_shared<View>(Rect(0, 0, frame.width(), frame.height()),
-                                          ObjClass::define("UIWebBrowserView",
-                                                           View::classObject()));
+    contentView_ =
+        std::make_shared<View>(Rect(0, 0, frame.width(), frame.height()),
+                               ObjClass::define("UIWebBrowserView", View::classObject()));
     contentView_->setBackgroundColor(Color::white());
     scrollView_->addSubview(contentView_);
     scrollView_->setContentSize(frame.size);
@@ -62,7 +64,8 @@ void WebView::setBounds(const Rect& b) {
 void WebView::loadPage(const std::string& url, Size contentSize) {
     url_ = url;
     auto subs = contentView_->subviews();
-    for (auto& s : subs) s->removeFromSuperview();
+    for (auto& s : subs)
+        s->removeFromSuperview();
     setContentSize(contentSize);
     scrollView_->setContentOffset({0, 0});
 }
@@ -78,7 +81,8 @@ void WebView::setContentSize(Size size) {
 std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
     std::string s = script;
     // Allow surrounding spaces and a trailing semicolon.
-    while (!s.empty() && (s.back() == ' ' || s.back() == ';' || s.back() == '\n')) s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == ';' || s.back() == '\n'))
+        s.pop_back();
     size_t start = s.find_first_not_of(" \n");
     if (start != std::string::npos) s = s.substr(start);
     if (s == "document.URL") return url_;

@@ -6,9 +6,13 @@
 
 namespace rivlo {
 
-Window::Window(Rect frame, ObjClass* cls) : View(frame, cls) { View::setHidden(true); }
+Window::Window(Rect frame, ObjClass* cls) : View(frame, cls) {
+    View::setHidden(true);
+}
 
-Window* Window::window() const { return const_cast<Window*>(this); }
+Window* Window::window() const {
+    return const_cast<Window*>(this);
+}
 
 void Window::setHidden(bool hidden) {
     const bool was = isHidden();

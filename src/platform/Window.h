@@ -16,7 +16,7 @@ inline constexpr double WindowLevelAlert = 2000;
 // window is the one last made key and still visible; hiding it passes the key to the visible
 // window that was key before it, if any. Main thread only.
 class Window : public View {
-public:
+  public:
     static ObjClass* classObject();  // "UIWindow"
     explicit Window(Rect frame = {}, ObjClass* cls = classObject());
 
@@ -39,7 +39,7 @@ public:
     std::shared_ptr<ViewController> rootViewController() const { return rootViewController_; }
     void setRootViewController(const std::shared_ptr<ViewController>& controller);
 
-private:
+  private:
     double windowLevel_ = WindowLevelNormal;
     std::shared_ptr<ViewController> rootViewController_;
 };

@@ -10,7 +10,7 @@ namespace rivlo::testing {
 
 namespace {
 class ApplicationTest : public HeadlessTest {
-protected:
+  protected:
     void observe(const std::vector<std::string>& names) {
         for (const auto& n : names) {
             tokens.push_back(NotificationCenter::defaultCenter().addObserver(
@@ -21,7 +21,8 @@ protected:
         }
     }
     void TearDown() override {
-        for (auto t : tokens) NotificationCenter::defaultCenter().removeObserver(t);
+        for (auto t : tokens)
+            NotificationCenter::defaultCenter().removeObserver(t);
         HeadlessTest::TearDown();
     }
     std::vector<NotificationCenter::Token> tokens;
@@ -30,7 +31,7 @@ protected:
 };
 
 class Answers : public AlertViewDelegate {
-public:
+  public:
     void alertViewClickedButtonAtIndex(AlertView& alert, int index) override {
         answers.push_back(alert.tag() * 100 + index);
     }
@@ -40,18 +41,18 @@ public:
 
 TEST_F(ApplicationTest, BackgroundAndForegroundPostInThePlatformOrder) {
     observe({ApplicationNotification::WillResignActive, ApplicationNotification::DidEnterBackground,
-             ApplicationNotification::WillEnterForeground, ApplicationNotification::DidBecomeActive});
+             ApplicationNotification::WillEnterForeground,
+             ApplicationNotification::DidBecomeActive});
     auto& app = platform->application();
     EXPECT_EQ(app.applicationState(), ApplicationState::Active);
     app.moveToBackground();
     EXPECT_EQ(app.applicationState(), ApplicationState::Background);
     app.returnToForeground();
     EXPECT_EQ(app.applicationState(), ApplicationState::Active);
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "UIApplicationWillResignActiveNotification",
-                        "UIApplicationDidEnterBackgroundNotification",
-                        "UIApplicationWillEnterForegroundNotification",
-                        "UIApplicationDidBecomeActiveNotification"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"UIApplicationWillResignActiveNotification",
+                                              "UIApplicationDidEnterBackgroundNotification",
+                                              "UIApplicationWillEnterForegroundNotification",
+                                              "UIApplicationDidBecomeActiveNotification"}));
     for (const void* o : objects) {
         EXPECT_EQ(o, static_cast<const void*>(static_cast<Application*>(&app)));
     }
@@ -115,15 +116,17 @@ TEST_F(ApplicationTest, RotationPostsDeviceThenStatusBarNotifications) {
     auto& app = platform->application();
     EXPECT_EQ(device.orientation(), DeviceOrientation::Unknown);  // not generating yet
     app.rotate(DeviceOrientation::LandscapeLeft);
-    EXPECT_EQ(seen, (std::vector<std::string>{"UIApplicationDidChangeStatusBarOrientationNotification"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"UIApplicationDidChangeStatusBarOrientationNotification"}));
     EXPECT_EQ(app.statusBarOrientation(), 3);
 
     seen.clear();
     device.beginGeneratingDeviceOrientationNotifications();
     EXPECT_EQ(device.orientation(), DeviceOrientation::LandscapeLeft);
     app.rotate(DeviceOrientation::Portrait);
-    EXPECT_EQ(seen, (std::vector<std::string>{"UIDeviceOrientationDidChangeNotification",
-                                              "UIApplicationDidChangeStatusBarOrientationNotification"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"UIDeviceOrientationDidChangeNotification",
+                                        "UIApplicationDidChangeStatusBarOrientationNotification"}));
     seen.clear();
     app.rotate(DeviceOrientation::FaceUp);  // the interface stays
     EXPECT_EQ(seen, (std::vector<std::string>{"UIDeviceOrientationDidChangeNotification"}));
@@ -180,7 +183,8 @@ TEST_F(ApplicationTest, DeviceFactsAndSandbox) {
     HeadlessProfile p;
     std::string error;
     EXPECT_TRUE(HeadlessProfile::fromValue(Value::parse(R"({"machine":"iPad4,1","idiom":1,
-        "network":"cellular","bundle":{"displayName":null}})"), p, error));
+        "network":"cellular","bundle":{"displayName":null}})"),
+                                           p, error));
     EXPECT_EQ(p.machineIdentifier, "iPad4,1");
     EXPECT_EQ(p.network, NetworkStatus::Cellular);
     EXPECT_FALSE(p.bundle.displayName.has_value());
@@ -198,7 +202,8 @@ TEST_F(ApplicationTest, ReachabilityFollowsTheScriptedStatus) {
     std::vector<uint32_t> changes;
     ASSERT_TRUE(zero->start([&](uint32_t f) { changes.push_back(f); }));
     platform->reachability().setStatus(NetworkStatus::Cellular);
-    ASSERT_TRUE(RunLoop::main().runUntil([&] { return !changes.empty(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(
+        RunLoop::main().runUntil([&] { return !changes.empty(); }, std::chrono::seconds(5)));
     EXPECT_TRUE(changes[0] & ReachabilityFlag::IsWWAN);
     EXPECT_TRUE(changes[0] & ReachabilityFlag::Reachable);
 

@@ -9,7 +9,7 @@ class ControllerTest : public HeadlessTest {};
 
 // Logs every appearance call with the controller's class name.
 class Screen : public ViewController {
-public:
+  public:
     Screen(const std::string& name, std::vector<std::string>* log)
         : ViewController(ObjClass::define(name, ViewController::classObject())), log_(log) {}
     void viewWillAppear(bool) override { log_->push_back("will " + className()); }
@@ -17,7 +17,7 @@ public:
     void viewWillDisappear(bool) override { log_->push_back("willhide " + className()); }
     void viewDidDisappear(bool) override { log_->push_back("didhide " + className()); }
 
-private:
+  private:
     std::vector<std::string>* log_;
 };
 
@@ -38,7 +38,8 @@ TEST_F(ControllerTest, NavigationPushAndPopInThePlatformOrder) {
 
     log.clear();
     nav->pushViewController(list, true);
-    EXPECT_EQ(log, (Log{"willhide LoginScreen", "will ListScreen", "didhide LoginScreen", "did ListScreen"}));
+    EXPECT_EQ(log, (Log{"willhide LoginScreen", "will ListScreen", "didhide LoginScreen",
+                        "did ListScreen"}));
     EXPECT_EQ(nav->visibleViewController(), list);
     EXPECT_EQ(list->navigationController(), nav.get());
     EXPECT_EQ(window->hitTest({100, 100}, nullptr), list->view());
@@ -47,7 +48,8 @@ TEST_F(ControllerTest, NavigationPushAndPopInThePlatformOrder) {
     nav->pushViewController(list, true);  // already there: refused
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(nav->popViewController(true), list);
-    EXPECT_EQ(log, (Log{"willhide ListScreen", "will LoginScreen", "didhide ListScreen", "did LoginScreen"}));
+    EXPECT_EQ(log, (Log{"willhide ListScreen", "will LoginScreen", "didhide ListScreen",
+                        "did LoginScreen"}));
     EXPECT_EQ(nav->popViewController(true), nullptr);  // the root stays
     EXPECT_EQ(list->view()->superview(), nullptr);
 }
@@ -64,20 +66,23 @@ TEST_F(ControllerTest, PresentDismissAndTabSwitch) {
 
     log.clear();
     tabs->setSelectedIndex(1);
-    EXPECT_EQ(log, (Log{"willhide HomeScreen", "will SettingsScreen", "didhide HomeScreen", "did SettingsScreen"}));
+    EXPECT_EQ(log, (Log{"willhide HomeScreen", "will SettingsScreen", "didhide HomeScreen",
+                        "did SettingsScreen"}));
     log.clear();
-    tabs->setSelectedIndex(1);   // same tab: nothing
-    tabs->setSelectedIndex(7);   // no such tab: nothing
+    tabs->setSelectedIndex(1);  // same tab: nothing
+    tabs->setSelectedIndex(7);  // no such tab: nothing
     EXPECT_TRUE(log.empty());
 
     auto modal = std::make_shared<Screen>("ModalScreen", &log);
     settings->presentViewController(modal, true);
-    EXPECT_EQ(log, (Log{"willhide SettingsScreen", "will ModalScreen", "didhide SettingsScreen", "did ModalScreen"}));
+    EXPECT_EQ(log, (Log{"willhide SettingsScreen", "will ModalScreen", "didhide SettingsScreen",
+                        "did ModalScreen"}));
     EXPECT_EQ(window->subviews().back(), modal->view());
     EXPECT_EQ(platform->application().firstResponder(), modal);
     log.clear();
     modal->dismissViewController(true);  // asked of the presented one: its presenter dismisses
-    EXPECT_EQ(log, (Log{"willhide ModalScreen", "will SettingsScreen", "didhide ModalScreen", "did SettingsScreen"}));
+    EXPECT_EQ(log, (Log{"willhide ModalScreen", "will SettingsScreen", "didhide ModalScreen",
+                        "did SettingsScreen"}));
     EXPECT_EQ(settings->presentedViewController(), nullptr);
     EXPECT_EQ(modal->view()->superview(), nullptr);
 }

@@ -10,7 +10,7 @@ namespace rivlo::testing {
 // Each test gets a fresh headless device installed into the platform registry, on the test
 // thread as the main thread.
 class HeadlessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RunLoop::main().setMainThread();
         RunLoop::main().runPending();

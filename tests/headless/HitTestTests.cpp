@@ -8,13 +8,13 @@ namespace rivlo::testing {
 
 namespace {
 class HitTestTest : public HeadlessTest {};
-}
+}  // namespace
 
 TEST_F(HitTestTest, FindsTheDeepestFrontmostInteractiveView) {
     auto window = platform->makeKeyWindow();
     auto panel = std::make_shared<View>(Rect(20, 100, 200, 200));
-    auto button = std::make_shared<View>(Rect(10, 10, 80, 40));  // (30,110)-(110,150) on screen
-    auto overlay = std::make_shared<View>(Rect(50, 10, 80, 40)); // overlaps the button, in front
+    auto button = std::make_shared<View>(Rect(10, 10, 80, 40));   // (30,110)-(110,150) on screen
+    auto overlay = std::make_shared<View>(Rect(50, 10, 80, 40));  // overlaps the button, in front
     panel->addSubview(button);
     panel->addSubview(overlay);
     window->addSubview(panel);
@@ -146,7 +146,8 @@ TEST_F(HitTestTest, ConvertsBetweenWindowsThroughTheScreen) {
 TEST_F(HitTestTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
     auto v = std::make_shared<View>(Rect(0, 0, 10, 10));
     bool finished = false;
-    View::animate(0.05, [&] { v->setAlpha(0.2); }, [&](bool f) { finished = f; });
+    View::animate(
+        0.05, [&] { v->setAlpha(0.2); }, [&](bool f) { finished = f; });
     EXPECT_DOUBLE_EQ(v->alpha(), 0.2);
     EXPECT_FALSE(finished);
     EXPECT_TRUE(RunLoop::main().runUntil([&] { return finished; }, std::chrono::seconds(5)));

@@ -27,15 +27,16 @@ void safeExchange(ObjClass* cls, const std::string& hooked, const std::string& r
 }
 
 class RecordingController : public ViewController {
-public:
-    RecordingController(ObjClass* cls, std::vector<std::string>* log) : ViewController(cls), log_(log) {}
+  public:
+    RecordingController(ObjClass* cls, std::vector<std::string>* log)
+        : ViewController(cls), log_(log) {}
     void viewWillAppear(bool) override { log_->push_back("host will " + className()); }
     void viewDidAppear(bool) override { log_->push_back("host did " + className()); }
     void motionEnded(int subtype, const Event*) override {
         log_->push_back("host motion " + std::to_string(subtype));
     }
 
-private:
+  private:
     std::vector<std::string>* log_;
 };
 
@@ -66,7 +67,8 @@ TEST_F(MethodTableTest, AddPathOnAClassThatOnlyInheritsTheMethod) {
 
     auto hooked = std::make_shared<RecordingController>(cls, &log);
     hooked->dispatchViewWillAppear(false);
-    EXPECT_EQ(log, (std::vector<std::string>{"hook AddPathController", "host will AddPathController"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"hook AddPathController", "host will AddPathController"}));
 
     log.clear();
     ObjClass* other = ObjClass::define("UnhookedController", ViewController::classObject());
@@ -79,11 +81,11 @@ TEST_F(MethodTableTest, ExchangePathOnAClassThatDefinesTheMethod) {
     std::vector<std::string> log;
     ObjClass* cls = ObjClass::define("ExchangePathController", ViewController::classObject());
     // The class's own implementation (as a host subclass defining the method would have).
-    ASSERT_TRUE(cls->addMethod(Selector::viewDidAppear,
-                               makeImplementation<ViewController::AppearFn>(
-                                   [&log](ViewController&, bool animated) {
-                                       log.push_back(animated ? "own animated" : "own");
-                                   })));
+    ASSERT_TRUE(cls->addMethod(
+        Selector::viewDidAppear,
+        makeImplementation<ViewController::AppearFn>([&log](ViewController&, bool animated) {
+            log.push_back(animated ? "own animated" : "own");
+        })));
     addAppearHook(cls, "test_swizzled_viewDidAppear:", &log);
     MethodRef before = cls->ownMethod(Selector::viewDidAppear);
     safeExchange(cls, Selector::viewDidAppear, "test_swizzled_viewDidAppear:");
@@ -104,24 +106,25 @@ TEST_F(MethodTableTest, MotionHookOnTheResponderPostsShakeAndTheHostHandlerStill
     std::vector<std::string> log;
     ObjClass* responder = Responder::classObject();
     const char* replacement = "test_swizzled_motionEnded:withEvent:";
-    responder->replaceMethod(replacement, makeImplementation<Responder::MotionFn>(
-                                              [replacement](Responder& self, int subtype, const Event* e) {
-                                                  if (subtype == EventSubtypeMotionShake) {
-                                                      NotificationCenter::defaultCenter().post("shake", &self);
-                                                  }
-                                                  IMP next = self.objClass()->lookup(replacement);
-                                                  invokeImplementation<Responder::MotionFn>(next, replacement,
-                                                                                            self, subtype, e);
-                                              }));
+    responder->replaceMethod(replacement,
+                             makeImplementation<Responder::MotionFn>(
+                                 [replacement](Responder& self, int subtype, const Event* e) {
+                                     if (subtype == EventSubtypeMotionShake) {
+                                         NotificationCenter::defaultCenter().post("shake", &self);
+                                     }
+                                     IMP next = self.objClass()->lookup(replacement);
+                                     invokeImplementation<Responder::MotionFn>(next, replacement,
+                                                                               self, subtype, e);
+                                 }));
     safeExchange(responder, Selector::motionEndedWithEvent, replacement);
 
     int shakes = 0;
     const void* shaken = nullptr;
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        "shake", nullptr, [&](const Notification& n) {
-            ++shakes;
-            shaken = n.object;
-        });
+    auto token = NotificationCenter::defaultCenter().addObserver("shake", nullptr,
+                                                                 [&](const Notification& n) {
+                                                                     ++shakes;
+                                                                     shaken = n.object;
+                                                                 });
     auto window = platform->makeKeyWindow();
     auto vc = std::make_shared<RecordingController>(
         ObjClass::define("ShakeController", ViewController::classObject()), &log);
@@ -152,7 +155,8 @@ TEST_F(MethodTableTest, WindowAndWebViewHooksSeeEveryTouchAndKeepTheResult) {
         Selector::hitTestWithEvent,
         makeImplementation<View::HitTestFn>([&, windowClass](View& self, Point p, const Event* e) {
             IMP super = windowClass->superclass()->lookup(Selector::hitTestWithEvent);
-            auto hit = invokeImplementation<View::HitTestFn>(super, Selector::hitTestWithEvent, self, p, e);
+            auto hit = invokeImplementation<View::HitTestFn>(super, Selector::hitTestWithEvent,
+                                                             self, p, e);
             calls.push_back("window");
             windowPoints.push_back(p);
             results.push_back(hit);
@@ -162,8 +166,10 @@ TEST_F(MethodTableTest, WindowAndWebViewHooksSeeEveryTouchAndKeepTheResult) {
         Selector::hitTestWithEvent,
         makeImplementation<View::HitTestFn>([&, webClass](View& self, Point p, const Event* e) {
             IMP super = webClass->superclass()->lookup(Selector::hitTestWithEvent);
-            calls.push_back("web " + static_cast<WebView&>(self).stringByEvaluatingJavaScript("document.URL"));
-            return invokeImplementation<View::HitTestFn>(super, Selector::hitTestWithEvent, self, p, e);
+            calls.push_back(
+                "web " + static_cast<WebView&>(self).stringByEvaluatingJavaScript("document.URL"));
+            return invokeImplementation<View::HitTestFn>(super, Selector::hitTestWithEvent, self, p,
+                                                         e);
         }));
 
     auto window = std::make_shared<Window>(Rect(0, 0, 320, 568), windowClass);

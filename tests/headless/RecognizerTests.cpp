@@ -6,7 +6,7 @@ namespace rivlo::testing {
 
 namespace {
 class RecognizerTest : public HeadlessTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         window = platform->makeKeyWindow();
@@ -15,7 +15,8 @@ protected:
     }
 
     template <class R>
-    std::shared_ptr<R> attach(std::shared_ptr<R> r, std::vector<std::string>* log, std::string name) {
+    std::shared_ptr<R> attach(std::shared_ptr<R> r, std::vector<std::string>* log,
+                              std::string name) {
         r->addTarget(this, [log, name](GestureRecognizer& g) {
             std::string entry = name + " " + std::to_string(static_cast<int>(g.state()));
             if (auto* p = dynamic_cast<PinchGestureRecognizer*>(&g)) {
@@ -33,11 +34,11 @@ protected:
 
 class AllowAll : public GestureRecognizerDelegate {};
 class RefuseToBegin : public GestureRecognizerDelegate {
-public:
+  public:
     bool gestureRecognizerShouldBegin(GestureRecognizer&) override { return false; }
 };
 class RefuseTouches : public GestureRecognizerDelegate {
-public:
+  public:
     bool shouldReceiveTouch(GestureRecognizer&, const Touch&) override { return false; }
 };
 }  // namespace
@@ -75,9 +76,11 @@ TEST_F(RecognizerTest, SingleAndDoubleTaps) {
 TEST_F(RecognizerTest, SwipesByDirectionAndDistance) {
     std::vector<std::string> log;
     auto delegate = std::make_shared<AllowAll>();
-    for (auto [dir, name] : std::vector<std::pair<int, std::string>>{
-             {SwipeDirection::Left, "left"}, {SwipeDirection::Right, "right"},
-             {SwipeDirection::Up, "up"}, {SwipeDirection::Down, "down"}}) {
+    for (auto [dir, name] :
+         std::vector<std::pair<int, std::string>>{{SwipeDirection::Left, "left"},
+                                                  {SwipeDirection::Right, "right"},
+                                                  {SwipeDirection::Up, "up"},
+                                                  {SwipeDirection::Down, "down"}}) {
         auto r = attach(std::make_shared<SwipeGestureRecognizer>(dir), &log, name);
         r->setDelegate(delegate);
     }
@@ -91,9 +94,9 @@ TEST_F(RecognizerTest, SwipesByDirectionAndDistance) {
     EXPECT_EQ(log, (std::vector<std::string>{"left 3", "right 3", "up 3", "down 3"}));
 
     log.clear();
-    platform->swipe({100, 300}, {130, 300});           // too short: nothing
-    platform->swipe({100, 100}, {200, 200});           // diagonal: nothing
-    platform->swipe({100, 300}, {300, 300}, 3.0);      // too slow: nothing
+    platform->swipe({100, 300}, {130, 300});       // too short: nothing
+    platform->swipe({100, 100}, {200, 200});       // diagonal: nothing
+    platform->swipe({100, 300}, {300, 300}, 3.0);  // too slow: nothing
     EXPECT_TRUE(log.empty()) << log.size();
 }
 

@@ -15,7 +15,8 @@ class RenderingTest : public HeadlessTest {};
 int darkPixels(const Image& img, const Rect& pixelRect) {
     int n = 0;
     for (int y = static_cast<int>(pixelRect.minY()); y < static_cast<int>(pixelRect.maxY()); ++y) {
-        for (int x = static_cast<int>(pixelRect.minX()); x < static_cast<int>(pixelRect.maxX()); ++x) {
+        for (int x = static_cast<int>(pixelRect.minX()); x < static_cast<int>(pixelRect.maxX());
+             ++x) {
             auto p = img.pixelAt(x, y);
             if (p.r < 100 && p.g < 100 && p.b < 100) ++n;
         }
@@ -44,8 +45,8 @@ TEST_F(RenderingTest, BackgroundsSubviewsAndScaleLandOnKnownPixels) {
     EXPECT_EQ(redPixel.a, 255);
     EXPECT_EQ(img.bytes()[(100u * 640 + 100) * 4 + 2], 255);  // R at byte 2
     EXPECT_TRUE(isColor(img.pixelAt(2 * 18, 2 * 28), 0, 0, 255));
-    EXPECT_TRUE(isColor(img.pixelAt(2 * 5, 2 * 5), 255, 255, 255));     // window background
-    EXPECT_TRUE(isColor(img.pixelAt(2 * 61, 2 * 30), 255, 255, 255));   // right of red
+    EXPECT_TRUE(isColor(img.pixelAt(2 * 5, 2 * 5), 255, 255, 255));    // window background
+    EXPECT_TRUE(isColor(img.pixelAt(2 * 61, 2 * 30), 255, 255, 255));  // right of red
 }
 
 TEST_F(RenderingTest, HiddenAlphaClippingAndRoundedCorners) {
@@ -73,12 +74,12 @@ TEST_F(RenderingTest, HiddenAlphaClippingAndRoundedCorners) {
     window->addSubview(round);
 
     Image img = platform->snapshot(*window, 1.0);
-    EXPECT_TRUE(isColor(img.pixelAt(50, 50), 255, 255, 255));         // hidden: not drawn
-    EXPECT_TRUE(isColor(img.pixelAt(125, 25), 128, 128, 128, 3));      // half black over white
-    EXPECT_TRUE(isColor(img.pixelAt(25, 225), 255, 0, 0));             // inside the clip
-    EXPECT_TRUE(isColor(img.pixelAt(75, 225), 255, 255, 255));         // clipped away
-    EXPECT_TRUE(isColor(img.pixelAt(250, 250), 0, 0, 255));            // middle of the round view
-    EXPECT_TRUE(isColor(img.pixelAt(201, 201), 255, 255, 255));        // its cut corner
+    EXPECT_TRUE(isColor(img.pixelAt(50, 50), 255, 255, 255));      // hidden: not drawn
+    EXPECT_TRUE(isColor(img.pixelAt(125, 25), 128, 128, 128, 3));  // half black over white
+    EXPECT_TRUE(isColor(img.pixelAt(25, 225), 255, 0, 0));         // inside the clip
+    EXPECT_TRUE(isColor(img.pixelAt(75, 225), 255, 255, 255));     // clipped away
+    EXPECT_TRUE(isColor(img.pixelAt(250, 250), 0, 0, 255));        // middle of the round view
+    EXPECT_TRUE(isColor(img.pixelAt(201, 201), 255, 255, 255));    // its cut corner
 }
 
 TEST_F(RenderingTest, TextIsDrawnAndSecureFieldsShowBullets) {
@@ -98,7 +99,8 @@ TEST_F(RenderingTest, TextIsDrawnAndSecureFieldsShowBullets) {
     secret.setText("pässword");
     secret.setSecureTextEntry(true);
     std::string bullets;  // one per character, not per byte
-    for (int i = 0; i < 8; ++i) bullets += "\xE2\x80\xA2";
+    for (int i = 0; i < 8; ++i)
+        bullets += "\xE2\x80\xA2";
     EXPECT_EQ(secret.displayText(), bullets);
     secret.setSecureTextEntry(false);
     EXPECT_EQ(secret.displayText(), "pässword");

@@ -11,7 +11,9 @@ namespace rivlo::testing {
 
 namespace {
 
-std::string exampleScenario() { return std::string(RIVLO_HEADLESS_SCENARIOS) + "/shop.json"; }
+std::string exampleScenario() {
+    return std::string(RIVLO_HEADLESS_SCENARIOS) + "/shop.json";
+}
 
 // Expects the text to be refused at that line with a reason containing `reason`.
 void expectRefused(const std::string& text, int line, const std::string& reason) {
@@ -29,12 +31,14 @@ const char* kMinimal = R"({
   "actions": [
 )";
 
-std::string withActions(const std::string& actions) { return std::string(kMinimal) + actions + "\n]}"; }
+std::string withActions(const std::string& actions) {
+    return std::string(kMinimal) + actions + "\n]}";
+}
 
 class ScenarioTest : public HeadlessTest {};
 
 class AlertAnswers : public AlertViewDelegate {
-public:
+  public:
     void alertViewClickedButtonAtIndex(AlertView&, int index) override { answers.push_back(index); }
     std::vector<int> answers;
 };
@@ -59,14 +63,17 @@ TEST(ScenarioParseTest, MeaningErrorsGiveTheLineOfTheOffendingValue) {
     expectRefused(withActions(R"({"action": "jump"})"), 6, "unknown action \"jump\"");
     expectRefused(withActions("{\"action\": \"tap\"}"), 6, "needs \"at\" or \"on\"");
     expectRefused(withActions("{\"action\": \"tap\", \"at\": [1]}"), 6, "list of 2 numbers");
-    expectRefused(withActions("{\"action\": \"tap\", \"on\": \"nowhere\"}"), 6, "unknown view \"nowhere\"");
+    expectRefused(withActions("{\"action\": \"tap\", \"on\": \"nowhere\"}"), 6,
+                  "unknown view \"nowhere\"");
     expectRefused(withActions("{\"action\": \"tap\", \"at\": [1, 2],\n \"colour\": 3}"), 7,
                   "unknown key \"colour\"");
     expectRefused(withActions("{\"action\": \"wait\", \"seconds\": -1}"), 6, "between 0 and 3600");
-    expectRefused(withActions("{\"action\": \"push\", \"screen\": \"home\"}"), 6, "needs a navigation root");
+    expectRefused(withActions("{\"action\": \"push\", \"screen\": \"home\"}"), 6,
+                  "needs a navigation root");
     expectRefused(withActions("{\"action\": \"rotate\", \"orientation\": \"sideways\"}"), 6,
                   "unknown orientation");
-    expectRefused(withActions("{\"action\": \"load\", \"on\": \"f\", \"page\": \"p\"}"), 6, "unknown page");
+    expectRefused(withActions("{\"action\": \"load\", \"on\": \"f\", \"page\": \"p\"}"), 6,
+                  "unknown page");
     expectRefused(withActions("{\"action\": \"answerAlert\"}"), 6, "needs \"button\"");
     expectRefused(R"({"screens": {"home": {"controller": "H",
         "views": [{"type": "button", "frame": [0, 0, 1, 1]}]}}, "root": {"screen": "home"}})",
@@ -86,7 +93,8 @@ TEST(ScenarioParseTest, MeaningErrorsGiveTheLineOfTheOffendingValue) {
                   1, "profile: \"idiom\" must be -1, 0 or 1");
 
     std::string error;
-    auto ok = Scenario::parse(withActions("{\"action\": \"answerAlert\", \"button\": null}"), error);
+    auto ok =
+        Scenario::parse(withActions("{\"action\": \"answerAlert\", \"button\": null}"), error);
     ASSERT_TRUE(ok) << error;
     EXPECT_FALSE(ok->actions[0].button.has_value());
 }
@@ -123,7 +131,8 @@ TEST_F(ScenarioTest, TheExampleSessionPlaysFromStartToEnd) {
 
     // Observe the screens as hooks would: a did-appear entry on each screen's class.
     std::vector<std::string> appeared;
-    for (const char* name : {"LoginViewController", "ProductListViewController", "ProductPageViewController"}) {
+    for (const char* name :
+         {"LoginViewController", "ProductListViewController", "ProductPageViewController"}) {
         ObjClass* cls = ObjClass::define(name, ViewController::classObject());
         cls->replaceMethod(Selector::viewDidAppear,
                            makeImplementation<ViewController::AppearFn>(
@@ -136,7 +145,8 @@ TEST_F(ScenarioTest, TheExampleSessionPlaysFromStartToEnd) {
     }
     std::vector<std::string> notes;
     std::vector<NotificationCenter::Token> tokens;
-    for (const char* n : {ApplicationNotification::DidEnterBackground, ApplicationNotification::DidBecomeActive}) {
+    for (const char* n :
+         {ApplicationNotification::DidEnterBackground, ApplicationNotification::DidBecomeActive}) {
         tokens.push_back(NotificationCenter::defaultCenter().addObserver(
             n, nullptr, [&](const Notification& note) { notes.push_back(note.name); }));
     }
@@ -164,11 +174,13 @@ TEST_F(ScenarioTest, TheExampleSessionPlaysFromStartToEnd) {
     EXPECT_TRUE(player.isFinished());
     EXPECT_EQ(player.played().size(), scenario->actions.size());
 
-    EXPECT_EQ(appeared, (std::vector<std::string>{"LoginViewController", "ProductListViewController",
-                                                  "ProductPageViewController",
-                                                  "ProductListViewController"}));
+    EXPECT_EQ(appeared,
+              (std::vector<std::string>{"LoginViewController", "ProductListViewController",
+                                        "ProductPageViewController", "ProductListViewController"}));
     // Typing taps each field; then the button, the rows and the page.
-    auto count = [&](const std::string& g) { return std::count(gestures.begin(), gestures.end(), g); };
+    auto count = [&](const std::string& g) {
+        return std::count(gestures.begin(), gestures.end(), g);
+    };
     EXPECT_EQ(count("tap"), 7);  // 2 fields, the button, 2 of the double tap, 2 on the page
     EXPECT_EQ(count("double"), 1);
     EXPECT_EQ(count("left"), 1);
@@ -194,10 +206,13 @@ TEST_F(ScenarioTest, TheExampleSessionPlaysFromStartToEnd) {
     auto login = player.controllerForScreen("login");
     Image shot = platform->snapshot(*login->view(), 1.0);
     EXPECT_TRUE(isColor(shot.pixelAt(40, 340), 0x3B, 0x7D, 0xD8));
-    for (auto t : tokens) NotificationCenter::defaultCenter().removeObserver(t);
-    for (const char* name : {"LoginViewController", "ProductListViewController", "ProductPageViewController"}) {
+    for (auto t : tokens)
+        NotificationCenter::defaultCenter().removeObserver(t);
+    for (const char* name :
+         {"LoginViewController", "ProductListViewController", "ProductPageViewController"}) {
         ObjClass* cls = ObjClass::named(name);
-        cls->replaceMethod(Selector::viewDidAppear, cls->superclass()->lookup(Selector::viewDidAppear));
+        cls->replaceMethod(Selector::viewDidAppear,
+                           cls->superclass()->lookup(Selector::viewDidAppear));
     }
 }
 
@@ -205,20 +220,22 @@ TEST_F(ScenarioTest, AlertsAreAnsweredWhenTheyAppear) {
     std::string error;
     auto scenario = Scenario::parse(withActions(R"({"action": "answerAlert", "button": 1},
         {"action": "answerAlert", "button": null, "timeout": 0.1},
-        {"action": "answerAlert", "button": 0, "timeout": 0.05})"), error);
+        {"action": "answerAlert", "button": 0, "timeout": 0.05})"),
+                                    error);
     ASSERT_TRUE(scenario) << error;
     ScenarioPlayer player(*platform, *scenario);
     auto answers = std::make_shared<AlertAnswers>();
-    auto first = std::make_shared<AlertView>("Camera", "", answers, "No", std::vector<std::string>{"Yes"});
-    auto second = std::make_shared<AlertView>("Other", "", answers, "OK", std::vector<std::string>{});
+    auto first =
+        std::make_shared<AlertView>("Camera", "", answers, "No", std::vector<std::string>{"Yes"});
+    auto second =
+        std::make_shared<AlertView>("Other", "", answers, "OK", std::vector<std::string>{});
     // The first alert shows a little after the action starts waiting for it.
     RunLoop::main().postAfter(RunLoop::Duration(0.1), [&] { first->show(); });
     bool done = false;
-    player.start([&] {
-        done = true;
-    });
+    player.start([&] { done = true; });
     // The second alert shows once the first is answered.
-    ASSERT_TRUE(RunLoop::main().runUntil([&] { return !answers->answers.empty(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return !answers->answers.empty(); },
+                                         std::chrono::seconds(5)));
     second->show();
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(5)));
     EXPECT_EQ(answers->answers, (std::vector<int>{1}));  // the second was dismissed unanswered
@@ -250,7 +267,8 @@ TEST_F(ScenarioTest, TabsModalsPagesAndNetworkChanges) {
         {"action": "present", "screen": "sheet"},
         {"action": "network", "status": "cellular"},
         {"action": "memoryWarning"}
-      ]})", error);
+      ]})",
+                                    error);
     ASSERT_TRUE(scenario) << error;
     ScenarioPlayer player(*platform, *scenario);
     bool done = false;
@@ -266,7 +284,8 @@ TEST_F(ScenarioTest, TabsModalsPagesAndNetworkChanges) {
     auto* tabs = dynamic_cast<TabBarController*>(player.window()->rootViewController().get());
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->selectedIndex(), 1u);
-    EXPECT_EQ(tabs->selectedViewController()->presentedViewController()->className(), "SheetController");
+    EXPECT_EQ(tabs->selectedViewController()->presentedViewController()->className(),
+              "SheetController");
     EXPECT_EQ(platform->reachability().status(), NetworkStatus::Cellular);
 }
 
@@ -281,7 +300,8 @@ TEST_F(ScenarioTest, ScrollByAddsUpAndStaysInsideThePage) {
       "actions": [
         {"action": "scroll", "on": "web", "by": [0, 250]},
         {"action": "scroll", "on": "web", "by": [0, 250]}
-      ]})", error);
+      ]})",
+                                    error);
     ASSERT_TRUE(scenario) << error;
     ScenarioPlayer player(*platform, *scenario);
     bool done = false;

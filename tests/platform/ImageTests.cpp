@@ -32,11 +32,14 @@ Decoded decodeJpeg(const std::vector<uint8_t>& bytes) {
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     jpeg_start_decompress(&cinfo);
-    Decoded d{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-              cinfo.output_components, {}};
+    Decoded d{static_cast<int>(cinfo.output_width),
+              static_cast<int>(cinfo.output_height),
+              cinfo.output_components,
+              {}};
     d.rgb.resize(static_cast<size_t>(d.width) * d.height * d.components);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = d.rgb.data() + static_cast<size_t>(cinfo.output_scanline) * d.width * d.components;
+        JSAMPROW row =
+            d.rgb.data() + static_cast<size_t>(cinfo.output_scanline) * d.width * d.components;
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);

@@ -35,7 +35,8 @@ TEST(RuntimeTest, LookupFollowsTheSuperclassChain) {
     IMP old = leaf->replaceMethod("twice:", makeImplementation<Fn>([](int v) { return 3 * v; }));
     ASSERT_NE(old, nullptr);
     EXPECT_EQ(invokeImplementation<Fn>(old, "twice:", 1), 20);
-    EXPECT_EQ(mid->replaceMethod("twice:", makeImplementation<Fn>([](int v) { return v; })), nullptr);
+    EXPECT_EQ(mid->replaceMethod("twice:", makeImplementation<Fn>([](int v) { return v; })),
+              nullptr);
     EXPECT_EQ(call(mid, "twice:", 4), 4);
     EXPECT_EQ(call(base, "twice:", 4), 8);
 }
@@ -61,8 +62,7 @@ TEST(RuntimeTest, MissingOrMismatchedImplementationsAnswerDefaults) {
     cls->addMethod("text", makeImplementation<std::string()>([] { return std::string("x"); }));
     EXPECT_EQ(call(cls, "text", 5), 0);
     EXPECT_EQ(invokeImplementation<std::string()>(cls->lookup("text"), "text"), "x");
-    EXPECT_NE(cls->ownMethod("text")->typeEncoding(),
-              TypedImplementation<Fn>::encoding());
+    EXPECT_NE(cls->ownMethod("text")->typeEncoding(), TypedImplementation<Fn>::encoding());
 }
 
 }  // namespace rivlo
