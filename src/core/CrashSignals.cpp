@@ -29,6 +29,9 @@ constexpr size_t kAlternateStackSize = 256 * 1024;
 // before the handlers are installed, or are atomics.
 struct CrashState {
     std::atomic<bool> handled{false};
+    // Set (release) by the crash thread before its done byte; a waiter that saw the byte reads
+    // it (acquire), which orders the work before whatever the waiter does next.
+    std::atomic<bool> workDone{false};
     std::atomic<long> crashingThread{0};
     std::atomic<long> crashThread{0};
     std::atomic<int> signal{0};
@@ -83,7 +86,9 @@ void writeByte(int fd) {
 // The first fatal event: wake the crash thread and wait (bounded) until its work is done.
 void runWork(CrashState& state) {
     writeByte(state.wakeWrite);
-    waitReadable(state.doneRead, state.waitMillis);
+    if (waitReadable(state.doneRead, state.waitMillis)) {
+        (void)state.workDone.load(std::memory_order_acquire);
+    }
 }
 
 // A fatal event after the first: when the first one's work is still running on another
@@ -91,7 +96,9 @@ void runWork(CrashState& state) {
 void awaitWorkInProgress(CrashState& state) {
     const long self = currentThreadId();
     if (self == state.crashingThread.load() || self == state.crashThread.load()) return;
-    waitReadable(state.doneRead, state.waitMillis);
+    if (waitReadable(state.doneRead, state.waitMillis)) {
+        (void)state.workDone.load(std::memory_order_acquire);
+    }
 }
 
 void setDefault(int sig) {
@@ -218,6 +225,7 @@ void crashThreadMain(CrashState* state) {
     if (state->settleSeconds > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(state->settleSeconds));
     }
+    state->workDone.store(true, std::memory_order_release);
     writeByte(state->doneWrite);
 }
 
