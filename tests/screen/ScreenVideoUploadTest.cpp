@@ -48,7 +48,8 @@ LoopbackHTTPServer& service() {
         auto* s = new LoopbackHTTPServer;
         // No session is verified here: the suite drives the recorder and the uploads itself.
         s->route("POST", "/webservices/v2/verifyapp",
-                 ScriptedResponse::json(200, R"({"status":"false","message":"test"})"));
+                 ScriptedResponse::json(
+                     200, R"({"status":"false","message":"test","app_device_id":"APD-7"})"));
         s->route("POST", kUploadPath, ScriptedResponse::json(200, R"({"status":"true"})"));
         ::setenv("RIVLO_SERVICE_URL", s->baseURL().c_str(), 1);
         return s;
@@ -111,7 +112,8 @@ class ScreenVideoUploadTest : public ::testing::Test {
         world_ = std::make_unique<ScreenRecorderWorld>(320, 568);
         RivloHandler::start("upload-test-key");
         ASSERT_TRUE(RivloHandler::rivlo());
-        // Let the verification exchange settle before the test counts requests.
+        // Let the verification exchange settle before the test counts requests (its answer
+        // carries the same application device identifier, whenever it arrives).
         RunLoop::main().runUntil([] { return false; }, 0.3);
         clearStore();
         service().route("POST", kUploadPath, ScriptedResponse::json(200, R"({"status":"true"})"));
