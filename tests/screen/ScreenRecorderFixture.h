@@ -43,6 +43,12 @@ class ScreenRecorderWorld {
     }
 
     ~ScreenRecorderWorld() {
+        // Emptied while the sandbox still exists, so that no later write of the defaults
+        // brings the removed directory back.
+        for (const auto& entry : RVPlistHandler::sharedHandler()->screenVideoEntries()) {
+            RVPlistHandler::sharedHandler()->removeScreenVideo(
+                PropertyList::text(entry, "videoName"));
+        }
         RVViewVideoHandler::resetSensitiveViews();
         RunLoop::main().runPending();
         window_.reset();
