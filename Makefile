@@ -27,3 +27,8 @@ bench: build
 
 clean:
 	rm -rf build
+
+.PHONY: demo
+# Records one scenario end to end against the collector on loopback; files go to ./demo-data.
+demo: build
+	build/$(PRESET)/tools/demo/rivlo-demo
