@@ -47,47 +47,47 @@ ScenarioPlayer::~ScenarioPlayer() {
     *alive_ = false;
 }
 
-std::shared_ptr<View> ScenarioPlayer::makeView(const ViewSpec& spec) {
+std::shared_ptr<View> ScenarioPlayer::makeView(const ViewSpec& desc) {
     std::shared_ptr<View> view;
-    if (spec.type == "label") {
-        auto l = std::make_shared<Label>(spec.frame);
-        l->setText(spec.text);
-        l->setFontSize(spec.fontSize);
-        l->setBold(spec.bold);
-        l->setTextColor(spec.textColor);
-        l->setTextAlignment(static_cast<TextAlignment>(spec.alignment));
-        l->setNumberOfLines(spec.lines);
+    if (desc.type == "label") {
+        auto l = std::make_shared<Label>(desc.frame);
+        l->setText(desc.text);
+        l->setFontSize(desc.fontSize);
+        l->setBold(desc.bold);
+        l->setTextColor(desc.textColor);
+        l->setTextAlignment(static_cast<TextAlignment>(desc.alignment));
+        l->setNumberOfLines(desc.lines);
         view = l;
-    } else if (spec.type == "textField") {
-        auto f = std::make_shared<TextField>(spec.frame);
-        f->setText(spec.text);
-        f->setPlaceholder(spec.placeholder);
-        f->setSecureTextEntry(spec.secure);
-        f->setFontSize(spec.fontSize);
-        f->setTextColor(spec.textColor);
+    } else if (desc.type == "textField") {
+        auto f = std::make_shared<TextField>(desc.frame);
+        f->setText(desc.text);
+        f->setPlaceholder(desc.placeholder);
+        f->setSecureTextEntry(desc.secure);
+        f->setFontSize(desc.fontSize);
+        f->setTextColor(desc.textColor);
         view = f;
-    } else if (spec.type == "imageView") {
-        view = std::make_shared<ImageView>(spec.frame);
-    } else if (spec.type == "webView") {
-        auto w = std::make_shared<WebView>(spec.frame);
-        if (!spec.page.empty()) showPage(*w, spec.page);
+    } else if (desc.type == "imageView") {
+        view = std::make_shared<ImageView>(desc.frame);
+    } else if (desc.type == "webView") {
+        auto w = std::make_shared<WebView>(desc.frame);
+        if (!desc.page.empty()) showPage(*w, desc.page);
         view = w;
-    } else if (spec.type == "scrollView") {
-        auto s = std::make_shared<ScrollView>(spec.frame);
-        s->setContentSize(spec.contentSize);
+    } else if (desc.type == "scrollView") {
+        auto s = std::make_shared<ScrollView>(desc.frame);
+        s->setContentSize(desc.contentSize);
         view = s;
     } else {
-        view = std::make_shared<View>(spec.frame);
+        view = std::make_shared<View>(desc.frame);
     }
-    view->setIdentifier(spec.id);
-    if (spec.background) view->setBackgroundColor(*spec.background);
-    view->setCornerRadius(spec.cornerRadius);
-    view->setBorderWidth(spec.borderWidth);
-    view->setBorderColor(spec.borderColor);
-    view->setHidden(spec.hidden);
-    view->setAlpha(spec.alpha);
-    if (spec.clips) view->setClipsToBounds(true);
-    for (const auto& sub : spec.subviews) {
+    view->setIdentifier(desc.id);
+    if (desc.background) view->setBackgroundColor(*desc.background);
+    view->setCornerRadius(desc.cornerRadius);
+    view->setBorderWidth(desc.borderWidth);
+    view->setBorderColor(desc.borderColor);
+    view->setHidden(desc.hidden);
+    view->setAlpha(desc.alpha);
+    if (desc.clips) view->setClipsToBounds(true);
+    for (const auto& sub : desc.subviews) {
         auto child = makeView(sub);
         if (auto* web = dynamic_cast<WebView*>(view.get())) {
             web->contentView()->addSubview(child);
@@ -114,9 +114,9 @@ void ScenarioPlayer::showPage(WebView& web, const std::string& pageName) {
 std::shared_ptr<ViewController> ScenarioPlayer::controllerForScreen(const std::string& name) {
     auto found = controllers_.find(name);
     if (found != controllers_.end()) return found->second;
-    auto spec = scenario_.screens.find(name);
-    if (spec == scenario_.screens.end()) return nullptr;
-    const ScreenSpec& s = spec->second;
+    auto desc = scenario_.screens.find(name);
+    if (desc == scenario_.screens.end()) return nullptr;
+    const ScreenSpec& s = desc->second;
     auto vc = std::make_shared<ViewController>(
         ObjClass::define(s.controllerClass, ViewController::classObject()));
     vc->setTitle(s.title);

@@ -42,8 +42,8 @@ class ScenarioPlayer {
 
     const Scenario& scenario() const { return scenario_; }
 
-    // Builds the views of one spec (exposed for the render tool).
-    std::shared_ptr<View> makeView(const ViewSpec& spec);
+    // Builds the views of one description (exposed for the render tool).
+    std::shared_ptr<View> makeView(const ViewSpec& desc);
     // Fills a web view with a page: its address, size and painted blocks.
     void showPage(WebView& web, const std::string& pageName);
 
