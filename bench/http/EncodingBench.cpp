@@ -35,8 +35,8 @@ void BM_QueryStringNested100Pairs(benchmark::State& state) {
     state.counters["pairs"] = static_cast<double>(pairs);
     // Seconds per pair (printed with an SI suffix: "n" is nanoseconds).
     state.counters["time_per_pair"] = benchmark::Counter(
-        static_cast<double>(pairs), benchmark::Counter::kIsIterationInvariantRate |
-                                        benchmark::Counter::kInvert);
+        static_cast<double>(pairs),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_QueryStringNested100Pairs);
 
@@ -58,12 +58,16 @@ void BM_MultipartBodyFromMemoryParts(benchmark::State& state) {
         auto& stream = *request.HTTPBodyStream;
         stream.open();
         int64_t n;
-        while ((n = stream.read(buffer.data(), buffer.size())) > 0) produced += static_cast<uint64_t>(n);
+        while ((n = stream.read(buffer.data(), buffer.size())) > 0)
+            produced += static_cast<uint64_t>(n);
         stream.close();
     }
     state.SetBytesProcessed(static_cast<int64_t>(produced));
 }
-BENCHMARK(BM_MultipartBodyFromMemoryParts)->Args({10, 1024})->Args({50, 64 * 1024})->Args({4, 4 << 20});
+BENCHMARK(BM_MultipartBodyFromMemoryParts)
+    ->Args({10, 1024})
+    ->Args({50, 64 * 1024})
+    ->Args({4, 4 << 20});
 
 }  // namespace
 }  // namespace rivlo

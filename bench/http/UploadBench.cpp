@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
             x = x * 1103515245u + 12345u;
             c = static_cast<char>(x >> 24);
         }
-        for (uint64_t i = 0; i < mib; ++i) out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        for (uint64_t i = 0; i < mib; ++i)
+            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     }
 
     RunLoop::main().setMainThread();
@@ -105,9 +106,10 @@ int main(int argc, char** argv) {
                 ok ? "succeeded" : "FAILED");
     std::printf("peak resident memory: %.1f MiB before, grew by %.2f MiB (limit 4 MiB): %s\n",
                 baselineKiB / 1024.0, growthMiB, growthMiB <= 4.0 ? "ok" : "TOO MUCH");
-    std::printf("throughput: client %.1f MB/s (%.2f s), curl tool %s %.1f MB/s (%.2f s%s): "
-                "%.0f %%\n",
-                oursMBs, ours, mode.c_str(), curlMBs, theirs, curlStatus == 0 ? "" : ", curl failed",
-                100.0 * oursMBs / curlMBs);
+    std::printf(
+        "throughput: client %.1f MB/s (%.2f s), curl tool %s %.1f MB/s (%.2f s%s): "
+        "%.0f %%\n",
+        oursMBs, ours, mode.c_str(), curlMBs, theirs, curlStatus == 0 ? "" : ", curl failed",
+        100.0 * oursMBs / curlMBs);
     return ok && growthMiB <= 4.0 ? 0 : 1;
 }

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class StoreBenchDir {
-public:
+  public:
     StoreBenchDir() {
         root_ = fs::temp_directory_path() / ("rivlo-store-bench-" + std::to_string(::getpid()));
         fs::remove_all(root_);
@@ -31,11 +31,13 @@ public:
     }
     ~StoreBenchDir() { fs::remove_all(root_); }
 
-private:
+  private:
     fs::path root_;
 };
 
-std::string docName(int i) { return "bench" + std::to_string(i) + ".txt"; }
+std::string docName(int i) {
+    return "bench" + std::to_string(i) + ".txt";
+}
 
 // A text-file list of count entries; the first withFiles entries also get their file.
 void plantList(int count, int withFiles) {
@@ -44,7 +46,8 @@ void plantList(int count, int withFiles) {
         list.push_back({{"fileName", docName(i)}, {"appDeviceId", "bench-device"}});
     }
     const std::string folder = RVUtil::folderPath("/RVData");
-    for (int i = 0; i < withFiles; ++i) std::ofstream(folder + "/" + docName(i)) << "{}";
+    for (int i = 0; i < withFiles; ++i)
+        std::ofstream(folder + "/" + docName(i)) << "{}";
     UserDefaults::standard().set(RVPlistHandler::kTextFileKey, list);
     UserDefaults::standard().synchronize();
 }
@@ -100,7 +103,10 @@ void BM_AddOneEntry(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ReadAndTrimList)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();
+BENCHMARK(BM_ReadAndTrimList)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_ReadList)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();
 BENCHMARK(BM_ReadEmptyList)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();
 BENCHMARK(BM_RemoveOneEntry)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly();

@@ -20,9 +20,8 @@ std::shared_ptr<RVCrash> RVCrash::initFromSavedDictionary(const Value& saved) {
 }
 
 Value RVCrash::savedDictionary() const {
-    return Value{{"appDeviceId", appDeviceId},
-                 {"deviceRunNo", deviceRunNo},
-                 {"currentDate", currentDate}};
+    return Value{
+        {"appDeviceId", appDeviceId}, {"deviceRunNo", deviceRunNo}, {"currentDate", currentDate}};
 }
 
 std::string RVCrash::description() const {

@@ -10,7 +10,7 @@ namespace rivlo {
 // The record of one crashed session, kept in the store's crash list ("RvCrash").
 // A plain value: not shared between threads.
 class RVCrash {
-public:
+  public:
     // Filled from the current values: run number, application device identifier, now.
     RVCrash();
 

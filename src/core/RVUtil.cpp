@@ -59,7 +59,8 @@ std::string defaultCachesDirectory() {
 }
 
 std::string trimTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 
@@ -80,15 +81,21 @@ std::string RVUtil::appDeviceId() {
     return gAppDeviceId;
 }
 
-void RVUtil::isInfoPostSuccess(bool posted) { gInfoPostSuccess.store(posted); }
+void RVUtil::isInfoPostSuccess(bool posted) {
+    gInfoPostSuccess.store(posted);
+}
 
-bool RVUtil::isInfoPostSuccess() { return gInfoPostSuccess.load(); }
+bool RVUtil::isInfoPostSuccess() {
+    return gInfoPostSuccess.load();
+}
 
 std::string RVUtil::deviceRunNo() {
     return format("%ld", static_cast<long>(sharedHandler()->count()));
 }
 
-void RVUtil::startApplicationTimer() { sessionStart_.store(Clock::now()); }
+void RVUtil::startApplicationTimer() {
+    sessionStart_.store(Clock::now());
+}
 
 std::string RVUtil::applicationTotalTime() const {
     const double start = sessionStart_.load();
@@ -101,14 +108,16 @@ std::string RVUtil::currentDate() const {
     // The calendar year, not the week-based one: a week-based year shows the next year for
     // the last days of December.
     const auto seconds = static_cast<time_t>(std::floor(Clock::now()));
-    struct tm local{};
+    struct tm local {};
     localtime_r(&seconds, &local);
     char buffer[64];
     const size_t length = strftime(buffer, sizeof buffer, "%Y-%m-%d %I:%M:%S %p", &local);
     return std::string(buffer, length);
 }
 
-std::string RVUtil::dateForFile() { return format("%lld", static_cast<long long>(nextFileStamp())); }
+std::string RVUtil::dateForFile() {
+    return format("%lld", static_cast<long long>(nextFileStamp()));
+}
 
 std::string RVUtil::dateForFile(const std::function<bool(const std::string&)>& isTaken) {
     std::string stamp = dateForFile();
@@ -149,7 +158,8 @@ std::string RVUtil::cachesDirectory() {
 
 std::string RVUtil::folderPath(const std::string& name) {
     size_t begin = 0;
-    while (begin < name.size() && name[begin] == '/') ++begin;
+    while (begin < name.size() && name[begin] == '/')
+        ++begin;
     const std::string component = trimTrailingSlashes(name.substr(begin));
     if (component.empty() || component == "/") return cachesDirectory();
     return cachesDirectory() + "/" + component;
@@ -175,10 +185,9 @@ std::shared_ptr<RVSetting> currentSettingIfAny() {
 // The UTF-8 forms of the white space the platform trims besides space and tab (the Unicode
 // space separators); line breaks are not white space here.
 constexpr const char* kWideSpaces[] = {
-    "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87",
-    "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80",
+    "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
+    "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
+    "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
 };
 
 size_t whitespaceAt(const std::string& text, size_t at) {
@@ -239,9 +248,13 @@ std::string RVUtil::aliasName() {
     return device ? device->name() : std::string();
 }
 
-void RVUtil::isAppLoadingFirstTime(bool first) { gAppLoadingFirstTime.store(first); }
+void RVUtil::isAppLoadingFirstTime(bool first) {
+    gAppLoadingFirstTime.store(first);
+}
 
-bool RVUtil::isAppLoadingFirstTime() { return gAppLoadingFirstTime.load(); }
+bool RVUtil::isAppLoadingFirstTime() {
+    return gAppLoadingFirstTime.load();
+}
 
 void RVUtil::updateRunNumber() {
     int64_t next = 0;
@@ -343,34 +356,27 @@ bool RVUtil::isCameraAvailable() const {
 
 std::string RVUtil::deviceModel() {
     if (auto device = Platform::current().device()) return device->machineIdentifier();
-    struct utsname name{};
+    struct utsname name {};
     if (uname(&name) != 0) return "";
     return name.machine;
 }
 
 std::string RVUtil::devicePlatformForModel(const std::string& machine) {
     static const std::pair<const char*, const char*> kModels[] = {
-        {"iPhone1,1", "iPhone"},        {"iPhone1,2", "iPhone 3G"},
-        {"iPhone2,1", "iPhone 3GS"},    {"iPhone3,1", "iPhone 4"},
-        {"iPhone3,2", "iPhone 4"},      {"iPhone3,3", "iPhone 4"},
-        {"iPhone4,1", "iPhone 4S"},     {"iPhone5,1", "iPhone 5"},
-        {"iPhone5,2", "iPhone 5"},      {"iPhone5,3", "iPhone 5c"},
-        {"iPhone5,4", "iPhone 5c"},     {"iPhone6,1", "iPhone 5s"},
-        {"iPhone6,2", "iPhone 5s"},     {"iPhone7,1", "iPhone 6 Plus"},
-        {"iPhone7,2", "iPhone 6"},      {"iPod1,1", "iPod Touch 1G"},
-        {"iPod2,1", "iPod Touch 2G"},   {"iPod3,1", "iPod Touch 3G"},
-        {"iPod4,1", "iPod Touch 4G"},   {"iPod5,1", "iPod Touch 5G"},
-        {"iPad1,1", "iPad"},            {"iPad2,1", "iPad 2"},
-        {"iPad2,2", "iPad 2"},          {"iPad2,3", "iPad 2"},
-        {"iPad2,4", "iPad 2"},          {"iPad3,1", "iPad 3"},
-        {"iPad3,2", "iPad 3"},          {"iPad3,3", "iPad 3"},
-        {"iPad3,4", "iPad 4"},          {"iPad3,5", "iPad 4"},
-        {"iPad3,6", "iPad 4"},          {"iPad4,1", "iPad Air"},
-        {"iPad4,2", "iPad Air"},        {"iPad4,3", "iPad Air"},
-        {"iPad2,5", "iPad Mini"},       {"iPad2,6", "iPad Mini"},
-        {"iPad2,7", "iPad Mini"},       {"iPad4,4", "iPad Mini"},
-        {"iPad4,5", "iPad Mini"},       {"iPad4,6", "iPad Mini"},
-        {"i386", "Simulator"},          {"x86_64", "Simulator"},
+        {"iPhone1,1", "iPhone"},      {"iPhone1,2", "iPhone 3G"},     {"iPhone2,1", "iPhone 3GS"},
+        {"iPhone3,1", "iPhone 4"},    {"iPhone3,2", "iPhone 4"},      {"iPhone3,3", "iPhone 4"},
+        {"iPhone4,1", "iPhone 4S"},   {"iPhone5,1", "iPhone 5"},      {"iPhone5,2", "iPhone 5"},
+        {"iPhone5,3", "iPhone 5c"},   {"iPhone5,4", "iPhone 5c"},     {"iPhone6,1", "iPhone 5s"},
+        {"iPhone6,2", "iPhone 5s"},   {"iPhone7,1", "iPhone 6 Plus"}, {"iPhone7,2", "iPhone 6"},
+        {"iPod1,1", "iPod Touch 1G"}, {"iPod2,1", "iPod Touch 2G"},   {"iPod3,1", "iPod Touch 3G"},
+        {"iPod4,1", "iPod Touch 4G"}, {"iPod5,1", "iPod Touch 5G"},   {"iPad1,1", "iPad"},
+        {"iPad2,1", "iPad 2"},        {"iPad2,2", "iPad 2"},          {"iPad2,3", "iPad 2"},
+        {"iPad2,4", "iPad 2"},        {"iPad3,1", "iPad 3"},          {"iPad3,2", "iPad 3"},
+        {"iPad3,3", "iPad 3"},        {"iPad3,4", "iPad 4"},          {"iPad3,5", "iPad 4"},
+        {"iPad3,6", "iPad 4"},        {"iPad4,1", "iPad Air"},        {"iPad4,2", "iPad Air"},
+        {"iPad4,3", "iPad Air"},      {"iPad2,5", "iPad Mini"},       {"iPad2,6", "iPad Mini"},
+        {"iPad2,7", "iPad Mini"},     {"iPad4,4", "iPad Mini"},       {"iPad4,5", "iPad Mini"},
+        {"iPad4,6", "iPad Mini"},     {"i386", "Simulator"},          {"x86_64", "Simulator"},
     };
     for (const auto& [identifier, name] : kModels) {
         if (machine == identifier) return name;
@@ -378,7 +384,9 @@ std::string RVUtil::devicePlatformForModel(const std::string& machine) {
     return machine;
 }
 
-std::string RVUtil::devicePlatform() { return devicePlatformForModel(deviceModel()); }
+std::string RVUtil::devicePlatform() {
+    return devicePlatformForModel(deviceModel());
+}
 
 std::string RVUtil::deviceType() {
     auto device = Platform::current().device();
@@ -510,7 +518,8 @@ int RVUtil::compareVersions(const std::string& a, const std::string& b) {
 
 std::string RVUtil::trimWhitespace(const std::string& text) {
     size_t begin = 0;
-    while (size_t n = whitespaceAt(text, begin)) begin += n;
+    while (size_t n = whitespaceAt(text, begin))
+        begin += n;
     size_t end = text.size();
     while (end > begin) {
         const size_t n = whitespaceBefore(text, end);

@@ -22,7 +22,7 @@ class RVSetting;
 // current settings record and the upload allowance; device and application facts.
 // Every member is safe to call from any thread.
 class RVUtil {
-public:
+  public:
     // The shared instance, created on first use and never destroyed.
     static RVUtil* sharedHandler();
 
@@ -152,7 +152,7 @@ public:
     // Removes white space (not line breaks) from both ends.
     static std::string trimWhitespace(const std::string& text);
 
-private:
+  private:
     RVUtil() = default;
     std::atomic<int64_t> count_{0};
     std::atomic<double> sessionStart_{0};

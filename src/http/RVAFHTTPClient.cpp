@@ -37,7 +37,8 @@ std::string base64(const std::string& in) {
         out += table[(n >> 12) & 63];
         out += "==";
     } else if (i + 2 == in.size()) {
-        const uint32_t n = (static_cast<uint8_t>(in[i]) << 16) | (static_cast<uint8_t>(in[i + 1]) << 8);
+        const uint32_t n =
+            (static_cast<uint8_t>(in[i]) << 16) | (static_cast<uint8_t>(in[i + 1]) << 8);
         out += table[(n >> 18) & 63];
         out += table[(n >> 12) & 63];
         out += table[(n >> 6) & 63];
@@ -84,12 +85,12 @@ std::shared_ptr<RVAFHTTPClient> RVAFHTTPClient::clientWithBaseURL(const URL& bas
 RVAFHTTPClient::RVAFHTTPClient(const URL& baseURL)
     : baseURL_(baseURL), stringEncoding_(StringEncoding::UTF8) {
     // Relative paths resolve below a base path only when it ends with a slash.
-    if (baseURL_.isValid() && !baseURL_.path().empty() &&
-        baseURL_.absoluteString().back() != '/') {
+    if (baseURL_.isValid() && !baseURL_.path().empty() && baseURL_.absoluteString().back() != '/') {
         baseURL_ = baseURL_.withPath(baseURL_.path() + "/");
     }
     operationQueue_ = std::make_shared<OperationQueue>("com.rivlo.networking.client");
-    operationQueue_->setMaxConcurrentOperationCount(OperationQueue::DefaultMaxConcurrentOperationCount);
+    operationQueue_->setMaxConcurrentOperationCount(
+        OperationQueue::DefaultMaxConcurrentOperationCount);
 }
 
 void RVAFHTTPClient::initWithBaseURL() {
@@ -119,9 +120,9 @@ void RVAFHTTPClient::initWithBaseURL() {
     }
     if (joined.empty()) joined = "en";
     setDefaultHeader("Accept-Language", joined + ", en-us;q=0.8");
-    setDefaultHeader("User-Agent", format("%s/%s (%s; iOS %s; Scale/%0.2f)", executable.c_str(),
-                                          version.c_str(), model.c_str(), systemVersion.c_str(),
-                                          scale));
+    setDefaultHeader("User-Agent",
+                     format("%s/%s (%s; iOS %s; Scale/%0.2f)", executable.c_str(), version.c_str(),
+                            model.c_str(), systemVersion.c_str(), scale));
     startMonitoringNetworkReachability();
 }
 
@@ -183,7 +184,9 @@ void RVAFHTTPClient::setAuthorizationHeaderWithToken(const std::string& token) {
     setDefaultHeader("Authorization", "Token token=\"" + token + "\"");
 }
 
-void RVAFHTTPClient::clearAuthorizationHeader() { setDefaultHeader("Authorization", std::nullopt); }
+void RVAFHTTPClient::clearAuthorizationHeader() {
+    setDefaultHeader("Authorization", std::nullopt);
+}
 
 bool RVAFHTTPClient::registerHTTPOperationClass(const RVAFHTTPOperationClass& operationClass) {
     if (!operationClass.isHTTPRequestOperationKind) return false;
@@ -224,8 +227,9 @@ RVURLRequest RVAFHTTPClient::requestWithMethod(const std::string& method,
     if (method == "GET" || method == "HEAD" || method == "DELETE") {
         if (request.url) {
             const std::string separator = relative.find('?') == std::string::npos ? "?" : "&";
-            request.url = URL::parse(request.url->absoluteString() + separator +
-                                     RVAFQueryStringFromParametersWithEncoding(parameters, encoding));
+            request.url =
+                URL::parse(request.url->absoluteString() + separator +
+                           RVAFQueryStringFromParametersWithEncoding(parameters, encoding));
         }
         return request;
     }
@@ -242,8 +246,8 @@ RVURLRequest RVAFHTTPClient::requestWithMethod(const std::string& method,
             try {
                 body = parameters.dump();
             } catch (const std::exception& e) {
-                RVLog("%s %s: %s", className().c_str(), "requestWithMethod:path:parameters:",
-                      e.what());
+                RVLog("%s %s: %s", className().c_str(),
+                      "requestWithMethod:path:parameters:", e.what());
             }
             request.setHTTPBody(body);
             break;
@@ -444,9 +448,9 @@ void RVAFHTTPClient::startMonitoringNetworkReachability() {
     if (!source) return;
     const std::string host = baseURL_.host();
     const bool numeric = isNumericHost(host);
-    std::shared_ptr<ReachabilityTarget> target =
-        numeric && host.find(':') == std::string::npos ? source->targetForAddress(host)
-                                                       : source->targetForHostName(host);
+    std::shared_ptr<ReachabilityTarget> target = numeric && host.find(':') == std::string::npos
+                                                     ? source->targetForAddress(host)
+                                                     : source->targetForHostName(host);
     if (!target) return;
     std::weak_ptr<RVAFHTTPClient> weak = weak_from_this();
     const bool started = target->start([weak](uint32_t flags) {
@@ -487,7 +491,8 @@ Value RVAFHTTPClient::archive() const {
     out["parameterEncoding"] = parameterEncoding_;
     out["registeredHTTPOperationClassNames"] = registeredHTTPOperationClassNames_;
     Value headers = Value::object();
-    for (const auto& [k, v] : defaultHeaders_) headers[k] = v;
+    for (const auto& [k, v] : defaultHeaders_)
+        headers[k] = v;
     out["defaultHeaders"] = headers;
     return out;
 }
@@ -550,11 +555,12 @@ std::string RVAFHTTPClient::description() const {
         names += n;
     }
     names += ")";
-    return format("<%s: %p, baseURL: %s, defaultHeaders: %s, registeredOperationClasses: %s, "
-                  "operationQueue: <OperationQueue: %p>{name = '%s'}>",
-                  className().c_str(), static_cast<const void*>(this),
-                  baseURL_.absoluteString().c_str(), headers.c_str(), names.c_str(),
-                  static_cast<const void*>(operationQueue_.get()), operationQueue_->name().c_str());
+    return format(
+        "<%s: %p, baseURL: %s, defaultHeaders: %s, registeredOperationClasses: %s, "
+        "operationQueue: <OperationQueue: %p>{name = '%s'}>",
+        className().c_str(), static_cast<const void*>(this), baseURL_.absoluteString().c_str(),
+        headers.c_str(), names.c_str(), static_cast<const void*>(operationQueue_.get()),
+        operationQueue_->name().c_str());
 }
 
 }  // namespace rivlo

@@ -44,7 +44,7 @@ RVAFNetworkReachabilityStatus RVAFNetworkReachabilityStatusForFlags(uint32_t fla
 // guarded, but configure before sending requests from several threads). Reachability changes
 // arrive on the main run loop.
 class RVAFHTTPClient : public std::enable_shared_from_this<RVAFHTTPClient> {
-public:
+  public:
     using ReachabilityStatusBlock = std::function<void(RVAFNetworkReachabilityStatus status)>;
     using BatchProgressBlock = std::function<void(size_t finished, size_t total)>;
     using BatchCompletionBlock =
@@ -144,11 +144,11 @@ public:
 
     std::string description() const;
 
-protected:
+  protected:
     explicit RVAFHTTPClient(const URL& baseURL);
     void initWithBaseURL();
 
-private:
+  private:
     void reachabilityChanged(uint32_t flags);
 
     URL baseURL_;

@@ -28,7 +28,8 @@ std::mutex& classMutex() {
 std::set<long>& statusCodes() {
     static auto* const codes = [] {
         auto* s = new std::set<long>;
-        for (long c = 200; c < 300; ++c) s->insert(c);
+        for (long c = 200; c < 300; ++c)
+            s->insert(c);
         return s;
     }();
     return *codes;
@@ -86,14 +87,15 @@ void RVAFHTTPRequestOperation::addAcceptableContentTypes(const std::set<std::str
     current->insert(types.begin(), types.end());
 }
 
-bool RVAFHTTPRequestOperation::canProcessRequest(const RVURLRequest&) { return true; }
+bool RVAFHTTPRequestOperation::canProcessRequest(const RVURLRequest&) {
+    return true;
+}
 
 std::optional<std::set<long>> RVAFHTTPRequestOperation::classAcceptableStatusCodes() const {
     return acceptableStatusCodes();
 }
 
-std::optional<std::set<std::string>> RVAFHTTPRequestOperation::classAcceptableContentTypes()
-    const {
+std::optional<std::set<std::string>> RVAFHTTPRequestOperation::classAcceptableContentTypes() const {
     return acceptableContentTypes();
 }
 
@@ -165,10 +167,10 @@ std::optional<Error> RVAFHTTPRequestOperation::error() const {
                 const long code = resp->statusCode > 0 ? resp->statusCode : 200;
                 const auto codes = classAcceptableStatusCodes();
                 error.code = URLErrorCode::BadServerResponse;
-                error.setInfo(ErrorKey::LocalizedDescription,
-                              format("Expected status code in (%s), got %ld",
-                                     describeStatusCodes(codes.value_or(std::set<long>())).c_str(),
-                                     code));
+                error.setInfo(
+                    ErrorKey::LocalizedDescription,
+                    format("Expected status code in (%s), got %ld",
+                           describeStatusCodes(codes.value_or(std::set<long>())).c_str(), code));
             } else {
                 const auto types = classAcceptableContentTypes();
                 error.code = URLErrorCode::CannotDecodeContentData;

@@ -22,7 +22,7 @@ std::optional<std::set<std::string>> RVAFContentTypesFromHTTPHeader(
 // main run loop unless a callback queue is set. Neither callback runs for a cancelled
 // operation. Create with std::make_shared.
 class RVAFHTTPRequestOperation : public RVAFURLConnectionOperation {
-public:
+  public:
     // The response object of this class is the response body (as data, or null).
     using SuccessBlock = std::function<void(const std::shared_ptr<RVAFHTTPRequestOperation>& op,
                                             const Value& responseObject)>;
@@ -67,7 +67,7 @@ public:
 
     std::shared_ptr<RVAFURLConnectionOperation> copy() const override;
 
-protected:
+  protected:
     // The sets of the operation's own class (overridden by subclasses that have their own).
     virtual std::optional<std::set<long>> classAcceptableStatusCodes() const;
     virtual std::optional<std::set<std::string>> classAcceptableContentTypes() const;
@@ -78,7 +78,7 @@ protected:
     static void dispatchTo(DispatchQueue* queue, std::function<void()> task);
     std::shared_ptr<RVAFHTTPRequestOperation> sharedSelf();
 
-private:
+  private:
     mutable std::optional<Error> HTTPError_;
     std::optional<std::string> HTTPResponseString_;
     int64_t totalContentLength_ = -1;

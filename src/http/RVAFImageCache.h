@@ -12,7 +12,7 @@ namespace rivlo {
 // Images keyed by the absolute URL text of their request. Bounded: the oldest entries go when
 // more than `countLimit` are held. Any thread.
 class RVAFImageCache {
-public:
+  public:
     explicit RVAFImageCache(size_t countLimit = 256) : countLimit_(countLimit) {}
 
     // Nothing for a request whose cache policy ignores local data.
@@ -21,7 +21,7 @@ public:
     void removeAllObjects();
     size_t count() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     size_t countLimit_;
     uint64_t nextStamp_ = 0;

@@ -15,7 +15,8 @@ void premultiply(std::vector<uint8_t>& bgra) {
     for (size_t i = 0; i + 3 < bgra.size(); i += 4) {
         const unsigned a = bgra[i + 3];
         if (a == 255) continue;
-        for (int c = 0; c < 3; ++c) bgra[i + c] = static_cast<uint8_t>((bgra[i + c] * a + 127) / 255);
+        for (int c = 0; c < 3; ++c)
+            bgra[i + c] = static_cast<uint8_t>((bgra[i + c] * a + 127) / 255);
     }
 }
 
@@ -40,7 +41,9 @@ struct JPEGError {
     std::jmp_buf jump;
 };
 
-void jpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JPEGError*>(info->err)->jump, 1); }
+void jpegFail(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JPEGError*>(info->err)->jump, 1);
+}
 void jpegSilence(j_common_ptr) {}
 
 std::optional<Image> decodeJPEG(const std::string& bytes, double scale) {
@@ -83,7 +86,8 @@ struct GIFSource {
 
 int gifRead(GifFileType* gif, GifByteType* out, int length) {
     auto* src = static_cast<GIFSource*>(gif->UserData);
-    const size_t n = std::min<size_t>(static_cast<size_t>(length), src->bytes->size() - src->offset);
+    const size_t n =
+        std::min<size_t>(static_cast<size_t>(length), src->bytes->size() - src->offset);
     std::memcpy(out, src->bytes->data() + src->offset, n);
     src->offset += n;
     return static_cast<int>(n);

@@ -15,8 +15,8 @@ std::mutex& typesMutex() {
 }
 std::set<std::string>& types() {
     static auto* const t = new std::set<std::string>{
-        "image/tiff", "image/jpeg", "image/gif",   "image/png",       "image/ico",
-        "image/x-icon", "image/bmp", "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
+        "image/tiff",   "image/jpeg", "image/gif",   "image/png",       "image/ico",
+        "image/x-icon", "image/bmp",  "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
     return *t;
 }
 
@@ -29,8 +29,9 @@ RVAFImageRequestOperation::RVAFImageRequestOperation(RVURLRequest request)
     }
 }
 
-std::shared_ptr<RVAFImageRequestOperation> RVAFImageRequestOperation::imageRequestOperationWithRequest(
-    const RVURLRequest& request, ImageBlock success) {
+std::shared_ptr<RVAFImageRequestOperation>
+RVAFImageRequestOperation::imageRequestOperationWithRequest(const RVURLRequest& request,
+                                                            ImageBlock success) {
     return imageRequestOperationWithRequest(
         request, nullptr,
         [success](const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
@@ -40,9 +41,11 @@ std::shared_ptr<RVAFImageRequestOperation> RVAFImageRequestOperation::imageReque
         nullptr);
 }
 
-std::shared_ptr<RVAFImageRequestOperation> RVAFImageRequestOperation::imageRequestOperationWithRequest(
-    const RVURLRequest& request, ImageProcessingBlock processing, ImageSuccessBlock success,
-    ImageFailureBlock failure) {
+std::shared_ptr<RVAFImageRequestOperation>
+RVAFImageRequestOperation::imageRequestOperationWithRequest(const RVURLRequest& request,
+                                                            ImageProcessingBlock processing,
+                                                            ImageSuccessBlock success,
+                                                            ImageFailureBlock failure) {
     auto op = std::make_shared<RVAFImageRequestOperation>(request);
     op->setCompletionBlockWithSuccess(
         [processing, success](const std::shared_ptr<RVAFHTTPRequestOperation>& o, const Value&) {
@@ -88,9 +91,9 @@ std::optional<std::set<std::string>> RVAFImageRequestOperation::classAcceptableC
 }
 
 bool RVAFImageRequestOperation::canProcessRequest(const RVURLRequest& request) {
-    return RVAFRequestMatches(
-        request, {"tif", "tiff", "jpg", "jpeg", "gif", "png", "ico", "bmp", "cur"},
-        acceptableContentTypes());
+    return RVAFRequestMatches(request,
+                              {"tif", "tiff", "jpg", "jpeg", "gif", "png", "ico", "bmp", "cur"},
+                              acceptableContentTypes());
 }
 
 double RVAFImageRequestOperation::imageScale() const {

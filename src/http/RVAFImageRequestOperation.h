@@ -8,7 +8,7 @@ namespace rivlo {
 // An HTTP request operation whose successful body is decoded (PNG, JPEG, GIF) into an image at
 // imageScale (default: the main screen's scale) on the class's processing queue.
 class RVAFImageRequestOperation : public RVAFHTTPRequestOperation {
-public:
+  public:
     using ImageBlock = std::function<void(const std::shared_ptr<const Image>& image)>;
     using ImageProcessingBlock =
         std::function<std::shared_ptr<const Image>(const std::shared_ptr<const Image>& image)>;
@@ -42,10 +42,10 @@ public:
     static bool canProcessRequest(const RVURLRequest& request);
     static DispatchQueue& processingQueue();
 
-protected:
+  protected:
     std::optional<std::set<std::string>> classAcceptableContentTypes() const override;
 
-private:
+  private:
     double imageScale_ = 1.0;
     std::shared_ptr<const Image> responseImage_;
 };

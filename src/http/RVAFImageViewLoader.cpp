@@ -8,7 +8,8 @@ namespace {
 
 // The current image operation of each view (main thread only).
 std::map<const ImageView*, std::shared_ptr<RVAFImageRequestOperation>>& currentOperations() {
-    static auto* const ops = new std::map<const ImageView*, std::shared_ptr<RVAFImageRequestOperation>>;
+    static auto* const ops =
+        new std::map<const ImageView*, std::shared_ptr<RVAFImageRequestOperation>>;
     return *ops;
 }
 
@@ -74,7 +75,8 @@ void RVAFImageViewLoader::setImageWithURLRequest(const std::shared_ptr<ImageView
     const ImageView* key = view.get();
     auto op = RVAFImageRequestOperation::imageRequestOperationWithRequest(
         request, nullptr,
-        [weakView, key, success](const RVURLRequest& req, const std::optional<RVHTTPURLResponse>& resp,
+        [weakView, key, success](const RVURLRequest& req,
+                                 const std::optional<RVHTTPURLResponse>& resp,
                                  const std::shared_ptr<const Image>& image) {
             auto v = weakView.lock();
             if (isCurrent(key, req)) {

@@ -13,7 +13,7 @@ namespace rivlo {
 // Loads remote images into image views: one current image operation per view, a shared queue
 // and a shared image cache. Main thread only (image views are main-thread objects).
 class RVAFImageViewLoader {
-public:
+  public:
     using Success = std::function<void(const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
                                        const std::shared_ptr<const Image>&)>;
     using Failure = std::function<void(const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,

@@ -13,8 +13,8 @@ std::mutex& typesMutex() {
 }
 
 std::set<std::string>& types() {
-    static auto* const t = new std::set<std::string>{"application/json", "text/json",
-                                                     "text/javascript", "text/html"};
+    static auto* const t =
+        new std::set<std::string>{"application/json", "text/json", "text/javascript", "text/html"};
     return *t;
 }
 
@@ -73,8 +73,7 @@ void RVAFJSONRequestOperation::addAcceptableContentTypes(const std::set<std::str
     types().insert(added.begin(), added.end());
 }
 
-std::optional<std::set<std::string>> RVAFJSONRequestOperation::classAcceptableContentTypes()
-    const {
+std::optional<std::set<std::string>> RVAFJSONRequestOperation::classAcceptableContentTypes() const {
     return acceptableContentTypes();
 }
 

@@ -24,13 +24,13 @@ inline constexpr long RVPropertyListReadCorruptError = 3840;
 // class's processing queue, before the success callback gets the decoded value.
 // Accepts application/json, text/json, text/javascript and text/html.
 class RVAFJSONRequestOperation : public RVAFHTTPRequestOperation {
-public:
-    using JSONSuccessBlock = std::function<void(
-        const RVURLRequest& request, const std::optional<RVHTTPURLResponse>& response,
-        const Value& JSON)>;
-    using JSONFailureBlock = std::function<void(
-        const RVURLRequest& request, const std::optional<RVHTTPURLResponse>& response,
-        const Error& error, const Value& JSON)>;
+  public:
+    using JSONSuccessBlock =
+        std::function<void(const RVURLRequest& request,
+                           const std::optional<RVHTTPURLResponse>& response, const Value& JSON)>;
+    using JSONFailureBlock = std::function<void(const RVURLRequest& request,
+                                                const std::optional<RVHTTPURLResponse>& response,
+                                                const Error& error, const Value& JSON)>;
 
     explicit RVAFJSONRequestOperation(RVURLRequest request);
 
@@ -61,10 +61,10 @@ public:
 
     std::shared_ptr<RVAFURLConnectionOperation> copy() const override;
 
-protected:
+  protected:
     std::optional<std::set<std::string>> classAcceptableContentTypes() const override;
 
-private:
+  private:
     bool decoded_ = false;
     std::optional<Value> responseJSON_;
     std::optional<Error> JSONError_;

@@ -15,7 +15,9 @@ namespace {
 
 const std::string kCRLF = "\r\n";
 
-std::string initialBoundary() { return "--" + std::string(RVAFMultipartFormBoundary) + kCRLF; }
+std::string initialBoundary() {
+    return "--" + std::string(RVAFMultipartFormBoundary) + kCRLF;
+}
 std::string encapsulationBoundary() {
     return kCRLF + "--" + std::string(RVAFMultipartFormBoundary) + kCRLF;
 }
@@ -52,20 +54,24 @@ RVAFHTTPBodyPart::~RVAFHTTPBodyPart() {
 
 std::string RVAFHTTPBodyPart::stringForHeaders() const {
     std::string out;
-    for (const auto& [name, value] : headers_) out += name + ": " + value + kCRLF;
+    for (const auto& [name, value] : headers_)
+        out += name + ": " + value + kCRLF;
     out += kCRLF;
     return out;
 }
 
 uint64_t RVAFHTTPBodyPart::contentLength() const {
-    uint64_t length = hasInitialBoundary ? initialBoundary().size() : encapsulationBoundary().size();
+    uint64_t length =
+        hasInitialBoundary ? initialBoundary().size() : encapsulationBoundary().size();
     length += encodedHeaders_.size();
     length += bodyContentLength_;
     if (hasFinalBoundary) length += finalBoundary().size();
     return length;
 }
 
-bool RVAFHTTPBodyPart::hasBytesAvailable() const { return phase_ != Done && !failed_; }
+bool RVAFHTTPBodyPart::hasBytesAvailable() const {
+    return phase_ != Done && !failed_;
+}
 
 const std::string& RVAFHTTPBodyPart::textForPhase(Phase phase) {
     switch (phase) {
@@ -182,7 +188,8 @@ void RVAFMultipartBodyStream::setInitialAndFinalBoundaries() {
 
 uint64_t RVAFMultipartBodyStream::contentLength() const {
     uint64_t length = 0;
-    for (const auto& part : parts_) length += part->contentLength();
+    for (const auto& part : parts_)
+        length += part->contentLength();
     return length;
 }
 
@@ -237,9 +244,13 @@ int64_t RVAFMultipartBodyStream::read(uint8_t* buffer, size_t maxLength) {
     return static_cast<int64_t>(delivered);
 }
 
-bool RVAFMultipartBodyStream::hasBytesAvailable() const { return status_ == Open; }
+bool RVAFMultipartBodyStream::hasBytesAvailable() const {
+    return status_ == Open;
+}
 
-RVInputStream::Status RVAFMultipartBodyStream::streamStatus() const { return status_; }
+RVInputStream::Status RVAFMultipartBodyStream::streamStatus() const {
+    return status_;
+}
 
 std::optional<Error> RVAFMultipartBodyStream::streamError() const {
     std::lock_guard<std::mutex> lock(errorMutex_);

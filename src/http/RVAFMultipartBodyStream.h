@@ -23,7 +23,7 @@ inline constexpr double kRVAFUploadStream3GSuggestedDelay = 0.2;
 // previous read stopped. Read on one thread at a time (the reading thread does every phase
 // change itself; nothing is handed to another thread).
 class RVAFHTTPBodyPart {
-public:
+  public:
     RVAFHTTPBodyPart(unsigned stringEncoding, RVHTTPHeaders headers,
                      std::shared_ptr<RVInputStream> inputStream, uint64_t bodyContentLength);
     ~RVAFHTTPBodyPart();
@@ -47,7 +47,7 @@ public:
     // Back to the first byte, for a retransmission.
     bool rewind();
 
-private:
+  private:
     enum Phase { Boundary = 1, Headers = 2, Body = 3, FinalBoundary = 4, Done = 5 };
     const std::string& textForPhase(Phase phase);
     size_t readText(const std::string& text, uint8_t* buffer, size_t maxLength);
@@ -68,7 +68,7 @@ private:
 // Parts are appended on the building thread before the request is sent; the stream is then
 // read by polling read() on the network thread. It never calls back.
 class RVAFMultipartBodyStream : public RVInputStream {
-public:
+  public:
     explicit RVAFMultipartBodyStream(unsigned stringEncoding);
 
     uint64_t numberOfBytesInPacket = static_cast<uint64_t>(INT64_MAX);
@@ -91,7 +91,7 @@ public:
     // Restarts the whole body (every part from its first byte).
     bool rewind() override;
 
-private:
+  private:
     unsigned stringEncoding_;
     std::vector<std::shared_ptr<RVAFHTTPBodyPart>> parts_;
     size_t nextPart_ = 0;

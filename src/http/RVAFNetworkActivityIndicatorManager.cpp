@@ -107,8 +107,8 @@ void RVAFNetworkActivityIndicatorManager::changed() {
         });
         return;
     }
-    DelayedCall timer = RunLoop::main().postAfter(
-        std::chrono::duration<double>(kInvisibilityDelay), [weak] {
+    DelayedCall timer =
+        RunLoop::main().postAfter(std::chrono::duration<double>(kInvisibilityDelay), [weak] {
             if (auto s = weak.lock()) s->update();
         });
     std::lock_guard<std::mutex> lock(state_->mutex);

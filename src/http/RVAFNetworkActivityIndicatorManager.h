@@ -15,7 +15,7 @@ namespace rivlo {
 // requests do not make it flicker. Off by default. Any thread; the indicator is updated on
 // the main run loop.
 class RVAFNetworkActivityIndicatorManager {
-public:
+  public:
     static RVAFNetworkActivityIndicatorManager& sharedManager();
 
     RVAFNetworkActivityIndicatorManager();
@@ -35,7 +35,7 @@ public:
 
     static constexpr double kInvisibilityDelay = 0.17;
 
-private:
+  private:
     struct State;
     void changed();
 

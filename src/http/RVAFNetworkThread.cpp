@@ -30,7 +30,9 @@ void RVAFNetworkThread::post(Task task) {
     curl_multi_wakeup(multi_);
 }
 
-bool RVAFNetworkThread::isCurrent() const { return std::this_thread::get_id() == threadId_; }
+bool RVAFNetworkThread::isCurrent() const {
+    return std::this_thread::get_id() == threadId_;
+}
 
 void RVAFNetworkThread::addTransfer(CURL* easy, DoneHandler done) {
     transfers_[easy] = std::move(done);
@@ -53,7 +55,8 @@ void RVAFNetworkThread::runTasks() {
         std::lock_guard<std::mutex> lock(mutex_);
         tasks.swap(tasks_);
     }
-    for (auto& task : tasks) task();
+    for (auto& task : tasks)
+        task();
 }
 
 void RVAFNetworkThread::collectFinished() {

@@ -16,7 +16,7 @@ namespace rivlo {
 // connection of every operation; connections are created, driven and called back only here.
 // Created on first use and never destroyed.
 class RVAFNetworkThread {
-public:
+  public:
     using Task = std::function<void()>;
     // Called on the network thread when a transfer ends, with its curl result code.
     using DoneHandler = std::function<void(int curlCode)>;
@@ -34,7 +34,7 @@ public:
     // Network thread only: stops driving a transfer without calling its done handler.
     void removeTransfer(CURL* easy);
 
-private:
+  private:
     RVAFNetworkThread();
     void run();
     void runTasks();

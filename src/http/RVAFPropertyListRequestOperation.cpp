@@ -55,8 +55,8 @@ void RVAFPropertyListRequestOperation::addAcceptableContentTypes(
     types().insert(added.begin(), added.end());
 }
 
-std::optional<std::set<std::string>>
-RVAFPropertyListRequestOperation::classAcceptableContentTypes() const {
+std::optional<std::set<std::string>> RVAFPropertyListRequestOperation::classAcceptableContentTypes()
+    const {
     return acceptableContentTypes();
 }
 

@@ -14,7 +14,7 @@ inline constexpr unsigned Binary = 200;
 // An HTTP request operation whose successful body is decoded as a property list (XML or
 // binary) on the class's processing queue. Accepts application/x-plist.
 class RVAFPropertyListRequestOperation : public RVAFHTTPRequestOperation {
-public:
+  public:
     using PropertyListSuccessBlock = std::function<void(
         const RVURLRequest&, const std::optional<RVHTTPURLResponse>&, const Value& plist)>;
     using PropertyListFailureBlock =
@@ -22,9 +22,10 @@ public:
                            const Error&, const Value& plist)>;
 
     explicit RVAFPropertyListRequestOperation(RVURLRequest request);
-    static std::shared_ptr<RVAFPropertyListRequestOperation> propertyListRequestOperationWithRequest(
-        const RVURLRequest& request, PropertyListSuccessBlock success,
-        PropertyListFailureBlock failure);
+    static std::shared_ptr<RVAFPropertyListRequestOperation>
+    propertyListRequestOperationWithRequest(const RVURLRequest& request,
+                                            PropertyListSuccessBlock success,
+                                            PropertyListFailureBlock failure);
 
     std::string className() const override { return "RVAFPropertyListRequestOperation"; }
 
@@ -43,10 +44,10 @@ public:
     static bool canProcessRequest(const RVURLRequest& request);
     static DispatchQueue& processingQueue();
 
-protected:
+  protected:
     std::optional<std::set<std::string>> classAcceptableContentTypes() const override;
 
-private:
+  private:
     bool decoded_ = false;
     std::optional<Value> responsePropertyList_;
     unsigned propertyListFormat_ = 0;

@@ -44,7 +44,8 @@ void appendPairs(const std::optional<std::string>& key, const Value& value,
     if (value.is_object()) {
         std::vector<std::string> keys;
         keys.reserve(value.size());
-        for (auto it = value.begin(); it != value.end(); ++it) keys.push_back(it.key());
+        for (auto it = value.begin(); it != value.end(); ++it)
+            keys.push_back(it.key());
         std::sort(keys.begin(), keys.end(), caseInsensitiveLess);
         for (const auto& inner : keys) {
             const std::string nested = key ? *key + "[" + inner + "]" : inner;
@@ -52,7 +53,8 @@ void appendPairs(const std::optional<std::string>& key, const Value& value,
         }
     } else if (value.is_array()) {
         const std::string nested = key.value_or("") + "[]";
-        for (const auto& element : value) appendPairs(nested, element, out);
+        for (const auto& element : value)
+            appendPairs(nested, element, out);
     } else {
         out.emplace_back(key.value_or(""), value);
     }
@@ -61,7 +63,7 @@ void appendPairs(const std::optional<std::string>& key, const Value& value,
 }  // namespace
 
 std::string RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(const std::string& text,
-                                                                         unsigned encoding) {
+                                                                          unsigned encoding) {
     const auto bytes = RVAFEncodeString(text, encoding);
     if (!bytes) return "";
     static constexpr char hex[] = "0123456789ABCDEF";

@@ -11,7 +11,7 @@ namespace rivlo {
 // One member of a query string: the field (already in nested form, e.g. "user[name]",
 // "ids[]") and its value. A null value renders as the bare field name. Immutable value type.
 class RVAFQueryStringPair {
-public:
+  public:
     RVAFQueryStringPair(std::string field, Value value)
         : field(std::move(field)), value(std::move(value)) {}
 
@@ -26,7 +26,7 @@ public:
 // becomes its bytes in `encoding`, each written as "%" and two upper-case hex digits. A text
 // that cannot be encoded gives "". Any thread.
 std::string RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(const std::string& text,
-                                                                         unsigned encoding);
+                                                                          unsigned encoding);
 
 // Flattens a value into ordered pairs: dictionary keys sorted case-insensitively and nested
 // as "outer[inner]", array elements as "outer[]", anything else as one pair.

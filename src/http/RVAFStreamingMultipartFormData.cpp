@@ -21,14 +21,14 @@ Error fileError(const std::string& reason) {
 
 std::string RVAFContentTypeForPathExtension(const std::string& extension) {
     static const auto* const types = new std::map<std::string, std::string>{
-        {"mp4", "video/mp4"},        {"m4v", "video/x-m4v"},       {"mov", "video/quicktime"},
-        {"txt", "text/plain"},       {"text", "text/plain"},       {"json", "application/json"},
-        {"jpeg", "image/jpeg"},      {"jpg", "image/jpeg"},        {"png", "image/png"},
-        {"gif", "image/gif"},        {"tif", "image/tiff"},        {"tiff", "image/tiff"},
-        {"bmp", "image/bmp"},        {"ico", "image/x-icon"},      {"html", "text/html"},
-        {"htm", "text/html"},        {"xml", "application/xml"},   {"plist", "application/x-plist"},
-        {"pdf", "application/pdf"},  {"zip", "application/zip"},   {"m4a", "audio/mp4"},
-        {"mp3", "audio/mpeg"},       {"wav", "audio/wav"},         {"csv", "text/csv"},
+        {"mp4", "video/mp4"},       {"m4v", "video/x-m4v"},     {"mov", "video/quicktime"},
+        {"txt", "text/plain"},      {"text", "text/plain"},     {"json", "application/json"},
+        {"jpeg", "image/jpeg"},     {"jpg", "image/jpeg"},      {"png", "image/png"},
+        {"gif", "image/gif"},       {"tif", "image/tiff"},      {"tiff", "image/tiff"},
+        {"bmp", "image/bmp"},       {"ico", "image/x-icon"},    {"html", "text/html"},
+        {"htm", "text/html"},       {"xml", "application/xml"}, {"plist", "application/x-plist"},
+        {"pdf", "application/pdf"}, {"zip", "application/zip"}, {"m4a", "audio/mp4"},
+        {"mp3", "audio/mpeg"},      {"wav", "audio/wav"},       {"csv", "text/csv"},
     };
     std::string ext = extension;
     std::transform(ext.begin(), ext.end(), ext.begin(),

@@ -88,9 +88,7 @@ Error errorWithFailingURL(const char* domain, long code, const std::string& desc
 // ---- connection (network thread only) -----------------------------------------------------
 
 struct RVAFURLConnectionOperation::Connection {
-    explicit Connection(RVAFURLConnectionOperation* owner) : owner(owner) {
-        errorBuffer[0] = '\0';
-    }
+    explicit Connection(RVAFURLConnectionOperation* owner) : owner(owner) { errorBuffer[0] = '\0'; }
     ~Connection() {
         if (easy) curl_easy_cleanup(easy);
         if (headerList) curl_slist_free_all(headerList);
@@ -203,7 +201,9 @@ RVAFURLConnectionOperation::RVAFURLConnectionOperation(RVURLRequest request)
     state_ = State::Ready;
 }
 
-RVAFURLConnectionOperation::~RVAFURLConnectionOperation() { endBackgroundTask(); }
+RVAFURLConnectionOperation::~RVAFURLConnectionOperation() {
+    endBackgroundTask();
+}
 
 const char* RVAFURLConnectionOperation::stateName(State state) {
     switch (state) {
@@ -220,14 +220,22 @@ const char* RVAFURLConnectionOperation::stateName(State state) {
     }
 }
 
-RVAFURLConnectionOperation::State RVAFURLConnectionOperation::state() const { return state_; }
+RVAFURLConnectionOperation::State RVAFURLConnectionOperation::state() const {
+    return state_;
+}
 
 bool RVAFURLConnectionOperation::isReady() const {
     return state_ == State::Ready && Operation::isReady();
 }
-bool RVAFURLConnectionOperation::isExecuting() const { return state_ == State::Executing; }
-bool RVAFURLConnectionOperation::isFinished() const { return state_ == State::Finished; }
-bool RVAFURLConnectionOperation::isPaused() const { return state_ == State::Paused; }
+bool RVAFURLConnectionOperation::isExecuting() const {
+    return state_ == State::Executing;
+}
+bool RVAFURLConnectionOperation::isFinished() const {
+    return state_ == State::Finished;
+}
+bool RVAFURLConnectionOperation::isPaused() const {
+    return state_ == State::Paused;
+}
 
 void RVAFURLConnectionOperation::setState(State newState) {
     {
@@ -257,8 +265,7 @@ void RVAFURLConnectionOperation::setState(State newState) {
     }
     // Announced outside the lock: observers may call back into the operation.
     if (newState == State::Executing) {
-        NotificationCenter::defaultCenter().post(RVAFNetworkingOperationDidStartNotification,
-                                                 this);
+        NotificationCenter::defaultCenter().post(RVAFNetworkingOperationDidStartNotification, this);
     } else if (newState == State::Finished) {
         NotificationCenter::defaultCenter().post(RVAFNetworkingOperationDidFinishNotification,
                                                  this);
@@ -286,7 +293,9 @@ void RVAFURLConnectionOperation::operationDidStart() {
     startTransfer(request());
 }
 
-void RVAFURLConnectionOperation::finish() { setState(State::Finished); }
+void RVAFURLConnectionOperation::finish() {
+    setState(State::Finished);
+}
 
 void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     connection_ = std::make_unique<Connection>(this);
@@ -294,9 +303,9 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     c.request = request;
     if (!request.url || request.url->isFileURL() ||
         (request.url->scheme() != "http" && request.url->scheme() != "https")) {
-        connectionDidFailWithError(errorWithFailingURL(
-            URLErrorDomain, request.url ? -1002 : URLErrorCode::BadURL,
-            request.url ? "unsupported URL" : "bad URL", request.url));
+        connectionDidFailWithError(
+            errorWithFailingURL(URLErrorDomain, request.url ? -1002 : URLErrorCode::BadURL,
+                                request.url ? "unsupported URL" : "bad URL", request.url));
         return;
     }
     c.easy = curl_easy_init();
@@ -351,9 +360,9 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     if (c.body) {
         // A body already read (an operation sent again) starts over from its first byte.
         if (c.body->streamStatus() != RVInputStream::NotOpen && !c.body->rewind()) {
-            connectionDidFailWithError(errorWithFailingURL(
-                URLErrorDomain, RVAFURLErrorRequestBodyStreamExhausted,
-                "the request body cannot be sent again", request.url));
+            connectionDidFailWithError(
+                errorWithFailingURL(URLErrorDomain, RVAFURLErrorRequestBodyStreamExhausted,
+                                    "the request body cannot be sent again", request.url));
             return;
         }
         c.body->open();
@@ -420,9 +429,8 @@ void RVAFURLConnectionOperation::didReceiveData(const char* data, size_t length)
     }
     if (block) {
         auto self = std::static_pointer_cast<RVAFURLConnectionOperation>(shared_from_this());
-        RunLoop::main().post([self, block, length, expected] {
-            block(length, self->totalBytesRead(), expected);
-        });
+        RunLoop::main().post(
+            [self, block, length, expected] { block(length, self->totalBytesRead(), expected); });
     }
 }
 
@@ -432,7 +440,8 @@ void RVAFURLConnectionOperation::didSendBodyData(uint64_t bytes, int64_t total, 
         std::lock_guard<std::recursive_mutex> lock(lock_);
         block = uploadProgress_;
     }
-    if (block) RunLoop::main().post([block, bytes, total, expected] { block(bytes, total, expected); });
+    if (block)
+        RunLoop::main().post([block, bytes, total, expected] { block(bytes, total, expected); });
 }
 
 void RVAFURLConnectionOperation::transferDone(int curlCode) {
@@ -451,16 +460,17 @@ void RVAFURLConnectionOperation::transferDone(int curlCode) {
             c.redirects < 16 && c.request.url) {
             RVURLRequest proposed = c.request;
             proposed.url = URL::resolve(*location, *c.request.url);
-            if (status == 303 || ((status == 301 || status == 302) && proposed.HTTPMethod == "POST")) {
+            if (status == 303 ||
+                ((status == 301 || status == 302) && proposed.HTTPMethod == "POST")) {
                 proposed.HTTPMethod = "GET";
                 proposed.HTTPBody.reset();
                 proposed.HTTPBodyStream.reset();
                 proposed.setValue(std::nullopt, "Content-Length");
                 proposed.setValue(std::nullopt, "Content-Type");
             } else if (proposed.HTTPBodyStream && !proposed.HTTPBodyStream->rewind()) {
-                connectionDidFailWithError(errorWithFailingURL(
-                    URLErrorDomain, RVAFURLErrorRequestBodyStreamExhausted,
-                    "the request body cannot be sent again", c.request.url));
+                connectionDidFailWithError(
+                    errorWithFailingURL(URLErrorDomain, RVAFURLErrorRequestBodyStreamExhausted,
+                                        "the request body cannot be sent again", c.request.url));
                 return;
             }
             const std::optional<RVHTTPURLResponse> redirectHead = c.head;
@@ -527,8 +537,8 @@ void RVAFURLConnectionOperation::cancelConnection() {
     const std::optional<URL> url = connection_->request.url;
     RVAFNetworkThread::shared().removeTransfer(connection_->easy);
     connection_.reset();
-    connectionDidFailWithError(errorWithFailingURL(URLErrorDomain, URLErrorCode::Cancelled,
-                                                   "cancelled", url));
+    connectionDidFailWithError(
+        errorWithFailingURL(URLErrorDomain, URLErrorCode::Cancelled, "cancelled", url));
 }
 
 void RVAFURLConnectionOperation::pause() {
@@ -603,7 +613,9 @@ std::optional<std::string> RVAFURLConnectionOperation::responseString() {
     return responseString_;
 }
 
-int64_t RVAFURLConnectionOperation::totalBytesRead() const { return totalBytesRead_; }
+int64_t RVAFURLConnectionOperation::totalBytesRead() const {
+    return totalBytesRead_;
+}
 
 void RVAFURLConnectionOperation::replaceReceivedData(std::string data) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
@@ -706,7 +718,8 @@ void RVAFURLConnectionOperation::endBackgroundTask() {
 std::string RVAFURLConnectionOperation::description() const {
     const RVURLRequest req = request();
     const auto resp = response();
-    std::string requestText = "<RVURLRequest: " + req.HTTPMethod + " " + req.absoluteURLString() + ">";
+    std::string requestText =
+        "<RVURLRequest: " + req.HTTPMethod + " " + req.absoluteURLString() + ">";
     std::string responseText =
         resp ? "<RVHTTPURLResponse: " + std::to_string(resp->statusCode) + " " +
                    (resp->url ? resp->url->absoluteString() : std::string()) + ">"
@@ -727,8 +740,8 @@ Value RVAFURLConnectionOperation::archive() {
     out["isCancelled"] = isCancelled();
     if (response_) out["response"] = response_->archive();
     if (error_) {
-        out["error"] = {{"domain", error_->domain}, {"code", error_->code},
-                        {"userInfo", error_->userInfo}};
+        out["error"] = {
+            {"domain", error_->domain}, {"code", error_->code}, {"userInfo", error_->userInfo}};
     }
     if (responseData_) out["responseData"] = PropertyList::data(*responseData_);
     out["totalBytesRead"] = totalBytesRead_.load();

@@ -22,7 +22,7 @@ namespace rivlo {
 // Threads: public methods may be called on any thread. Progress callbacks run on the main run
 // loop; the completion callback runs on a background thread after the operation finished.
 class RVAFURLConnectionOperation : public Operation {
-public:
+  public:
     enum class State : int16_t { Paused = -1, Initial = 0, Ready = 1, Executing = 2, Finished = 3 };
 
     using ProgressBlock =
@@ -95,10 +95,9 @@ public:
     void restoreFromArchive(const Value& archive);
     template <class T>
     static std::shared_ptr<T> fromArchive(const Value& archive) {
-        auto op = std::make_shared<T>(
-            RVURLRequest::fromArchive(archive.is_object() && archive.contains("request")
-                                          ? archive.at("request")
-                                          : Value::object()));
+        auto op = std::make_shared<T>(RVURLRequest::fromArchive(
+            archive.is_object() && archive.contains("request") ? archive.at("request")
+                                                               : Value::object()));
         op->restoreFromArchive(archive);
         return op;
     }
@@ -108,7 +107,7 @@ public:
     // The shared network thread's task runner (for tests and diagnostics).
     static bool isNetworkThread();
 
-protected:
+  protected:
     // Network thread. Called when the final response head has arrived (before its body).
     virtual void connectionDidReceiveResponse(const RVHTTPURLResponse& response);
     // Body bytes received so far (network thread, or any thread once finished).
@@ -119,7 +118,7 @@ protected:
 
     mutable std::recursive_mutex lock_;
 
-private:
+  private:
     struct Connection;
     friend struct Connection;
 

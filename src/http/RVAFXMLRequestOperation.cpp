@@ -20,8 +20,10 @@ std::set<std::string>& types() {
 RVAFXMLRequestOperation::RVAFXMLRequestOperation(RVURLRequest request)
     : RVAFHTTPRequestOperation(std::move(request)) {}
 
-std::shared_ptr<RVAFXMLRequestOperation> RVAFXMLRequestOperation::XMLParserRequestOperationWithRequest(
-    const RVURLRequest& request, XMLSuccessBlock success, XMLFailureBlock failure) {
+std::shared_ptr<RVAFXMLRequestOperation>
+RVAFXMLRequestOperation::XMLParserRequestOperationWithRequest(const RVURLRequest& request,
+                                                              XMLSuccessBlock success,
+                                                              XMLFailureBlock failure) {
     auto op = std::make_shared<RVAFXMLRequestOperation>(request);
     op->setCompletionBlockWithSuccess(
         [success](const std::shared_ptr<RVAFHTTPRequestOperation>& o, const Value&) {

@@ -8,10 +8,10 @@ namespace rivlo {
 // An HTTP request operation that hands out an XML parser over the successful body; parsing is
 // left to the receiver. Accepts application/xml, text/xml and text/html.
 class RVAFXMLRequestOperation : public RVAFHTTPRequestOperation {
-public:
-    using XMLSuccessBlock = std::function<void(
-        const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
-        const std::shared_ptr<RVXMLParser>& parser)>;
+  public:
+    using XMLSuccessBlock =
+        std::function<void(const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
+                           const std::shared_ptr<RVXMLParser>& parser)>;
     using XMLFailureBlock =
         std::function<void(const RVURLRequest&, const std::optional<RVHTTPURLResponse>&,
                            const Error&, const std::shared_ptr<RVXMLParser>& parser)>;
@@ -37,10 +37,10 @@ public:
     static bool canProcessRequest(const RVURLRequest& request);
     static DispatchQueue& processingQueue();
 
-protected:
+  protected:
     std::optional<std::set<std::string>> classAcceptableContentTypes() const override;
 
-private:
+  private:
     std::shared_ptr<RVXMLParser> parser_;
     std::optional<Error> XMLError_;
 };

@@ -23,7 +23,9 @@ void RVDataInputStream::open() {
     if (status_ == NotOpen) status_ = Open;
 }
 
-void RVDataInputStream::close() { status_ = Closed; }
+void RVDataInputStream::close() {
+    status_ = Closed;
+}
 
 int64_t RVDataInputStream::read(uint8_t* buffer, size_t maxLength) {
     const Status s = status_;
@@ -35,9 +37,13 @@ int64_t RVDataInputStream::read(uint8_t* buffer, size_t maxLength) {
     return static_cast<int64_t>(n);
 }
 
-bool RVDataInputStream::hasBytesAvailable() const { return status_ < AtEnd; }
+bool RVDataInputStream::hasBytesAvailable() const {
+    return status_ < AtEnd;
+}
 
-RVInputStream::Status RVDataInputStream::streamStatus() const { return status_; }
+RVInputStream::Status RVDataInputStream::streamStatus() const {
+    return status_;
+}
 
 bool RVDataInputStream::rewind() {
     offset_ = 0;
@@ -139,9 +145,13 @@ int64_t RVFileInputStream::read(uint8_t* buffer, size_t maxLength) {
     return n;
 }
 
-bool RVFileInputStream::hasBytesAvailable() const { return status_ < AtEnd; }
+bool RVFileInputStream::hasBytesAvailable() const {
+    return status_ < AtEnd;
+}
 
-RVInputStream::Status RVFileInputStream::streamStatus() const { return status_; }
+RVInputStream::Status RVFileInputStream::streamStatus() const {
+    return status_;
+}
 
 std::optional<Error> RVFileInputStream::streamError() const {
     std::lock_guard<std::mutex> lock(errorMutex_);

@@ -16,7 +16,7 @@ namespace rivlo {
 // stream and the streams of its parts. A stream is read on one thread at a time (the network
 // thread once a request runs); status and error may be queried from any thread.
 class RVInputStream {
-public:
+  public:
     // The platform's stream status values.
     enum Status : unsigned {
         NotOpen = 0,
@@ -46,7 +46,7 @@ public:
 
 // A stream over bytes in memory.
 class RVDataInputStream : public RVInputStream {
-public:
+  public:
     explicit RVDataInputStream(std::shared_ptr<const std::string> data);
     explicit RVDataInputStream(std::string data);
 
@@ -57,7 +57,7 @@ public:
     Status streamStatus() const override;
     bool rewind() override;
 
-private:
+  private:
     std::shared_ptr<const std::string> data_;
     size_t offset_ = 0;
     std::atomic<Status> status_{NotOpen};
@@ -68,7 +68,7 @@ private:
 // or whose size differs from the expected length, makes the stream fail instead of delivering
 // a body that disagrees with the declared length.
 class RVFileInputStream : public RVInputStream {
-public:
+  public:
     RVFileInputStream(std::string path, uint64_t expectedLength);
     ~RVFileInputStream() override;
 
@@ -82,7 +82,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
+  private:
     void fail(const std::string& reason, int errnoValue);
 
     std::string path_;

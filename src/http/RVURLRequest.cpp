@@ -23,7 +23,8 @@ std::string lower(std::string s) {
 
 Value headersArchive(const RVHTTPHeaders& headers) {
     Value out = Value::object();
-    for (const auto& [k, v] : headers) out[k] = v;
+    for (const auto& [k, v] : headers)
+        out[k] = v;
     return out;
 }
 
@@ -44,10 +45,9 @@ std::optional<URL> urlFromArchive(const Value& v, const char* key) {
 }  // namespace
 
 bool RVCaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](unsigned char x, unsigned char y) {
-                                            return std::tolower(x) < std::tolower(y);
-                                        });
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
 }
 
 void RVURLRequest::setValue(const std::optional<std::string>& value, const std::string& field) {
@@ -151,7 +151,8 @@ int64_t RVHTTPURLResponse::expectedContentLength() const {
     const auto length = valueForHTTPHeaderField("Content-Length");
     if (!length) return -1;
     const std::string t = trim(*length);
-    if (t.empty() || !std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (t.empty() ||
+        !std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); })) {
         return -1;
     }
     return std::strtoll(t.c_str(), nullptr, 10);

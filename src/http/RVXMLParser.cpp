@@ -24,7 +24,8 @@ void onStart(void* user, const XML_Char* name, const XML_Char** attributes) {
     auto* c = static_cast<Context*>(user);
     c->flushText();
     std::map<std::string, std::string> attrs;
-    for (size_t i = 0; attributes && attributes[i]; i += 2) attrs[attributes[i]] = attributes[i + 1];
+    for (size_t i = 0; attributes && attributes[i]; i += 2)
+        attrs[attributes[i]] = attributes[i + 1];
     if (c->delegate) c->delegate->didStartElement(*c->parser, name, attrs);
 }
 

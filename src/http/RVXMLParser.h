@@ -14,7 +14,7 @@ class RVXMLParser;
 
 // Receives the events of an RVXMLParser, on the thread that calls parse().
 class RVXMLParserDelegate {
-public:
+  public:
     virtual ~RVXMLParserDelegate() = default;
     virtual void parserDidStartDocument(RVXMLParser&) {}
     virtual void parserDidEndDocument(RVXMLParser&) {}
@@ -28,7 +28,7 @@ public:
 // An event-driven XML parser over bytes in memory (expat). Parsing is started by the receiver
 // with parse(); the delegate is held weakly.
 class RVXMLParser {
-public:
+  public:
     explicit RVXMLParser(std::string data);
 
     void setDelegate(std::weak_ptr<RVXMLParserDelegate> delegate);
@@ -41,7 +41,7 @@ public:
     std::optional<Error> parserError() const;
     const std::string& data() const { return data_; }
 
-private:
+  private:
     std::string data_;
     mutable std::mutex mutex_;
     std::weak_ptr<RVXMLParserDelegate> delegate_;

@@ -11,7 +11,7 @@ namespace rivlo {
 // was created. Any thread: the facade adds tags on the host's thread while the stopping
 // thread reads them.
 class RVGeneralTags {
-public:
+  public:
     RVGeneralTags();
 
     // Appends {"tag": text unchanged, "time": seconds since startTime (a double)}.
@@ -21,7 +21,7 @@ public:
     // Wall-clock seconds since 1970 when the list was created.
     double startTime() const { return startTime_; }
 
-private:
+  private:
     const double startTime_;
     const double startMonotonic_;  // "time" is measured on the monotonic clock: never negative
     mutable std::mutex mutex_;

@@ -11,7 +11,9 @@ RVJSONDataHandler* RVJSONDataHandler::sharedHandler() {
     return instance;
 }
 
-RVJSONDataHandler::RVJSONDataHandler() { resetLocked(); }
+RVJSONDataHandler::RVJSONDataHandler() {
+    resetLocked();
+}
 
 Value RVJSONDataHandler::infoDictionary(const RVDeviceInfo& info) {
     return Value{

@@ -32,7 +32,7 @@ struct RVDeviceInfo {
 // stops. Every member is safe on any thread: the facade's thread, the main thread and the
 // stopping (or crashing) thread all reach it.
 class RVJSONDataHandler {
-public:
+  public:
     static constexpr const char* kLibraryVersion = "1.0.9";
 
     // The shared instance, created on first use and never destroyed.
@@ -80,7 +80,7 @@ public:
     std::shared_ptr<RVGeneralTags> tags() const;
     void addTag(const std::string& tag);
 
-private:
+  private:
     RVJSONDataHandler();
     void resetLocked();
     Value documentLocked(const std::string& totalTime) const;

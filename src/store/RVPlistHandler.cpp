@@ -13,7 +13,9 @@ namespace rivlo {
 
 namespace {
 
-UserDefaults& defaults() { return UserDefaults::standard(); }
+UserDefaults& defaults() {
+    return UserDefaults::standard();
+}
 
 // The text under field, or "" when it is missing or not text.
 std::string textField(const Value& entry, const char* field) {
@@ -34,15 +36,15 @@ const Value& gridList(const Value& entry) {
 // replaced by the same name with a fresh stamp. Names of another shape keep their stem as
 // the prefix.
 void splitVideoName(const std::string& name, std::string& prefix, std::string& extension) {
-    std::string base = name.substr(name.find_last_of('/') == std::string::npos
-                                       ? 0
-                                       : name.find_last_of('/') + 1);
+    std::string base =
+        name.substr(name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1);
     base.erase(std::remove(base.begin(), base.end(), '\0'), base.end());
     const size_t dot = base.find_last_of('.');
     extension = (dot == std::string::npos || dot == 0) ? std::string(".mp4") : base.substr(dot);
     std::string stem = (dot == std::string::npos || dot == 0) ? base : base.substr(0, dot);
     size_t digits = stem.size();
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(stem[digits - 1]))) --digits;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(stem[digits - 1])))
+        --digits;
     if (digits < stem.size() && digits > 0 && stem[digits - 1] == '_') {
         prefix = stem.substr(0, digits);
     } else if (stem.empty() || stem == "." || stem == "..") {
@@ -114,7 +116,8 @@ Value RVPlistHandler::clearKeyToMaxNum(const std::string& key, long maximum,
     const long excess = count - maximum;
     if (excess < 1) return list;
     if (action) {
-        for (long i = 0; i < excess; ++i) action(list[static_cast<size_t>(i)]);
+        for (long i = 0; i < excess; ++i)
+            action(list[static_cast<size_t>(i)]);
     }
     if (excess >= count) {
         defaults().remove(key);
@@ -256,7 +259,8 @@ void RVPlistHandler::listUnlistedDocuments() {
         return a.size() != b.size() ? a.size() < b.size() : a < b;
     });
     Value list = storedList(kTextFileKey);
-    for (const auto& name : found) list.push_back(RVTextFile(name, "").savedDictionary());
+    for (const auto& name : found)
+        list.push_back(RVTextFile(name, "").savedDictionary());
     storeList(kTextFileKey, list);
     RVLog("Rivlo: Plist: listed %zu session document%s found unlisted in %s", found.size(),
           found.size() == 1 ? "" : "s", kDataFolder);
@@ -279,9 +283,8 @@ void RVPlistHandler::removeTextFile(const RVTextFile& file) {
         Value list = defaults().object(kTextFileKey);
         if (!list.is_array() || list.empty()) return;
         for (size_t i = 0; i < list.size(); ++i) {
-            const auto name = list[i].is_object()
-                                  ? PropertyList::optionalText(list[i], "fileName")
-                                  : std::optional<std::string>();
+            const auto name = list[i].is_object() ? PropertyList::optionalText(list[i], "fileName")
+                                                  : std::optional<std::string>();
             if (!name || *name != file.fileName) continue;
             deleteFile(*name, kDataFolder);
             list.erase(list.begin() + static_cast<long>(i));
@@ -294,8 +297,7 @@ void RVPlistHandler::removeTextFile(const RVTextFile& file) {
 // ---- Videos ---------------------------------------------------------------------------------
 
 std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::string& folderName,
-                                          Value entry, const std::string& videoPath,
-                                          bool screen) {
+                                          Value entry, const std::string& videoPath, bool screen) {
     if (!entry.is_object()) {
         RVLog("Rivlo: Plist: a %s entry must be a dictionary; nothing stored", key.c_str());
         return {};

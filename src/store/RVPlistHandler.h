@@ -31,7 +31,7 @@ class RVCrash;
 // Lists hold dictionaries; an entry that cannot be read (not a dictionary, a name that is not
 // text or not a plain file name) is skipped with one log line per read and stays stored.
 class RVPlistHandler {
-public:
+  public:
     static RVPlistHandler* sharedHandler();
 
     // Longest a list may grow; reading a list drops the oldest entries beyond it (with their
@@ -144,7 +144,7 @@ public:
     // The path of name inside a store folder ("" when name is not a plain file name).
     static std::string pathInFolder(const std::string& folderName, const std::string& name);
 
-private:
+  private:
     RVPlistHandler();
 
     // Runs the task on the queue and waits (inline when already on it).
@@ -158,14 +158,13 @@ private:
     // what remains stored (null when nothing is).
     Value clearKeyToMaxNum(const std::string& key, long maximum,
                            const std::function<void(const Value& entry)>& action);
-    std::vector<Value> readableEntries(Value list, const std::string& key,
-                                       const char* nameField);
+    std::vector<Value> readableEntries(Value list, const std::string& key, const char* nameField);
     std::optional<std::set<std::string>> keepList(const std::string& key, const char* nameField);
     std::optional<std::set<std::string>> webViewImageKeepList();
     void deleteFile(const std::string& name, const std::string& folderName);
     void listUnlistedDocuments();
-    std::string addVideoEntry(const std::string& key, const std::string& folderName,
-                              Value entry, const std::string& videoPath, bool logCopyFailure);
+    std::string addVideoEntry(const std::string& key, const std::string& folderName, Value entry,
+                              const std::string& videoPath, bool logCopyFailure);
     void removeVideo(const std::string& key, const std::string& folderName,
                      const std::string& videoName);
     void cleanupDirectory(const std::string& folderName,

@@ -40,7 +40,7 @@ bool RVStoreFiles::isSafeName(const std::string& name) {
 
 bool RVStoreFiles::createDirectory(const std::string& path) {
     if (path.empty()) return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     const size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
@@ -58,7 +58,7 @@ bool RVStoreFiles::copyFile(const std::string& source, const std::string& destin
         error = errnoText("cannot open", source);
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "not a regular file: " + source;
         ::close(in);

@@ -10,7 +10,7 @@ namespace rivlo {
 // File-system helpers of the pending-upload store. Everything the store creates is private
 // to the user: folders 0700, files 0600. Any thread; no shared state.
 class RVStoreFiles {
-public:
+  public:
     // True when name is one plain path component that can be joined to a store folder: not
     // empty, not "." or "..", no '/' and no NUL. Names read back from the defaults file pass
     // through here before a file is opened or deleted, so a hand-edited list cannot reach

@@ -10,7 +10,7 @@ namespace rivlo {
 // The record of one pending session data document: its file in "/RVData" and the
 // application device identifier when it was saved. A plain value.
 class RVTextFile {
-public:
+  public:
     RVTextFile() = default;
     RVTextFile(std::string fileName, std::string appDeviceID)
         : fileName(std::move(fileName)), appDeviceID(std::move(appDeviceID)) {}

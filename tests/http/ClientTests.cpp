@@ -14,7 +14,7 @@ namespace {
 using test::ScriptedResponse;
 
 class ClientTest : public test::HTTPTest {
-protected:
+  protected:
     std::shared_ptr<RVAFHTTPClient> client(const std::string& base) {
         return RVAFHTTPClient::clientWithBaseURL(*URL::parse(base));
     }
@@ -135,7 +135,8 @@ TEST_F(ClientTest, OperationClassRegistrationChoosesTheOperation) {
     EXPECT_FALSE(c->registerHTTPOperationClass(notHTTP));
     EXPECT_TRUE(c->registeredHTTPOperationClassNames().empty());
 
-    const auto json = RVAFHTTPOperationClass::of<RVAFJSONRequestOperation>("RVAFJSONRequestOperation");
+    const auto json =
+        RVAFHTTPOperationClass::of<RVAFJSONRequestOperation>("RVAFJSONRequestOperation");
     EXPECT_TRUE(c->registerHTTPOperationClass(json));
     EXPECT_TRUE(c->registerHTTPOperationClass(json));
     EXPECT_EQ(c->registeredHTTPOperationClassNames(),
@@ -144,8 +145,8 @@ TEST_F(ClientTest, OperationClassRegistrationChoosesTheOperation) {
     auto chosen = c->HTTPRequestOperationWithRequest(c->requestWithMethod("GET", "/a.json"),
                                                      nullptr, nullptr);
     EXPECT_EQ(chosen->className(), "RVAFJSONRequestOperation");
-    auto plain = c->HTTPRequestOperationWithRequest(c->requestWithMethod("GET", "/a"), nullptr,
-                                                    nullptr);
+    auto plain =
+        c->HTTPRequestOperationWithRequest(c->requestWithMethod("GET", "/a"), nullptr, nullptr);
     EXPECT_EQ(plain->className(), "RVAFHTTPRequestOperation");
     c->unregisterHTTPOperationClass("RVAFJSONRequestOperation");
     EXPECT_TRUE(c->registeredHTTPOperationClassNames().empty());
@@ -155,12 +156,13 @@ TEST_F(ClientTest, PathHelpersEnqueueOnTheClientQueue) {
     server.route("POST", "/form", ScriptedResponse::text(200, "ok"));
     auto c = client(server.baseURL());
     std::optional<std::string> body;
-    c->postPath("/form", Value{{"q", "a&b"}},
-                [&](const auto&, const Value& v) {
-                    const Data d = PropertyList::dataBytes(v);
-                    body = std::string(d.begin(), d.end());
-                },
-                nullptr);
+    c->postPath(
+        "/form", Value{{"q", "a&b"}},
+        [&](const auto&, const Value& v) {
+            const Data d = PropertyList::dataBytes(v);
+            body = std::string(d.begin(), d.end());
+        },
+        nullptr);
     ASSERT_TRUE(runUntil([&] { return body.has_value(); }));
     EXPECT_EQ(*body, "ok");
     const auto recorded = server.requests().at(0);
@@ -220,7 +222,8 @@ TEST_F(ClientTest, BatchReportsProgressThenCompletion) {
         },
         [&](const auto& ops) {
             EXPECT_TRUE(RunLoop::isMainThread());
-            for (const auto& op : ops) EXPECT_TRUE(op->isFinished());
+            for (const auto& op : ops)
+                EXPECT_TRUE(op->isFinished());
             completed = ops.size();
         });
     ASSERT_TRUE(runUntil([&] { return completed.has_value(); }));
@@ -250,7 +253,8 @@ TEST_F(ClientTest, ArchiveAndCopyKeepTheConfiguration) {
     EXPECT_EQ(restored->baseURL(), c->baseURL());
     EXPECT_EQ(restored->parameterEncoding(), RVAFJSONParameterEncoding);
     EXPECT_EQ(restored->defaultValueForHeader("X-Extra"), "1");
-    EXPECT_EQ(restored->registeredHTTPOperationClassNames(), c->registeredHTTPOperationClassNames());
+    EXPECT_EQ(restored->registeredHTTPOperationClassNames(),
+              c->registeredHTTPOperationClassNames());
     EXPECT_FALSE(RVAFHTTPClient::fromArchive(Value{{"baseURL", "not a url"}}));
 
     auto copy = c->copy();
@@ -285,7 +289,8 @@ TEST_F(ClientTest, ReachabilityOfTheBaseHostIsMonitored) {
     EXPECT_EQ(seen.back(), RVAFNetworkReachabilityStatusNotReachable);
     EXPECT_EQ(c->networkReachabilityStatus(), RVAFNetworkReachabilityStatusNotReachable);
     platform->reachability().setHostStatus("service.example.com", NetworkStatus::WiFi);
-    ASSERT_TRUE(runUntil([&] { return seen.back() == RVAFNetworkReachabilityStatusReachableViaWiFi; }));
+    ASSERT_TRUE(
+        runUntil([&] { return seen.back() == RVAFNetworkReachabilityStatusReachableViaWiFi; }));
     c->stopMonitoringNetworkReachability();
     const size_t before = seen.size();
     platform->reachability().setHostStatus("service.example.com", NetworkStatus::Cellular);
@@ -298,14 +303,15 @@ TEST_F(ClientTest, ReachabilityOfTheBaseHostIsMonitored) {
     // A numeric host gets its first status at once; a refusing platform leaves it unknown.
     auto numeric = client(server.baseURL());
     ASSERT_TRUE(runUntil([&] {
-        return numeric->networkReachabilityStatus() == RVAFNetworkReachabilityStatusReachableViaWiFi;
+        return numeric->networkReachabilityStatus() ==
+               RVAFNetworkReachabilityStatusReachableViaWiFi;
     }));
     platform->reachability().setRefusing(true);
     auto refused = client("https://other.example.com");
     runFor(std::chrono::milliseconds(50));
     EXPECT_EQ(refused->networkReachabilityStatus(), RVAFNetworkReachabilityStatusUnknown);
     EXPECT_EQ(RVAFNetworkReachabilityStatusForFlags(ReachabilityFlag::Reachable |
-                                                   ReachabilityFlag::ConnectionRequired),
+                                                    ReachabilityFlag::ConnectionRequired),
               RVAFNetworkReachabilityStatusNotReachable);
 }
 
@@ -318,7 +324,8 @@ TEST_F(ClientTest, ExpiredBackgroundTaskCancelsTheUpload) {
     int callbacks = 0;
     auto op = c->HTTPRequestOperationWithRequest(
         c->requestWithMethod("POST", "/upload", Value{{"a", 1}}),
-        [&](const auto&, const Value&) { ++callbacks; }, [&](const auto&, const Error&) { ++callbacks; });
+        [&](const auto&, const Value&) { ++callbacks; },
+        [&](const auto&, const Error&) { ++callbacks; });
     op->setShouldExecuteAsBackgroundTaskWithExpirationHandler([&] { expired = true; });
     EXPECT_EQ(platform->application().openBackgroundTaskCount(), 1u);
     c->enqueueHTTPRequestOperation(op);

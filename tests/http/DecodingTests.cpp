@@ -32,15 +32,17 @@ std::string pngBytes() {
 }
 
 // A 1 x 1 GIF whose only pixel is red.
-const std::string kGIF("GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\x00"
-                       "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B",
-                       35);
+const std::string kGIF(
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\x00"
+    "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B",
+    35);
 
 class Recorder : public RVXMLParserDelegate {
-public:
+  public:
     void didStartElement(RVXMLParser&, const std::string& name,
                          const std::map<std::string, std::string>& attributes) override {
-        events.push_back("start " + name + (attributes.count("k") ? " k=" + attributes.at("k") : ""));
+        events.push_back("start " + name +
+                         (attributes.count("k") ? " k=" + attributes.at("k") : ""));
     }
     void didEndElement(RVXMLParser&, const std::string& name) override {
         events.push_back("end " + name);
@@ -52,7 +54,7 @@ public:
 };
 
 class DecodingTest : public test::HTTPTest {
-protected:
+  protected:
     RVURLRequest request(const std::string& path) {
         return RVURLRequest(URL::parse(server.baseURL() + path));
     }
@@ -64,10 +66,10 @@ TEST_F(DecodingTest, PropertyListsInBothFormatsAndDamagedOnes) {
     server.route("GET", "/xml.plist",
                  ScriptedResponse::text(200, PropertyList::write(plist, PropertyList::Format::XML),
                                         "application/x-plist"));
-    server.route("GET", "/bin",
-                 ScriptedResponse::text(
-                     200, PropertyList::write(plist, PropertyList::Format::Binary),
-                     "application/x-plist"));
+    server.route(
+        "GET", "/bin",
+        ScriptedResponse::text(200, PropertyList::write(plist, PropertyList::Format::Binary),
+                               "application/x-plist"));
     server.route("GET", "/bad", ScriptedResponse::text(200, "<plist", "application/x-plist"));
     std::optional<Value> xml, bin;
     std::optional<Error> bad;
@@ -89,8 +91,8 @@ TEST_F(DecodingTest, PropertyListsInBothFormatsAndDamagedOnes) {
 }
 
 TEST_F(DecodingTest, XMLOperationHandsOutAParserForTheReceiver) {
-    server.route("GET", "/doc", ScriptedResponse::text(200, "<r><a k='v'>hi</a><b/></r>",
-                                                       "application/xml"));
+    server.route("GET", "/doc",
+                 ScriptedResponse::text(200, "<r><a k='v'>hi</a><b/></r>", "application/xml"));
     server.route("GET", "/broken", ScriptedResponse::text(200, "<r><a></r>", "text/xml"));
     std::shared_ptr<RVXMLParser> parser, brokenParser;
     auto op = RVAFXMLRequestOperation::XMLParserRequestOperationWithRequest(
@@ -103,9 +105,8 @@ TEST_F(DecodingTest, XMLOperationHandsOutAParserForTheReceiver) {
     auto recorder = std::make_shared<Recorder>();
     parser->setDelegate(recorder);
     EXPECT_TRUE(parser->parse());
-    EXPECT_EQ(recorder->events,
-              (std::vector<std::string>{"start r", "start a k=v", "text hi", "end a", "start b",
-                                        "end b", "end r"}));
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"start r", "start a k=v", "text hi",
+                                                          "end a", "start b", "end b", "end r"}));
     EXPECT_FALSE(brokenParser->parse());
     EXPECT_TRUE(brokenParser->parserError());
 }
@@ -119,8 +120,8 @@ TEST_F(DecodingTest, ImagesDecodeIntoPremultipliedBGRA) {
         red[i + 3] = 255;
     }
     const auto jpeg = Image(8, 8, 1.0, red).jpegData(0.9);
-    server.route("GET", "/c", ScriptedResponse::text(200, std::string(jpeg.begin(), jpeg.end()),
-                                                     "image/jpeg"));
+    server.route("GET", "/c",
+                 ScriptedResponse::text(200, std::string(jpeg.begin(), jpeg.end()), "image/jpeg"));
     server.route("GET", "/text", ScriptedResponse::text(200, "hello", "text/plain"));
 
     std::shared_ptr<const Image> png, gif, jpg;
@@ -188,10 +189,12 @@ TEST_F(DecodingTest, ActivityIndicatorFollowsRunningOperations) {
     manager.setEnabled(true);
     auto op = std::make_shared<RVAFHTTPRequestOperation>(request("/hold"));
     queue_.addOperation(op);
-    ASSERT_TRUE(runUntil([&] { return platform->application().isNetworkActivityIndicatorVisible(); }));
+    ASSERT_TRUE(
+        runUntil([&] { return platform->application().isNetworkActivityIndicatorVisible(); }));
     EXPECT_EQ(manager.activityCount(), 1);
     op->cancel();
-    ASSERT_TRUE(runUntil([&] { return !platform->application().isNetworkActivityIndicatorVisible(); }));
+    ASSERT_TRUE(
+        runUntil([&] { return !platform->application().isNetworkActivityIndicatorVisible(); }));
     EXPECT_EQ(manager.activityCount(), 0);
     manager.decrementActivityCount();  // never below zero
     EXPECT_EQ(manager.activityCount(), 0);

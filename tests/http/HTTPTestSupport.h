@@ -17,7 +17,7 @@ namespace rivlo::test {
 // A loopback server, the headless device installed (its facts feed the default headers), and
 // the test thread as the main thread.
 class HTTPTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RunLoop::main().setMainThread();
         HeadlessProfile profile;

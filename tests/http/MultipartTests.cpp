@@ -33,7 +33,7 @@ std::optional<std::string> readAll(RVInputStream& stream, size_t chunk) {
 }
 
 class MultipartTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("rivlo-multipart-" + std::to_string(::getpid()) + "-" +
@@ -51,7 +51,8 @@ protected:
     static std::string randomBytes(size_t n) {
         std::mt19937 rng(42);
         std::string s(n, '\0');
-        for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+        for (auto& c : s)
+            c = static_cast<char>(rng() & 0xFF);
         return s;
     }
 
@@ -77,7 +78,8 @@ TEST_F(MultipartTest, SingleTextFieldIs109BytesWithExactWireForm) {
     ASSERT_TRUE(request.HTTPBodyStream);
     const auto body = readAll(*request.HTTPBodyStream, 4096);
     ASSERT_TRUE(body);
-    EXPECT_EQ(*body, "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--" +
+    EXPECT_EQ(*body, "--" + kBoundary +
+                         "\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--" +
                          kBoundary + "--\r\n");
     EXPECT_EQ(body->size(), 109u);
 }
@@ -93,13 +95,12 @@ TEST_F(MultipartTest, FieldThenFileMatchesTheWorkedExampleLineByLine) {
 
     EXPECT_EQ(request.valueForHTTPHeaderField("Content-Length"),
               std::to_string(231 + fileBytes.size()));
-    const std::string expected = "--" + kBoundary + "\r\n" +
-                                 "Content-Disposition: form-data; name=\"k\"\r\n" + "\r\n" + "v" +
-                                 "\r\n--" + kBoundary + "\r\n" +
-                                 "Content-Disposition: form-data; name=\"file\"; "
-                                 "filename=\"x.mp4\"\r\n" +
-                                 "Content-Type: video/mp4\r\n" + "\r\n" + fileBytes + "\r\n--" +
-                                 kBoundary + "--\r\n";
+    const std::string expected =
+        "--" + kBoundary + "\r\n" + "Content-Disposition: form-data; name=\"k\"\r\n" + "\r\n" +
+        "v" + "\r\n--" + kBoundary + "\r\n" +
+        "Content-Disposition: form-data; name=\"file\"; "
+        "filename=\"x.mp4\"\r\n" +
+        "Content-Type: video/mp4\r\n" + "\r\n" + fileBytes + "\r\n--" + kBoundary + "--\r\n";
     const auto body = readAll(*request.HTTPBodyStream, 65536);
     ASSERT_TRUE(body);
     EXPECT_EQ(*body, expected);
@@ -160,14 +161,14 @@ TEST_F(MultipartTest, NoPartsLeavesTheRequestWithoutBodyOrMultipartHeaders) {
 TEST_F(MultipartTest, BadFileURLsAreRefusedWithReasons) {
     RVAFStreamingMultipartFormData form(baseRequest(), StringEncoding::UTF8);
     Error error;
-    EXPECT_FALSE(form.appendPartWithFileURL(*URL::parse("http://example.com/x.mp4"), "file",
-                                            &error));
+    EXPECT_FALSE(
+        form.appendPartWithFileURL(*URL::parse("http://example.com/x.mp4"), "file", &error));
     EXPECT_EQ(error.domain, RVAFNetworkingErrorDomain);
     EXPECT_EQ(error.code, -1000);
     EXPECT_EQ(error.localizedFailureReason(), "Expected URL to be a file URL");
 
-    EXPECT_FALSE(form.appendPartWithFileURL(URL::fileURL((dir_ / "missing.mp4").string()),
-                                            "file", &error));
+    EXPECT_FALSE(
+        form.appendPartWithFileURL(URL::fileURL((dir_ / "missing.mp4").string()), "file", &error));
     EXPECT_EQ(error.localizedFailureReason(), "File URL not reachable.");
     EXPECT_FALSE(form.appendPartWithFileURL(URL::fileURL((dir_ / "missing.mp4").string()),
                                             "file"));  // no out-error: still refused

@@ -27,7 +27,7 @@ struct Outcome {
 };
 
 class OperationTest : public test::HTTPTest {
-protected:
+  protected:
     RVURLRequest request(const std::string& method, const std::string& path) {
         RVURLRequest r(URL::parse(server.baseURL() + path));
         r.HTTPMethod = method;
@@ -144,8 +144,8 @@ TEST_F(OperationTest, JSONDecodingSingleSpaceBadJSONAndFragments) {
             allowed.failure = true;
         });
     queue_.addOperation(allowedOp);
-    ASSERT_TRUE(runUntil(
-        [&] { return space.done() && bad.done() && fragment.done() && allowed.done(); }));
+    ASSERT_TRUE(
+        runUntil([&] { return space.done() && bad.done() && fragment.done() && allowed.done(); }));
 
     EXPECT_TRUE(space.success);
     EXPECT_TRUE(space.object.is_null());
@@ -165,8 +165,7 @@ TEST_F(OperationTest, JSONFactoryHandsRequestResponseAndObject) {
     std::optional<long> status;
     auto op = RVAFJSONRequestOperation::JSONRequestOperationWithRequest(
         request("POST", "/webservices/v2/verifyapp"),
-        [&](const RVURLRequest&, const std::optional<RVHTTPURLResponse>& response,
-            const Value& j) {
+        [&](const RVURLRequest&, const std::optional<RVHTTPURLResponse>& response, const Value& j) {
             status = response ? response->statusCode : 0;
             json = j;
         },
@@ -311,8 +310,8 @@ TEST_F(OperationTest, ResponseTextEncodings) {
     auto utf8 = std::make_shared<RVAFHTTPRequestOperation>(request("GET", "/utf8"));
     auto named = std::make_shared<RVAFHTTPRequestOperation>(request("GET", "/named"));
     queue_.addOperations({latin, utf8, named}, false);
-    ASSERT_TRUE(runUntil(
-        [&] { return latin->isFinished() && utf8->isFinished() && named->isFinished(); }));
+    ASSERT_TRUE(
+        runUntil([&] { return latin->isFinished() && utf8->isFinished() && named->isFinished(); }));
     EXPECT_EQ(latin->responseString(), "caf\xC3\xA9");
     EXPECT_EQ(utf8->responseStringEncoding(), StringEncoding::UTF8);
     EXPECT_EQ(utf8->responseString(), "caf\xC3\xA9");

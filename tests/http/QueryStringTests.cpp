@@ -20,20 +20,18 @@ TEST(QueryString, NestedDictionariesAndArraysKeepBracketsUnescaped) {
 
 TEST(QueryString, NullRendersBareFieldAndEmptyDictionaryContributesNothing) {
     const Value params = {{"flag", nullptr}, {"empty", Value::object()}, {"z", "1"}};
-    EXPECT_EQ(RVAFQueryStringFromParametersWithEncoding(params, StringEncoding::UTF8),
-              "flag&z=1");
-    EXPECT_EQ(RVAFQueryStringFromParametersWithEncoding(Value::object(), StringEncoding::UTF8),
-              "");
+    EXPECT_EQ(RVAFQueryStringFromParametersWithEncoding(params, StringEncoding::UTF8), "flag&z=1");
+    EXPECT_EQ(RVAFQueryStringFromParametersWithEncoding(Value::object(), StringEncoding::UTF8), "");
 }
 
 TEST(QueryString, PercentEscapingLeavesOnlyTheUnreservedSet) {
     const std::string all = "aZ09-_.*',[]:/?&=;+!@#$()~ %\"<>";
-    EXPECT_EQ(RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
-                  all, StringEncoding::UTF8),
-              "aZ09-_.*',[]%3A%2F%3F%26%3D%3B%2B%21%40%23%24%28%29%7E%20%25%22%3C%3E");
+    EXPECT_EQ(
+        RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(all, StringEncoding::UTF8),
+        "aZ09-_.*',[]%3A%2F%3F%26%3D%3B%2B%21%40%23%24%28%29%7E%20%25%22%3C%3E");
     // Non-ASCII characters are escaped byte by byte in the chosen encoding.
-    EXPECT_EQ(RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
-                  "\xC3\xA9", StringEncoding::UTF8),
+    EXPECT_EQ(RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding("\xC3\xA9",
+                                                                            StringEncoding::UTF8),
               "%C3%A9");
     EXPECT_EQ(RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
                   "\xC3\xA9", StringEncoding::ISOLatin1),

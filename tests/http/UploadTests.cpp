@@ -16,7 +16,7 @@ using test::ScriptedResponse;
 const std::string kBoundary = "Boundary+0xAbCdEfGbOuNdArY";
 
 class UploadTest : public test::HTTPTest {
-protected:
+  protected:
     void SetUp() override {
         HTTPTest::SetUp();
         dir_ = fs::temp_directory_path() /
@@ -34,7 +34,8 @@ protected:
     std::string writeFile(const std::string& name, size_t size) {
         std::mt19937 rng(7);
         std::string bytes(size, '\0');
-        for (auto& c : bytes) c = static_cast<char>(rng() & 0xFF);
+        for (auto& c : bytes)
+            c = static_cast<char>(rng() & 0xFF);
         const fs::path path = dir_ / name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path.string();
@@ -163,12 +164,12 @@ TEST_F(UploadTest, RedirectCallbackDecidesEachRedirect) {
     server.route("GET", "/to", ScriptedResponse::text(200, "arrived"));
     for (const bool follow : {true, false}) {
         server.clearRequests();
-        auto op = std::make_shared<RVAFHTTPRequestOperation>(
-            client_->requestWithMethod("GET", "/from"));
+        auto op =
+            std::make_shared<RVAFHTTPRequestOperation>(client_->requestWithMethod("GET", "/from"));
         std::vector<std::string> seen;
         op->setRedirectResponseBlock(
-            [&, follow](const RVURLRequest& next, const std::optional<RVHTTPURLResponse>& r)
-                -> std::optional<RVURLRequest> {
+            [&, follow](const RVURLRequest& next,
+                        const std::optional<RVHTTPURLResponse>& r) -> std::optional<RVURLRequest> {
                 seen.push_back(next.absoluteURLString() + " " +
                                std::to_string(r ? r->statusCode : 0));
                 if (!follow) return std::nullopt;

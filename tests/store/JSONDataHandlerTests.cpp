@@ -11,7 +11,9 @@ using namespace rivlo::test;
 
 namespace {
 
-RVJSONDataHandler& document() { return *RVJSONDataHandler::sharedHandler(); }
+RVJSONDataHandler& document() {
+    return *RVJSONDataHandler::sharedHandler();
+}
 
 RVDeviceInfo sampleInfo() {
     RVDeviceInfo info;
@@ -32,7 +34,7 @@ RVDeviceInfo sampleInfo() {
 }  // namespace
 
 class JSONDataHandlerTest : public StoreTest {
-protected:
+  protected:
     void SetUp() override {
         StoreTest::SetUp();
         document().reset();
@@ -68,12 +70,13 @@ TEST_F(JSONDataHandlerTest, ASessionWithNothingRecordedGivesEmptyEntries) {
     EXPECT_EQ(doc.size(), 15u + 8u);
 
     const Value expected = {
-        {"dan", "Ada"},         {"apd", "apd-1"},        {"did", "0A1B2C3D-0000-1111-2222-333344445555"},
-        {"dr", "7"},            {"osn", "17.2"},         {"dvt", "iPhone"},
-        {"wd", 375.0},          {"ht", 667.0},           {"rl", "326"},
-        {"dmn", "iPhone 6"},    {"eml", ""},             {"cv", "1.0.9"},
-        {"cn", "apple"},        {"platform", "ios"},     {"appname", "Demo"}};
-    for (const auto& [key, value] : expected.items()) EXPECT_EQ(doc[key], value) << key;
+        {"dan", "Ada"},      {"apd", "apd-1"},    {"did", "0A1B2C3D-0000-1111-2222-333344445555"},
+        {"dr", "7"},         {"osn", "17.2"},     {"dvt", "iPhone"},
+        {"wd", 375.0},       {"ht", 667.0},       {"rl", "326"},
+        {"dmn", "iPhone 6"}, {"eml", ""},         {"cv", "1.0.9"},
+        {"cn", "apple"},     {"platform", "ios"}, {"appname", "Demo"}};
+    for (const auto& [key, value] : expected.items())
+        EXPECT_EQ(doc[key], value) << key;
 
     // Listed for upload.
     auto list = RVPlistHandler::sharedHandler()->textFileList();
@@ -87,7 +90,8 @@ TEST_F(JSONDataHandlerTest, CollectedDataGoIntoOneDocumentThenReset) {
     document().setIsCrash(true);
     document().setMarkAsFavorite(1);
     document().addHeatTimeEntry({{"an", "Home"}, {"at", "0"}, {"cor", Value::array()}, {"wb", 0}});
-    for (const char* tag : {"first", "second", "third"}) document().addTag(tag);
+    for (const char* tag : {"first", "second", "third"})
+        document().addTag(tag);
 
     const Value doc = saveAndRead();
     EXPECT_EQ(doc["lc"], (Value{{"lt", 59.91}, {"lg", 10.75}}));
@@ -148,7 +152,8 @@ TEST_F(JSONDataHandlerTest, TagsRacingWithTheEndOfASessionLandInExactlyOneDocume
     constexpr int kTags = 400;
     std::atomic<bool> done{false};
     std::thread tagger([&] {
-        for (int i = 0; i < kTags; ++i) document().addTag("t" + std::to_string(i));
+        for (int i = 0; i < kTags; ++i)
+            document().addTag("t" + std::to_string(i));
         done = true;
     });
     size_t written = 0;
@@ -170,5 +175,6 @@ TEST_F(JSONDataHandlerTest, TagsRacingWithTheEndOfASessionLandInExactlyOneDocume
         }
     }
     EXPECT_EQ(written, static_cast<size_t>(kTags));
-    for (int i = 0; i < kTags; ++i) EXPECT_EQ(seen[i], 1) << i;
+    for (int i = 0; i < kTags; ++i)
+        EXPECT_EQ(seen[i], 1) << i;
 }

@@ -12,11 +12,14 @@ using namespace rivlo::test;
 
 namespace {
 
-RVPlistHandler& store() { return *RVPlistHandler::sharedHandler(); }
+RVPlistHandler& store() {
+    return *RVPlistHandler::sharedHandler();
+}
 
 std::vector<std::string> names(const std::vector<Value>& entries, const char* field) {
     std::vector<std::string> out;
-    for (const auto& entry : entries) out.push_back(PropertyList::text(entry, field));
+    for (const auto& entry : entries)
+        out.push_back(PropertyList::text(entry, field));
     return out;
 }
 
@@ -49,11 +52,12 @@ struct SampleVideo {
     std::string videoDuration;
     static std::shared_ptr<SampleVideo> initFromSavedDictionary(const Value& saved) {
         if (PropertyList::text(saved, "videoType") == "throw") {
-            return std::make_shared<SampleVideo>(SampleVideo{saved.at("missing").get<std::string>(), ""});
+            return std::make_shared<SampleVideo>(
+                SampleVideo{saved.at("missing").get<std::string>(), ""});
         }
         if (PropertyList::text(saved, "videoType") != "screen") return nullptr;
-        return std::make_shared<SampleVideo>(SampleVideo{PropertyList::text(saved, "videoName"),
-                                                         PropertyList::text(saved, "videoDuration")});
+        return std::make_shared<SampleVideo>(SampleVideo{
+            PropertyList::text(saved, "videoName"), PropertyList::text(saved, "videoDuration")});
     }
     Value savedDictionary() const { return screenEntry(videoName); }
 };
@@ -106,7 +110,8 @@ TEST_F(PlistHandlerTest, DocumentNeverTakesTheNameOfAFileFromAnEarlierRun) {
     EXPECT_NE(saved->fileName, listedOnly);
     EXPECT_GT(std::stoll(saved->fileName), stamp + 5);
     EXPECT_EQ(readFile(folder("/RVData") / saved->fileName), "{\"new\": true}");
-    for (const auto& name : planted) EXPECT_EQ(readFile(folder("/RVData") / name), "old document");
+    for (const auto& name : planted)
+        EXPECT_EQ(readFile(folder("/RVData") / name), "old document");
 }
 
 TEST_F(PlistHandlerTest, ReadingA503EntryListKeeps500AndDeletesTheOldestFiles) {
@@ -164,7 +169,9 @@ TEST_F(PlistHandlerTest, ADocumentLeftUnlistedIsListedOnceForUpload) {
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]->fileName, listedDoc->fileName);
     EXPECT_EQ(list[1]->fileName, orphan);
-    EXPECT_EQ(logLinesContaining("Rivlo: Plist: listed 1 session document found unlisted in /RVData"), 1u);
+    EXPECT_EQ(
+        logLinesContaining("Rivlo: Plist: listed 1 session document found unlisted in /RVData"),
+        1u);
     EXPECT_EQ(store().textFileList().size(), 2u);
 
     // Listing a document twice would upload it twice.
@@ -204,7 +211,8 @@ TEST_F(PlistHandlerTest, AFailedVideoCopyKeepsItsEntry) {
     EXPECT_EQ(store().addSreenVideoEntry(screenEntry("V_1.mp4"), missing), "V_1.mp4");
     EXPECT_EQ(logLinesContaining("Rivlo:Plist:addScreenVideo: Error copying file: "), 1u);
     EXPECT_EQ(logLinesContaining("(from " + missing + " to "), 1u);
-    EXPECT_EQ(names(store().screenVideoEntries(), "videoName"), std::vector<std::string>{"V_1.mp4"});
+    EXPECT_EQ(names(store().screenVideoEntries(), "videoName"),
+              std::vector<std::string>{"V_1.mp4"});
 
     Value camera = screenEntry("C_1.mp4");
     camera["videoType"] = "camera";
@@ -363,16 +371,18 @@ TEST_F(PlistHandlerTest, UnreadableEntriesAreSkippedAndKept) {
     // Neither removal nor trimming reaches outside the store.
     store().removeTextFile(RVTextFile("../../outside.txt", ""));
     Value many = UserDefaults::standard().object("RvTextFile");
-    for (int i = 0; i < 500; ++i) many.push_back({{"fileName", "n" + std::to_string(i)}});
+    for (int i = 0; i < 500; ++i)
+        many.push_back({{"fileName", "n" + std::to_string(i)}});
     UserDefaults::standard().set("RvTextFile", many);
     EXPECT_EQ(store().textFileList().size(), 500u);
     EXPECT_EQ(readFile(root_ / "outside.txt"), "must survive");
     EXPECT_FALSE(fs::exists(folder("/RVData") / "good.txt"));  // trimmed with its entry
 
     // Records whose own conversion refuses or throws are skipped too.
-    UserDefaults::standard().set(
-        "RvScreenVideo", Value::array({screenEntry("ok.mp4"), {{"videoName", "x.mp4"}, {"videoType", "throw"}},
-                                       {{"videoName", "y.mp4"}, {"videoType", "other"}}}));
+    UserDefaults::standard().set("RvScreenVideo",
+                                 Value::array({screenEntry("ok.mp4"),
+                                               {{"videoName", "x.mp4"}, {"videoType", "throw"}},
+                                               {{"videoName", "y.mp4"}, {"videoType", "other"}}}));
     auto videos = store().screenVideoList<SampleVideo>();
     ASSERT_EQ(videos.size(), 1u);
     EXPECT_EQ(videos[0]->videoName, "ok.mp4");
@@ -388,7 +398,8 @@ TEST_F(PlistHandlerTest, AListOfTheWrongTypeIsIgnoredThenReplaced) {
 
     writeFile(root_ / "m.mov", "m");
     store().addSreenVideoEntry(screenEntry("A_1.mp4"), (root_ / "m.mov").string());
-    EXPECT_EQ(names(store().screenVideoEntries(), "videoName"), std::vector<std::string>{"A_1.mp4"});
+    EXPECT_EQ(names(store().screenVideoEntries(), "videoName"),
+              std::vector<std::string>{"A_1.mp4"});
 
     // Web view grids with unusable image names are held back, the rest handed out.
     Value entry = webViewEntry("k", {"ok.jpeg", "../x.jpeg"});
@@ -413,7 +424,8 @@ TEST_F(PlistHandlerTest, TheCrashListKeepsTheNewest500) {
 
     Value list = Value::array();
     for (int i = 0; i < 500; ++i) {
-        list.push_back({{"appDeviceId", "d"}, {"deviceRunNo", std::to_string(i)}, {"currentDate", "x"}});
+        list.push_back(
+            {{"appDeviceId", "d"}, {"deviceRunNo", std::to_string(i)}, {"currentDate", "x"}});
     }
     UserDefaults::standard().set("RvCrash", list);
     store().addCrash(crash);
@@ -437,7 +449,8 @@ TEST_F(PlistHandlerTest, ConcurrentChangesLoseNothing) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &crashes] {
             for (int i = 0; i < kEach; ++i) {
-                store().addTextFile(RVTextFile("t" + std::to_string(t) + "-" + std::to_string(i), ""));
+                store().addTextFile(
+                    RVTextFile("t" + std::to_string(t) + "-" + std::to_string(i), ""));
                 store().addCrash(RVCrash());
                 ++crashes;
                 store().textFileList();
@@ -445,7 +458,8 @@ TEST_F(PlistHandlerTest, ConcurrentChangesLoseNothing) {
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(store().textFileList().size(), static_cast<size_t>(kThreads * kEach));
     EXPECT_EQ(store().crashEntries().size(), static_cast<size_t>(crashes.load()));
     EXPECT_EQ(defaultsOnDisk()["RvTextFile"].size(), static_cast<size_t>(kThreads * kEach));

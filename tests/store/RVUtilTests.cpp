@@ -32,7 +32,8 @@ TEST_F(RVUtilTest, FileStampsIncreaseStrictlyWithinASecondAndAcrossThreads) {
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(stamps.size(), 200u);
 }
 

@@ -30,7 +30,7 @@ inline void writeFile(const fs::path& path, const std::string& bytes) {
 }
 
 inline unsigned permissions(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return 0;
     return st.st_mode & 0777;
 }
@@ -38,7 +38,7 @@ inline unsigned permissions(const fs::path& path) {
 // Each test gets its own caches directory and defaults file under a fresh temporary folder,
 // and captures the log.
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
                 ("rivlo-store-" + std::to_string(::getpid()) + "-" +
@@ -76,7 +76,8 @@ protected:
 
     size_t logLinesContaining(const std::string& text) {
         size_t count = 0;
-        for (const auto& line : logLines()) count += line.find(text) != std::string::npos;
+        for (const auto& line : logLines())
+            count += line.find(text) != std::string::npos;
         return count;
     }
 

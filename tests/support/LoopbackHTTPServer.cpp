@@ -160,8 +160,7 @@ struct LoopbackHTTPServer::Impl {
         cv.notify_all();
     }
 
-    void respond(const httplib::Request& req, httplib::Response& res,
-                 const ScriptedResponse& r) {
+    void respond(const httplib::Request& req, httplib::Response& res, const ScriptedResponse& r) {
         if (r.delay.count() > 0 || r.neverRespond) {
             std::unique_lock<std::mutex> lock(mutex);
             if (r.neverRespond) {
@@ -176,7 +175,8 @@ struct LoopbackHTTPServer::Impl {
             return;
         }
         res.status = r.status;
-        for (const auto& [k, v] : r.headers) res.set_header(k, v);
+        for (const auto& [k, v] : r.headers)
+            res.set_header(k, v);
         if (!r.contentType.empty()) res.set_header("Content-Type", r.contentType);
         res.body = r.body;
     }
@@ -312,8 +312,9 @@ TLSFiles writeSelfSignedLoopbackCertificate(const std::string& directory) {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-    for (const auto& [nid, value] : {std::pair<int, const char*>{NID_subject_alt_name, "IP:127.0.0.1"},
-                                     {NID_basic_constraints, "critical,CA:TRUE"}}) {
+    for (const auto& [nid, value] :
+         {std::pair<int, const char*>{NID_subject_alt_name, "IP:127.0.0.1"},
+          {NID_basic_constraints, "critical,CA:TRUE"}}) {
         X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
         X509_add_ext(cert, ext, -1);
         X509_EXTENSION_free(ext);

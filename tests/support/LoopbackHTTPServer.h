@@ -40,7 +40,7 @@ struct RecordedRequest {
     std::string target;  // the raw request target (path and query, as sent)
     std::string query;   // raw query text after "?", "" when none
     HeaderMap headers;
-    std::string body;    // raw body bytes, exactly as received
+    std::string body;          // raw body bytes, exactly as received
     bool bodyComplete = true;  // false when the client stopped sending before the end
     uint64_t bodyLength = 0;   // bytes received (also when the body was not kept)
 
@@ -86,7 +86,7 @@ struct TLSFiles {
 TLSFiles writeSelfSignedLoopbackCertificate(const std::string& directory);
 
 class LoopbackHTTPServer {
-public:
+  public:
     using Handler = std::function<ScriptedResponse(const RecordedRequest&)>;
 
     // Starts listening on 127.0.0.1 at a free port (plain HTTP).
@@ -115,7 +115,7 @@ public:
     // Blocks until at least `count` requests were recorded (true) or the timeout passed.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     struct Impl;
     void start();
     std::unique_ptr<Impl> impl_;
