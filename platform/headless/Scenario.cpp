@@ -4,6 +4,7 @@
 #include "platform/headless/ScenarioJson.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -190,6 +191,7 @@ const std::map<std::string, std::set<std::string>> kActionKeys{
     {"memoryWarning", {}},
     {"network", {"status"}},
     {"wait", {"seconds"}},
+    {"call", {"name", "args"}},
 };
 
 int orientationValue(const JsonNode& n) {
@@ -288,6 +290,23 @@ ActionSpec parseAction(const JsonNode& n) {
             refuse(*n.get("status"), "\"status\" must be wifi, cellular or none");
     } else if (a.kind == "wait") {
         a.seconds = numberIn(need(n, "seconds", "waiting"), "seconds", 0, 3600);
+    } else if (a.kind == "call") {
+        a.call = text(need(n, "name", "a call"), "name");
+        if (a.call.empty()) refuse(*n.get("name"), "\"name\" must not be empty");
+        if (const JsonNode* args = n.get("args")) {
+            if (!args->isArray()) refuse(*args, "\"args\" must be a list");
+            for (const auto& item : args->items) {
+                if (item.isString()) {
+                    a.args.push_back(item.string);
+                } else if (item.isNumber()) {
+                    char buffer[64];
+                    std::snprintf(buffer, sizeof buffer, "%.17g", item.number);
+                    a.args.push_back(buffer);
+                } else {
+                    refuse(item, "call arguments must be texts or numbers");
+                }
+            }
+        }
     }
     return a;
 }

@@ -76,6 +76,8 @@ struct ActionSpec {
     std::string page;                             // load
     double seconds = 0;                           // wait
     NetworkStatus network = NetworkStatus::WiFi;  // network
+    std::string call;                             // call: the host call's name
+    std::vector<std::string> args;                // call: its arguments (numbers as text)
 };
 
 // A scripted session: the device, the application's screens and web pages, the root of the

@@ -277,6 +277,13 @@ void ScenarioPlayer::perform(const ActionSpec& a, std::function<void()> next) {
         answerAlert(a, Clock::monotonic() + a.timeout, std::move(next));
         return;
     }
+    if (a.kind == "call") {
+        played_.push_back("call " + a.call);
+        if (!callHandler_ || !callHandler_(a.call, a.args))
+            RVLog("Scenario: line %d: the call \"%s\" is not known to this host", a.line,
+                  a.call.c_str());
+        return next();
+    }
 
     // Immediate actions.
     played_.push_back(a.kind + (a.screen.empty() ? "" : " " + a.screen));

@@ -32,6 +32,13 @@ class ScenarioPlayer {
     // Stops before the next action.
     void stop();
 
+    // Runs "call" actions: the host program's own calls at that point of the scenario (for
+    // example into the library it links). Answers false for a call it does not know, which is
+    // logged. Without a handler every call is logged and skipped.
+    using CallHandler =
+        std::function<bool(const std::string& name, const std::vector<std::string>& args)>;
+    void setCallHandler(CallHandler handler) { callHandler_ = std::move(handler); }
+
     std::shared_ptr<Window> window() const { return window_; }
     // The controller of a named screen (created on first use).
     std::shared_ptr<ViewController> controllerForScreen(const std::string& name);
@@ -65,6 +72,7 @@ class ScenarioPlayer {
     bool finished_ = false;
     bool stopped_ = false;
     std::function<void()> done_;
+    CallHandler callHandler_;
     std::vector<std::string> played_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

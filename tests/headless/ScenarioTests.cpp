@@ -1,5 +1,6 @@
 #include "HeadlessTestMain.h"
 
+#include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
 #include "platform/AlertView.h"
 #include "platform/TextField.h"
@@ -75,6 +76,12 @@ TEST(ScenarioParseTest, MeaningErrorsGiveTheLineOfTheOffendingValue) {
     expectRefused(withActions("{\"action\": \"load\", \"on\": \"f\", \"page\": \"p\"}"), 6,
                   "unknown page");
     expectRefused(withActions("{\"action\": \"answerAlert\"}"), 6, "needs \"button\"");
+    expectRefused(withActions("{\"action\": \"call\"}"), 6, "needs \"name\"");
+    expectRefused(withActions("{\"action\": \"call\", \"name\": \"\"}"), 6, "must not be empty");
+    expectRefused(withActions("{\"action\": \"call\", \"name\": \"f\",\n \"args\": 3}"), 7,
+                  "\"args\" must be a list");
+    expectRefused(withActions("{\"action\": \"call\", \"name\": \"f\", \"args\": [true]}"), 6,
+                  "texts or numbers");
     expectRefused(R"({"screens": {"home": {"controller": "H",
         "views": [{"type": "button", "frame": [0, 0, 1, 1]}]}}, "root": {"screen": "home"}})",
                   2, "unknown view type \"button\"");
@@ -287,6 +294,39 @@ TEST_F(ScenarioTest, TabsModalsPagesAndNetworkChanges) {
     EXPECT_EQ(tabs->selectedViewController()->presentedViewController()->className(),
               "SheetController");
     EXPECT_EQ(platform->reachability().status(), NetworkStatus::Cellular);
+}
+
+TEST_F(ScenarioTest, CallsReachTheHostInOrderAndUnknownCallsAreLogged) {
+    std::string error;
+    auto scenario = Scenario::parse(withActions(R"(
+        {"action": "call", "name": "tagUsersName", "args": ["ada"]},
+        {"action": "call", "name": "setLocation", "args": [52.5, -0.125]},
+        {"action": "call", "name": "nobodyKnows"})"),
+                                    error);
+    ASSERT_TRUE(scenario) << error;
+    scenario->pause = 0;
+    ScenarioPlayer player(*platform, *scenario);
+    std::vector<std::string> calls;
+    player.setCallHandler([&](const std::string& name, const std::vector<std::string>& args) {
+        std::string line = name;
+        for (const auto& a : args)
+            line += " " + a;
+        calls.push_back(line);
+        return name != "nobodyKnows";
+    });
+    std::vector<std::string> lines;
+    Log::setSink([&](const std::string& line) {
+        if (line.find("Scenario: line") != std::string::npos) lines.push_back(line);
+    });
+    bool done = false;
+    player.start([&] { done = true; });
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(5)));
+    Log::setSink(nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"tagUsersName ada", "setLocation 52.5 -0.125",
+                                               "nobodyKnows"}));
+    ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+    EXPECT_NE(lines[0].find("line 9: the call \"nobodyKnows\" is not known"), std::string::npos)
+        << lines[0];
 }
 
 TEST_F(ScenarioTest, ScrollByAddsUpAndStaysInsideThePage) {
