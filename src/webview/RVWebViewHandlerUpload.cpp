@@ -1,0 +1,195 @@
+// The tile upload pass of the web view registry: every achieved tile of the stored records to
+// the service, one request at a time.
+
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "core/RivloHandler.h"
+#include "foundation/Log.h"
+#include "http/RVAFHTTPClient.h"
+#include "http/RVAFHTTPRequestOperation.h"
+#include "http/RVAFStreamingMultipartFormData.h"
+#include "store/RVPlistHandler.h"
+#include "webview/RVWebView.h"
+#include "webview/RVWebViewHandler.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace rivlo {
+
+// The state a pass carries from one request's completion to the next step. The first step runs
+// on the stopping thread, later ones on the main queue; the mutex makes the hand-over explicit.
+class RVWebViewHandler::Pass {
+  public:
+    explicit Pass(std::shared_ptr<RVAFHTTPClient> client) : client_(std::move(client)) {}
+    const std::shared_ptr<RVAFHTTPClient>& client() const { return client_; }
+
+    void finish(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        finished_.insert(key);
+    }
+    bool isFinished(const std::string& key) const {
+        std::lock_guard lock(mutex_);
+        return finished_.count(key) > 0;
+    }
+
+  private:
+    const std::shared_ptr<RVAFHTTPClient> client_;
+    mutable std::mutex mutex_;
+    std::set<std::string> finished_;
+};
+
+namespace {
+
+// The record's name split at every "__": the page address, then the orientation digit.
+std::vector<std::string> splitName(const std::string& name) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = name.find("__", start);
+        if (at == std::string::npos) {
+            pieces.push_back(name.substr(start));
+            return pieces;
+        }
+        pieces.push_back(name.substr(start, at - start));
+        start = at + 2;
+    }
+}
+
+// The ten text fields of one tile upload.
+Value formFields(const RVWebView& record, const RVWebViewGrid& tile) {
+    const std::string name = record.webViewName();
+    const std::vector<std::string> pieces = splitName(name);
+    if (pieces.size() < 2) {
+        RVLog("Rivlo: WebViewHandler: web view name without an orientation: %s", name.c_str());
+    }
+    Value fields = Value::object();
+    fields["app_device_id"] = record.appDeviceID();
+    fields["orientation"] = pieces.size() >= 2 ? pieces[1] : std::string();
+    fields["activity_name"] = pieces[0];
+    fields["key"] = record.key();
+    fields["total_rows"] = format("%d", record.totalRow());
+    fields["total_columns"] = format("%d", record.totalColumn());
+    fields["gridImg_width"] = format("%d", record.elementImageWidth());
+    fields["gridImg_height"] = format("%d", record.elementImageHeight());
+    fields["dist_x"] = format("%f", tile.rect.minX());
+    fields["dist_y"] = format("%f", tile.rect.minY());
+    return fields;
+}
+
+bool isRegularFile(const std::string& path, int64_t& size) {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+}  // namespace
+
+void RVWebViewHandler::postWebViewData() {
+    RivloHandler* rivlo = RivloHandler::rivlo();
+    postWebViewData(rivlo ? rivlo->httpClient() : nullptr);
+}
+
+void RVWebViewHandler::postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client) {
+    auto pass = std::make_shared<Pass>(client);
+    if (auto record = nextRecord(pass)) postWebViewGrid(record, pass);
+}
+
+std::shared_ptr<RVWebView> RVWebViewHandler::nextRecord(const std::shared_ptr<Pass>& pass) {
+    // The record the allowance is counted in; made current before the network check notes the
+    // status in it.
+    (void)RVUtil::setting();
+    const auto records = RVPlistHandler::sharedHandler()->webViewList<RVWebView>();
+    std::shared_ptr<RVWebView> next;
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (!pass->isFinished((*it)->key())) {
+            next = *it;
+            break;
+        }
+    }
+    if (!next || !RVUtil::isNetworkAvailable() || !RVUtil::canSendData(0)) return nullptr;
+    if (!pass->client()) {
+        RVLog("Rivlo: No connection to the service; %zu web views stay stored", records.size());
+        return nullptr;
+    }
+    return next;
+}
+
+void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
+                                       const std::shared_ptr<Pass>& pass) {
+    auto* store = RVPlistHandler::sharedHandler();
+    std::shared_ptr<RVWebView> record = first;
+    // Steps that need no request (a finished record, a missing image) go on at once; the loop
+    // ends when a request is queued or the pass ends.
+    while (record) {
+        if (!RVUtil::isNetworkAvailable()) return;
+
+        const std::optional<RVWebViewGrid> tile = record->lastAchievedGrid();
+        if (!tile) {
+            // Every tile of this record is done with in this pass: the store drops the record
+            // when none of its tiles is left there, and the pass does not take it up again.
+            const std::string key = record->key();
+            pass->finish(key);
+            store->removeWebView(key);
+            record = nextRecord(pass);
+            continue;
+        }
+
+        const std::string path =
+            RVPlistHandler::pathInFolder(RVPlistHandler::kWebViewImageFolder, tile->imageName);
+        int64_t size = 0;
+        if (!isRegularFile(path, size)) {
+            store->removeWebViewGrid(tile->imageName);
+            record->removeAchievedGrid();
+            continue;
+        }
+        // Over the allowance: the pass ends and everything stays pending.
+        if (!RVUtil::canSendData(size)) return;
+        if (auto setting = RVUtil::setting()) setting->updateDataSent(size);
+
+        const Value fields = formFields(*record, *tile);
+        const URL fileURL = URL::fileURL(path);
+        bool appended = true;
+        RVURLRequest request = pass->client()->multipartFormRequestWithMethod(
+            "POST", std::string(kUploadPath), fields,
+            [&](RVAFStreamingMultipartFormData& formData) {
+                Error error;
+                if (!formData.appendPartWithFileURL(fileURL, "file", &error)) {
+                    appended = false;
+                    RVLog("Rivlo: WebViewHandler: Error adding image file to upload: %s (file: %s)",
+                          error.description().c_str(), path.c_str());
+                }
+            });
+        if (!appended) return;  // the tile stays pending
+        request.timeoutInterval = kUploadTimeoutSeconds;
+
+        const std::string imageName = tile->imageName;
+        auto operation = pass->client()->HTTPRequestOperationWithRequest(
+            request,
+            [record, pass, imageName](const std::shared_ptr<RVAFHTTPRequestOperation>&,
+                                      const Value&) {
+                RVPlistHandler::sharedHandler()->removeWebViewGrid(imageName);
+                record->removeAchievedGrid();
+                postWebViewGrid(record, pass);
+            },
+            [record, pass](const std::shared_ptr<RVAFHTTPRequestOperation>& op,
+                           const Error& error) {
+                const std::optional<std::string> response =
+                    op ? op->responseString() : std::nullopt;
+                RVLog("Web Image Post Failure: Error: %s, Response: %s",
+                      error.description().c_str(), response ? response->c_str() : "(null)");
+                // The tile stays stored for a later pass.
+                record->removeAchievedGrid();
+                postWebViewGrid(record, pass);
+            });
+        operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
+        pass->client()->enqueueHTTPRequestOperation(operation);
+        return;
+    }
+}
+
+}  // namespace rivlo
