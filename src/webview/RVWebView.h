@@ -72,8 +72,9 @@ class RVWebView {
     bool screenshotHandler(Point contentPoint, View* view);
 
     // The pixels of that rectangle of the view (at scale 1, opaque, no interpolation). Only the
-    // rectangle is rendered; the result is the same as rendering the whole view and cropping
-    // (screenImageByCroppingWholeView). Main thread.
+    // rectangle is rendered: the same size and pixels as rendering the whole view and cropping
+    // (screenImageByCroppingWholeView), except that the anti-aliased coverage of a curved edge
+    // may round one level apart. Main thread.
     static std::optional<Image> screenImage(View& view, const Rect& bounds);
     // Renders the whole view and crops the rectangle out of it: the reference the tile
     // rendering must match, and the cost it avoids. Main thread.

@@ -2,6 +2,7 @@
 
 #include "foundation/NotificationCenter.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,8 +56,11 @@ class RVWebViewHandler {
     // request finishes. The stop-and-post thread (never the main thread, which the requests call
     // back on).
     static void postWebViewData();
-    // The same through a given client (nothing without one).
-    static void postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client);
+    // The same through a given client (nothing without one). passEnded, when given, is called
+    // once when the pass ends (nothing left, no network, no allowance, a file that cannot be
+    // attached), on the thread that ends it; a cancelled request ends the pass without it.
+    static void postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client,
+                                std::function<void()> passEnded = nullptr);
 
     // One upload pass: its client and the keys of the records it has finished.
     class Pass;

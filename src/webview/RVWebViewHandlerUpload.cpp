@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -24,8 +25,19 @@ namespace rivlo {
 // on the stopping thread, later ones on the main queue; the mutex makes the hand-over explicit.
 class RVWebViewHandler::Pass {
   public:
-    explicit Pass(std::shared_ptr<RVAFHTTPClient> client) : client_(std::move(client)) {}
+    Pass(std::shared_ptr<RVAFHTTPClient> client, std::function<void()> ended)
+        : client_(std::move(client)), ended_(std::move(ended)) {}
     const std::shared_ptr<RVAFHTTPClient>& client() const { return client_; }
+
+    // The pass ends here: tells whoever asked, once.
+    void end() {
+        std::function<void()> ended;
+        {
+            std::lock_guard lock(mutex_);
+            ended.swap(ended_);
+        }
+        if (ended) ended();
+    }
 
     void finish(const std::string& key) {
         std::lock_guard lock(mutex_);
@@ -40,6 +52,7 @@ class RVWebViewHandler::Pass {
     const std::shared_ptr<RVAFHTTPClient> client_;
     mutable std::mutex mutex_;
     std::set<std::string> finished_;
+    std::function<void()> ended_;
 };
 
 namespace {
@@ -94,9 +107,14 @@ void RVWebViewHandler::postWebViewData() {
     postWebViewData(rivlo ? rivlo->httpClient() : nullptr);
 }
 
-void RVWebViewHandler::postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client) {
-    auto pass = std::make_shared<Pass>(client);
-    if (auto record = nextRecord(pass)) postWebViewGrid(record, pass);
+void RVWebViewHandler::postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client,
+                                       std::function<void()> passEnded) {
+    auto pass = std::make_shared<Pass>(client, std::move(passEnded));
+    if (auto record = nextRecord(pass)) {
+        postWebViewGrid(record, pass);
+    } else {
+        pass->end();
+    }
 }
 
 std::shared_ptr<RVWebView> RVWebViewHandler::nextRecord(const std::shared_ptr<Pass>& pass) {
@@ -121,12 +139,13 @@ std::shared_ptr<RVWebView> RVWebViewHandler::nextRecord(const std::shared_ptr<Pa
 
 void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
                                        const std::shared_ptr<Pass>& pass) {
+    if (!pass) return;
     auto* store = RVPlistHandler::sharedHandler();
     std::shared_ptr<RVWebView> record = first;
     // Steps that need no request (a finished record, a missing image) go on at once; the loop
     // ends when a request is queued or the pass ends.
     while (record) {
-        if (!RVUtil::isNetworkAvailable()) return;
+        if (!RVUtil::isNetworkAvailable()) break;
 
         const std::optional<RVWebViewGrid> tile = record->lastAchievedGrid();
         if (!tile) {
@@ -148,7 +167,7 @@ void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
             continue;
         }
         // Over the allowance: the pass ends and everything stays pending.
-        if (!RVUtil::canSendData(size)) return;
+        if (!RVUtil::canSendData(size)) break;
         if (auto setting = RVUtil::setting()) setting->updateDataSent(size);
 
         const Value fields = formFields(*record, *tile);
@@ -164,7 +183,7 @@ void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
                           error.description().c_str(), path.c_str());
                 }
             });
-        if (!appended) return;  // the tile stays pending
+        if (!appended) break;  // the tile stays pending
         request.timeoutInterval = kUploadTimeoutSeconds;
 
         const std::string imageName = tile->imageName;
@@ -190,6 +209,7 @@ void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
         pass->client()->enqueueHTTPRequestOperation(operation);
         return;
     }
+    pass->end();
 }
 
 }  // namespace rivlo
