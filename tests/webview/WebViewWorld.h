@@ -1,9 +1,9 @@
 #pragma once
 
-// A headless phone (key window 320 x 568) showing a web view below a 64-point bar, its store in
-// a temporary sandbox, a verified session's flag and a clean timeline and registry. Touches go
-// through the device's touch synthesizer and the key window's hit test, as a user's would.
-// Main thread.
+// A headless phone (key window 320 x 568 unless told otherwise) showing a web view below a 64-point
+// bar, its store in a temporary sandbox, a verified session's flag and a clean timeline and
+// registry. Touches go through the device's touch synthesizer and the key window's hit test, as a
+// user's would. Main thread.
 
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
@@ -97,12 +97,12 @@ class WebViewWorld {
     static constexpr double kBarHeight = 64;
     static constexpr const char* kURL = "https://shop.example.com/catalogue";
 
-    WebViewWorld() {
+    explicit WebViewWorld(Size screen = {320, 568}) {
         RunLoop::main().setMainThread();
         char pattern[] = "/tmp/rivlo-webview-XXXXXX";
         dir_ = ::mkdtemp(pattern);
         HeadlessProfile profile;
-        profile.screenBounds = Rect(0, 0, 320, 568);
+        profile.screenBounds = Rect(0, 0, screen.width, screen.height);
         profile.screenScale = 2.0;
         profile.sandboxDirectory = dir_ + "/sandbox";
         platform_ = HeadlessPlatform::install(profile);
@@ -112,9 +112,10 @@ class WebViewWorld {
         window_ = platform_->makeKeyWindow();
         platform_->application().setStatusBarOrientation(1);
 
-        web_ = std::make_shared<CountingWebView>(Rect(0, kBarHeight, 320, 568 - kBarHeight));
+        web_ = std::make_shared<CountingWebView>(
+            Rect(0, kBarHeight, screen.width, screen.height - kBarHeight));
         window_->addSubview(web_);
-        showPage(kURL, {320, 1500});
+        showPage(kURL, {screen.width, 1500});
 
         RVUtil::resetSetting();
         RVUtil::isInfoPostSuccess(true);  // a verified session
