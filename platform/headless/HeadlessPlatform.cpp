@@ -21,12 +21,17 @@ std::shared_ptr<HeadlessPlatform> HeadlessPlatform::install(HeadlessProfile prof
     services.reachability = p->reachability_;
     services.exceptionHandler = p->exceptions_;
     Platform::current().install(std::move(services));
+    p->capture_ = std::make_shared<HeadlessCapture>(p->device_, profile);
+    Platform::current().setService<CaptureDeviceDiscovery>(p->capture_);
     return p;
 }
 
 HeadlessPlatform::~HeadlessPlatform() {
     auto& platform = Platform::current();
     if (platform.application() == application_) platform.install({});
+    if (platform.service<CaptureDeviceDiscovery>() == capture_) {
+        platform.setService<CaptureDeviceDiscovery>(nullptr);
+    }
 }
 
 std::shared_ptr<Window> HeadlessPlatform::makeKeyWindow() {

@@ -3,6 +3,7 @@
 #include "platform/Window.h"
 #include "platform/headless/CairoGraphics.h"
 #include "platform/headless/HeadlessApplication.h"
+#include "platform/headless/HeadlessCapture.h"
 #include "platform/headless/HeadlessDevice.h"
 #include "platform/headless/HeadlessExceptionSlot.h"
 #include "platform/headless/HeadlessProfile.h"
@@ -29,6 +30,7 @@ class HeadlessPlatform {
     HeadlessReachability& reachability() { return *reachability_; }
     HeadlessExceptionSlot& exceptionSlot() { return *exceptions_; }
     CairoGraphics& graphics() { return *graphics_; }
+    HeadlessCapture& capture() { return *capture_; }
     std::shared_ptr<HeadlessApplication> sharedApplication() const { return application_; }
 
     // A visible key window covering the screen, white.
@@ -51,6 +53,7 @@ class HeadlessPlatform {
     std::shared_ptr<HeadlessReachability> reachability_;
     std::shared_ptr<HeadlessExceptionSlot> exceptions_;
     std::shared_ptr<CairoGraphics> graphics_;
+    std::shared_ptr<HeadlessCapture> capture_;
     double virtualClock_ = 1000.0;
 };
 

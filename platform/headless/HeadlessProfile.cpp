@@ -54,6 +54,8 @@ bool HeadlessProfile::fromValue(const Value& v, HeadlessProfile& p, std::string&
               readString(v, "vendorIdentifier", p.vendorIdentifier, error) &&
               readBool(v, "camera", p.hasCamera, error) &&
               readBool(v, "frontCamera", p.frontCamera, error) &&
+              readBool(v, "cameraAccessDenied", p.cameraAccessDenied, error) &&
+              readBool(v, "microphone", p.microphone, error) &&
               readString(v, "network", network, error) &&
               readString(v, "sandbox", p.sandboxDirectory, error) &&
               readNumber(v, "backgroundTaskAllowance", p.backgroundTaskAllowance, error);

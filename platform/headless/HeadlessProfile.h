@@ -24,6 +24,10 @@ struct HeadlessProfile {
     std::string vendorIdentifier = "6B29FC40-CA47-1067-B31D-00DD010662DA";
     bool hasCamera = true;
     bool frontCamera = true;
+    // The user has denied the application access to the camera: opening one fails.
+    bool cameraAccessDenied = false;
+    // A microphone exists.
+    bool microphone = true;
     NetworkStatus network = NetworkStatus::WiFi;
     std::vector<std::string> preferredLanguages{"en"};
     BundleInfo bundle{

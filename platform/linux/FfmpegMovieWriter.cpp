@@ -1,6 +1,7 @@
 #include "platform/linux/FfmpegMovieWriter.h"
 
 #include "platform/Platform.h"
+#include "platform/linux/FfmpegCaptureEncoder.h"
 #include "platform/linux/FfmpegMovieDuration.h"
 
 extern "C" {
@@ -649,6 +650,7 @@ void FfmpegMovieWriterFactory::installDefaults() {
     Platform::current().setService<MovieWriterFactory>(
         std::make_shared<FfmpegMovieWriterFactory>());
     Platform::current().setService<MovieDurationReader>(std::make_shared<FfmpegMovieDuration>());
+    FfmpegCaptureEncoderFactory::install();
 }
 
 }  // namespace rivlo

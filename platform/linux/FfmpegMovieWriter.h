@@ -31,8 +31,9 @@ class FfmpegMovieWriterFactory : public MovieWriterFactory {
     std::shared_ptr<PixelBufferAdaptor> createPixelBufferAdaptor(
         std::shared_ptr<MovieWriterInput> input, PixelFormat sourceFormat) override;
 
-    // Installs this factory and the FFmpeg duration reader as the platform's movie services
-    // (Platform::current().service<MovieWriterFactory>() and <MovieDurationReader>()).
+    // Installs this factory, the FFmpeg duration reader and the capture movie encoder as the
+    // platform's movie services (Platform::current().service<MovieWriterFactory>(),
+    // <MovieDurationReader>() and <CaptureMovieEncoderFactory>()).
     static void installDefaults();
 
   private:

@@ -1,0 +1,111 @@
+#pragma once
+
+// A headless device (cameras and microphone as its profile says), the FFmpeg movie services,
+// a store in a temporary sandbox, log capture, and a probe that decodes a movie's picture and
+// sound with libavformat, for the camera recorder's suites. Main thread.
+
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "platform/Platform.h"
+#include "platform/Window.h"
+#include "platform/headless/HeadlessPlatform.h"
+#include "platform/linux/FfmpegMovieWriter.h"
+#include "store/RVPlistHandler.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rivlo::test {
+
+class CameraWorld {
+  public:
+    explicit CameraWorld(HeadlessProfile profile = {}) {
+        RunLoop::main().setMainThread();
+        char pattern[] = "/tmp/rivlo-camera-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        profile.screenBounds = Rect(0, 0, 320, 480);
+        profile.screenScale = 1.0;
+        profile.sandboxDirectory = dir_ + "/sandbox";
+        platform_ = HeadlessPlatform::install(profile);
+        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
+        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+        FfmpegMovieWriterFactory::installDefaults();
+        window_ = platform_->makeKeyWindow();
+    }
+
+    ~CameraWorld() {
+        // Emptied while the sandbox still exists, so no later write of the defaults brings the
+        // removed directory back.
+        auto* store = RVPlistHandler::sharedHandler();
+        for (const auto& entry : store->cameraVideoEntries())
+            store->removeCameraVideo(PropertyList::text(entry, "videoName"));
+        for (const auto& entry : store->screenVideoEntries())
+            store->removeScreenVideo(PropertyList::text(entry, "videoName"));
+        RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(500));
+        window_.reset();
+        platform_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    HeadlessPlatform& platform() { return *platform_; }
+    HeadlessApplication& app() { return platform_->application(); }
+    const std::string& directory() const { return dir_; }
+    std::string cameraVideoFolder() const { return RVUtil::folderPath("/RVCameraVideos"); }
+
+  private:
+    std::string dir_;
+    std::shared_ptr<HeadlessPlatform> platform_;
+    std::shared_ptr<Window> window_;
+};
+
+// Captures log lines for the life of the object.
+class LogLines {
+  public:
+    LogLines() {
+        Log::setSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~LogLines() { Log::setSink(nullptr); }
+    bool contains(const std::string& text) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& line : lines_) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// What libavformat and libavcodec make of a movie with picture and sound.
+struct AVMovieProbe {
+    bool opened = false;
+    double duration = 0;  // seconds
+    bool hasVideo = false;
+    std::string videoCodec;
+    int width = 0;
+    int height = 0;
+    int videoFramesDecoded = 0;
+    bool hasAudio = false;
+    std::string audioCodec;
+    int sampleRate = 0;
+    int64_t audioSamplesDecoded = 0;
+    double audioPeak = 0;  // largest absolute sample, 0...1
+    // Mean absolute difference of the luma of the first and the last decoded picture.
+    double pictureChange = 0;
+
+    static AVMovieProbe open(const std::string& path);
+};
+
+}  // namespace rivlo::test

@@ -1,0 +1,205 @@
+// The capture seam on the headless device: its cameras and microphone recorded by a capture
+// session into a movie through the FFmpeg encoder, decoded back.
+
+#include "CameraTestSupport.h"
+
+#include "camera/RVCameraVideoHandler.h"
+#include "foundation/Clock.h"
+#include "platform/CaptureSession.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+
+using namespace rivlo;
+using namespace rivlo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingDelegate : public CaptureFileOutputRecordingDelegate {
+  public:
+    void captureOutputDidStartRecording(CaptureMovieFileOutput&, const URL&) override {
+        started = true;
+    }
+    void captureOutputDidFinishRecording(CaptureMovieFileOutput&, const URL&,
+                                         const std::optional<Error>& e) override {
+        {
+            std::lock_guard lock(mutex);
+            error = e;
+        }
+        finished = true;
+    }
+    std::optional<Error> finishError() {
+        std::lock_guard lock(mutex);
+        return error;
+    }
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+
+  private:
+    std::mutex mutex;
+    std::optional<Error> error;
+};
+
+struct Recorded {
+    AVMovieProbe movie;
+    double seconds = 0;
+    std::optional<Error> error;
+};
+
+// Records about `frames` camera pictures under the preset into path and decodes the result.
+Recorded record(CameraWorld& world, const std::string& preset, bool withMicrophone,
+                const std::string& path, uint64_t frames = 12) {
+    Recorded result;
+    auto session = std::make_shared<CaptureSession>();
+    auto output = std::make_shared<CaptureMovieFileOutput>();
+    session->beginConfiguration();
+    EXPECT_TRUE(session->setSessionPreset(preset));
+    Error error;
+    auto camera = CaptureDeviceInput::deviceInputWithDevice(
+        RVCameraVideoHandler::frontFacingCameraIfAvailable(), &error);
+    EXPECT_TRUE(camera) << error.description();
+    if (!camera) return result;
+    session->addInput(camera);
+    if (withMicrophone) {
+        auto microphone = CaptureDeviceInput::deviceInputWithDevice(
+            CaptureDevice::defaultDeviceWithMediaType(CaptureMediaType::Audio), &error);
+        EXPECT_TRUE(microphone);
+        session->addInput(microphone);
+    }
+    session->addOutput(output);
+    session->commitConfiguration();
+    EXPECT_TRUE(output->connectionWithMediaType(CaptureMediaType::Video));
+    EXPECT_EQ(output->connectionWithMediaType(CaptureMediaType::Audio) != nullptr, withMicrophone);
+
+    auto delegate = std::make_shared<RecordingDelegate>();
+    session->startRunning();
+    output->startRecordingToOutputFileURL(URL::fileURL(path), delegate);
+    const double begin = Clock::monotonic();
+    const uint64_t first = world.platform().capture().framesDelivered();
+    EXPECT_TRUE(RunLoop::main().runUntil(
+        [&] { return world.platform().capture().framesDelivered() >= first + frames; }, 20s));
+    output->stopRecording();
+    result.seconds = Clock::monotonic() - begin;
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return delegate->finished.load(); }, 20s));
+    EXPECT_TRUE(delegate->started.load());
+    session->stopRunning();
+    EXPECT_FALSE(session->isRunning());
+    result.error = delegate->finishError();
+    result.movie = AVMovieProbe::open(path);
+    return result;
+}
+
+}  // namespace
+
+TEST(CaptureSession, EachPresetRecordsMovingPicturesAndTheToneAtItsSize) {
+    CameraWorld world;
+    struct Case {
+        const char* preset;
+        int width, height;
+    };
+    for (const Case& c :
+         {Case{CaptureSessionPreset::Low, 192, 144}, Case{CaptureSessionPreset::Medium, 480, 360},
+          Case{CaptureSessionPreset::High, 640, 480}}) {
+        SCOPED_TRACE(c.preset);
+        const std::string path = world.directory() + "/" + c.preset + ".mov";
+        const Recorded r = record(world, c.preset, true, path);
+        EXPECT_FALSE(r.error.has_value()) << (r.error ? r.error->description() : "");
+        ASSERT_TRUE(r.movie.opened);
+        EXPECT_EQ(r.movie.videoCodec, "h264");
+        EXPECT_EQ(r.movie.width, c.width);
+        EXPECT_EQ(r.movie.height, c.height);
+        EXPECT_GE(r.movie.videoFramesDecoded, 8);
+        EXPECT_GT(r.movie.pictureChange, 1.0);  // the pictures move
+        ASSERT_TRUE(r.movie.hasAudio);
+        EXPECT_EQ(r.movie.audioCodec, "aac");
+        EXPECT_EQ(r.movie.sampleRate, 44100);
+        EXPECT_GT(r.movie.audioSamplesDecoded, 44100 / 4);
+        EXPECT_NEAR(r.movie.audioPeak, 0.3, 0.1);  // the tone, not silence
+        EXPECT_NEAR(r.movie.duration, r.seconds, 0.5);
+    }
+}
+
+TEST(CaptureSession, DeniedCameraAccessFailsToOpenWithAnErrorWhileTheMicrophoneOpens) {
+    HeadlessProfile profile;
+    profile.cameraAccessDenied = true;
+    CameraWorld world(profile);
+    Error error;
+    auto camera = CaptureDeviceInput::deviceInputWithDevice(
+        RVCameraVideoHandler::frontFacingCameraIfAvailable(), &error);
+    EXPECT_FALSE(camera);
+    EXPECT_EQ(error.domain, CaptureErrorDomain);
+    EXPECT_EQ(error.code, CaptureErrorCode::ApplicationIsNotAuthorizedToUseDevice);
+    Error micError;
+    EXPECT_TRUE(CaptureDeviceInput::deviceInputWithDevice(
+        CaptureDevice::defaultDeviceWithMediaType(CaptureMediaType::Audio), &micError));
+
+    // Granting access again lets the camera open.
+    world.platform().capture().setCameraAccessDenied(false);
+    EXPECT_TRUE(CaptureDeviceInput::deviceInputWithDevice(
+        RVCameraVideoHandler::frontFacingCameraIfAvailable(), &error));
+}
+
+TEST(CaptureSession, WithoutAMicrophoneTheMovieHasPicturesOnly) {
+    HeadlessProfile profile;
+    profile.microphone = false;
+    CameraWorld world(profile);
+    EXPECT_EQ(CaptureDevice::defaultDeviceWithMediaType(CaptureMediaType::Audio), nullptr);
+    Error error;
+    EXPECT_FALSE(CaptureDeviceInput::deviceInputWithDevice(nullptr, &error));
+    EXPECT_EQ(error.code, CaptureErrorCode::DeviceNotConnected);
+
+    const Recorded r =
+        record(world, CaptureSessionPreset::Low, false, world.directory() + "/mute.mov", 6);
+    ASSERT_TRUE(r.movie.opened);
+    EXPECT_TRUE(r.movie.hasVideo);
+    EXPECT_FALSE(r.movie.hasAudio);
+}
+
+TEST(CaptureSession, CamerasFollowTheDeviceFacts) {
+    {
+        HeadlessProfile profile;
+        profile.frontCamera = false;
+        CameraWorld world(profile);
+        // No front camera: the default (back) camera is the one to use.
+        auto camera = RVCameraVideoHandler::frontFacingCameraIfAvailable();
+        ASSERT_TRUE(camera);
+        EXPECT_EQ(camera->position(), CaptureDevicePosition::Back);
+
+        world.platform().device().setFrontCameraAvailable(true);
+        camera = RVCameraVideoHandler::frontFacingCameraIfAvailable();
+        ASSERT_TRUE(camera);
+        EXPECT_EQ(camera->position(), CaptureDevicePosition::Front);
+        EXPECT_EQ(CaptureDevice::devicesWithMediaType(CaptureMediaType::Video).size(), 2u);
+    }
+    HeadlessProfile none;
+    none.hasCamera = false;
+    CameraWorld bare(none);
+    EXPECT_EQ(RVCameraVideoHandler::frontFacingCameraIfAvailable(), nullptr);
+}
+
+TEST(CaptureSession, AnOutputNeverOverwritesAFileAndReportsWhyItDidNotRecord) {
+    CameraWorld world;
+    const std::string path = world.directory() + "/taken.mov";
+    { std::ofstream(path) << "not a movie"; }
+    auto session = std::make_shared<CaptureSession>();
+    auto output = std::make_shared<CaptureMovieFileOutput>();
+    Error error;
+    session->addInput(CaptureDeviceInput::deviceInputWithDevice(
+        RVCameraVideoHandler::frontFacingCameraIfAvailable(), &error));
+    session->addOutput(output);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    output->startRecordingToOutputFileURL(URL::fileURL(path), delegate);
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return delegate->finished.load(); }, 10s));
+    EXPECT_FALSE(delegate->started.load());
+    ASSERT_TRUE(delegate->finishError().has_value());
+    EXPECT_FALSE(output->isRecording());
+    std::ifstream in(path);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "not a movie");
+    EXPECT_FALSE(session->setSessionPreset("AVCaptureSessionPresetPhoto"));
+    EXPECT_EQ(session->sessionPreset(), CaptureSessionPreset::High);
+}
