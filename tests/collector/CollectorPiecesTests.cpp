@@ -198,10 +198,13 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
                          {"orientation", "1"}},
                         apd + "_" + std::to_string(stamp) + ".mp4", "camera");
         };
-        // Session 1 ran 1000..1060, session 2 ran 2000..2030.
+        // Session 1 ran 1000..1060, session 2 1061..1070 (begun as soon as the first
+        // stopped), session 3 2000..2030.
         EXPECT_EQ(document(1060, 1, 60), 200);
-        EXPECT_EQ(document(2030, 2, 30), 200);
-        EXPECT_EQ(screen(1061), 200);  // finished just after its document
+        EXPECT_EQ(document(1070, 2, 9), 200);
+        EXPECT_EQ(document(2030, 3, 30), 200);
+        EXPECT_EQ(screen(1061), 200);  // finished just after its document, inside session 2
+        EXPECT_EQ(screen(1071), 200);
         EXPECT_EQ(camera(1001), 200);
         EXPECT_EQ(camera(2005), 200);
         EXPECT_EQ(screen(5000), 200);  // long after every session: unassigned
@@ -222,6 +225,7 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
     ASSERT_TRUE(CollectorReport::build(data.path(), report, error)) << error;
     size_t first = report.find("Session run 1");
     size_t second = report.find("Session run 2");
+    size_t third = report.find("Session run 3");
     size_t unmatched = report.find("Not matched to a session document");
     ASSERT_NE(first, std::string::npos) << report;
     ASSERT_NE(second, std::string::npos) << report;
@@ -232,9 +236,10 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
     };
     EXPECT_TRUE(within("DEV_1061.mp4", first, second)) << report;
     EXPECT_TRUE(within(apd + "_1001.mp4", first, second)) << report;
-    EXPECT_TRUE(within(apd + "_2005.mp4", second, unmatched)) << report;
-    EXPECT_TRUE(within("web tiles: 1", second, unmatched)) << report;
-    EXPECT_TRUE(within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", second,
+    EXPECT_TRUE(within("DEV_1071.mp4", second, third)) << report;
+    EXPECT_TRUE(within(apd + "_2005.mp4", third, unmatched)) << report;
+    EXPECT_TRUE(within("web tiles: 1", third, unmatched)) << report;
+    EXPECT_TRUE(within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", third,
                        unmatched))
         << report;
     EXPECT_TRUE(within("DEV_5000.mp4", unmatched, report.size())) << report;

@@ -1,42 +1,26 @@
 #pragma once
 
-#include <cstdint>
+#include "movieprobe/MovieProbe.h"
+
+#include <chrono>
 #include <functional>
-#include <string>
-#include <vector>
+#include <thread>
 
 namespace rivlo::test {
 
-// One decoded picture, converted to RGB for sampling.
-struct DecodedFrame {
-    double seconds = 0;  // presentation time
-    bool keyFrame = false;
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> rgb;  // rows of 3 x width bytes
-
-    struct RGB {
-        int r = 0, g = 0, b = 0;
-    };
-    RGB at(int x, int y) const;
-};
-
-// What libavformat and libavcodec make of a movie file on disk.
-struct MovieProbe {
-    bool opened = false;
-    std::string formatName;  // demuxer name ("mov,mp4,m4a,3gp,3g2,mj2" for QuickTime)
-    std::string majorBrand;  // "qt  " for a QuickTime movie
-    std::string codecName;   // "h264"
-    int width = 0;           // the track's size as a player sees it
-    int height = 0;
-    double duration = 0;  // seconds
-    std::vector<DecodedFrame> frames;
-
-    // Opens and, when `decode` is set, decodes every frame.
-    static MovieProbe open(const std::string& path, bool decode = true);
-};
+using media::DecodedFrame;
+using media::MovieProbe;
 
 // Polls the predicate every few milliseconds until it holds or the timeout passes.
-bool waitUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+inline bool waitUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(timeoutSeconds));
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) return predicate();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 }  // namespace rivlo::test

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CollectorIndex.h"
+#include "CollectorSessions.h"
 
 namespace rivlo::collector {
 
@@ -20,10 +21,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-// A movie may be finished a little after its session's document was written; this is how long
-// after the document a screen movie still counts as that session's.
-constexpr int64_t kScreenMovieGrace = 120;
 
 std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string fmt(const char* format, ...) {
@@ -50,29 +47,8 @@ std::string againText(int64_t duplicates) {
     return fmt(" (sent again %" PRId64 " time%s)", duplicates, duplicates == 1 ? "" : "s");
 }
 
-// The file stamp in an uploaded file name: the digits after the last '_' (or from the start)
-// up to the extension.
-std::optional<int64_t> stampOf(const std::string& fileName) {
-    std::string stem = fs::path(fileName).stem().string();
-    size_t underscore = stem.rfind('_');
-    if (underscore != std::string::npos) stem = stem.substr(underscore + 1);
-    if (stem.empty() || stem.size() > 18 ||
-        !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    return std::stoll(stem);
-}
-
 int64_t integerOf(const json& value, int64_t fallback) {
-    if (value.is_number_integer()) return value.get<int64_t>();
-    if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());
-    if (value.is_string()) {
-        try {
-            return std::stoll(value.get<std::string>());
-        } catch (...) {
-        }
-    }
-    return fallback;
+    return CollectorSessions::integerOf(value, fallback);
 }
 
 std::string textOf(const json& object, const char* key) {
@@ -105,16 +81,6 @@ const char* eventName(int64_t code) {
             return "other gesture";
     }
 }
-
-struct Session {
-    const UploadRecord* document = nullptr;
-    json content;
-    bool readable = false;
-    int64_t stamp = 0;
-    int64_t length = 0;
-    bool hasStamp = false;
-    std::vector<const UploadRecord*> items;
-};
 
 void describeScreens(const json& timeline, std::ostringstream& out) {
     if (!timeline.is_array() || timeline.empty()) {
@@ -179,9 +145,9 @@ void describeItem(const UploadRecord& item, std::ostringstream& out) {
     }
 }
 
-void describeSession(const Session& session, const std::string& dataDir, std::ostringstream& out) {
+void describeSession(const CollectedSession& session, const std::string& dataDir, std::ostringstream& out) {
     const json& doc = session.content;
-    const UploadRecord& file = *session.document;
+    const UploadRecord& file = session.document;
     if (!session.readable) {
         out << "    Session document " << file.fileName << ": cannot be read from "
             << (fs::path(dataDir) / file.path).string() << "\n";
@@ -223,24 +189,24 @@ void describeSession(const Session& session, const std::string& dataDir, std::os
         out << "      document" << againText(file.duplicates) << "\n";
     }
     int tiles = 0;
-    for (const UploadRecord* item : session.items) {
-        if (item->kind == "tile") {
+    for (const UploadRecord& item : session.items) {
+        if (item.kind == "tile") {
             ++tiles;
             continue;
         }
-        describeItem(*item, out);
+        describeItem(item, out);
     }
     if (tiles > 0) {
         out << "      web tiles: " << tiles << "\n";
-        for (const UploadRecord* item : session.items) {
-            if (item->kind == "tile") describeItem(*item, out);
+        for (const UploadRecord& item : session.items) {
+            if (item.kind == "tile") describeItem(item, out);
         }
     }
 }
 
 void describeInstallation(const std::string& appDeviceId, const InstallationRecord* facts,
-                          const std::vector<const UploadRecord*>& uploads,
-                          const std::string& dataDir, std::ostringstream& out) {
+                          const std::vector<UploadRecord>& uploads, const std::string& dataDir,
+                          std::ostringstream& out) {
     out << "  Installation " << appDeviceId;
     if (facts) {
         out << ": device " << facts->deviceId << ", " << facts->deviceType << " system "
@@ -249,68 +215,16 @@ void describeInstallation(const std::string& appDeviceId, const InstallationReco
             << " (first " << facts->firstSeen << ", last " << facts->lastSeen << ")";
     }
     out << "\n";
-
-    std::vector<Session> sessions;
-    std::vector<const UploadRecord*> items;
-    for (const UploadRecord* upload : uploads) {
-        if (upload->kind != "data") {
-            items.push_back(upload);
-            continue;
-        }
-        Session session;
-        session.document = upload;
-        std::ifstream in(fs::path(dataDir) / upload->path, std::ios::binary);
-        session.content = json::parse(in, nullptr, false);
-        session.readable = !session.content.is_discarded() && session.content.is_object();
-        if (session.readable && session.content.contains("tt")) {
-            session.length = std::max<int64_t>(0, integerOf(session.content["tt"], 0));
-        }
-        if (auto stamp = stampOf(upload->fileName)) {
-            session.stamp = *stamp;
-            session.hasStamp = true;
-        }
-        sessions.push_back(std::move(session));
-    }
-    std::stable_sort(sessions.begin(), sessions.end(),
-                     [](const Session& a, const Session& b) { return a.stamp < b.stamp; });
-
-    // A session runs from (document stamp - length) to its document stamp; items captured in
-    // that window are its own. Screen movies are named when finished, possibly just after.
-    std::vector<const UploadRecord*> unassigned;
-    for (const UploadRecord* item : items) {
-        auto stamp = stampOf(item->fileName);
-        Session* owner = nullptr;
-        for (size_t k = 0; stamp && k < sessions.size(); ++k) {
-            Session& s = sessions[k];
-            if (!s.hasStamp) continue;
-            int64_t start = s.stamp - s.length - 2;
-            int64_t end = s.stamp;
-            if (item->kind == "screen") {
-                end = s.stamp + kScreenMovieGrace;
-                if (k + 1 < sessions.size() && sessions[k + 1].hasStamp) {
-                    int64_t nextStart = sessions[k + 1].stamp - sessions[k + 1].length - 2;
-                    end = std::min(end, nextStart - 1);
-                }
-                end = std::max(end, s.stamp);
-            }
-            if (*stamp >= start && *stamp <= end) {
-                owner = &s;
-                break;
-            }
-        }
-        if (owner) {
-            owner->items.push_back(item);
-        } else {
-            unassigned.push_back(item);
-        }
-    }
-    if (sessions.empty()) out << "    No session documents received.\n";
-    for (const Session& session : sessions)
+    const CollectedInstallation grouped = CollectorSessions::group(
+        appDeviceId, facts ? std::optional<InstallationRecord>(*facts) : std::nullopt, uploads,
+        dataDir);
+    if (grouped.sessions.empty()) out << "    No session documents received.\n";
+    for (const CollectedSession& session : grouped.sessions)
         describeSession(session, dataDir, out);
-    if (!unassigned.empty()) {
+    if (!grouped.unassigned.empty()) {
         out << "    Not matched to a session document:\n";
-        for (const UploadRecord* item : unassigned)
-            describeItem(*item, out);
+        for (const UploadRecord& item : grouped.unassigned)
+            describeItem(item, out);
     }
 }
 
@@ -330,9 +244,9 @@ bool CollectorReport::build(const std::string& dataDir, std::string& out, std::s
     std::vector<UploadRecord> uploads = index.uploads();
     index.close();
 
-    std::map<std::string, std::vector<const UploadRecord*>> byInstallation;
+    std::map<std::string, std::vector<UploadRecord>> byInstallation;
     for (const UploadRecord& upload : uploads)
-        byInstallation[upload.appDeviceId].push_back(&upload);
+        byInstallation[upload.appDeviceId].push_back(upload);
 
     std::ostringstream text;
     text << "Collector data in " << dataDir << ": " << apps.size()

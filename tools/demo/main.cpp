@@ -1,130 +1,94 @@
-// rivlo-demo: starts the reference collector on loopback (data in ./demo-data), plays the shop
-// scenario on the headless device while the library records, stops and uploads, waits until
-// the collector has everything, and prints the collector's report. Exit status 0 only when a
-// screen movie and a session document arrived and nothing is left pending. Main thread only.
+// rivlo-demo: one command that shows the whole product. The reference collector runs on
+// loopback with its data in ./demo-data, a scripted application session (about 30 s) plays on
+// the headless device while the library records it, the host stops and uploads, and then the
+// demo reads back what the collector kept: it prints the summary, draws the heat maps, writes
+// demo-data/report.html, and compares everything with what the scenario did. Exit status 0
+// only when all of it arrived and matched; otherwise it says what is missing.
 
 #include "CollectorReport.h"
-#include "CollectorServer.h"
+#include "DemoCheck.h"
+#include "DemoExpectation.h"
+#include "DemoRun.h"
+#include "HeatMaps.h"
+#include "ReportPage.h"
 
-#include "core/RVUtil.h"
-#include "foundation/RunLoop.h"
-#include "foundation/UserDefaults.h"
-#include "platform/headless/HeadlessPlatform.h"
 #include "platform/headless/Scenario.h"
-#include "platform/headless/ScenarioPlayer.h"
-#include "platform/linux/FfmpegMovieWriter.h"
-#include "rivlo/Rivlo.h"
-#include "screen/RVViewVideoHandler.h"
-#include "store/RVPlistHandler.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 namespace fs = std::filesystem;
 using namespace rivlo;
-
-namespace {
-
-constexpr const char* kAppKey = "demo-application-key";
-
-size_t filesIn(const fs::path& dir, const std::string& kind) {
-    size_t n = 0;
-    std::error_code ec;
-    if (!fs::exists(dir, ec)) return 0;
-    for (auto it = fs::recursive_directory_iterator(dir, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file() && it->path().parent_path().filename() == kind) ++n;
-    }
-    return n;
-}
-
-bool nothingPending() {
-    auto* store = RVPlistHandler::sharedHandler();
-    return store->textFileList().empty() && store->screenVideoEntries().empty() &&
-           store->cameraVideoEntries().empty() && store->webViewEntries().empty();
-}
-
-}  // namespace
+using namespace rivlo::demo;
 
 int main(int argc, char** argv) {
     const std::string scenarioPath = argc > 1 ? argv[1] : RIVLO_DEMO_SCENARIO;
-    const fs::path dataDir = fs::absolute("demo-data");
-    RunLoop::main().setMainThread();
-
-    collector::CollectorConfig config;
-    config.dataDir = (dataDir / "collector").string();
-    collector::CollectorApp app;
-    app.key = kAppKey;
-    app.name = "Demo Shop";
-    config.apps.push_back(app);
-    collector::CollectorServer server(config);
+    const fs::path dataDir = fs::absolute(argc > 2 ? argv[2] : "demo-data");
     std::string error;
-    if (!server.start(error)) {
-        std::fprintf(stderr, "rivlo-demo: the collector did not start: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("rivlo-demo: collector at %s, data in %s\n", server.url().c_str(),
-                config.dataDir.c_str());
-    ::setenv("RIVLO_SERVICE_URL", server.url().c_str(), 1);
-
     auto scenario = Scenario::load(scenarioPath, error);
     if (!scenario) {
         std::fprintf(stderr, "rivlo-demo: %s\n", error.c_str());
-        return 1;
+        return 2;
     }
-    HeadlessProfile profile = scenario->profile.value_or(HeadlessProfile{});
-    profile.sandboxDirectory = (dataDir / "device").string();
-    auto platform = HeadlessPlatform::install(profile);
-    RVUtil::setApplicationCachesDirectory(platform->device().cachesDirectory());
-    UserDefaults::setStandardDirectory(platform->device().defaultsDirectory());
-    FfmpegMovieWriterFactory::installDefaults();
-    RVViewVideoHandler::registerSessionSteps();
+    // A fresh folder each run, so that what is checked is this run's.
+    std::error_code ec;
+    fs::remove_all(dataDir / "collector", ec);
+    fs::remove_all(dataDir / "device", ec);
+    fs::remove_all(dataDir / "heatmaps", ec);
+    fs::create_directories(dataDir, ec);
 
-    ScenarioPlayer player(*platform, *scenario);
-    player.buildInterface();
-    Rivlo::tagUsersName("Demo User");
-    Rivlo::startApplicationWithKey(kAppKey);
-    if (!RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 30)) {
-        std::fprintf(stderr, "rivlo-demo: the collector did not verify the application\n");
+    DemoOptions options;
+    options.dataDir = dataDir;
+    options.progress = [](const std::string& line) {
+        std::printf("rivlo-demo: %s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    const std::vector<ExpectedSession> expected = DemoExpectation::from(*scenario);
+    const DemoRunResult run = DemoRun::run(*scenario, options);
+    if (!run.collectorStarted) {
+        for (const auto& p : run.problems)
+            std::fprintf(stderr, "rivlo-demo: %s\n", p.c_str());
         return 1;
     }
-    if (auto password = player.viewWithIdentifier("password")) {
-        Rivlo::occludeSensitiveView(password);
-    }
-    Rivlo::addTag("demo");
-    std::printf("rivlo-demo: playing \"%s\" (%zu actions)\n", scenario->name.c_str(),
-                scenario->actions.size());
-    player.start();
-    if (!RunLoop::main().runUntil([&] { return player.isFinished(); }, 300)) {
-        std::fprintf(stderr, "rivlo-demo: the scenario did not finish\n");
-        return 1;
-    }
-    Rivlo::stopApplicationAndUploadData();
-    const fs::path apps = dataDir / "collector" / "apps";
-    const bool arrived = RunLoop::main().runUntil(
-        [&] {
-            return !Rivlo::isRecording() && nothingPending() && filesIn(apps, "screen") > 0 &&
-                   filesIn(apps, "data") > 0;
-        },
-        120);
+
+    const DemoData data = DemoCheck::load(run.collectorDir, options.appKey);
+    std::vector<std::string> problems = DemoCheck::compare(expected, data, run);
 
     std::string report;
-    if (collector::CollectorReport::build(config.dataDir, report, error)) {
-        std::printf("%s\n", report.c_str());
+    if (collector::CollectorReport::build(run.collectorDir, report, error)) {
+        std::printf("\n%s\n", report.c_str());
     } else {
-        std::fprintf(stderr, "rivlo-demo: no report: %s\n", error.c_str());
+        problems.push_back("no collector report: " + error);
     }
-    server.stop();
-    if (!arrived) {
-        std::fprintf(stderr,
-                     "rivlo-demo: not everything arrived: %zu movies and %zu documents stored, "
-                     "%s pending on the device\n",
-                     filesIn(apps, "screen"), filesIn(apps, "data"),
-                     nothingPending() ? "nothing" : "something");
+
+    const fs::path heatDir = dataDir / "heatmaps";
+    std::vector<std::string> drawing;
+    const auto images = HeatMaps::paint(data, run.screen, heatDir, drawing);
+    problems.insert(problems.end(), drawing.begin(), drawing.end());
+    if (images.empty()) problems.push_back("no heat map could be drawn");
+    const fs::path page = dataDir / "report.html";
+    if (!ReportPage::write(page, scenario->name, data, images, heatDir, problems, error))
+        problems.push_back(error);
+
+    std::printf("Heat maps (%zu) in %s:\n", images.size(), heatDir.c_str());
+    for (const auto& image : images) {
+        std::printf("  session %zu, %s: %s, %d gestures%s\n", image.session,
+                    image.web ? "web page" : "screen", image.file.c_str(), image.gestures,
+                    image.web ? (", " + std::to_string(image.tiles) + " tiles").c_str() : "");
+    }
+    std::printf("Report page: %s\n", page.c_str());
+    std::printf("Collector files: %s/apps; the device's store: %s/device\n",
+                run.collectorDir.c_str(), dataDir.c_str());
+    if (!problems.empty()) {
+        std::printf("\nrivlo-demo: %zu things did not match what the scenario did:\n",
+                    problems.size());
+        for (const auto& p : problems)
+            std::printf("  - %s\n", p.c_str());
         return 1;
     }
-    std::printf("rivlo-demo: everything arrived; files under %s\n", config.dataDir.c_str());
+    std::printf("\nrivlo-demo: everything the scenario did arrived at the collector and matched "
+                "(%zu sessions).\n",
+                data.installation.sessions.size());
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "screen/MovieProbe.h"
+#include "movieprobe/MovieProbe.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -7,10 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <chrono>
-#include <thread>
-
-namespace rivlo::test {
+namespace rivlo::media {
 
 DecodedFrame::RGB DecodedFrame::at(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return {};
@@ -99,15 +96,4 @@ MovieProbe MovieProbe::open(const std::string& path, bool decode) {
     return probe;
 }
 
-bool waitUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(timeoutSeconds));
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() >= deadline) return predicate();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-}  // namespace rivlo::test
+}  // namespace rivlo::media

@@ -1,0 +1,102 @@
+#include "CollectorSessions.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace rivlo::collector {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// A movie may be finished a little after its session's document was written; this is how long
+// after the document a screen movie still counts as that session's.
+constexpr int64_t kScreenMovieGrace = 120;
+
+}  // namespace
+
+std::optional<int64_t> CollectorSessions::stampOf(const std::string& fileName) {
+    std::string stem = fs::path(fileName).stem().string();
+    size_t underscore = stem.rfind('_');
+    if (underscore != std::string::npos) stem = stem.substr(underscore + 1);
+    if (stem.empty() || stem.size() > 18 ||
+        !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::stoll(stem);
+}
+
+int64_t CollectorSessions::integerOf(const json& value, int64_t fallback) {
+    if (value.is_number_integer()) return value.get<int64_t>();
+    if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());
+    if (value.is_string()) {
+        try {
+            return std::stoll(value.get<std::string>());
+        } catch (...) {
+        }
+    }
+    return fallback;
+}
+
+CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
+                                               std::optional<InstallationRecord> facts,
+                                               const std::vector<UploadRecord>& uploads,
+                                               const std::string& dataDir) {
+    CollectedInstallation out;
+    out.appDeviceId = appDeviceId;
+    out.facts = std::move(facts);
+    std::vector<const UploadRecord*> items;
+    for (const UploadRecord& upload : uploads) {
+        if (upload.kind != "data") {
+            items.push_back(&upload);
+            continue;
+        }
+        CollectedSession session;
+        session.document = upload;
+        std::ifstream in(fs::path(dataDir) / upload.path, std::ios::binary);
+        session.content = json::parse(in, nullptr, false);
+        session.readable = !session.content.is_discarded() && session.content.is_object();
+        if (session.readable && session.content.contains("tt")) {
+            session.length = std::max<int64_t>(0, integerOf(session.content["tt"], 0));
+        }
+        if (auto stamp = stampOf(upload.fileName)) {
+            session.stamp = *stamp;
+            session.hasStamp = true;
+        }
+        out.sessions.push_back(std::move(session));
+    }
+    std::stable_sort(out.sessions.begin(), out.sessions.end(),
+                     [](const CollectedSession& a, const CollectedSession& b) {
+                         return a.stamp < b.stamp;
+                     });
+
+    auto& sessions = out.sessions;
+    for (const UploadRecord* item : items) {
+        auto stamp = stampOf(item->fileName);
+        CollectedSession* owner = nullptr;
+        // A movie is finished and named as its session stops, just after the document: the
+        // latest session whose document came at most a grace period before it.
+        if (stamp && (item->kind == "screen" || item->kind == "camera")) {
+            for (CollectedSession& s : sessions) {
+                if (s.hasStamp && s.stamp <= *stamp && *stamp - s.stamp <= kScreenMovieGrace)
+                    owner = &s;
+            }
+        }
+        // Otherwise (tiles, and movies named before their document) the session running at
+        // the stamp: from its document's stamp minus its length to the document's stamp.
+        for (size_t k = 0; stamp && !owner && k < sessions.size(); ++k) {
+            CollectedSession& s = sessions[k];
+            if (s.hasStamp && *stamp >= s.stamp - s.length - 2 && *stamp <= s.stamp) owner = &s;
+        }
+        if (owner) {
+            owner->items.push_back(*item);
+        } else {
+            out.unassigned.push_back(*item);
+        }
+    }
+    return out;
+}
+
+}  // namespace rivlo::collector

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CollectorIndex.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace rivlo::collector {
+
+// One session as the collector sees it: its session document and the movies and web tiles
+// captured while it ran. Uploads carry no session number; movies and tiles are placed by the
+// time stamp in their file names (a session runs from its document's stamp minus its length
+// to the stamp; a screen movie is named when it is finished, possibly just after).
+struct CollectedSession {
+    UploadRecord document;
+    nlohmann::json content;  // the parsed document (an object when `readable`)
+    bool readable = false;
+    bool hasStamp = false;
+    int64_t stamp = 0;   // the document's file stamp (seconds)
+    int64_t length = 0;  // "tt", whole seconds
+    std::vector<UploadRecord> items;
+};
+
+struct CollectedInstallation {
+    std::string appDeviceId;
+    std::optional<InstallationRecord> facts;  // none for uploads never verified here
+    std::vector<CollectedSession> sessions;   // in stamp order
+    std::vector<UploadRecord> unassigned;     // items that fit no session
+};
+
+class CollectorSessions {
+  public:
+    // Groups one installation's uploads into sessions, reading the documents from `dataDir`.
+    static CollectedInstallation group(const std::string& appDeviceId,
+                                       std::optional<InstallationRecord> facts,
+                                       const std::vector<UploadRecord>& uploads,
+                                       const std::string& dataDir);
+
+    // The file stamp in an uploaded file name: the digits after the last '_' (or from the
+    // start) up to the extension.
+    static std::optional<int64_t> stampOf(const std::string& fileName);
+    // A number or a numeric text as an integer, else `fallback`.
+    static int64_t integerOf(const nlohmann::json& value, int64_t fallback);
+};
+
+}  // namespace rivlo::collector
