@@ -28,18 +28,14 @@ std::mutex gMutex;
 std::string gCurrentURL;    // guarded by gMutex
 Point gLastContentPoint{};  // guarded by gMutex
 
-// The view whose bounds are the page: the web view's content view whenever the hit landed on
-// the page (the content view itself or something drawn inside it); any other hit view is taken
-// as it is.
+// The view whose bounds are the page. The toolkit answers a hit inside the page with the
+// content view or with one of the views the page is drawn with; a hit beside a short page
+// answers the scroll view. The page is the content view in every case; without a hit view
+// (a hidden or disabled web view) there is no content.
 View* pageView(WebView* web, const std::shared_ptr<View>& hit) {
     if (!hit) return nullptr;
-    if (web) {
-        auto content = web->contentView();
-        if (content && (hit == content || hit->isDescendantOfView(content.get()))) {
-            return content.get();
-        }
-    }
-    return hit.get();
+    auto content = web->contentView();
+    return content ? content.get() : hit.get();
 }
 
 }  // namespace

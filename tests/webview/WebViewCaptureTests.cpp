@@ -374,3 +374,20 @@ TEST(WebViewRegistry, SavingHandsTheRecordsToTheStoreAndEmptiesTheRegistry) {
     EXPECT_EQ(RVPlistHandler::sharedHandler()->webViewList<RVWebView>().size(), 2u);
     RVUtil::appDeviceId("");
 }
+
+TEST(WebViewCapture, ATouchBesideAShortPageCapturesNothingAndTheGridIsThePages) {
+    WebViewWorld world;
+    world.showPage("https://shop.example.com/short", {320, 300});
+    // Below the page's end the toolkit answers the scroll view: no tile there.
+    world.tapWeb({100, 400});
+    auto record = WebViewWorld::record(WebViewWorld::key("https://shop.example.com/short"));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->totalRow(), 1);
+    EXPECT_EQ(record->elementImageHeight(), 300);
+    EXPECT_TRUE(record->achievedGridList().empty());
+    EXPECT_TRUE(WebViewWorld::imageFiles().empty());
+    // On a block drawn in the page, the page's tile is captured.
+    world.tapWeb({60, 150});
+    ASSERT_EQ(record->achievedGridList().size(), 1u);
+    EXPECT_EQ(record->achievedGridList()[0].rect, Rect(0, 0, 320, 300));
+}
