@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxDevice.h"
 
 #include "foundation/Log.h"
+#include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSystemFacts.h"
 
@@ -128,7 +129,9 @@ bool LinuxDevice::hasVideoCaptureDevice() const {
 }
 
 bool LinuxDevice::isFrontCameraAvailable() const {
-    return config_.frontCameraFromVideoDevice && hasVideoCaptureDevice();
+    // Usable: a node that opens as a V4L2 capture device, not merely one that is listed.
+    return config_.frontCameraFromVideoDevice && hasVideoCaptureDevice() &&
+           LinuxCapture::hasUsableCamera();
 }
 
 std::string LinuxDevice::cachesDirectory() const {

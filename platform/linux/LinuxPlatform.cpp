@@ -2,12 +2,15 @@
 
 #include "foundation/UserDefaults.h"
 #include "platform/Platform.h"
+#include "platform/linux/FfmpegCaptureEncoder.h"
+#include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxExceptionHandlerSlot.h"
 #include "platform/linux/LinuxReachability.h"
 
 namespace rivlo {
 
 std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
+    const bool frontCamera = config.frontCameraFromVideoDevice;
     auto device = std::make_shared<LinuxDevice>(std::move(config));
     PlatformServices services;
     services.device = device;
@@ -15,6 +18,9 @@ std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
     services.exceptionHandler = LinuxExceptionHandlerSlot::shared();
     Platform::current().installMissingOrReplace(services);
     UserDefaults::setStandardDirectory(device->defaultsDirectory());
+    // Cameras through V4L2, camera movies through FFmpeg.
+    LinuxCapture::install(frontCamera);
+    FfmpegCaptureEncoderFactory::install();
     return device;
 }
 
