@@ -281,6 +281,8 @@ void RVViewVideoHandler::makeVideoFrameThread() {
 
         if (!adaptor->appendPixelBuffer(buffer, presentationTime)) {
             RVLog("RVViewVideoHandler: Warning: Unable to write buffer to video");
+        } else {
+            ++framesWritten_;
         }
     } catch (const std::exception& e) {
         RVLog("RVViewVideoHandler: Frame capture exception: %s", e.what());
@@ -495,6 +497,7 @@ bool RVViewVideoHandler::setupAssetWriter() {
         frameHeight_ = height;
         finishRequested_ = false;
     }
+    framesWritten_ = 0;
     return true;
 }
 
@@ -578,6 +581,15 @@ void RVViewVideoHandler::finishHandler(const std::shared_ptr<MovieWriter>& write
         // A movie the writer could not complete cannot be played: it is not stored.
         RVLog("RVViewVideoHandler: The screen movie could not be written (%s); it is discarded",
               writer->errorDescription().c_str());
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        isRecording_ = false;
+        return;
+    }
+    if (framesWritten_ == 0) {
+        // Nothing was on the screen to record (no key window the whole time): a movie
+        // without a single picture shows nothing and is not worth an upload.
+        RVLog("RVViewVideoHandler: The screen movie holds no frames; it is discarded");
         std::error_code ec;
         std::filesystem::remove(path, ec);
         isRecording_ = false;

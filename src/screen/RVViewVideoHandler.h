@@ -126,6 +126,7 @@ class RVViewVideoHandler {
     std::atomic<bool> isRecording_{false};
     std::atomic<bool> wantToStop_{false};
     std::atomic<int32_t> currentGesture_{8};
+    std::atomic<int64_t> framesWritten_{0};  // frames the open movie holds
 
     // Writer objects and recording state. Set up on the main thread before the frame loop
     // starts, used on the frame queue, cleared by the finish handler: guarded by mutex_, and

@@ -372,6 +372,21 @@ TEST_F(ScreenRecorderTest, FinishingThatFailsStillEndsTheRecordingWithoutARecord
         EXPECT_FALSE(recorder()->isRecording());
         EXPECT_TRUE(log.contains("RVViewVideoHandler: No movie writer is available"));
     }
+    FfmpegMovieWriterFactory::installDefaults();
+    {
+        SCOPED_TRACE("not a single frame could be drawn");
+        LogCapture log;
+        PlatformServices services = Platform::current().services();
+        auto graphics = services.graphics;
+        services.graphics = nullptr;
+        Platform::current().install(services);
+        recordFor(1.2);
+        services.graphics = graphics;
+        Platform::current().install(services);
+        EXPECT_TRUE(log.contains("The screen movie holds no frames; it is discarded"));
+        EXPECT_TRUE(storedEntries().empty());
+        EXPECT_FALSE(fs::exists(workingFile));
+    }
     // A good writer again: recording works after all of that.
     FfmpegMovieWriterFactory::installDefaults();
     recordFor(1.2);
