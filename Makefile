@@ -29,6 +29,8 @@ clean:
 	rm -rf build
 
 .PHONY: demo
-# Records one scenario end to end against the collector on loopback; files go to ./demo-data.
-demo: build
-	build/$(PRESET)/tools/demo/rivlo-demo
+# Records the shop scenario end to end against the collector on loopback, checks what arrived,
+# draws the heat maps and writes ./demo-data/report.html. Builds only what the demo needs.
+demo: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target rivlo-demo
+	build/$(PRESET)/tools/demo/rivlo-demo examples/shop.json demo-data
