@@ -53,12 +53,15 @@ class RVWebViewHandler {
 
     // Starts an upload pass through the session controller's client. Returns once the first
     // request is queued (or there is nothing to send); later steps run on the main queue as each
-    // request finishes. The stop-and-post thread (never the main thread, which the requests call
+    // request finishes. While a pass runs, a further call starts no second chain over the same
+    // tiles: the running pass reads the store before each record and so takes up whatever was
+    // saved meanwhile. The stop-and-post thread (never the main thread, which the requests call
     // back on).
     static void postWebViewData();
     // The same through a given client (nothing without one). passEnded, when given, is called
-    // once when the pass ends (nothing left, no network, no allowance, a file that cannot be
-    // attached), on the thread that ends it; a cancelled request ends the pass without it.
+    // once when the pass (or the running pass this call joined) ends: nothing left, no network,
+    // no allowance, a file that cannot be attached, or a cancelled request (when the pass is let
+    // go). Called on the thread that ends it.
     static void postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client,
                                 std::function<void()> passEnded = nullptr);
 

@@ -26,17 +26,30 @@ namespace rivlo {
 class RVWebViewHandler::Pass {
   public:
     Pass(std::shared_ptr<RVAFHTTPClient> client, std::function<void()> ended)
-        : client_(std::move(client)), ended_(std::move(ended)) {}
+        : client_(std::move(client)) {
+        if (ended) ended_.push_back(std::move(ended));
+    }
+    // A pass whose request was cancelled is carried no further: it ends when it is let go.
+    ~Pass() { end(); }
     const std::shared_ptr<RVAFHTTPClient>& client() const { return client_; }
 
     // The pass ends here: tells whoever asked, once.
     void end() {
-        std::function<void()> ended;
+        std::vector<std::function<void()>> ended;
         {
             std::lock_guard lock(mutex_);
+            hasEnded_ = true;
             ended.swap(ended_);
         }
-        if (ended) ended();
+        for (const auto& fn : ended)
+            if (fn) fn();
+    }
+    // Another caller joins this pass (told when it ends); false once it has ended.
+    bool join(std::function<void()> ended) {
+        std::lock_guard lock(mutex_);
+        if (hasEnded_) return false;
+        if (ended) ended_.push_back(std::move(ended));
+        return true;
     }
 
     void finish(const std::string& key) {
@@ -52,7 +65,8 @@ class RVWebViewHandler::Pass {
     const std::shared_ptr<RVAFHTTPClient> client_;
     mutable std::mutex mutex_;
     std::set<std::string> finished_;
-    std::function<void()> ended_;
+    std::vector<std::function<void()>> ended_;
+    bool hasEnded_ = false;
 };
 
 namespace {
@@ -93,6 +107,11 @@ Value formFields(const RVWebView& record, const RVWebViewGrid& tile) {
     return fields;
 }
 
+// The pass now running, if any. Its chain re-reads the store before every record, so records
+// saved while it runs are taken up by it; a second chain would upload the same tiles again.
+std::mutex gPassMutex;
+std::weak_ptr<RVWebViewHandler::Pass> gRunningPass;  // guarded by gPassMutex
+
 bool isRegularFile(const std::string& path, int64_t& size) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -109,7 +128,19 @@ void RVWebViewHandler::postWebViewData() {
 
 void RVWebViewHandler::postWebViewData(const std::shared_ptr<RVAFHTTPClient>& client,
                                        std::function<void()> passEnded) {
-    auto pass = std::make_shared<Pass>(client, std::move(passEnded));
+    auto pass = std::make_shared<Pass>(client, nullptr);
+    bool joined = false;
+    {
+        std::lock_guard lock(gPassMutex);
+        auto running = gRunningPass.lock();
+        joined = running && running->join(passEnded);
+        if (!joined) gRunningPass = pass;
+    }
+    if (joined) {
+        RVLog("Rivlo: WebViewHandler: an upload pass is running; it takes up the new web views");
+        return;
+    }
+    pass->join(std::move(passEnded));
     if (auto record = nextRecord(pass)) {
         postWebViewGrid(record, pass);
     } else {

@@ -231,3 +231,37 @@ TEST_F(WebViewUpload, NoRecordsNoNetworkOrAMissingImageSendNothingForThem) {
     ASSERT_TRUE(
         RunLoop::main().runUntil([&] { return store()->webViewList<RVWebView>().empty(); }, 10s));
 }
+
+TEST_F(WebViewUpload, AStopWhileAPassRunsJoinsItInsteadOfUploadingTheSameTilesAgain) {
+    LogLines log;
+    // A slow service keeps the first pass running while the second stop posts.
+    auto slow = ScriptedResponse::json(200, R"({"status":"true"})");
+    slow.delay = std::chrono::milliseconds(300);
+    server_.route("POST", RVWebViewHandler::kUploadPath, slow);
+    world_.tapWeb({100, 100});
+    world_.scrollTo({0, 600});
+    world_.tapWeb({100, 100});
+    RVWebViewHandler::saveWebViewData();
+
+    std::atomic<int> ended{0};
+    std::thread first(
+        [this, &ended] { RVWebViewHandler::postWebViewData(client_, [&ended] { ++ended; }); });
+    first.join();
+    ASSERT_TRUE(server_.waitForRequests(1, std::chrono::seconds(10)));
+    // A page saved by the second stop is taken up by the running pass.
+    world_.showPage("https://shop.example.com/basket", {320, 400});
+    world_.tapWeb({10, 10});
+    std::thread second([this, &ended] {
+        RVWebViewHandler::saveWebViewData();
+        RVWebViewHandler::postWebViewData(client_, [&ended] { ++ended; });
+    });
+    second.join();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return ended.load() == 2; }, 20s));
+    EXPECT_EQ(log.count("an upload pass is running"), 1u) << log.all();
+    EXPECT_EQ(server_.requestCount(), 3u);
+    std::set<std::string> files;
+    for (const auto& u : uploads())
+        files.insert(u.fileName);
+    EXPECT_EQ(files.size(), 3u);
+    EXPECT_TRUE(store()->webViewList<RVWebView>().empty());
+}
