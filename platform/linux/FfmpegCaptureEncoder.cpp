@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -163,6 +164,28 @@ bool FfmpegCaptureEncoder::openVideo(std::string& reason) {
     }
     videoStream_->codecpar->width = settings_.width;
     videoStream_->codecpar->height = settings_.height;
+    // The camera's pictures are landscape; the track's matrix turns them upright for the way
+    // the device was held. (The QuickTime muxer stores the matrix transposed: a portrait
+    // recording reads back as a quarter turn clockwise.)
+    double angle = 0;
+    switch (settings_.videoOrientation) {
+        case CaptureVideoOrientation::Portrait:
+            angle = 90;
+            break;
+        case CaptureVideoOrientation::PortraitUpsideDown:
+            angle = -90;
+            break;
+        case CaptureVideoOrientation::LandscapeLeft:
+            angle = 180;
+            break;
+        default:
+            break;
+    }
+    if (angle != 0) {
+        auto* matrix = reinterpret_cast<int32_t*>(
+            av_stream_new_side_data(videoStream_, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9));
+        if (matrix) av_display_rotation_set(matrix, angle);
+    }
     videoFrame_ = av_frame_alloc();
     if (!videoFrame_) {
         reason = "out of memory";

@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 #include <cmath>
@@ -62,6 +63,10 @@ AVMovieProbe AVMovieProbe::open(const std::string& path) {
         probe.videoCodec = avcodec_get_name(p->codec_id);
         probe.width = p->width;
         probe.height = p->height;
+        const uint8_t* matrix =
+            av_stream_get_side_data(format->streams[video], AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+        if (matrix)
+            probe.rotation = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
         videoDecoder.open(format->streams[video]);
     }
     if (audio >= 0) {
@@ -73,6 +78,7 @@ AVMovieProbe AVMovieProbe::open(const std::string& path) {
     }
 
     std::vector<uint8_t> firstLuma, lastLuma;
+    double squares = 0;
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     auto drain = [&](AVCodecContext* ctx, bool isVideo) {
@@ -88,8 +94,10 @@ AVMovieProbe AVMovieProbe::open(const std::string& path) {
                 lastLuma = std::move(luma);
             } else {
                 probe.audioSamplesDecoded += frame->nb_samples;
-                for (int i = 0; i < frame->nb_samples; ++i)
-                    probe.audioPeak = std::max(probe.audioPeak, std::fabs(sampleAt(frame, 0, i)));
+                for (int i = 0; i < frame->nb_samples; ++i) {
+                    const double v = sampleAt(frame, 0, i);
+                    squares += v * v;
+                }
             }
             av_frame_unref(frame);
         }
@@ -112,6 +120,8 @@ AVMovieProbe AVMovieProbe::open(const std::string& path) {
         avcodec_send_packet(audioDecoder.context, nullptr);
         drain(audioDecoder.context, false);
     }
+    if (probe.audioSamplesDecoded > 0)
+        probe.audioRms = std::sqrt(squares / double(probe.audioSamplesDecoded));
     if (!firstLuma.empty() && firstLuma.size() == lastLuma.size()) {
         double sum = 0;
         for (size_t i = 0; i < firstLuma.size(); ++i)

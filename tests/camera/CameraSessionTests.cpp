@@ -208,7 +208,7 @@ TEST_F(CameraSessionTest, AnsweringYesUploadsADecodableCameraMovieBesideTheScree
     EXPECT_EQ(movie.width, 480);
     EXPECT_EQ(movie.height, 360);
     EXPECT_EQ(movie.audioCodec, "aac");
-    EXPECT_GT(movie.audioPeak, 0.1);
+    EXPECT_GT(movie.audioRms, 0.1);
     EXPECT_GT(movie.pictureChange, 1.0);
     // As long as the session recorded (the stop comes a little after the last frame counted).
     EXPECT_GE(movie.duration, recorded - 0.5);

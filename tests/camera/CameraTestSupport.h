@@ -96,12 +96,13 @@ struct AVMovieProbe {
     std::string videoCodec;
     int width = 0;
     int height = 0;
+    double rotation = 0;  // display matrix, degrees counter-clockwise (0 when none)
     int videoFramesDecoded = 0;
     bool hasAudio = false;
     std::string audioCodec;
     int sampleRate = 0;
     int64_t audioSamplesDecoded = 0;
-    double audioPeak = 0;  // largest absolute sample, 0...1
+    double audioRms = 0;  // root mean square of the first channel, 0...1
     // Mean absolute difference of the luma of the first and the last decoded picture.
     double pictureChange = 0;
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 
 using namespace rivlo;
@@ -118,7 +119,8 @@ TEST(CaptureSession, EachPresetRecordsMovingPicturesAndTheToneAtItsSize) {
         EXPECT_EQ(r.movie.audioCodec, "aac");
         EXPECT_EQ(r.movie.sampleRate, 44100);
         EXPECT_GT(r.movie.audioSamplesDecoded, 44100 / 4);
-        EXPECT_NEAR(r.movie.audioPeak, 0.3, 0.1);  // the tone, not silence
+        // The tone (amplitude 0.3: RMS 0.21), not silence.
+        EXPECT_NEAR(r.movie.audioRms, 0.3 / std::sqrt(2.0), 0.05);
         EXPECT_NEAR(r.movie.duration, r.seconds, 0.5);
     }
 }

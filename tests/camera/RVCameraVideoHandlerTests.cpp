@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <thread>
 
@@ -143,8 +144,10 @@ TEST(CameraRecorder, CaptureOrientationAndRecordCodeFollowTheStatusBarAtTheStart
     cameraSettings("low");
     struct Case {
         int statusBar, capture, code;
+        double rotation;  // of the stored movie's picture, counter-clockwise
     };
-    for (const Case& c : {Case{3, 3, 0}, Case{4, 4, 2}, Case{2, 2, 3}, Case{1, 1, 1}}) {
+    for (const Case& c :
+         {Case{3, 3, 0, 0}, Case{4, 4, 2, 180}, Case{2, 2, 3, 90}, Case{1, 1, 1, -90}}) {
         SCOPED_TRACE(c.statusBar);
         world.app().setStatusBarOrientation(c.statusBar);
         ASSERT_TRUE(runOffMain([] { recorder()->startRecordingInBackground(); }));
@@ -153,8 +156,17 @@ TEST(CameraRecorder, CaptureOrientationAndRecordCodeFollowTheStatusBarAtTheStart
         ASSERT_TRUE(connection);
         EXPECT_EQ(connection->videoOrientation(), c.capture);
         EXPECT_EQ(recorder()->cameraVideoData()->orientation, c.code);
+        const std::string name = recorder()->cameraVideoData()->videoName;
         recordFrames(world, 2);
         ASSERT_TRUE(runOffMain([] { recorder()->stopCameraRecording(); }));
+        const AVMovieProbe movie =
+            AVMovieProbe::open(RVPlistHandler::pathInFolder("/RVCameraVideos", name));
+        ASSERT_TRUE(movie.opened);
+        if (std::fabs(c.rotation) == 180) {
+            EXPECT_NEAR(std::fabs(movie.rotation), 180, 0.01);
+        } else {
+            EXPECT_NEAR(movie.rotation, c.rotation, 0.01);
+        }
     }
     EXPECT_EQ(RVCameraVideoHandler::captureOrientationForStatusBar(0), 1);
     EXPECT_EQ(RVCameraVideoHandler::captureOrientationForStatusBar(7), 1);
