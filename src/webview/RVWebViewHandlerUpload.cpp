@@ -130,9 +130,11 @@ void RVWebViewHandler::postWebViewData(const std::shared_ptr<RVAFHTTPClient>& cl
                                        std::function<void()> passEnded) {
     auto pass = std::make_shared<Pass>(client, nullptr);
     bool joined = false;
+    // Released after the lock: the last reference to a pass ends it, which calls out.
+    std::shared_ptr<Pass> running;
     {
         std::lock_guard lock(gPassMutex);
-        auto running = gRunningPass.lock();
+        running = gRunningPass.lock();
         joined = running && running->join(passEnded);
         if (!joined) gRunningPass = pass;
     }
