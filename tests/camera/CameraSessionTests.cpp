@@ -231,6 +231,9 @@ TEST_F(CameraSessionTest, YesWithCameraAccessDeniedLogsAndRecordsTheScreenOnly) 
         [&] { return log.contains("Rivlo: ERROR: trying to open camera: "); }, 10s));
     EXPECT_TRUE(RVViewVideoHandler::sharedHandler()->isRecording());
     EXPECT_FALSE(RVCameraVideoHandler::sharedHandler()->isRecording());
+    // Long enough for the screen movie to have frames.
+    EXPECT_TRUE(
+        RunLoop::main().runUntil([] { return RVHeatTimeHandler::timeLineTimer() != "0"; }, 10s));
 
     stopAndPost(1);
     const auto uploads = videoUploads();
