@@ -30,17 +30,16 @@ bool cameraWanted() {
 RVCameraVideoHandler::RVCameraVideoHandler() = default;
 
 RVCameraVideoHandler* RVCameraVideoHandler::sharedHandler() {
-    static RVCameraVideoHandler* const shared = [] {
-        // Held for the life of the process; delegates refer to it weakly.
-        auto* holder =
-            new std::shared_ptr<RVCameraVideoHandler>(std::make_shared<RVCameraVideoHandler>());
-        RVCameraVideoHandler* handler = holder->get();
+    // Held for the life of the process; delegates refer to it weakly.
+    static auto* const holder = new std::shared_ptr<RVCameraVideoHandler>([] {
+        auto handler = std::make_shared<RVCameraVideoHandler>();
+        RVCameraVideoHandler* raw = handler.get();
         handler->backgroundObserver_ = NotificationCenter::defaultCenter().addObserver(
             ApplicationNotification::DidEnterBackground, nullptr,
-            [handler](const Notification&) { handler->applicationDidEnterBackground(); });
+            [raw](const Notification&) { raw->applicationDidEnterBackground(); });
         return handler;
-    }();
-    return shared;
+    }());
+    return holder->get();
 }
 
 void RVCameraVideoHandler::registerSessionSteps() {
