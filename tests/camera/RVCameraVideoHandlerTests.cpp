@@ -234,3 +234,18 @@ TEST(CameraRecorder, AStopWithTheCameraOffAndNothingRecordingDoesNothing) {
     ASSERT_TRUE(runOffMain([] { recorder()->waitUntilRecordingIsFinished(); }, 5));
     EXPECT_TRUE(RVPlistHandler::sharedHandler()->cameraVideoEntries().empty());
 }
+
+TEST(CameraRecorder, AnInterruptedSessionIsNotReportedOtherFinishingErrorsAre) {
+    CameraWorld world;
+    auto output = std::make_shared<CaptureMovieFileOutput>();
+    const URL url = URL::fileURL(world.directory() + "/x.mov");
+    LogLines log;
+    recorder()->captureOutputDidFinishRecording(
+        *output, url, Error(CaptureErrorDomain, CaptureErrorCode::SessionWasInterrupted));
+    EXPECT_FALSE(log.contains("Rivlo: Error finishing camera video: Error: "));
+    recorder()->captureOutputDidFinishRecording(
+        *output, url, Error(CaptureErrorDomain, CaptureErrorCode::EncoderFailed));
+    EXPECT_TRUE(
+        log.contains("Rivlo: Error finishing camera video: Error: Error Domain="
+                     "AVFoundationErrorDomain Code=-11800"));
+}
