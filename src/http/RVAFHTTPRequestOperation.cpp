@@ -297,26 +297,74 @@ DispatchQueue* RVAFHTTPRequestOperation::failureCallbackQueue() const {
 
 void RVAFHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
                                                              FailureBlock failure) {
-    // The routine holds the operation until it has run once, then clears itself, so the
-    // callbacks arrive even when nobody else keeps the operation.
-    auto self = sharedSelf();
-    setCompletionBlock([self, success, failure] {
+    setCallbackRoutine(std::move(success), std::move(failure), true, nullptr,
+                       [](RVAFHTTPRequestOperation& self) {
+                           const auto data = self.responseData();
+                           return Decoded{data ? PropertyList::data(*data) : Value(), {}};
+                       });
+}
+
+void RVAFHTTPRequestOperation::setCallbackRoutine(SuccessBlock success, FailureBlock failure,
+                                                  bool errorsFirst, DispatchQueue* decodeQueue,
+                                                  Decoder decode) {
+    const std::weak_ptr<RVAFHTTPRequestOperation> weak = sharedSelf();
+    {
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        holdWhileRunning_ = true;
+        if (isExecuting() && !heldUntilCallbacks_) heldUntilCallbacks_ = sharedSelf();
+    }
+    setCompletionBlock([weak, success, failure, errorsFirst, decodeQueue, decode] {
+        const auto self = weak.lock();
+        if (!self) return;
         self->setCompletionBlock({});
-        if (self->isCancelled()) return;
-        if (const auto error = self->error()) {
-            if (failure) {
-                dispatchTo(self->failureCallbackQueue(),
-                           [self, failure, e = *error] { failure(self, e); });
-            }
-            return;
+        {
+            // From here the routine's own reference keeps the operation.
+            std::lock_guard<std::recursive_mutex> lock(self->lock_);
+            self->heldUntilCallbacks_.reset();
+            self->holdWhileRunning_ = false;
         }
-        if (success) {
-            const auto data = self->responseData();
-            Value object = data ? PropertyList::data(*data) : Value();
-            dispatchTo(self->successCallbackQueue(),
-                       [self, success, object] { success(self, object); });
+        if (self->isCancelled()) return;
+        if (errorsFirst) {
+            if (const auto error = self->error()) {
+                if (failure) {
+                    dispatchTo(self->failureCallbackQueue(),
+                               [self, failure, e = *error] { failure(self, e); });
+                }
+                return;
+            }
+        }
+        auto deliver = [self, success, failure, decode] {
+            Decoded result = decode(*self);
+            if (result.error) {
+                if (failure) {
+                    dispatchTo(self->failureCallbackQueue(),
+                               [self, failure, e = *result.error] { failure(self, e); });
+                }
+            } else if (success) {
+                dispatchTo(self->successCallbackQueue(),
+                           [self, success, v = std::move(result.value)] { success(self, v); });
+            }
+        };
+        if (decodeQueue) {
+            decodeQueue->async(std::move(deliver));
+        } else {
+            deliver();
         }
     });
+}
+
+void RVAFHTTPRequestOperation::start() {
+    {
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        if (holdWhileRunning_ && !heldUntilCallbacks_) heldUntilCallbacks_ = sharedSelf();
+    }
+    RVAFURLConnectionOperation::start();
+    std::shared_ptr<RVAFHTTPRequestOperation> release;
+    {
+        // Not started after all (not ready yet): nothing to hold for.
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        if (!isExecuting() && !isFinished()) release = std::move(heldUntilCallbacks_);
+    }
 }
 
 std::shared_ptr<RVAFURLConnectionOperation> RVAFHTTPRequestOperation::copy() const {

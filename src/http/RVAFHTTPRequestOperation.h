@@ -67,6 +67,9 @@ class RVAFHTTPRequestOperation : public RVAFURLConnectionOperation {
 
     std::shared_ptr<RVAFURLConnectionOperation> copy() const override;
 
+    // Holds the operation from here until its callbacks have been delivered (when it has any).
+    void start() override;
+
   protected:
     // The sets of the operation's own class (overridden by subclasses that have their own).
     virtual std::optional<std::set<long>> classAcceptableStatusCodes() const;
@@ -78,7 +81,27 @@ class RVAFHTTPRequestOperation : public RVAFURLConnectionOperation {
     static void dispatchTo(DispatchQueue* queue, std::function<void()> task);
     std::shared_ptr<RVAFHTTPRequestOperation> sharedSelf();
 
+    // What a kind of operation makes of its finished response for the callbacks: the value
+    // for the success block, or the error for the failure block.
+    struct Decoded {
+        Value value;
+        std::optional<Error> error;
+    };
+    using Decoder = std::function<Decoded(RVAFHTTPRequestOperation& self)>;
+    // Installs the completion routine every kind of operation shares. After a cancel nothing
+    // is called. With `errorsFirst` a transport or validation error goes straight to the
+    // failure block; otherwise (and then) `decode` runs, on `decodeQueue` or, when null, on
+    // the completion thread, and its result goes to the success or the failure block, each on
+    // its own callback queue. The routine runs once and then clears itself. The operation holds
+    // itself from start() until the routine has run, so the callbacks arrive even when nobody
+    // else keeps it, while an operation that is never started is freed with its callbacks.
+    void setCallbackRoutine(SuccessBlock success, FailureBlock failure, bool errorsFirst,
+                            DispatchQueue* decodeQueue, Decoder decode);
+
   private:
+    // The operation itself while it runs with callbacks to deliver (see setCallbackRoutine).
+    std::shared_ptr<RVAFHTTPRequestOperation> heldUntilCallbacks_;
+    bool holdWhileRunning_ = false;
     mutable std::optional<Error> HTTPError_;
     std::optional<std::string> HTTPResponseString_;
     int64_t totalContentLength_ = -1;

@@ -133,23 +133,13 @@ std::shared_ptr<const Image> RVAFImageRequestOperation::responseImage() {
 
 void RVAFImageRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
                                                               FailureBlock failure) {
-    auto self = std::static_pointer_cast<RVAFImageRequestOperation>(sharedSelf());
-    setCompletionBlock([self, success, failure] {
-        self->setCompletionBlock({});
-        if (self->isCancelled()) return;
-        processingQueue().async([self, success, failure] {
-            self->responseImage();
-            if (const auto error = self->error()) {
-                if (failure) {
-                    dispatchTo(self->failureCallbackQueue(),
-                               [self, failure, e = *error] { failure(self, e); });
-                }
-            } else if (success) {
-                dispatchTo(self->successCallbackQueue(),
-                           [self, success] { success(self, Value()); });
-            }
-        });
-    });
+    // The image is decoded on the processing queue; the callbacks read it from the operation.
+    setCallbackRoutine(std::move(success), std::move(failure), false, &processingQueue(),
+                       [](RVAFHTTPRequestOperation& op) {
+                           auto& self = static_cast<RVAFImageRequestOperation&>(op);
+                           self.responseImage();
+                           return Decoded{Value(), self.error()};
+                       });
 }
 
 }  // namespace rivlo

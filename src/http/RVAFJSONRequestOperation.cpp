@@ -131,30 +131,12 @@ std::optional<Error> RVAFJSONRequestOperation::error() const {
 
 void RVAFJSONRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
                                                              FailureBlock failure) {
-    auto self = std::static_pointer_cast<RVAFJSONRequestOperation>(sharedSelf());
-    setCompletionBlock([self, success, failure] {
-        self->setCompletionBlock({});
-        if (self->isCancelled()) return;
-        if (const auto error = self->error()) {
-            if (failure) {
-                dispatchTo(self->failureCallbackQueue(),
-                           [self, failure, e = *error] { failure(self, e); });
-            }
-            return;
-        }
-        processingQueue().async([self, success, failure] {
-            const Value json = self->responseJSON().value_or(Value());
-            if (const auto jsonError = self->JSONError()) {
-                if (failure) {
-                    dispatchTo(self->failureCallbackQueue(),
-                               [self, failure, e = *jsonError] { failure(self, e); });
-                }
-            } else if (success) {
-                dispatchTo(self->successCallbackQueue(),
-                           [self, success, json] { success(self, json); });
-            }
-        });
-    });
+    setCallbackRoutine(std::move(success), std::move(failure), true, &processingQueue(),
+                       [](RVAFHTTPRequestOperation& op) {
+                           auto& self = static_cast<RVAFJSONRequestOperation&>(op);
+                           Value json = self.responseJSON().value_or(Value());
+                           return Decoded{std::move(json), self.JSONError()};
+                       });
 }
 
 std::shared_ptr<RVAFURLConnectionOperation> RVAFJSONRequestOperation::copy() const {

@@ -101,30 +101,12 @@ std::optional<Error> RVAFPropertyListRequestOperation::error() const {
 
 void RVAFPropertyListRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
                                                                      FailureBlock failure) {
-    auto self = std::static_pointer_cast<RVAFPropertyListRequestOperation>(sharedSelf());
-    setCompletionBlock([self, success, failure] {
-        self->setCompletionBlock({});
-        if (self->isCancelled()) return;
-        if (const auto error = self->error()) {
-            if (failure) {
-                dispatchTo(self->failureCallbackQueue(),
-                           [self, failure, e = *error] { failure(self, e); });
-            }
-            return;
-        }
-        processingQueue().async([self, success, failure] {
-            const Value plist = self->responsePropertyList().value_or(Value());
-            if (const auto plistError = self->propertyListError()) {
-                if (failure) {
-                    dispatchTo(self->failureCallbackQueue(),
-                               [self, failure, e = *plistError] { failure(self, e); });
-                }
-            } else if (success) {
-                dispatchTo(self->successCallbackQueue(),
-                           [self, success, plist] { success(self, plist); });
-            }
-        });
-    });
+    setCallbackRoutine(std::move(success), std::move(failure), true, &processingQueue(),
+                       [](RVAFHTTPRequestOperation& op) {
+                           auto& self = static_cast<RVAFPropertyListRequestOperation&>(op);
+                           Value plist = self.responsePropertyList().value_or(Value());
+                           return Decoded{std::move(plist), self.propertyListError()};
+                       });
 }
 
 }  // namespace rivlo

@@ -92,23 +92,13 @@ void RVAFXMLRequestOperation::cancel() {
 
 void RVAFXMLRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
                                                             FailureBlock failure) {
-    auto self = std::static_pointer_cast<RVAFXMLRequestOperation>(sharedSelf());
-    setCompletionBlock([self, success, failure] {
-        self->setCompletionBlock({});
-        if (self->isCancelled()) return;
-        processingQueue().async([self, success, failure] {
-            self->responseXMLParser();
-            if (const auto error = self->error()) {
-                if (failure) {
-                    dispatchTo(self->failureCallbackQueue(),
-                               [self, failure, e = *error] { failure(self, e); });
-                }
-            } else if (success) {
-                dispatchTo(self->successCallbackQueue(),
-                           [self, success] { success(self, Value()); });
-            }
-        });
-    });
+    // The parser is made on the processing queue; a parse failure shows in error().
+    setCallbackRoutine(std::move(success), std::move(failure), false, &processingQueue(),
+                       [](RVAFHTTPRequestOperation& op) {
+                           auto& self = static_cast<RVAFXMLRequestOperation&>(op);
+                           self.responseXMLParser();
+                           return Decoded{Value(), self.error()};
+                       });
 }
 
 }  // namespace rivlo

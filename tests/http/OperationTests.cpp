@@ -70,6 +70,35 @@ TEST_F(OperationTest, SuccessArrivesOnTheMainThreadWithTheBody) {
     EXPECT_EQ(op->totalBytesRead(), 5);
 }
 
+TEST_F(OperationTest, AnOperationHoldsItselfOnlyWhileItRuns) {
+    server.route("GET", "/data", ScriptedResponse::text(200, "hello", "text/plain"));
+    // Started, then let go by everyone: the callbacks still arrive, and then it is freed.
+    std::weak_ptr<RVAFHTTPRequestOperation> started;
+    Outcome out;
+    {
+        OperationQueue queue;
+        auto op = std::make_shared<RVAFJSONRequestOperation>(request("GET", "/data"));
+        op->setCompletionBlockWithSuccess(
+            [&out](const auto&, const Value&) { out.success = true; },
+            [&out](const auto&, const Error&) { out.failure = true; });
+        started = op;
+        queue.addOperation(op);
+    }
+    ASSERT_TRUE(runUntil([&] { return out.done(); }));
+    EXPECT_TRUE(out.failure);  // text/plain is not JSON
+    ASSERT_TRUE(runUntil([&] { return started.expired(); }));
+
+    // Given callbacks but never started: freed with them (nothing holds it but its owner).
+    std::weak_ptr<RVAFHTTPRequestOperation> never;
+    {
+        auto op = std::make_shared<RVAFHTTPRequestOperation>(request("GET", "/data"));
+        op->setCompletionBlockWithSuccess([](const auto&, const Value&) {},
+                                          [](const auto&, const Error&) {});
+        never = op;
+    }
+    EXPECT_TRUE(never.expired());
+}
+
 TEST_F(OperationTest, NoContentIsSuccessWithAnEmptyBody) {
     server.route("DELETE", "/item", ScriptedResponse::empty(204));
     Outcome out;
