@@ -322,24 +322,43 @@ bool RVWebView::screenshotHandler(Point contentPoint, View* view) {
 std::optional<Image> RVWebView::screenImage(View& view, const Rect& bounds) {
     auto graphics = Platform::current().graphics();
     if (!graphics) return std::nullopt;
-    // The pixels a whole-view render at scale 1 would have, limited to the tile as a crop of
-    // it would be.
-    const Size size = view.bounds().size;
-    const Rect whole(0, 0, std::ceil(size.width), std::ceil(size.height));
     if (!std::isfinite(bounds.minX()) || !std::isfinite(bounds.minY()) ||
         !std::isfinite(bounds.width()) || !std::isfinite(bounds.height())) {
         return std::nullopt;
     }
+    // The pixels a whole-view render at scale 1 would have, limited to the tile as a crop of
+    // it would be.
+    const Size size = view.bounds().size;
+    const Rect whole(0, 0, std::ceil(size.width), std::ceil(size.height));
     const Rect area = bounds.integral().intersection(whole);
     if (area.isEmpty()) return std::nullopt;
-    auto context = graphics->makeBitmapContext(area.size, true, 1.0);
-    if (!context) return std::nullopt;
-    context->setInterpolationQuality(InterpolationQuality::None);
-    context->saveGState();
-    context->translate(-area.minX(), -area.minY());
-    context->renderLayer(view);
-    context->restoreGState();
-    return context->makeImage();
+
+    // Tiles of a page are all one size: the bitmap is kept for the next capture instead of
+    // allocating (and faulting in) a fresh one inside every touch. One per thread, since views
+    // are drawn on the main thread only.
+    struct CachedContext {
+        std::weak_ptr<Graphics> graphics;
+        Size size;
+        std::unique_ptr<GraphicsContext> context;
+    };
+    thread_local CachedContext cached;
+    if (!cached.context || cached.graphics.lock() != graphics || !(cached.size == area.size)) {
+        cached.context.reset();
+        cached.context = graphics->makeBitmapContext(area.size, true, 1.0);
+        cached.graphics = graphics;
+        cached.size = area.size;
+        if (!cached.context) return std::nullopt;
+    }
+    GraphicsContext& context = *cached.context;
+    context.saveGState();
+    // A fresh opaque bitmap is black all over.
+    context.setFillColor(Color::black());
+    context.fillRect(Rect(0, 0, area.width(), area.height()));
+    context.setInterpolationQuality(InterpolationQuality::None);
+    context.translate(-area.minX(), -area.minY());
+    context.renderLayer(view);
+    context.restoreGState();
+    return context.makeImage();
 }
 
 std::optional<Image> RVWebView::screenImageByCroppingWholeView(View& view, const Rect& bounds) {

@@ -268,6 +268,15 @@ TEST(WebViewCapture, TileRenderingGivesThePixelsOfCroppingTheWholePage) {
         EXPECT_LE(maxDelta, 1) << stringFromRect(tile.rect);
         EXPECT_LE(differing, 8u) << stringFromRect(tile.rect);
     }
+    // The bitmap kept between captures starts clean each time: a tile rendered again after
+    // another one of its size has the same pixels.
+    const auto tiles = record->expectedGridList();
+    auto first = RVWebView::screenImage(*content, tiles[0].rect);
+    auto other = RVWebView::screenImage(*content, tiles[2].rect);
+    auto again = RVWebView::screenImage(*content, tiles[0].rect);
+    ASSERT_TRUE(first && other && again);
+    EXPECT_FALSE(first->bytes() == other->bytes());
+    EXPECT_TRUE(first->bytes() == again->bytes());
     // A rectangle outside the page has no pixels.
     EXPECT_FALSE(RVWebView::screenImage(*content, Rect(0, 2000, 100, 100)).has_value());
 }
