@@ -205,3 +205,17 @@ TEST(CaptureSession, AnOutputNeverOverwritesAFileAndReportsWhyItDidNotRecord) {
     EXPECT_FALSE(session->setSessionPreset("AVCaptureSessionPresetPhoto"));
     EXPECT_EQ(session->sessionPreset(), CaptureSessionPreset::High);
 }
+
+TEST(CaptureSession, ScenarioProfilesSayWhetherCameraAccessIsDeniedAndAMicrophoneExists) {
+    HeadlessProfile profile;
+    std::string error;
+    ASSERT_TRUE(HeadlessProfile::fromValue(
+        Value{{"cameraAccessDenied", true}, {"microphone", false}}, profile, error));
+    EXPECT_TRUE(profile.cameraAccessDenied);
+    EXPECT_FALSE(profile.microphone);
+    HeadlessProfile defaults;
+    EXPECT_FALSE(defaults.cameraAccessDenied);
+    EXPECT_TRUE(defaults.microphone);
+    EXPECT_FALSE(HeadlessProfile::fromValue(Value{{"microphone", "yes"}}, profile, error));
+    EXPECT_EQ(error, "\"microphone\" must be true or false");
+}
