@@ -1,84 +1,26 @@
 // The upload pass of the screen recorder: every stored screen movie to the service.
 
-#include "core/RVSetting.h"
-#include "core/RVUtil.h"
-#include "core/RivloHandler.h"
-#include "foundation/Log.h"
-#include "http/RVAFHTTPClient.h"
-#include "http/RVAFHTTPRequestOperation.h"
-#include "http/RVAFStreamingMultipartFormData.h"
+#include "core/RVMovieUpload.h"
 #include "screen/RVScreenVideo.h"
 #include "screen/RVViewVideoHandler.h"
 #include "store/RVPlistHandler.h"
 
-#include <sys/stat.h>
-
 namespace rivlo {
-namespace {
-
-constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
-constexpr double kUploadTimeoutSeconds = 120;
-
-}  // namespace
 
 void RVViewVideoHandler::postScreenVideo() {
     // The movie of the session just stopped reaches the store when its recording ends.
     sharedHandler()->waitUntilRecordingIsFinished();
 
-    auto* store = RVPlistHandler::sharedHandler();
-    const auto videos = store->screenVideoList<RVScreenVideo>();
-    if (!RVUtil::isNetworkAvailable() || videos.empty()) return;
-
-    auto* rivlo = RivloHandler::rivlo();
-    auto client = rivlo ? rivlo->httpClient() : nullptr;
-    if (!client) {
-        RVLog("Rivlo: No connection to the service; %zu screen videos stay stored", videos.size());
-        return;
+    std::vector<RVStoredMovie> movies;
+    for (const auto& video : RVPlistHandler::sharedHandler()->screenVideoList<RVScreenVideo>()) {
+        movies.push_back(RVStoredMovie{video->videoName,
+                                       video->postContents.value_or(Value::object()),
+                                       video->isValidScreenData()});
     }
-
-    for (const auto& video : videos) {
-        if (!video->isValidScreenData()) {
-            store->removeScreenVideo(video->videoName);
-            continue;
-        }
-        const std::string path = RVPlistHandler::pathInFolder("/RVScreenVideos", video->videoName);
-        struct stat st;
-        if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            store->removeScreenVideo(video->videoName);
-            continue;
-        }
-        const int64_t size = static_cast<int64_t>(st.st_size);
-        // Over the allowance: this movie and every later one wait for another pass.
-        if (!RVUtil::canSendData(size)) break;
-        if (auto setting = RVUtil::setting()) setting->updateDataSent(size);
-
-        const URL fileURL = URL::fileURL(path);
-        bool fileAppended = true;
-        RVURLRequest request = client->multipartFormRequestWithMethod(
-            "POST", std::string(kUploadPath), video->postContents.value_or(Value::object()),
-            [&](RVAFStreamingMultipartFormData& formData) {
-                Error error;
-                if (!formData.appendPartWithFileURL(fileURL, "file", &error)) {
-                    fileAppended = false;
-                    RVLog("Rivlo: Screen video %s cannot be attached: %s", video->videoName.c_str(),
-                          error.localizedDescription().c_str());
-                }
-            });
-        if (!fileAppended) continue;  // stays stored for the next pass
-        request.timeoutInterval = kUploadTimeoutSeconds;
-
-        auto operation = std::make_shared<RVAFHTTPRequestOperation>(request);
-        operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
-        const std::string name = video->videoName;
-        operation->setCompletionBlockWithSuccess(
-            [name](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
-                RVPlistHandler::sharedHandler()->removeScreenVideo(name);
-            },
-            [](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Error&) {
-                // The movie stays stored and is offered again at the next stop.
-            });
-        client->enqueueHTTPRequestOperation(operation);
-    }
+    RVMovieUpload::post(
+        movies, RVMovieUploadKind{"screen", "/RVScreenVideos", [](const std::string& name) {
+                                      RVPlistHandler::sharedHandler()->removeScreenVideo(name);
+                                  }});
 }
 
 }  // namespace rivlo

@@ -1,0 +1,86 @@
+#include "core/RVMovieUpload.h"
+
+#include "core/RVSetting.h"
+#include "core/RVUtil.h"
+#include "core/RivloHandler.h"
+#include "foundation/Log.h"
+#include "http/RVAFHTTPClient.h"
+#include "http/RVAFHTTPRequestOperation.h"
+#include "http/RVAFStreamingMultipartFormData.h"
+#include "store/RVPlistHandler.h"
+
+#include <sys/stat.h>
+
+namespace rivlo {
+namespace {
+
+constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
+constexpr double kUploadTimeoutSeconds = 120;
+
+std::string capitalised(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 32);
+    return text;
+}
+
+}  // namespace
+
+void RVMovieUpload::post(const std::vector<RVStoredMovie>& movies, const RVMovieUploadKind& kind) {
+    if (!RVUtil::isNetworkAvailable() || movies.empty()) return;
+
+    auto* rivlo = RivloHandler::rivlo();
+    auto client = rivlo ? rivlo->httpClient() : nullptr;
+    if (!client) {
+        RVLog("Rivlo: No connection to the service; %zu %s videos stay stored", movies.size(),
+              kind.label.c_str());
+        return;
+    }
+
+    for (const auto& movie : movies) {
+        if (!movie.valid) {
+            kind.remove(movie.videoName);
+            continue;
+        }
+        const std::string path = RVPlistHandler::pathInFolder(kind.folder, movie.videoName);
+        struct stat st;
+        if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            kind.remove(movie.videoName);
+            continue;
+        }
+        const int64_t size = static_cast<int64_t>(st.st_size);
+        // Over the allowance: this movie and every later one wait for another pass.
+        if (!RVUtil::canSendData(size)) break;
+        if (auto setting = RVUtil::setting()) setting->updateDataSent(size);
+
+        const URL fileURL = URL::fileURL(path);
+        bool fileAppended = true;
+        RVURLRequest request = client->multipartFormRequestWithMethod(
+            "POST", std::string(kUploadPath), movie.fields,
+            [&](RVAFStreamingMultipartFormData& formData) {
+                Error error;
+                if (!formData.appendPartWithFileURL(fileURL, "file", &error)) {
+                    fileAppended = false;
+                    RVLog("Rivlo: %s video %s cannot be attached: %s",
+                          capitalised(kind.label).c_str(), movie.videoName.c_str(),
+                          error.localizedDescription().c_str());
+                }
+            });
+        if (!fileAppended) continue;  // stays stored for the next pass
+        request.timeoutInterval = kUploadTimeoutSeconds;
+
+        auto operation = std::make_shared<RVAFHTTPRequestOperation>(request);
+        operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
+        const std::string name = movie.videoName;
+        const auto remove = kind.remove;
+        operation->setCompletionBlockWithSuccess(
+            [name, remove](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
+                remove(name);
+            },
+            [](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Error&) {
+                // The movie stays stored and is offered again at the next stop.
+            });
+        client->enqueueHTTPRequestOperation(operation);
+    }
+}
+
+}  // namespace rivlo
