@@ -1,4 +1,5 @@
 #include "interaction/RVGestureHandler.h"
+#include "interaction/RVTouchHooks.h"
 
 #include "core/RVSessionSteps.h"
 #include "core/RVSetting.h"
@@ -98,6 +99,8 @@ void RVGestureHandler::registerGesture() {
 
 void RVGestureHandler::unregisterGestures() {
     registered_.store(false);
+    // The next touch attaches them again, wherever it lands.
+    RVTouchHooks::forgetPreviousTouch();
     // Views belong to the main thread; the controller calls this from its stopping thread.
     RunLoop::main().runOrPost([this] {
         for (const auto& recognizer : list_) {

@@ -25,6 +25,11 @@ std::atomic<bool> gInstalled{false};
 // The window class's own hit-test entry before the hook replaced it (none for the toolkit's
 // window, which inherits the view's). Written once, before the hook's entry is in the table.
 IMP gReplacedHitTest;
+// The previous touch the window hook took (main thread only), and a request from another
+// thread to forget it.
+Point gPreviousTouch;
+bool gHasPreviousTouch = false;
+std::atomic<bool> gForgetPreviousTouch{false};
 
 void installWindowHook() {
     // Category method on UIWindow: the window class gets its own entry.
@@ -83,12 +88,14 @@ void RVTouchHooks::noteTouch(Point point) {
     if (!RVUtil::isInfoPostSuccess()) return;
 
     // The platform hit-tests one touch several times: only a point that differs from the
-    // stored one is a new touch. A change of either coordinate is enough (a touch straight
+    // previous one is a new touch. A change of either coordinate is enough (a touch straight
     // below or beside the previous one is a new touch too).
-    auto* heat = RVHeatTimeHandler::sharedHandler();
-    const Point stored = heat->heatMapPoint();
-    if (stored.x == point.x && stored.y == point.y) return;
+    if (gForgetPreviousTouch.exchange(false)) gHasPreviousTouch = false;
+    if (gHasPreviousTouch && gPreviousTouch.x == point.x && gPreviousTouch.y == point.y) return;
+    gPreviousTouch = point;
+    gHasPreviousTouch = true;
 
+    auto* heat = RVHeatTimeHandler::sharedHandler();
     RVGestureHandler::sharedHandler()->registerGesture();
     heat->setHeatMapPoint(point);
     if (RVUtil::setting()->isScreenVideoOn()) {
@@ -97,6 +104,10 @@ void RVTouchHooks::noteTouch(Point point) {
             listSubviewsOfView(key.get());
         }
     }
+}
+
+void RVTouchHooks::forgetPreviousTouch() {
+    gForgetPreviousTouch.store(true);
 }
 
 void RVTouchHooks::listSubviewsOfView(View* view) {

@@ -37,9 +37,15 @@ class RVTouchHooks {
     // test's answer, unchanged, after noteTouch.
     static std::shared_ptr<View> hitTest(View& window, Point point, const Event* event);
     // The recording part of the hit test: a new touch point (either coordinate differs from the
-    // stored heat-map point) of a verified session attaches the recognisers, becomes the
-    // heat-map point and, while screen video is on, triggers the password-field scan.
+    // point of the previous touch this hook took) of a verified session attaches the
+    // recognisers, becomes the heat-map point and, while screen video is on, triggers the
+    // password-field scan. The hook keeps its own previous point rather than comparing with the
+    // shared heat-map point, which the web view hook sets too: over a web view at the window's
+    // origin the two points agree and no touch would ever attach the recognisers.
     static void noteTouch(Point point);
+    // After the recognisers were detached (a session stopped), the next touch is new even at
+    // the previous point, so that it attaches them again. Any thread.
+    static void forgetPreviousTouch();
     // Password-field scan: every secure text field below view, depth first, pre-order.
     static void listSubviewsOfView(View* view);
     // The replacement motion handler.

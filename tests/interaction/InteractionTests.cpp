@@ -114,14 +114,15 @@ TEST_F(Interaction, ATouchIsNewWhenEitherCoordinateDiffers) {
 TEST_F(Interaction, RepeatedHitTestsOfOnePointAreOneTouch) {
     world.window()->hitTest({50, 60}, nullptr);
     ASSERT_EQ(attachedToKeyWindow(), 7u);
-    gestures->unregisterGestures();  // main thread: detached at once
+    // Taken off behind the hook's back: only a new touch would attach them again.
+    for (const auto& r : gestures->gestureRecogniserList())
+        world.window()->removeGestureRecognizer(r);
     ASSERT_EQ(attachedToKeyWindow(), 0u);
 
     // The platform hit-tests one touch several times: nothing is re-attached.
     world.window()->hitTest({50, 60}, nullptr);
     world.window()->hitTest({50, 60}, nullptr);
     EXPECT_EQ(attachedToKeyWindow(), 0u);
-    EXPECT_FALSE(gestures->gestureRecognizersRegistered());
 
     // The next touch elsewhere attaches them again, to the window that is key now.
     auto second = world.platform().makeKeyWindow();
@@ -129,6 +130,29 @@ TEST_F(Interaction, RepeatedHitTestsOfOnePointAreOneTouch) {
     EXPECT_TRUE(gestures->gestureRecognizersRegistered());
     for (const auto& r : gestures->gestureRecogniserList())
         EXPECT_EQ(r->view(), second.get());
+}
+
+TEST_F(Interaction, AfterAStopTheFirstTouchAttachesTheRecognisersEvenAtTheSamePoint) {
+    world.platform().tap({50, 60});
+    ASSERT_EQ(attachedToKeyWindow(), 7u);
+    gestures->unregisterGestures();  // the session stopped and posted
+    ASSERT_EQ(attachedToKeyWindow(), 0u);
+    // The next session's first tap lands exactly where the last one did: still recorded.
+    RVHeatTimeHandler::reset();
+    world.platform().tap({50, 60});
+    EXPECT_EQ(attachedToKeyWindow(), 7u);
+    Value ut = InteractionWorld::ut();
+    ASSERT_EQ(ut.size(), 1u);
+    EXPECT_EQ(ut[0]["cor"], Value::parse("[[50,60,1,0,1,0,50,60]]"));
+}
+
+TEST_F(Interaction, ATouchIsNewEvenWhenTheWebHookStoredTheSamePoint) {
+    // A web view at the window's origin: its hook stores the touch point (in its own
+    // coordinates, here the window's) as the heat-map point before the window's hook runs.
+    heat->setHeatMapPoint({120, 300});
+    world.window()->hitTest({120, 300}, nullptr);
+    EXPECT_EQ(attachedToKeyWindow(), 7u);
+    EXPECT_EQ(heat->heatMapPoint(), Point(120, 300));
 }
 
 TEST_F(Interaction, NoTouchIsRecordedBeforeVerification) {

@@ -9,6 +9,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "interaction/RVGestureHandler.h"
+#include "interaction/RVTouchHooks.h"
 #include "platform/Platform.h"
 #include "platform/Window.h"
 #include "platform/headless/HeadlessPlatform.h"
@@ -49,6 +50,7 @@ class InteractionWorld {
         heat->setVcDetail(std::make_shared<RVVCDetail>());
         heat->setHeatMapPoint({0, 0});
         heat->setWebViewHeatMapPoint({0, 0});
+        RVTouchHooks::forgetPreviousTouch();
     }
 
     ~InteractionWorld() {
