@@ -20,7 +20,6 @@
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 #include "platform/headless/HeadlessPlatform.h"
-#include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <chrono>
@@ -58,10 +57,9 @@ int main(int argc, char** argv) {
 
     // 1. The platform, once, before the library is used: the user interface (this example
     //    has no display, so a headless device draws it), then this machine's facts, network,
-    //    folders and cameras, and the FFmpeg movie encoder.
+    //    folders, cameras and movie encoders.
     auto ui = HeadlessPlatform::install();  // kept for the life of the program
     auto device = LinuxPlatform::install();
-    FfmpegMovieWriterFactory::installDefaults();
 
     // 2. The application's window.
     auto window = std::make_shared<Window>(device->screenBounds());

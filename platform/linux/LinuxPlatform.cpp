@@ -2,7 +2,7 @@
 
 #include "foundation/UserDefaults.h"
 #include "platform/Platform.h"
-#include "platform/linux/FfmpegCaptureEncoder.h"
+#include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxExceptionHandlerSlot.h"
 #include "platform/linux/LinuxReachability.h"
@@ -18,9 +18,9 @@ std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
     services.exceptionHandler = LinuxExceptionHandlerSlot::shared();
     Platform::current().installMissingOrReplace(services);
     UserDefaults::setStandardDirectory(device->defaultsDirectory());
-    // Cameras through V4L2, camera movies through FFmpeg.
+    // Cameras through V4L2; screen and camera movies (and their durations) through FFmpeg.
     LinuxCapture::install(frontCamera);
-    FfmpegCaptureEncoderFactory::install();
+    FfmpegMovieWriterFactory::installDefaults();
     return device;
 }
 
