@@ -5,6 +5,10 @@ function(rivlo_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                                           rivlo_build_flags)
+    # Fontconfig's font caches (Cairo text) live for the process: not leaks of ours.
+    if(TARGET rivlo_fontconfig_suppressions)
+        target_link_libraries(${name} PRIVATE rivlo_fontconfig_suppressions)
+    endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
