@@ -135,7 +135,8 @@ bool ReportPage::write(const fs::path& page, const std::string& scenarioName, co
             if (image.session != k + 1) continue;
             html << "<figure><img class=\"" << (image.web ? "page" : "heat") << "\" src=\""
                  << escape(pathFrom(imageDir / image.file, base)) << "\"><figcaption>"
-                 << escape(image.screen) << ": " << image.gestures << " gestures"
+                 << escape(image.screen) << ": " << image.gestures
+                 << (image.gestures == 1 ? " gesture" : " gestures")
                  << (image.web ? ", " + std::to_string(image.tiles) + " tiles" : "")
                  << "</figcaption></figure>\n";
         }

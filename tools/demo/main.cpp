@@ -73,8 +73,9 @@ int main(int argc, char** argv) {
 
     std::printf("Heat maps (%zu) in %s:\n", images.size(), heatDir.c_str());
     for (const auto& image : images) {
-        std::printf("  session %zu, %s: %s, %d gestures%s\n", image.session,
+        std::printf("  session %zu, %s: %s, %d gesture%s%s\n", image.session,
                     image.web ? "web page" : "screen", image.file.c_str(), image.gestures,
+                    image.gestures == 1 ? "" : "s",
                     image.web ? (", " + std::to_string(image.tiles) + " tiles").c_str() : "");
     }
     std::printf("Report page: %s\n", page.c_str());
