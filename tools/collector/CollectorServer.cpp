@@ -495,6 +495,8 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
         [&receiver](const char* data, size_t length) { return receiver.onPartData(data, length); });
     receiver.finish();
     if (!complete) {
+        // Nothing of a broken transfer stays behind once its refusal is in the log.
+        receiver.discard();
         res.set_header("Connection", "close");
         if (res.status == 413) {
             log.write("%s: refused, the body is larger than %llu bytes", what.c_str(),

@@ -116,6 +116,14 @@ bool UploadReceiver::onPartData(const char* data, size_t length) {
     return true;
 }
 
+void UploadReceiver::discard() {
+    closeFile();
+    if (!tempPath_.empty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+}
+
 void UploadReceiver::finish() {
     if (fd_ >= 0 && ::close(fd_) != 0) {
         fd_ = -1;

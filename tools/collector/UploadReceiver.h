@@ -46,6 +46,8 @@ class UploadReceiver {
 
     // The temporary file has been moved away; the destructor must not delete it.
     void releaseTempFile() { tempPath_.clear(); }
+    // Drops what was received so far (the temporary file) now, before the refusal is logged.
+    void discard();
 
   private:
     enum class Target { Field, File, Ignored };
