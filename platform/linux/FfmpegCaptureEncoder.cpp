@@ -2,6 +2,8 @@
 
 #include "platform/Platform.h"
 
+#include "platform/linux/FfmpegSupport.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -22,19 +24,6 @@ extern "C" {
 
 namespace rivlo {
 namespace {
-
-std::string avErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
-    av_strerror(code, text, sizeof(text));
-    return text;
-}
-
-void quietFfmpegLogOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
-    });
-}
 
 constexpr int kVideoTimescale = 1000;  // milliseconds
 
@@ -89,21 +78,21 @@ bool FfmpegCaptureEncoder::open(std::string& reason) {
     }
     int rc = avformat_alloc_output_context2(&format_, nullptr, "mov", path_.c_str());
     if (rc < 0 || !format_) {
-        reason = "cannot create a QuickTime muxer: " + avErrorText(rc);
+        reason = "cannot create a QuickTime muxer: " + ffmpeg::errorText(rc);
         return false;
     }
     if (!openVideo(reason)) return false;
     if (settings_.hasAudio && !openAudio(reason)) return false;
     rc = avio_open(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
-        reason = "cannot open " + path_ + ": " + avErrorText(rc);
+        reason = "cannot open " + path_ + ": " + ffmpeg::errorText(rc);
         return false;
     }
     fileOpen_ = true;
     ::chmod(path_.c_str(), 0600);  // the user's face and voice: owner only
     rc = avformat_write_header(format_, nullptr);
     if (rc < 0) {
-        reason = "cannot write the movie header: " + avErrorText(rc);
+        reason = "cannot write the movie header: " + ffmpeg::errorText(rc);
         return false;
     }
     headerWritten_ = true;
@@ -148,7 +137,7 @@ bool FfmpegCaptureEncoder::openVideo(std::string& reason) {
     int rc = avcodec_open2(video_, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        reason = "cannot open the H.264 encoder: " + avErrorText(rc);
+        reason = "cannot open the H.264 encoder: " + ffmpeg::errorText(rc);
         return false;
     }
     videoStream_ = avformat_new_stream(format_, nullptr);
@@ -159,7 +148,7 @@ bool FfmpegCaptureEncoder::openVideo(std::string& reason) {
     videoStream_->time_base = video_->time_base;
     rc = avcodec_parameters_from_context(videoStream_->codecpar, video_);
     if (rc < 0) {
-        reason = "cannot describe the video track: " + avErrorText(rc);
+        reason = "cannot describe the video track: " + ffmpeg::errorText(rc);
         return false;
     }
     videoStream_->codecpar->width = settings_.width;
@@ -221,7 +210,7 @@ bool FfmpegCaptureEncoder::openAudio(std::string& reason) {
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int rc = avcodec_open2(audio_, codec, nullptr);
     if (rc < 0) {
-        reason = "cannot open the AAC encoder: " + avErrorText(rc);
+        reason = "cannot open the AAC encoder: " + ffmpeg::errorText(rc);
         return false;
     }
     audioStream_ = avformat_new_stream(format_, nullptr);
@@ -232,7 +221,7 @@ bool FfmpegCaptureEncoder::openAudio(std::string& reason) {
     audioStream_->time_base = audio_->time_base;
     rc = avcodec_parameters_from_context(audioStream_->codecpar, audio_);
     if (rc < 0) {
-        reason = "cannot describe the sound track: " + avErrorText(rc);
+        reason = "cannot describe the sound track: " + ffmpeg::errorText(rc);
         return false;
     }
     audioFrame_ = av_frame_alloc();
@@ -247,14 +236,14 @@ bool FfmpegCaptureEncoder::openAudio(std::string& reason) {
 bool FfmpegCaptureEncoder::encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
     int rc = avcodec_send_frame(codec, frame);
     if (rc < 0 && !(frame == nullptr && rc == AVERROR_EOF)) {
-        failure_ = "encoding failed: " + avErrorText(rc);
+        failure_ = "encoding failed: " + ffmpeg::errorText(rc);
         return false;
     }
     while (true) {
         rc = avcodec_receive_packet(codec, packet_);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) {
-            failure_ = "encoding failed: " + avErrorText(rc);
+            failure_ = "encoding failed: " + ffmpeg::errorText(rc);
             return false;
         }
         if (codec == video_ && packet_->duration <= 0) packet_->duration = frameDuration_;
@@ -263,7 +252,7 @@ bool FfmpegCaptureEncoder::encode(AVCodecContext* codec, AVStream* stream, AVFra
         rc = av_interleaved_write_frame(format_, packet_);
         av_packet_unref(packet_);
         if (rc < 0) {
-            failure_ = "cannot write to the movie: " + avErrorText(rc);
+            failure_ = "cannot write to the movie: " + ffmpeg::errorText(rc);
             return false;
         }
     }
@@ -379,7 +368,7 @@ bool FfmpegCaptureEncoder::finish(double endSeconds, std::string* error) {
         if (!encode(audio_, audioStream_, nullptr)) return fail(failure_);
     }
     const int rc = av_write_trailer(format_);
-    if (rc < 0) return fail("cannot write the movie index: " + avErrorText(rc));
+    if (rc < 0) return fail("cannot write the movie index: " + ffmpeg::errorText(rc));
     finished_ = true;
     close(false);
     return true;
@@ -406,7 +395,7 @@ void FfmpegCaptureEncoder::close(bool writeTrailer) {
 
 std::shared_ptr<CaptureMovieEncoder> FfmpegCaptureEncoderFactory::createEncoder(
     const std::string& path, const CaptureMovieSettings& settings, std::string* error) {
-    quietFfmpegLogOnce();
+    ffmpeg::quietLogOnce();
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
         if (error) *error = "a file already exists at " + path;

@@ -4,6 +4,8 @@
 #include "platform/linux/FfmpegCaptureEncoder.h"
 #include "platform/linux/FfmpegMovieDuration.h"
 
+#include "platform/linux/FfmpegSupport.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -25,21 +27,6 @@ extern "C" {
 
 namespace rivlo {
 namespace {
-
-std::string avErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
-    av_strerror(code, text, sizeof(text));
-    return text;
-}
-
-// FFmpeg prints progress and capability lines at the information level; only errors matter
-// here. The level is process-wide, so it is set once.
-void quietFfmpegLogOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
-    });
-}
 
 const char* kInconsistency = "NSInternalInconsistencyException";
 
@@ -248,12 +235,12 @@ bool FfmpegMovieWriter::startWriting() {
     }
     int rc = avformat_alloc_output_context2(&format_, nullptr, "mov", path_.c_str());
     if (rc < 0 || !format_) {
-        fail("cannot create a QuickTime muxer: " + avErrorText(rc));
+        fail("cannot create a QuickTime muxer: " + ffmpeg::errorText(rc));
         return false;
     }
     rc = avio_open(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
-        fail("cannot open " + path_ + ": " + avErrorText(rc));
+        fail("cannot open " + path_ + ": " + ffmpeg::errorText(rc));
         return false;
     }
     fileOpen_ = true;
@@ -310,7 +297,7 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     int rc = avcodec_open2(encoder_, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        reason = "cannot open the H.264 encoder: " + avErrorText(rc);
+        reason = "cannot open the H.264 encoder: " + ffmpeg::errorText(rc);
         return false;
     }
     stream_ = avformat_new_stream(format_, nullptr);
@@ -321,7 +308,7 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     stream_->time_base = encoder_->time_base;
     rc = avcodec_parameters_from_context(stream_->codecpar, encoder_);
     if (rc < 0) {
-        reason = "cannot describe the video track: " + avErrorText(rc);
+        reason = "cannot describe the video track: " + ffmpeg::errorText(rc);
         return false;
     }
     // The track declares the display size; the decoder's extra row or column lies outside it.
@@ -330,7 +317,7 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     stream_->sample_aspect_ratio = AVRational{1, 1};
     rc = avformat_write_header(format_, nullptr);
     if (rc < 0) {
-        reason = "cannot write the movie header: " + avErrorText(rc);
+        reason = "cannot write the movie header: " + ffmpeg::errorText(rc);
         return false;
     }
     headerWritten_ = true;
@@ -349,7 +336,7 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     frame_->colorspace = AVCOL_SPC_SMPTE170M;
     rc = av_frame_get_buffer(frame_, 0);
     if (rc < 0) {
-        reason = "cannot allocate a frame: " + avErrorText(rc);
+        reason = "cannot allocate a frame: " + ffmpeg::errorText(rc);
         return false;
     }
     sws_ = sws_getContext(displayWidth_, displayHeight_, AV_PIX_FMT_BGRA, displayWidth_,
@@ -478,7 +465,7 @@ bool FfmpegMovieWriter::writePending(int64_t duration) {
     const int rc = av_write_frame(format_, pending_);
     av_packet_unref(pending_);
     if (rc < 0) {
-        fail("cannot write to the movie: " + avErrorText(rc));
+        fail("cannot write to the movie: " + ffmpeg::errorText(rc));
         return false;
     }
     return true;
@@ -500,14 +487,14 @@ bool FfmpegMovieWriter::writePacket(AVPacket* packet) {
 bool FfmpegMovieWriter::encodeFrame(AVFrame* frame) {
     int rc = avcodec_send_frame(encoder_, frame);
     if (rc < 0 && rc != AVERROR_EOF) {
-        fail("cannot encode a frame: " + avErrorText(rc));
+        fail("cannot encode a frame: " + ffmpeg::errorText(rc));
         return false;
     }
     for (;;) {
         rc = avcodec_receive_packet(encoder_, packet_);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) {
-            fail("cannot encode a frame: " + avErrorText(rc));
+            fail("cannot encode a frame: " + ffmpeg::errorText(rc));
             return false;
         }
         if (!writePacket(packet_)) return false;
@@ -517,7 +504,7 @@ bool FfmpegMovieWriter::encodeFrame(AVFrame* frame) {
 void FfmpegMovieWriter::closeFile(bool writeTrailer) {
     if (format_ && headerWritten_ && writeTrailer) {
         const int rc = av_write_trailer(format_);
-        if (rc < 0) fail("cannot complete the movie: " + avErrorText(rc));
+        if (rc < 0) fail("cannot complete the movie: " + ffmpeg::errorText(rc));
     }
     headerWritten_ = false;
     if (format_ && fileOpen_) {
@@ -616,7 +603,7 @@ void FfmpegMovieWriter::finishWriting(std::function<void()> handler) {
 
 FfmpegMovieWriterFactory::FfmpegMovieWriterFactory(std::string x264Preset)
     : preset_(std::move(x264Preset)) {
-    quietFfmpegLogOnce();
+    ffmpeg::quietLogOnce();
 }
 
 std::shared_ptr<MovieWriter> FfmpegMovieWriterFactory::createWriter(const std::string& path,
