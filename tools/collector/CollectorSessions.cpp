@@ -76,15 +76,21 @@ CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
     for (const UploadRecord* item : items) {
         auto stamp = stampOf(item->fileName);
         CollectedSession* owner = nullptr;
-        // A movie is finished and named as its session stops, just after the document: the
-        // latest session whose document came at most a grace period before it.
+        // A movie is finished and named as its session stops, a moment before or after the
+        // document: the session whose document is nearest to it (within a grace period; on a
+        // tie the one whose document came first), even when the next session began at once.
         if (stamp && (item->kind == "screen" || item->kind == "camera")) {
+            int64_t best = kScreenMovieGrace + 1;
             for (CollectedSession& s : sessions) {
-                if (s.hasStamp && s.stamp <= *stamp && *stamp - s.stamp <= kScreenMovieGrace)
+                if (!s.hasStamp) continue;
+                const int64_t distance = *stamp >= s.stamp ? *stamp - s.stamp : s.stamp - *stamp;
+                if (distance < best || (distance == best && s.stamp <= *stamp)) {
+                    best = distance;
                     owner = &s;
+                }
             }
         }
-        // Otherwise (tiles, and movies named before their document) the session running at
+        // Otherwise (tiles, and movies far from every document) the session running at
         // the stamp: from its document's stamp minus its length to the document's stamp.
         for (size_t k = 0; stamp && !owner && k < sessions.size(); ++k) {
             CollectedSession& s = sessions[k];
