@@ -34,8 +34,8 @@ namespace {
 
 // The host's own screen: a controller whose class names the screen in the timeline.
 std::shared_ptr<ViewController> makeHomeScreen(Rect bounds) {
-    auto home = std::make_shared<ViewController>(ObjClass::define("HomeViewController",
-                                                                  ViewController::classObject()));
+    auto home = std::make_shared<ViewController>(
+        ObjClass::define("HomeViewController", ViewController::classObject()));
     auto title = std::make_shared<Label>(Rect(20, 120, bounds.width() - 40, 40));
     title->setText("Hello from the host");
     title->setFontSize(24);

@@ -239,8 +239,8 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
     EXPECT_TRUE(within("DEV_1069.mp4", second, third)) << report;
     EXPECT_TRUE(within(apd + "_2005.mp4", third, unmatched)) << report;
     EXPECT_TRUE(within("web tiles: 1", third, unmatched)) << report;
-    EXPECT_TRUE(within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", third,
-                       unmatched))
+    EXPECT_TRUE(
+        within("page \"shop.example/cart\", grid 2x1, at (0.000000, 480.000000)", third, unmatched))
         << report;
     EXPECT_TRUE(within("DEV_5000.mp4", unmatched, report.size())) << report;
 }

@@ -151,8 +151,8 @@ TEST(DemoEndToEnd, TheShortScenarioArrivesAndMatchesAndIsDrawn) {
     EXPECT_TRUE(sawLogin);
 
     const fs::path page = root / "report.html";
-    ASSERT_TRUE(ReportPage::write(page, scenario->name, data, images, root / "heatmaps", problems,
-                                  error))
+    ASSERT_TRUE(
+        ReportPage::write(page, scenario->name, data, images, root / "heatmaps", problems, error))
         << error;
     std::ifstream in(page);
     std::stringstream html;

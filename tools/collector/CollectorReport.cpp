@@ -145,7 +145,8 @@ void describeItem(const UploadRecord& item, std::ostringstream& out) {
     }
 }
 
-void describeSession(const CollectedSession& session, const std::string& dataDir, std::ostringstream& out) {
+void describeSession(const CollectedSession& session, const std::string& dataDir,
+                     std::ostringstream& out) {
     const json& doc = session.content;
     const UploadRecord& file = session.document;
     if (!session.readable) {

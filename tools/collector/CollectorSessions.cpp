@@ -67,10 +67,9 @@ CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
         }
         out.sessions.push_back(std::move(session));
     }
-    std::stable_sort(out.sessions.begin(), out.sessions.end(),
-                     [](const CollectedSession& a, const CollectedSession& b) {
-                         return a.stamp < b.stamp;
-                     });
+    std::stable_sort(
+        out.sessions.begin(), out.sessions.end(),
+        [](const CollectedSession& a, const CollectedSession& b) { return a.stamp < b.stamp; });
 
     auto& sessions = out.sessions;
     for (const UploadRecord* item : items) {

@@ -11,10 +11,10 @@
 namespace rivlo::demo {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
 using collector::CollectedSession;
 using collector::CollectorSessions;
 using collector::UploadRecord;
+using nlohmann::json;
 
 namespace {
 
@@ -62,8 +62,8 @@ class Checker {
         for (size_t k = 0; k < sessions.size(); ++k) {
             const double run = number(sessions[k].content, "dr", -1);
             if (run <= last)
-                problem("session " + std::to_string(k + 1) + ": run number " + text(sessions[k].content, "dr") +
-                        " does not follow the previous one");
+                problem("session " + std::to_string(k + 1) + ": run number " +
+                        text(sessions[k].content, "dr") + " does not follow the previous one");
             last = run;
         }
     }
@@ -78,7 +78,8 @@ class Checker {
                                 "eml", "cv", "cn", "platform", "appname"}) {
             if (!doc.contains(key)) problem(where + ": the document lacks \"" + key + "\"");
         }
-        if (!doc.contains("cr") || doc["cr"] != false) problem(where + ": the document reports a crash");
+        if (!doc.contains("cr") || doc["cr"] != false)
+            problem(where + ": the document reports a crash");
         if (want.userName && text(doc, "dan") != *want.userName)
             problem(where + ": user name \"" + text(doc, "dan") + "\", expected \"" +
                     *want.userName + "\"");
@@ -150,7 +151,8 @@ class Checker {
             static_cast<int>(extra.size()) <= 2 * doubleTaps;
         if (!missing.empty() || !extraAllowed)
             problem(where + ": gestures " + codesText(gotCodes) + ", expected " +
-                    codesText(wantCodes) + (doubleTaps ? " (plus up to two taps per double tap)" : ""));
+                    codesText(wantCodes) +
+                    (doubleTaps ? " (plus up to two taps per double tap)" : ""));
         if (want.web) return;  // touches on a page are kept in the page's own coordinates
         for (const ExpectedGesture& g : want.gestures) {
             if (!g.point) continue;
@@ -161,14 +163,16 @@ class Checker {
             });
             if (!found) {
                 char line[160];
-                std::snprintf(line, sizeof line, ": no gesture %d recorded at (%.0f, %.0f) (scenario line %d)",
-                              g.code, g.point->x, g.point->y, g.line);
+                std::snprintf(line, sizeof line,
+                              ": no gesture %d recorded at (%.0f, %.0f) (scenario line %d)", g.code,
+                              g.point->x, g.point->y, g.line);
                 problem(where + line);
             }
         }
     }
 
-    void movies(const std::string& where, const ExpectedSession& want, const CollectedSession& got) {
+    void movies(const std::string& where, const ExpectedSession& want,
+                const CollectedSession& got) {
         std::vector<const UploadRecord*> screens;
         for (const UploadRecord& item : got.items) {
             if (item.kind == "screen") screens.push_back(&item);
@@ -210,12 +214,13 @@ class Checker {
                                     {r.maxX() - inset, r.minY() + inset},
                                     {r.minX() + inset, r.maxY() - inset},
                                     {r.maxX() - inset, r.maxY() - inset}};
-            const bool masked = std::any_of(movie.frames.begin(), movie.frames.end(), [&](const auto& f) {
-                return std::all_of(std::begin(points), std::end(points), [&](Point p) {
-                    auto c = f.at(static_cast<int>(p.x * sx), static_cast<int>(p.y * sy));
-                    return c.r > 200 && c.g < 70 && c.b < 70;
+            const bool masked =
+                std::any_of(movie.frames.begin(), movie.frames.end(), [&](const auto& f) {
+                    return std::all_of(std::begin(points), std::end(points), [&](Point p) {
+                        auto c = f.at(static_cast<int>(p.x * sx), static_cast<int>(p.y * sy));
+                        return c.r > 200 && c.g < 70 && c.b < 70;
+                    });
                 });
-            });
             if (!masked)
                 problem(where + ": the view \"" + id + "\" is never painted over in the movie");
         }
@@ -233,9 +238,9 @@ class Checker {
             if (!image) {
                 problem(where + ": web tile " + item.fileName + " does not decode: " + error);
             } else if (std::abs(image->width - w) > 1 || std::abs(image->height - h) > 1) {
-                problem(where + ": web tile " + item.fileName + " is " + std::to_string(image->width) +
-                        "x" + std::to_string(image->height) + ", the grid says " +
-                        std::to_string(w) + "x" + std::to_string(h));
+                problem(where + ": web tile " + item.fileName + " is " +
+                        std::to_string(image->width) + "x" + std::to_string(image->height) +
+                        ", the grid says " + std::to_string(w) + "x" + std::to_string(h));
             }
         }
         for (const std::string& url : want.webPages) {
@@ -273,12 +278,13 @@ DemoData DemoCheck::load(const std::string& collectorDir, const std::string& app
     for (const UploadRecord& u : uploads) {
         if (u.appDeviceId == installations[0].appDeviceId) own.push_back(u);
     }
-    data.installation = CollectorSessions::group(installations[0].appDeviceId, installations[0],
-                                                 own, collectorDir);
+    data.installation =
+        CollectorSessions::group(installations[0].appDeviceId, installations[0], own, collectorDir);
     for (const auto& s : data.installation.sessions) {
         for (const UploadRecord& item : s.items) {
             if (item.kind == "screen" || item.kind == "camera")
-                data.movies[item.path] = media::MovieProbe::open((fs::path(collectorDir) / item.path).string());
+                data.movies[item.path] =
+                    media::MovieProbe::open((fs::path(collectorDir) / item.path).string());
         }
     }
     data.loaded = true;

@@ -113,9 +113,9 @@ class Walk {
         if (!web) return;
         auto page = pageOf_.find(*web);
         if (page == pageOf_.end()) return;
-        auto spec = scenario_.pages.find(page->second);
-        if (spec == scenario_.pages.end()) return;
-        const std::string& url = spec->second.url;
+        auto described = scenario_.pages.find(page->second);
+        if (described == scenario_.pages.end()) return;
+        const std::string& url = described->second.url;
         const int digit = orientation_ == 1 || orientation_ == 2 ? 1 : 0;
         session().webPages.insert(url);
         if (touchedPages_.insert(url + "__" + std::to_string(digit)).second) {
@@ -203,7 +203,8 @@ class Walk {
         } else if (a.call == "addTag") {
             session().tags.push_back(arg(0));
         } else if (a.call == "setPreciseLocation") {
-            session().location = std::make_pair(std::atof(arg(0).c_str()), std::atof(arg(1).c_str()));
+            session().location =
+                std::make_pair(std::atof(arg(0).c_str()), std::atof(arg(1).c_str()));
         } else if (a.call == "markUserAsFavorite") {
             session().favourite = true;
         } else if (a.call == "tagScreenName") {
@@ -230,7 +231,7 @@ class Walk {
 
     const Scenario& scenario_;
     std::map<std::string, std::pair<std::string, PlacedView>> views_;  // id -> (screen, view)
-    std::map<std::string, std::string> pageOf_;                       // web view id -> page
+    std::map<std::string, std::string> pageOf_;                        // web view id -> page
     std::vector<std::string> stack_;
     std::string name_ = "unknown";
     bool web_ = false;

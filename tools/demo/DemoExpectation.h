@@ -29,12 +29,12 @@ struct ExpectedEntry {
 // What one session of the scenario should leave at the collector.
 struct ExpectedSession {
     std::vector<ExpectedEntry> entries;
-    std::optional<std::string> userName;           // "dan"
-    std::vector<std::string> tags;                  // in order
+    std::optional<std::string> userName;  // "dan"
+    std::vector<std::string> tags;        // in order
     std::optional<std::pair<double, double>> location;
     bool favourite = false;
-    std::set<std::string> webPages;                 // addresses touched: tiles expected
-    std::set<std::string> maskedViews;              // view ids masked in this session's movie
+    std::set<std::string> webPages;     // addresses touched: tiles expected
+    std::set<std::string> maskedViews;  // view ids masked in this session's movie
 };
 
 // The sessions a scenario should produce, worked out from its actions alone: screens follow

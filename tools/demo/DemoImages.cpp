@@ -57,7 +57,8 @@ std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string& err
     image.height = static_cast<int>(info.output_height);
     image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.rgb.data() + static_cast<size_t>(info.output_scanline) * image.width * 3;
+        JSAMPROW row =
+            image.rgb.data() + static_cast<size_t>(info.output_scanline) * image.width * 3;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);

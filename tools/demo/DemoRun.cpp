@@ -25,14 +25,14 @@ void say(const DemoOptions& o, const std::string& line) {
     if (o.progress && !line.empty()) o.progress(line);
 }
 
-void collectViews(ScenarioPlayer& player, const std::vector<ViewSpec>& specs,
+void collectViews(ScenarioPlayer& player, const std::vector<ViewSpec>& described,
                   std::map<std::string, Rect>& out) {
-    for (const ViewSpec& spec : specs) {
-        if (!spec.id.empty()) {
-            if (auto view = player.viewWithIdentifier(spec.id))
-                out[spec.id] = view->convertRectToView(view->bounds(), nullptr);
+    for (const ViewSpec& desc : described) {
+        if (!desc.id.empty()) {
+            if (auto view = player.viewWithIdentifier(desc.id))
+                out[desc.id] = view->convertRectToView(view->bounds(), nullptr);
         }
-        collectViews(player, spec.subviews, out);
+        collectViews(player, desc.subviews, out);
     }
 }
 
@@ -152,14 +152,14 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
     };
     // The stop and its uploads run on background queues: wait for the session to end and
     // for the store to empty, then for anything still on its way.
-    result.settled = RunLoop::main().runUntil(
-        [&] { return !Rivlo::isRecording() && nothingPending(); },
-        std::chrono::duration<double>(options.settleTimeout));
+    result.settled =
+        RunLoop::main().runUntil([&] { return !Rivlo::isRecording() && nothingPending(); },
+                                 std::chrono::duration<double>(options.settleTimeout));
     RunLoop::main().runUntil([] { return false; }, 300ms);
     if (!result.settled) {
         result.problems.push_back(
-            "the device still holds " + std::to_string(result.pendingDocuments) +
-            " documents, " + std::to_string(result.pendingScreenMovies) + " screen movies, " +
+            "the device still holds " + std::to_string(result.pendingDocuments) + " documents, " +
+            std::to_string(result.pendingScreenMovies) + " screen movies, " +
             std::to_string(result.pendingCameraMovies) + " camera movies and " +
             std::to_string(result.pendingWebPages) + " web pages" +
             (Rivlo::isRecording() ? ", and is still recording" : ""));

@@ -29,10 +29,10 @@ struct DemoRunResult {
     bool settled = false;  // nothing recording, nothing pending, within the timeout
     std::string collectorDir;
     std::string collectorUrl;
-    Size screen;                          // the device's screen in points
-    std::map<std::string, Rect> views;    // scenario view id -> window rectangle
+    Size screen;                           // the device's screen in points
+    std::map<std::string, Rect> views;     // scenario view id -> window rectangle
     std::vector<std::string> playedLines;  // the player's lines
-    std::vector<std::string> problems;    // why the run is incomplete, when it is
+    std::vector<std::string> problems;     // why the run is incomplete, when it is
     size_t pendingDocuments = 0, pendingScreenMovies = 0, pendingCameraMovies = 0,
            pendingWebPages = 0;
 };

@@ -25,8 +25,8 @@ constexpr int kLegendHeight = 86;
 
 // One gesture as the timeline keeps it.
 struct Mark {
-    Point point;     // positions 1-2: the point the heat map uses
-    int code = 0;    // event code
+    Point point;   // positions 1-2: the point the heat map uses
+    int code = 0;  // event code
     double seconds = 0;
 };
 
@@ -59,8 +59,8 @@ void blit(cairo_surface_t* surface, const uint8_t* rgb, int w, int h, int x0, in
 // Blue, cyan, green, yellow, red over 0...1.
 void heatColour(double t, double& r, double& g, double& b) {
     t = std::clamp(t, 0.0, 1.0);
-    const double stops[5][3] = {{0.1, 0.2, 1.0}, {0.0, 0.9, 1.0}, {0.1, 0.9, 0.2}, {1.0, 0.9, 0.0},
-                                {1.0, 0.1, 0.0}};
+    const double stops[5][3] = {
+        {0.1, 0.2, 1.0}, {0.0, 0.9, 1.0}, {0.1, 0.9, 0.2}, {1.0, 0.9, 0.0}, {1.0, 0.1, 0.0}};
     const double x = t * 4;
     const int i = std::min(3, static_cast<int>(x));
     const double f = x - i;
@@ -334,7 +334,8 @@ std::vector<HeatMapImage> HeatMaps::paint(const DemoData& data, Size screen, con
             s.web = s.web || numberOf(entry, "wb", 0) == 1;
             for (const json& r : listOf(entry, "cor")) {
                 if (!isRecord(r)) continue;
-                Mark m{{r[0].get<double>(), r[1].get<double>()}, static_cast<int>(r[3].get<double>()),
+                Mark m{{r[0].get<double>(), r[1].get<double>()},
+                       static_cast<int>(r[3].get<double>()),
                        r[5].get<double>()};
                 if (s.firstSeconds < 0) s.firstSeconds = m.seconds;
                 if (m.code == 10)
@@ -380,8 +381,8 @@ std::vector<HeatMapImage> HeatMaps::paint(const DemoData& data, Size screen, con
             paintDensity(cr.get(), w, h, points);
             paintMarks(cr.get(), s.marks, sx, sy);
             char note[128];
-            std::snprintf(note, sizeof note, "session %zu, frame at %.1f s of the screen movie", k + 1,
-                          frame->seconds);
+            std::snprintf(note, sizeof note, "session %zu, frame at %.1f s of the screen movie",
+                          k + 1, frame->seconds);
             legend(cr.get(), w, h, name, countsText(s.marks, s.rotations), note);
             image.file = "session" + std::to_string(k + 1) + "-" + fileSafe(name) + ".png";
             if (writePng(surface.get(), outDir / image.file, problems)) out.push_back(image);

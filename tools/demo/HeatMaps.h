@@ -12,13 +12,13 @@ namespace rivlo::demo {
 
 // One picture written for people to look at.
 struct HeatMapImage {
-    size_t session = 0;     // 1-based
-    std::string screen;     // screen name, or the page address
-    bool web = false;       // a stitched web page rather than a movie frame
-    std::string file;       // file name inside the output folder
-    int gestures = 0;       // gestures drawn
+    size_t session = 0;  // 1-based
+    std::string screen;  // screen name, or the page address
+    bool web = false;    // a stitched web page rather than a movie frame
+    std::string file;    // file name inside the output folder
+    int gestures = 0;    // gestures drawn
     int orientationChanges = 0;
-    int tiles = 0;          // web pages: tiles placed
+    int tiles = 0;  // web pages: tiles placed
 };
 
 // Draws the heat maps of every session with Cairo: for each screen, the gestures over a frame

@@ -18,11 +18,20 @@ std::string escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -30,16 +39,26 @@ std::string escape(const std::string& text) {
 
 const char* gestureName(int code) {
     switch (code) {
-        case 0: return "tap";
-        case 1: return "double tap";
-        case 2: return "swipe up";
-        case 3: return "swipe down";
-        case 4: return "swipe left";
-        case 5: return "swipe right";
-        case 7: return "pinch out";
-        case 8: return "pinch in";
-        case 10: return "orientation change";
-        default: return "other";
+        case 0:
+            return "tap";
+        case 1:
+            return "double tap";
+        case 2:
+            return "swipe up";
+        case 3:
+            return "swipe down";
+        case 4:
+            return "swipe left";
+        case 5:
+            return "swipe right";
+        case 7:
+            return "pinch out";
+        case 8:
+            return "pinch in";
+        case 10:
+            return "orientation change";
+        default:
+            return "other";
     }
 }
 
@@ -62,7 +81,8 @@ void timelineTable(const json& ut, std::ostringstream& html) {
             const int code = static_cast<int>(r[3].get<double>());
             char line[160];
             if (code == 10) {
-                std::snprintf(line, sizeof line, "%.0f s: %s", r[5].get<double>(), gestureName(code));
+                std::snprintf(line, sizeof line, "%.0f s: %s", r[5].get<double>(),
+                              gestureName(code));
             } else {
                 std::snprintf(line, sizeof line, "%.0f s: %s at (%.0f, %.0f)", r[5].get<double>(),
                               gestureName(code), r[0].get<double>(), r[1].get<double>());
@@ -95,7 +115,8 @@ bool ReportPage::write(const fs::path& page, const std::string& scenarioName, co
          << "border-radius:4px}</style></head><body>\n";
     html << "<h1>Rivlo demo: " << escape(scenarioName) << "</h1>\n";
     if (problems.empty()) {
-        html << "<p class=ok>Everything the scenario did arrived at the collector and matched.</p>\n";
+        html << "<p class=ok>Everything the scenario did arrived at the collector and "
+                "matched.</p>\n";
     } else {
         html << "<p class=bad>What did not match:</p><ul>\n";
         for (const auto& p : problems)
@@ -108,10 +129,9 @@ bool ReportPage::write(const fs::path& page, const std::string& scenarioName, co
     for (size_t k = 0; k < sessions.size(); ++k) {
         const auto& s = sessions[k];
         const json& doc = s.content;
-        html << "<section><h2>Session " << k + 1 << ": run " << escape(textOf(doc, "dr"))
-             << ", " << s.length << " s</h2>\n<p>User " << escape(textOf(doc, "dan"))
-             << ", device " << escape(textOf(doc, "dmn")) << " ("
-             << escape(textOf(doc, "dvt")) << ", system "
+        html << "<section><h2>Session " << k + 1 << ": run " << escape(textOf(doc, "dr")) << ", "
+             << s.length << " s</h2>\n<p>User " << escape(textOf(doc, "dan")) << ", device "
+             << escape(textOf(doc, "dmn")) << " (" << escape(textOf(doc, "dvt")) << ", system "
              << escape(textOf(doc, "osn")) << ")";
         if (doc.contains("lc") && doc["lc"].is_object() && doc["lc"].contains("lt"))
             html << ", location " << escape(textOf(doc["lc"], "lt")) << ", "
@@ -127,7 +147,8 @@ bool ReportPage::write(const fs::path& page, const std::string& scenarioName, co
             if (item.kind != "screen" && item.kind != "camera") continue;
             const fs::path file = fs::path(data.dataDir) / item.path;
             html << "<p>" << (item.kind == "screen" ? "Screen" : "Camera") << " movie "
-                 << escape(item.fileName) << " (" << item.size / 1024 << " KiB):<br><video controls "
+                 << escape(item.fileName) << " (" << item.size / 1024
+                 << " KiB):<br><video controls "
                  << "width=320 src=\"" << escape(pathFrom(file, base)) << "\"></video></p>\n";
         }
         html << "<h3>Heat maps</h3><div class=maps>\n";

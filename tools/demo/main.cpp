@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
             std::printf("  - %s\n", p.c_str());
         return 1;
     }
-    std::printf("\nrivlo-demo: everything the scenario did arrived at the collector and matched "
-                "(%zu sessions).\n",
-                data.installation.sessions.size());
+    std::printf(
+        "\nrivlo-demo: everything the scenario did arrived at the collector and matched "
+        "(%zu sessions).\n",
+        data.installation.sessions.size());
     return 0;
 }
