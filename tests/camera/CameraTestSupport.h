@@ -4,6 +4,7 @@
 // a store in a temporary sandbox, log capture, and a probe that decodes a movie's picture and
 // sound with libavformat, for the camera recorder's suites. Main thread.
 
+#include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "foundation/Log.h"
@@ -65,28 +66,7 @@ class CameraWorld {
     std::shared_ptr<Window> window_;
 };
 
-// Captures log lines for the life of the object.
-class LogLines {
-  public:
-    LogLines() {
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogLines() { Log::setSink(nullptr); }
-    bool contains(const std::string& text) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& line : lines_) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using LogLines = LogCapture;  // the suite's name for it
 
 // What libavformat and libavcodec make of a movie with picture and sound.
 struct AVMovieProbe {

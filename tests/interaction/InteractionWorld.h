@@ -3,6 +3,7 @@
 // A headless device with a key window, a store in a temporary sandbox, a verified session's
 // flags and a clean timeline, for the interaction suite and its benchmark. Main thread.
 
+#include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "foundation/Log.h"
@@ -78,27 +79,6 @@ class InteractionWorld {
     std::shared_ptr<Window> window_;
 };
 
-// Captures log lines for the life of the object.
-class LogLines {
-  public:
-    LogLines() {
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogLines() { Log::setSink(nullptr); }
-    size_t count(const std::string& text) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = 0;
-        for (const auto& line : lines_)
-            n += line.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using LogLines = LogCapture;  // the suite's name for it
 
 }  // namespace rivlo::test

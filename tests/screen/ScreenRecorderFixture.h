@@ -3,6 +3,7 @@
 // A headless device with a key window of a chosen size, the FFmpeg movie services, a store in a
 // temporary sandbox and the screen recorder's settings, for the recorder's tests and benchmarks.
 
+#include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "foundation/Log.h"
@@ -87,32 +88,6 @@ class ScreenRecorderWorld {
     std::string dir_;
     std::shared_ptr<HeadlessPlatform> platform_;
     std::shared_ptr<Window> window_;
-};
-
-// Captures log lines for the life of the object.
-class LogCapture {
-  public:
-    LogCapture() {
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogCapture() { Log::setSink(nullptr); }
-    std::vector<std::string> lines() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    bool contains(const std::string& text) const {
-        for (const auto& line : lines()) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
 }  // namespace rivlo::test

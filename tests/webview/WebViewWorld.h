@@ -5,6 +5,7 @@
 // registry. Touches go through the device's touch synthesizer and the key window's hit test, as a
 // user's would. Main thread.
 
+#include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "foundation/Log.h"
@@ -207,34 +208,6 @@ class WebViewWorld {
     std::shared_ptr<CountingWebView> web_;
 };
 
-// Captures log lines for the life of the object.
-class LogLines {
-  public:
-    LogLines() {
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogLines() { Log::setSink(nullptr); }
-    size_t count(const std::string& text) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = 0;
-        for (const auto& line : lines_)
-            n += line.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    std::string all() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::string out;
-        for (const auto& line : lines_)
-            out += line + "\n";
-        return out;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using LogLines = LogCapture;  // the suite's name for it
 
 }  // namespace rivlo::test
