@@ -59,29 +59,6 @@ std::string textOf(const json& object, const char* key) {
     return value.dump();
 }
 
-const char* eventName(int64_t code) {
-    switch (code) {
-        case 0:
-            return "single tap";
-        case 1:
-            return "double tap";
-        case 2:
-            return "swipe up";
-        case 3:
-            return "swipe down";
-        case 4:
-            return "swipe left";
-        case 5:
-            return "swipe right";
-        case 7:
-            return "pinch out";
-        case 8:
-            return "pinch in";
-        default:
-            return "other gesture";
-    }
-}
-
 void describeScreens(const json& timeline, std::ostringstream& out) {
     if (!timeline.is_array() || timeline.empty()) {
         out << "      screens: none\n";
@@ -112,7 +89,7 @@ void describeScreens(const json& timeline, std::ostringstream& out) {
             out << " (";
             bool first = true;
             for (const auto& [code, count] : counts) {
-                out << (first ? "" : ", ") << count << " " << eventName(code);
+                out << (first ? "" : ", ") << count << " " << CollectorSessions::gestureName(code);
                 first = false;
             }
             out << ")";

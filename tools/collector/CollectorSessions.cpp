@@ -28,6 +28,31 @@ std::optional<int64_t> CollectorSessions::stampOf(const std::string& fileName) {
     return std::stoll(stem);
 }
 
+const char* CollectorSessions::gestureName(int64_t code) {
+    switch (code) {
+        case 0:
+            return "single tap";
+        case 1:
+            return "double tap";
+        case 2:
+            return "swipe up";
+        case 3:
+            return "swipe down";
+        case 4:
+            return "swipe left";
+        case 5:
+            return "swipe right";
+        case 7:
+            return "pinch out";
+        case 8:
+            return "pinch in";
+        case 10:
+            return "orientation change";
+        default:
+            return "other gesture";
+    }
+}
+
 int64_t CollectorSessions::integerOf(const json& value, int64_t fallback) {
     if (value.is_number_integer()) return value.get<int64_t>();
     if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());

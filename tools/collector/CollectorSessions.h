@@ -43,6 +43,8 @@ class CollectorSessions {
     // The file stamp in an uploaded file name: the digits after the last '_' (or from the
     // start) up to the extension.
     static std::optional<int64_t> stampOf(const std::string& fileName);
+    // The name of a timeline event code ("single tap", "swipe left" ... "orientation change").
+    static const char* gestureName(int64_t code);
     // A number or a numeric text as an integer, else `fallback`.
     static int64_t integerOf(const nlohmann::json& value, int64_t fallback);
 };

@@ -37,31 +37,6 @@ std::string escape(const std::string& text) {
     return out;
 }
 
-const char* gestureName(int code) {
-    switch (code) {
-        case 0:
-            return "tap";
-        case 1:
-            return "double tap";
-        case 2:
-            return "swipe up";
-        case 3:
-            return "swipe down";
-        case 4:
-            return "swipe left";
-        case 5:
-            return "swipe right";
-        case 7:
-            return "pinch out";
-        case 8:
-            return "pinch in";
-        case 10:
-            return "orientation change";
-        default:
-            return "other";
-    }
-}
-
 std::string pathFrom(const fs::path& target, const fs::path& base) {
     std::error_code ec;
     fs::path rel = fs::relative(target, base, ec);
@@ -82,10 +57,11 @@ void timelineTable(const json& ut, std::ostringstream& html) {
             char line[160];
             if (code == 10) {
                 std::snprintf(line, sizeof line, "%.0f s: %s", r[5].get<double>(),
-                              gestureName(code));
+                              collector::CollectorSessions::gestureName(code));
             } else {
                 std::snprintf(line, sizeof line, "%.0f s: %s at (%.0f, %.0f)", r[5].get<double>(),
-                              gestureName(code), r[0].get<double>(), r[1].get<double>());
+                              collector::CollectorSessions::gestureName(code), r[0].get<double>(),
+                              r[1].get<double>());
             }
             html << (first ? "" : "<br>") << escape(line);
             first = false;
