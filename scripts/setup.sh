@@ -10,7 +10,7 @@ PACKAGES=(
   libcpp-httplib-dev libsqlite3-dev
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
-  clang-format
+  clang-format ccache
 )
 
 missing=()
