@@ -4,7 +4,7 @@ function(rivlo_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
-                                          rivlo_build_flags)
+                                          rivlo_internals rivlo_build_flags)
     # Fontconfig's font caches (Cairo text) live for the process: not leaks of ours.
     if(TARGET rivlo_fontconfig_suppressions)
         target_link_libraries(${name} PRIVATE rivlo_fontconfig_suppressions)
@@ -21,5 +21,6 @@ function(rivlo_bench name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/bench)
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark rivlo_build_flags)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark rivlo_internals
+                                          rivlo_build_flags)
 endfunction()

@@ -14,7 +14,14 @@ elseif(RIVLO_SANITIZE STREQUAL "thread")
     add_link_options(-fsanitize=thread)
 endif()
 
-# rivlo_component(NAME SOURCES... DEPS ...): a static library of one subsystem.
+# The library's internal headers (src/, and the repository root for platform/<name>/): a private
+# include path of every component, and of the tests, tools and benchmarks that reach inside.
+# Only include/ (and the generated include/rivlo/Version.h) is public.
+add_library(rivlo_internals INTERFACE)
+target_include_directories(rivlo_internals INTERFACE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
+
+# rivlo_component(NAME SOURCES... DEPS ...): a static library of one subsystem. Its symbols
+# stay inside the shared object: src/all/rivlo.map exports only the public API.
 function(rivlo_component name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
     if(NOT ARG_SOURCES)
@@ -23,7 +30,30 @@ function(rivlo_component name)
         file(WRITE ${ARG_SOURCES} "// no sources yet\n")
     endif()
     add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include
-                                              ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE rivlo_build_flags ${ARG_PRIVATE_DEPS})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include
+                                              ${PROJECT_BINARY_DIR}/include)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS}
+                          PRIVATE rivlo_internals rivlo_build_flags ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# rivlo_load_archive(COMPONENT LOAD): LOAD holds COMPONENT's load-time registration, which
+# nothing refers to; a program linking COMPONENT's archive gets LOAD linked whole so that its
+# initialiser runs. The shared object (RIVLO_REGISTERS_ITSELF) registers every recorder from its
+# own load-time entry point instead and leaves these out.
+function(rivlo_load_archive component load)
+    target_link_libraries(${component} INTERFACE
+        "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:RIVLO_REGISTERS_ITSELF>>>:$<LINK_LIBRARY:WHOLE_ARCHIVE,${load}>>")
+endfunction()
+
+# rivlo_require(TARGET... FOR what): stops the configuration with a clear message when a
+# component something needs is not part of this build (instead of leaving a recorder out).
+function(rivlo_require)
+    cmake_parse_arguments(ARG "" "FOR" "" ${ARGN})
+    foreach(needed IN LISTS ARG_UNPARSED_ARGUMENTS)
+        if(NOT TARGET ${needed})
+            message(FATAL_ERROR "${ARG_FOR} needs the component ${needed}, which is not part of this "
+                                "build (RIVLO_ONLY=\"${RIVLO_ONLY}\"): add its folder or leave out "
+                                "what needs it.")
+        endif()
+    endforeach()
 endfunction()

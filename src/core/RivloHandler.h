@@ -3,6 +3,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Value.h"
 #include "platform/Application.h"
+#include "rivlo/Version.h"
 
 #include <atomic>
 #include <memory>
@@ -104,8 +105,8 @@ class RivloHandler {
     std::shared_ptr<RVAFHTTPClient> httpClient() const;
     BackgroundTaskIdentifier backgroundTask() const { return backgroundTask_.load(); }
 
-    // Library version sent with the session facts.
-    static constexpr const char* kLibraryVersion = "1.0.9";
+    // Library version sent with the session facts (the service's number for this library).
+    static constexpr const char* kLibraryVersion = RIVLO_SERVICE_LIBRARY_VERSION;
 
   private:
     RivloHandler();

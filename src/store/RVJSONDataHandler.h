@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/Value.h"
+#include "rivlo/Version.h"
 #include "store/RVGeneralTags.h"
 #include "store/RVTextFile.h"
 
@@ -33,7 +34,8 @@ struct RVDeviceInfo {
 // stopping (or crashing) thread all reach it.
 class RVJSONDataHandler {
   public:
-    static constexpr const char* kLibraryVersion = "1.0.9";
+    // The service's number for this library ("rvsdk", "cv").
+    static constexpr const char* kLibraryVersion = RIVLO_SERVICE_LIBRARY_VERSION;
 
     // The shared instance, created on first use and never destroyed.
     static RVJSONDataHandler* sharedHandler();
