@@ -1,6 +1,7 @@
 #pragma once
 
-// The Rivlo session-recording library: the one header a host application needs.
+// The Rivlo session-recording library: the facade a host application calls. Installing the
+// platform comes first (rivlo/Platform.h); C hosts use rivlo/rivlo.h instead.
 //
 // Start recording once, early (normally from the application's launch code, on the main
 // thread, after the platform has been installed):
@@ -10,6 +11,8 @@
 // Everything else is optional. No call reports an error; the library writes its log lines
 // (each beginning with "Rivlo:") to the log sink.
 
+#include "rivlo/Version.h"
+
 #include <any>
 #include <memory>
 #include <string>
@@ -18,7 +21,7 @@ namespace rivlo {
 
 class View;
 
-class Rivlo {
+class RIVLO_API Rivlo {
   public:
     Rivlo() = delete;
 
