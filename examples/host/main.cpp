@@ -50,10 +50,12 @@ int main(int argc, char** argv) {
     rivlo::Rivlo::addTag(tag);
     rivlo::Rivlo::setPreciseLocationLatitude(52.52, 13.405);
     rivlo::Rivlo::stopApplicationAndUploadData();
-    // The stop and the uploads run in the background; a real application keeps running.
-    for (int i = 0; i < 200 && rivlo::Rivlo::isRecording(); ++i)
+    // The stop and the uploads run in the background; a real application keeps running, this
+    // one gives them ten seconds.
+    for (int i = 0; i < 200 && rivlo::Rivlo::isRecording(); ++i) {
         rivlo::runMainLoop(0.1);
-    rivlo::runMainLoop(3);
+    }
+    rivlo::runMainLoop(10);
     std::printf("stopped; anything not yet uploaded is sent at the next start\n");
     return 0;
 }

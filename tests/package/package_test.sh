@@ -18,9 +18,9 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Waits until "$@" succeeds, up to 90 seconds.
+# Waits until "$@" succeeds, up to three minutes (the suite may run beside others).
 wait_for() {
-    local deadline=$((SECONDS + 90))
+    local deadline=$((SECONDS + 180))
     until "$@"; do
         ((SECONDS < deadline)) || return 1
         sleep 0.2
