@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= 2
 
-.PHONY: setup configure build test asan tsan bench clean
+.PHONY: setup configure build test asan tsan bench clean format
 
 setup:
 	bash scripts/setup.sh
@@ -27,6 +27,10 @@ bench: build
 
 clean:
 	rm -rf build
+
+# Formats every C and C++ file of the repository with clang-format (.clang-format).
+format:
+	git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 
 .PHONY: demo
 # Records the shop scenario end to end against the collector on loopback, checks what arrived,
