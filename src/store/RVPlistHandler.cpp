@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 namespace rivlo {
 
@@ -329,12 +330,25 @@ std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::str
 
     const std::string destination = folder + "/" + name;
     std::string error;
-    if (!RVStoreFiles::copyFile(videoPath, destination, error)) {
+    // The recorder's working file lives in this folder: it is moved into place, which needs
+    // no free space and never leaves half a movie. A movie from elsewhere is copied (and the
+    // copy renamed into place only once it is complete on disk); its source is not touched.
+    const bool workingFile = std::filesystem::path(videoPath).lexically_normal().parent_path() ==
+                             std::filesystem::path(folder).lexically_normal();
+    const bool stored = workingFile ? RVStoreFiles::moveFile(videoPath, destination, error)
+                                    : RVStoreFiles::copyFile(videoPath, destination, error);
+    auto keep = keepList(key, "videoName");
+    if (!stored) {
         RVLog("Rivlo:Plist:%s: Error copying file: %s (from %s to %s)",
               screen ? "addScreenVideo" : "addCameraVideo", error.c_str(), videoPath.c_str(),
               destination.c_str());
+        // The movie is nowhere else: the clean-up below must not take it.
+        if (workingFile) {
+            if (!keep) keep.emplace();
+            keep->insert(std::filesystem::path(videoPath).filename().string());
+        }
     }
-    cleanupDirectory(folderName, keepList(key, "videoName"));
+    cleanupDirectory(folderName, keep);
     return name;
 }
 
@@ -540,7 +554,25 @@ void RVPlistHandler::cleanupData() {
         cleanupDirectory(kWebViewImageFolder, webViewImageKeepList());
         cleanupDirectory(kCameraVideoFolder, keepList(kCameraVideoKey, "videoName"));
         cleanupDirectory(kScreenVideoFolder, keepList(kScreenVideoKey, "videoName"));
+        removeLeftoverDocumentWrites();
     });
+}
+
+void RVPlistHandler::removeLeftoverDocumentWrites() {
+    // "<document>.tmp": an atomic document write that never reached its rename (the process
+    // ended in between). Documents themselves are never removed here; a write in progress on
+    // another thread is left alone.
+    std::set<std::string> pending;
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        pending = pendingDocuments_;
+    }
+    const std::string folder = RVUtil::folderPath(kDataFolder);
+    for (const auto& name : RVStoreFiles::regularFileNames(folder)) {
+        if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".tmp") != 0) continue;
+        if (pending.count(name.substr(0, name.size() - 4)) > 0) continue;
+        RVStoreFiles::removeItem(folder + "/" + name);
+    }
 }
 
 }  // namespace rivlo

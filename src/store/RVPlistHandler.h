@@ -138,7 +138,8 @@ class RVPlistHandler {
     // ---- Folders -------------------------------------------------------------------------
 
     // Deletes every file no list names in the web view image, camera video and screen video
-    // folders (a folder whose list is missing is emptied). "/RVData" is never cleaned.
+    // folders (a folder whose list is missing is emptied), and the temporary files of document
+    // writes that never finished in "/RVData" (its documents are never removed here).
     void cleanupData();
 
     // The path of name inside a store folder ("" when name is not a plain file name).
@@ -163,6 +164,7 @@ class RVPlistHandler {
     std::optional<std::set<std::string>> webViewImageKeepList();
     void deleteFile(const std::string& name, const std::string& folderName);
     void listUnlistedDocuments();
+    void removeLeftoverDocumentWrites();
     std::string addVideoEntry(const std::string& key, const std::string& folderName, Value entry,
                               const std::string& videoPath, bool logCopyFailure);
     void removeVideo(const std::string& key, const std::string& folderName,

@@ -109,6 +109,31 @@ bool RVStoreFiles::copyFile(const std::string& source, const std::string& destin
     return ok;
 }
 
+bool RVStoreFiles::moveFile(const std::string& source, const std::string& destination,
+                            std::string& error) {
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0) {
+        error = errnoText("cannot find", source);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file: " + source;
+        return false;
+    }
+    if (::rename(source.c_str(), destination.c_str()) == 0) {
+        ::chmod(destination.c_str(), 0600);  // private, as every file of the store
+        return true;
+    }
+    if (errno != EXDEV) {
+        error = errnoText("cannot move to", destination);
+        return false;
+    }
+    // Another file system: copied, and the source removed only once the copy is on disk.
+    if (!copyFile(source, destination, error)) return false;
+    ::unlink(source.c_str());
+    return true;
+}
+
 bool RVStoreFiles::removeItem(const std::string& path) {
     std::error_code ec;
     return fs::remove_all(path, ec) > 0 && !ec;

@@ -26,6 +26,12 @@ class RVStoreFiles {
     static bool copyFile(const std::string& source, const std::string& destination,
                          std::string& error);
 
+    // Moves source to destination (mode 0600): a rename, which needs no free space; across
+    // file systems a copyFile, the source removed only after the copy is complete on disk.
+    // On failure returns false with the reason in error, and the source is where it was.
+    static bool moveFile(const std::string& source, const std::string& destination,
+                         std::string& error);
+
     // Removes a file or folder (recursively); errors ignored. Returns true when removed.
     static bool removeItem(const std::string& path);
 

@@ -4,8 +4,11 @@
 #include "store/RVPlistHandler.h"
 
 #include <atomic>
+#include <csignal>
 #include <set>
 #include <thread>
+
+#include <sys/resource.h>
 
 using namespace rivlo;
 using namespace rivlo::test;
@@ -224,6 +227,33 @@ TEST_F(PlistHandlerTest, AFailedVideoCopyKeepsItsEntry) {
     EXPECT_EQ(logLinesContaining("Rivlo:Plist:addCameraVideo: Error copying file: "), 1u);
 }
 
+TEST_F(PlistHandlerTest, AFullDiskKeepsTheRecordersMovie) {
+    // The recorder's working movie, larger than the file size the process may now write: any
+    // copy of it fails as on a full disk.
+    const fs::path working = folder("/RVCameraVideos") / "FrontCamera.mov";
+    std::string movie(256 * 1024, '\0');
+    for (size_t i = 0; i < movie.size(); ++i)
+        movie[i] = static_cast<char>((i * 31) & 0xff);
+    writeFile(working, movie);
+    struct rlimit previous {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = previous;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Value camera = screenEntry("C_7.mp4");
+    camera["videoType"] = "camera";
+    const std::string stored = store().addCameraVideoEntry(camera, working.string());
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    // The movie is in the store under its listed name, whole.
+    ASSERT_EQ(stored, "C_7.mp4");
+    EXPECT_TRUE(readFile(folder("/RVCameraVideos") / stored) == movie);
+    EXPECT_EQ(permissions(folder("/RVCameraVideos") / stored), 0600u);
+    EXPECT_EQ(names(store().cameraVideoEntries(), "videoName"), std::vector<std::string>{stored});
+}
+
 TEST_F(PlistHandlerTest, AVideoNameAlreadyInUseGetsAFreshStamp) {
     const fs::path source = root_ / "movie.mov";
     writeFile(source, "first");
@@ -277,6 +307,7 @@ TEST_F(PlistHandlerTest, CleanupKeepsOnlyListedFiles) {
     writeFile(folder("/RivloWebViewImages") / "1.jpeg", "j");
     writeFile(folder("/RivloWebViewImages") / "2.jpeg", "j");
     writeFile(folder("/RVData") / "unlisted.txt", "document");
+    writeFile(folder("/RVData") / "1700000000.txt.tmp", "half a document");  // write cut short
     UserDefaults::standard().set("RvCameraVideo", Value::array({{{"videoName", "kept.mp4"}}}));
     UserDefaults::standard().set("RvWebView", Value::array({webViewEntry("k1", {"2.jpeg"})}));
 
@@ -289,7 +320,8 @@ TEST_F(PlistHandlerTest, CleanupKeepsOnlyListedFiles) {
     EXPECT_FALSE(fs::exists(folder("/RVCameraVideos") / "dropped.mp4"));
     EXPECT_FALSE(fs::exists(folder("/RivloWebViewImages") / "1.jpeg"));
     EXPECT_TRUE(fs::exists(folder("/RivloWebViewImages") / "2.jpeg"));
-    EXPECT_TRUE(fs::exists(folder("/RVData") / "unlisted.txt"));  // never cleaned
+    EXPECT_TRUE(fs::exists(folder("/RVData") / "unlisted.txt"));  // documents never cleaned
+    EXPECT_FALSE(fs::exists(folder("/RVData") / "1700000000.txt.tmp"));
 }
 
 // ---- Web views ------------------------------------------------------------------------------
