@@ -15,12 +15,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 
 namespace rivlo {
 
@@ -149,7 +151,19 @@ std::string RVUtil::applicationCachesDirectory() {
         std::lock_guard<std::mutex> lock(gMutex);
         if (gCachesDirectorySet) return gCachesDirectory;
     }
-    return trimTrailingSlashes(defaultCachesDirectory());
+    // The installed device knows the application's own caches folder: every application of
+    // an account keeps a store of its own there, so one's clean-up never touches another's.
+    if (auto device = Platform::current().device()) {
+        const std::string caches = trimTrailingSlashes(device->cachesDirectory());
+        if (!caches.empty()) return caches;
+    }
+    // No platform installed: a folder named after the program, below the account's caches.
+    const std::string program =
+        program_invocation_short_name && *program_invocation_short_name != '\0' &&
+                std::string_view(program_invocation_short_name).find('/') == std::string_view::npos
+            ? program_invocation_short_name
+            : "rivlo-application";
+    return trimTrailingSlashes(defaultCachesDirectory()) + "/" + program;
 }
 
 std::string RVUtil::cachesDirectory() {
@@ -304,8 +318,12 @@ std::shared_ptr<RVSetting> RVUtil::setting() {
 }
 
 void RVUtil::resetSetting() {
-    isInfoPostSuccess(false);
     runStep(RVSessionSteps::screenRecorder().resetSensitiveViews);
+    resetSettingKeepingSensitiveViews();
+}
+
+void RVUtil::resetSettingKeepingSensitiveViews() {
+    isInfoPostSuccess(false);
     std::shared_ptr<RVSetting> previous;
     {
         std::lock_guard<std::mutex> lock(gSessionMutex);

@@ -66,8 +66,11 @@ class RVUtil {
 
     // ---- Store folders --------------------------------------------------------------------
 
-    // The application's caches directory. Set by the platform at start-up, or by tests.
-    // Until set: $XDG_CACHE_HOME, else $HOME/.cache, else the temporary directory.
+    // The application's caches directory: the one set here (tests, tools), else the installed
+    // device's (Device::cachesDirectory, which every platform's install provides: on Linux
+    // $XDG_CACHE_HOME/<application id>), else, with no platform installed, a folder named after
+    // the program below $XDG_CACHE_HOME, $HOME/.cache or the temporary directory. Setting ""
+    // goes back to the device's.
     static void setApplicationCachesDirectory(const std::string& directory);
     static std::string applicationCachesDirectory();
     // The store root: the caches directory followed by "/com.rivlo.rivlosdk".
@@ -105,6 +108,9 @@ class RVUtil {
     static std::shared_ptr<RVSetting> setting();
     // Drops the current record, clears the information-posted flag and the sensitive views.
     static void resetSetting();
+    // The same but keeps the sensitive views: the first start, which must not unmask the
+    // views the host marked before it.
+    static void resetSettingKeepingSensitiveViews();
     // Whether any network is reachable now; records the status in the current record (when
     // one exists).
     static bool isNetworkAvailable();
