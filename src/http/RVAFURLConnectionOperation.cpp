@@ -335,13 +335,13 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     const char* caFile = std::getenv("RIVLO_CA_FILE");
     if (caFile && *caFile) curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, addExtraCertificates);
 
-    // Redirects: followed by curl unless a redirect callback decides each one.
+    // Redirects: followed by curl unless a redirect callback decides each one, or the request
+    // has a body (below).
     bool manualRedirects;
     {
         std::lock_guard<std::recursive_mutex> lock(lock_);
         manualRedirects = static_cast<bool>(redirectResponse_);
     }
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, manualRedirects ? 0L : 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
 
     // Credentials in the URL answer the server's challenge.
@@ -378,6 +378,10 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     } else if (method != "GET") {
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
+    // A request with a body follows its redirects here (transferDone): curl would turn a POST
+    // answered by 301, 302 or 303 into a GET without the body and report the page that
+    // follows as the answer, so an upload the service never received would count as sent.
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, manualRedirects || c.body ? 0L : 1L);
 
     // Header fields exactly as built; curl computes Content-Length from the body size.
     bool hasAcceptEncoding = false;
@@ -476,6 +480,29 @@ void RVAFURLConnectionOperation::transferDone(int curlCode) {
             const std::optional<RVHTTPURLResponse> redirectHead = c.head;
             std::optional<RVURLRequest> next;
             if (proposed.url) next = redirect(proposed, redirectHead);
+            if (next) {
+                const int redirects = c.redirects + 1;
+                connection_.reset();
+                startTransfer(*next);
+                if (connection_) connection_->redirects = redirects;
+                return;
+            }
+        } else if (!redirect && c.body && location && status >= 300 && status < 400 &&
+                   status != 304 && c.request.url) {
+            // A request with a body, no redirect callback. 307 and 308 keep the method: the
+            // whole body is sent again to the new address. Any other redirect would drop the
+            // body, so it is not followed: the redirect itself is the answer, and a caller
+            // that expects a 2xx sees a failure and keeps what it wanted to send.
+            RVURLRequest proposed = c.request;
+            proposed.url = URL::resolve(*location, *c.request.url);
+            std::optional<RVURLRequest> next;
+            if ((status == 307 || status == 308) && proposed.url && c.redirects < 16) {
+                next = std::move(proposed);
+            } else {
+                RVLog("Rivlo: A %s request was redirected (%ld); not followed, as the redirect "
+                      "would drop its body",
+                      c.request.HTTPMethod.c_str(), status);
+            }
             if (next) {
                 const int redirects = c.redirects + 1;
                 connection_.reset();
