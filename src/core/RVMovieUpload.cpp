@@ -26,6 +26,10 @@ std::string capitalised(std::string text) {
 }  // namespace
 
 void RVMovieUpload::post(const std::vector<RVStoredMovie>& movies, const RVMovieUploadKind& kind) {
+    // The record the allowance is counted in, made current before the network check notes the
+    // status in it: without one (no verification answer yet) every size would pass, also on
+    // a cellular network the service never allowed.
+    (void)RVUtil::setting();
     if (!RVUtil::isNetworkAvailable() || movies.empty()) return;
 
     auto* rivlo = RivloHandler::rivlo();

@@ -56,6 +56,14 @@ void runOnNewThread(std::function<void()> fn) {
     std::thread(std::move(fn)).detach();
 }
 
+// Orders the application's moves between background and foreground: the background
+// stop-and-post, the foreground clean-up and the session an activation begins run one after
+// the other, in the order the application moved. Lives for the process.
+DispatchQueue& lifecycleQueue() {
+    static DispatchQueue* const queue = new DispatchQueue("com.rivlo.RivloHandler.lifecycle");
+    return *queue;
+}
+
 // Signals the semaphore however the stop-and-post run ends.
 struct SemaphoreSignal {
     std::shared_ptr<Semaphore> semaphore;
@@ -91,7 +99,9 @@ void RivloHandler::start(const std::string& key, const std::string& theme) {
 
     RVUtil::applicationKey(RVUtil::trimWhitespace(key));
     RVUtil::theme(RVUtil::trimWhitespace(theme));
-    RVUtil::resetSetting();
+    // Views the host marked sensitive before this first start stay marked: dropping them
+    // would record them in the clear.
+    RVUtil::resetSettingKeepingSensitiveViews();
     handler->startSession();
     gRecording.store(true);
 }
@@ -165,13 +175,15 @@ void RivloHandler::stopAndPostData() {
     SemaphoreSignal signal{semaphore};
     if (!gSessionStarted.load()) return;
 
+    // The session is closing from here on: a verification answer that arrives while the
+    // recorders stop and the uploads start must not start them again.
+    ++gSessionGeneration;
     runStep(RVSessionSteps::gestures().unregisterGestures);
     stop();
     runStep(RVSessionSteps::screenRecorder().postScreenVideo);
     runStep(RVSessionSteps::cameraRecorder().postCameraVideo);
     runStep(RVSessionSteps::timeline().postHeatTimeData);
     runStep(RVSessionSteps::webViews().postWebViewData);
-    ++gSessionGeneration;
     gSessionStarted.store(false);
 }
 
@@ -216,6 +228,19 @@ void RivloHandler::restartSession() {
 
 void RivloHandler::cleanupData() {
     RVPlistHandler::sharedHandler()->cleanupData();
+}
+
+void RivloHandler::cleanupDataAfterPosting() {
+    // Never beside a stop-and-post: it may still be finishing movies and saving tiles that
+    // are not listed yet.
+    auto semaphore = postSemaphore();
+    if (!semaphore) {
+        cleanupData();
+        return;
+    }
+    semaphore->wait();
+    SemaphoreSignal signal{semaphore};
+    cleanupData();
 }
 
 // ---- Recording steps ------------------------------------------------------------------------
@@ -303,7 +328,7 @@ void RivloHandler::applicationDidEnterBackground() {
     if (auto application = Platform::current().application()) {
         backgroundTask_.store(application->beginBackgroundTask([this] { finishBackgroundTask(); }));
     }
-    DispatchQueue::global(DispatchQueue::Priority::High, [this] {
+    lifecycleQueue().async([this] {
         stopAndPostData();
         finishBackgroundTask();
     });
@@ -311,7 +336,9 @@ void RivloHandler::applicationDidEnterBackground() {
 
 void RivloHandler::applicationWillEnterForeground() {
     runStep(RVSessionSteps::timeline().resetTimer);
-    cleanupData();
+    // After the background stop-and-post: until it has ended, the recorders' working files
+    // and the captured tiles are in use, not leftovers.
+    lifecycleQueue().async([] { cleanupDataAfterPosting(); });
 }
 
 void RivloHandler::applicationDidBecomeActive() {
@@ -320,7 +347,8 @@ void RivloHandler::applicationDidBecomeActive() {
     if (RVUtil::isAppLoadingFirstTime()) return;
     RVUtil::resetSetting();
     runStep(RVSessionSteps::timeline().reset);
-    startSession();
+    // Begun after the foreground clean-up, so that it cannot take the new session's files.
+    lifecycleQueue().async([this] { startSession(); });
 }
 
 void RivloHandler::finishBackgroundTask() {

@@ -25,7 +25,7 @@ class Semaphore;
 // A session: startSession notes the start time and sends the verification request; a positive
 // answer (main thread) stores the settings, runs startOperation (camera question, timeline
 // clock, screen recorder, orientation events) and saveInfo. Entering the background, or the
-// host's stop call, runs stopAndPostData on the global high-priority queue: gestures
+// host's stop call, runs stopAndPostData off the main thread: gestures
 // unregistered, recorders stopped on threads of their own, timeline, session document and web
 // views saved, then the uploaders started (screen, camera, session data, web tiles).
 //
@@ -57,6 +57,9 @@ class RivloHandler {
     static void restartSession();
     // Cleans the store's folders of files no list names.
     static void cleanupData();
+    // The same once no stop-and-post is running (taken in turn with them). A background
+    // thread.
+    static void cleanupDataAfterPosting();
 
     // ---- Instance -------------------------------------------------------------------------
 
@@ -94,7 +97,8 @@ class RivloHandler {
 
     void finishBackgroundTask();
 
-    // Application notifications (main thread).
+    // Application notifications (main thread). The background stop-and-post, the foreground
+    // clean-up and the session an activation begins run in that order on one serial queue.
     void applicationDidEnterBackground();
     void applicationWillEnterForeground();
     void applicationDidBecomeActive();

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -256,10 +257,9 @@ void PositiveAnswerStartsRecordingAndCollectsTheFacts() {
     EXPECT_EQ(setting->remoteHostStatus(), 1);
     EXPECT_TRUE(RVUtil::canSendData(int64_t{1} << 40));
 
-    // The start emptied the sensitive views; with no camera recorder the timeline clock and
-    // the screen recorder start at once on the answer.
-    EXPECT_EQ(w.takeSteps(), (std::vector<std::string>{"resetSensitiveViews", "startTimer",
-                                                       "startScreenRecording"}));
+    // The first start kept the sensitive views marked before it; with no camera recorder the
+    // timeline clock and the screen recorder start at once on the answer.
+    EXPECT_EQ(w.takeSteps(), (std::vector<std::string>{"startTimer", "startScreenRecording"}));
     EXPECT_TRUE(w.platform->device().isGeneratingDeviceOrientationNotifications());
     w.platform->application().rotate(DeviceOrientation::LandscapeLeft);
     ASSERT_TRUE(runUntil([&] { return contains(w.takeSteps(), "deviceOrientationDidChange"); }));
@@ -491,6 +491,66 @@ void AnswerArrivingAfterItsSessionStoppedStartsNothing() {
     EXPECT_FALSE(w.platform->device().isGeneratingDeviceOrientationNotifications());
 }
 
+// A gate a service route or a step waits at until the story opens it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool reached = false;
+    bool open = false;
+    void pass() {
+        std::unique_lock lock(mutex);
+        reached = true;
+        cv.notify_all();
+        cv.wait(lock, [this] { return open; });
+    }
+    bool isReached() {
+        std::lock_guard lock(mutex);
+        return reached;
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+void AnswerArrivingWhileTheStopRunsStartsNothing() {
+    auto& w = world();
+    auto answer = std::make_shared<Gate>();
+    auto posting = std::make_shared<Gate>();
+    w.server->route("POST", kVerifyPath, [answer](const test::RecordedRequest&) {
+        answer->pass();
+        return ScriptedResponse::json(200,
+                                      verifyAnswer(true, true, 45, R"({"screen_record": true})"));
+    });
+    Rivlo::restartSession();
+    ASSERT_TRUE(runUntil([&] { return answer->isReached(); }));
+
+    // The stop-and-post is held in its screen upload step while the answer arrives.
+    RVScreenRecorderSteps screen = RVSessionSteps::screenRecorder();
+    RVScreenRecorderSteps held = screen;
+    held.postScreenVideo = [posting] {
+        world().step("postScreenVideo");
+        posting->pass();
+    };
+    RVSessionSteps::registerScreenRecorder(held);
+    Rivlo::stopApplicationAndUploadData();
+    ASSERT_TRUE(runUntil([&] { return posting->isReached(); }));
+    answer->release();
+    ASSERT_TRUE(runUntil([] { return RVUtil::appDeviceId() == "apd-45"; }));
+    RunLoop::main().runPending();
+    EXPECT_FALSE(RVUtil::isInfoPostSuccess());
+    const auto steps = w.takeSteps();
+    EXPECT_FALSE(contains(steps, "startScreenRecording"));
+    EXPECT_FALSE(contains(steps, "startTimer"));
+    EXPECT_FALSE(w.platform->device().isGeneratingDeviceOrientationNotifications());
+
+    posting->release();
+    waitForStopped();
+    RVSessionSteps::registerScreenRecorder(screen);
+    w.takeSteps();
+}
+
 void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     auto& w = world();
     w.server->route(
@@ -628,6 +688,11 @@ TEST(Session, WholeStoryFromCallsBeforeStartToBackgroundAndRestart) {
     {
         SCOPED_TRACE("AnswerArrivingAfterItsSessionStoppedStartsNothing");
         AnswerArrivingAfterItsSessionStoppedStartsNothing();
+    }
+    if (HasFatalFailure()) return;
+    {
+        SCOPED_TRACE("AnswerArrivingWhileTheStopRunsStartsNothing");
+        AnswerArrivingWhileTheStopRunsStartsNothing();
     }
     if (HasFatalFailure()) return;
     {

@@ -93,6 +93,11 @@ std::string storedPath(const std::string& name) {
     return RVPlistHandler::pathInFolder("/RVScreenVideos", name);
 }
 
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // Runs the upload pass on a thread of its own (it blocks; request callbacks come back on the
 // main thread, which keeps turning here) until the pass has returned and `done` holds.
 void postAndRun(const std::function<bool()>& done) {
@@ -251,4 +256,69 @@ TEST_F(ScreenVideoUploadTest, NoNetworkSendsNothing) {
     EXPECT_TRUE(uploads().empty());
     EXPECT_EQ(storedEntries().size(), 1u);
     world_->platform().reachability().setStatus(NetworkStatus::WiFi);
+}
+
+TEST_F(ScreenVideoUploadTest, CellularBeforeAnyVerificationKeepsTheMovie) {
+    const std::string name = storeMovie(*world_, 2);
+    // No verification answer yet: no settings record at all, on a cellular network.
+    RVUtil::resetSetting();
+    world_->platform().reachability().setStatus(NetworkStatus::Cellular);
+    postAndRun([] { return true; });
+    RunLoop::main().runUntil([] { return false; }, 0.3);
+    EXPECT_TRUE(uploads().empty());
+    ASSERT_EQ(storedEntries().size(), 1u);
+    EXPECT_TRUE(fs::exists(storedPath(name)));
+    world_->platform().reachability().setStatus(NetworkStatus::WiFi);
+}
+
+TEST_F(ScreenVideoUploadTest, RedirectedUploadCountsOnlyWhenTheMovieArrived) {
+    const std::string moved = "/webservices/v3/uploadvideo";
+    service().route("POST", moved, ScriptedResponse::json(200, R"({"status":"true"})"));
+    service().route("GET", moved, ScriptedResponse::text(200, "a page, not an upload"));
+    const std::string name = storeMovie(*world_, 2);
+    const std::string bytes = readBytes(storedPath(name));
+
+    // 302: following it would send a GET without the movie; the movie stays.
+    service().route("POST", kUploadPath, ScriptedResponse::redirect(302, moved));
+    postAndRun([&] { return !uploads().empty(); });
+    RunLoop::main().runUntil([] { return false; }, 0.5);
+    for (const auto& request : service().requests())
+        EXPECT_NE(request.path, moved) << request.method;
+    ASSERT_EQ(storedEntries().size(), 1u);
+    EXPECT_EQ(readBytes(storedPath(name)), bytes);
+
+    // 307 keeps the method: the whole movie goes to the new address and is then removed.
+    service().clearRequests();
+    service().route("POST", kUploadPath, ScriptedResponse::redirect(307, moved));
+    postAndRun([] { return storedEntries().empty(); });
+    std::vector<test::RecordedRequest> arrived;
+    for (const auto& request : service().requests())
+        if (request.path == moved) arrived.push_back(request);
+    ASSERT_EQ(arrived.size(), 1u);
+    EXPECT_EQ(arrived[0].method, "POST");
+    auto parts = test::parseMultipartBody(arrived[0]);
+    ASSERT_TRUE(parts.has_value());
+    ASSERT_TRUE(parts->back().fileName.has_value());
+    EXPECT_EQ(*parts->back().fileName, name);
+    EXPECT_TRUE(parts->back().body == bytes);
+}
+
+TEST_F(ScreenVideoUploadTest, ForegroundCleanUpWaitsForTheBackgroundStop) {
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    recorder()->startScreenRecording();
+    ASSERT_TRUE(recorder()->isRecording());
+    RunLoop::main().runUntil([] { return false; }, 1.2);
+
+    // Back at once: the clean-up comes while the background stop is still finishing the movie.
+    world_->platform().application().moveToBackground();
+    world_->platform().application().returnToForeground();
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return uploads().size() == 1 && storedEntries().empty(); }, 60));
+    auto parts = test::parseMultipartBody(uploads().at(0));
+    ASSERT_TRUE(parts.has_value());
+    const std::string received = world_->directory() + "/received.mov";
+    std::ofstream(received, std::ios::binary) << parts->back().body;
+    const MovieProbe movie = MovieProbe::open(received, false);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_GT(movie.duration, 0.5);
 }
