@@ -173,6 +173,12 @@ class HeadlessCaptureDevice : public CaptureDevice {
         if (type_ == CaptureMediaType::Audio) {
             return std::make_shared<ToneMicrophoneSource>(state_);
         }
+        {
+            std::unique_lock lock(state_->openMutex);
+            ++state_->opening;
+            state_->openReleased.wait(lock, [this] { return !state_->holdOpening; });
+            --state_->opening;
+        }
         if (state_->accessDenied.load()) {
             if (error) {
                 *error = Error(CaptureErrorDomain,
@@ -209,6 +215,23 @@ HeadlessCapture::HeadlessCapture(std::shared_ptr<HeadlessDevice> device,
     microphone_ = std::make_shared<HeadlessCaptureDevice>(
         "com.rivlo.headless.microphone", "iPhone Microphone", CaptureMediaType::Audio,
         CaptureDevicePosition::Unspecified, state_);
+}
+
+HeadlessCapture::~HeadlessCapture() {
+    holdCameraOpening(false);
+}
+
+void HeadlessCapture::holdCameraOpening(bool hold) {
+    {
+        std::lock_guard lock(state_->openMutex);
+        state_->holdOpening = hold;
+    }
+    state_->openReleased.notify_all();
+}
+
+int HeadlessCapture::camerasOpening() const {
+    std::lock_guard lock(state_->openMutex);
+    return state_->opening;
 }
 
 std::vector<std::shared_ptr<CaptureDevice>> HeadlessCapture::devices() const {

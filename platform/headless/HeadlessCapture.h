@@ -5,6 +5,8 @@
 #include "platform/headless/HeadlessProfile.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -24,7 +26,14 @@ class HeadlessCapture : public CaptureDeviceDiscovery {
 
     std::vector<std::shared_ptr<CaptureDevice>> devices() const override;
 
+    ~HeadlessCapture() override;
+
     void setCameraAccessDenied(bool denied) { state_->accessDenied = denied; }
+    // A slow camera: while held, opening a camera waits (on the opener's thread) until
+    // released. Released when this object goes.
+    void holdCameraOpening(bool hold);
+    // Cameras being opened right now (waiting while held).
+    int camerasOpening() const;
     bool cameraAccessDenied() const { return state_->accessDenied.load(); }
     void setMicrophoneAvailable(bool available) { state_->microphone = available; }
     bool microphoneAvailable() const { return state_->microphone.load(); }
@@ -39,6 +48,10 @@ class HeadlessCapture : public CaptureDeviceDiscovery {
         std::atomic<bool> microphone{true};
         std::atomic<uint64_t> frames{0};
         std::atomic<uint64_t> audioBlocks{0};
+        std::mutex openMutex;
+        std::condition_variable openReleased;
+        bool holdOpening = false;  // guarded by openMutex
+        int opening = 0;           // guarded by openMutex
     };
 
   private:

@@ -104,9 +104,11 @@ void RVCameraVideoHandler::alertViewClickedButtonAtIndex(AlertView& alert, int b
     if (alert.tag() != kAlertTag) return;
     if (buttonIndex != alert.cancelButtonIndex()) {
         {
-            // Marked before the thread exists, so a stop that comes first still waits for it.
+            // Marked before the thread exists, so a stop that comes first still finds it.
             std::lock_guard lock(mutex_);
             setupRunning_ = true;
+            setupStarting_ = false;
+            setupCancelled_ = false;
         }
         std::thread([] { sharedHandler()->startRecordingInBackground(); }).detach();
     } else {
@@ -119,14 +121,24 @@ void RVCameraVideoHandler::setupFinished() {
     {
         std::lock_guard lock(mutex_);
         setupRunning_ = false;
+        setupStarting_ = false;
     }
     cv_.notify_all();
+}
+
+bool RVCameraVideoHandler::isSettingUp() const {
+    std::lock_guard lock(mutex_);
+    return setupRunning_;
 }
 
 void RVCameraVideoHandler::startRecordingInBackground() {
     {
         std::lock_guard lock(mutex_);
-        setupRunning_ = true;  // also when called directly
+        if (!setupRunning_) {  // called directly, not through the alert
+            setupRunning_ = true;
+            setupStarting_ = false;
+            setupCancelled_ = false;
+        }
     }
     struct Done {
         RVCameraVideoHandler* self;
@@ -153,9 +165,16 @@ void RVCameraVideoHandler::startRecordingInBackground() {
     session->setSessionPreset(presetForQuality(setting ? setting->cameraVideoQuality() : Value()));
     auto output = std::make_shared<CaptureMovieFileOutput>();
     {
+        // Opening the devices can take long (a busy camera); a stop that came meanwhile has
+        // cancelled this set-up, and nothing may start after it.
         std::lock_guard lock(mutex_);
+        if (setupCancelled_) {
+            RVLog("Rivlo: Camera set-up ended after the recording was stopped; nothing recorded");
+            return;
+        }
         session_ = session;
         movieFileOutput_ = output;
+        setupStarting_ = true;  // from here on a stop waits for the set-up to end
     }
     session->addInput(cameraInput);
     if (audioInput) session->addInput(audioInput);
@@ -185,11 +204,20 @@ void RVCameraVideoHandler::startRecordingInBackground() {
     output->startRecordingToOutputFileURL(url, weak_from_this());
 
     auto record = RVCameraVideo::init();
+    bool cancelled = false;
     {
         std::lock_guard lock(mutex_);
         cameraVideoData_ = record;
+        // A stop that gave up waiting for this set-up has gone: undo what was started.
+        cancelled = setupCancelled_;
+        if (!cancelled) isRecording_ = true;
     }
-    isRecording_ = true;
+    if (cancelled) {
+        RVLog("Rivlo: Camera set-up ended after the recording was stopped; nothing recorded");
+        output->stopRecording();
+        session->stopRunning();
+        RVStatusBar::dismiss();
+    }
 }
 
 // ---- Stop -------------------------------------------------------------------------------------
@@ -199,16 +227,22 @@ void RVCameraVideoHandler::stopCameraRecording() {
     std::shared_ptr<CaptureMovieFileOutput> output;
     std::optional<URL> url;
     std::shared_ptr<RVCameraVideo> record;
+    bool gaveUp = false;
     {
-        // A set-up still running is let finish, so that what it started is stopped here.
+        // A set-up still opening the devices is cancelled: it starts nothing afterwards. One
+        // that is already starting the recording is let finish (briefly), so that what it
+        // started is stopped here; if it does not, it is cancelled too.
         std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::seconds(10), [this] { return !setupRunning_; })) {
-            lock.unlock();
-            RVLog("Rivlo: Camera set-up is still running; stopping without it");
-            lock.lock();
+        if (setupRunning_ && !setupStarting_) {
+            setupCancelled_ = true;
+        } else if (!cv_.wait_for(lock, std::chrono::duration<double>(kSetupTimeoutSeconds),
+                                 [this] { return !setupRunning_; })) {
+            setupCancelled_ = true;
+            gaveUp = true;
         }
         stopping_ = true;
     }
+    if (gaveUp) RVLog("Rivlo: Camera set-up is still running; stopping without it");
     struct Done {
         RVCameraVideoHandler* self;
         ~Done() {
@@ -238,9 +272,10 @@ void RVCameraVideoHandler::stopCameraRecording() {
         const bool wasRecording = output->isRecording();
         output->stopRecording();
         // The file is complete only once the output says so: the duration is read, and the
-        // file copied, after that.
+        // file copied, after that. A movie that ended on its own (an interruption) may still
+        // be finishing: its report is waited for too.
         std::unique_lock lock(mutex_);
-        if (wasRecording &&
+        if ((wasRecording || isRecording_.load()) &&
             !cv_.wait_for(lock, std::chrono::duration<double>(kFinishTimeoutSeconds),
                           [this] { return finishReported_; })) {
             lock.unlock();
@@ -272,9 +307,18 @@ void RVCameraVideoHandler::stopCameraRecording() {
 }
 
 void RVCameraVideoHandler::waitUntilRecordingIsFinished() {
+    // A cancelled set-up records nothing and is not waited for; a stop waits a bounded time
+    // for the set-up and the movie, so this wait ends. The bound guards the upload pass (and
+    // the post semaphore its caller holds) against a capture that never reports back.
     std::unique_lock lock(mutex_);
-    while (isRecording_.load() || setupRunning_ || stopping_) {
-        cv_.wait_for(lock, std::chrono::milliseconds(500));
+    const bool done = cv_.wait_for(
+        lock, std::chrono::duration<double>(kBusyTimeoutSeconds), [this] {
+            return !isRecording_.load() && !(setupRunning_ && !setupCancelled_) && !stopping_;
+        });
+    lock.unlock();
+    if (!done) {
+        RVLog("Rivlo: Camera recording still busy after %.0f seconds; uploading without it",
+              kBusyTimeoutSeconds);
     }
 }
 
@@ -291,7 +335,9 @@ void RVCameraVideoHandler::captureOutputDidFinishRecording(CaptureMovieFileOutpu
         std::lock_guard lock(mutex_);
         if (movieFileOutput_.get() != &output) return;  // an earlier recording's output
         finishReported_ = true;
-        finishFailed_ = error.has_value();
+        // An interruption (a call) ends the movie early but completely: it is kept.
+        finishFailed_ = error.has_value() && !(error->domain == CaptureErrorDomain &&
+                                               error->code == CaptureErrorCode::SessionWasInterrupted);
     }
     cv_.notify_all();
 }

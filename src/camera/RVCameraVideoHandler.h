@@ -28,7 +28,8 @@ namespace rivlo {
 //
 // Threads: startCameraRecording, the alert answer and applicationDidEnterBackground on the main
 // thread; the set-up on a thread of its own; stopCameraRecording on any thread but the main one
-// (it waits for a running set-up and for the movie to be finished, about 5 s at most);
+// (it cancels a set-up still opening the devices, waits for one that is starting the
+// recording and for the movie to be finished, each for a bounded time);
 // waitUntilRecordingIsFinished and postCameraVideo block their caller (not the main thread).
 class RVCameraVideoHandler : public AlertViewDelegate,
                              public CaptureFileOutputRecordingDelegate,
@@ -55,7 +56,8 @@ class RVCameraVideoHandler : public AlertViewDelegate,
     // Any thread but the main one. Stops the recording and hands the finished movie to the
     // store.
     void stopCameraRecording();
-    // Blocks until no recording is being set up, recorded or stopped (checking every 0.5 s).
+    // Blocks until no recording is being set up (cancelled set-ups aside), recorded or stopped,
+    // for kBusyTimeoutSeconds at most.
     void waitUntilRecordingIsFinished();
     // Main thread: closes an open consent alert without an answer.
     void applicationDidEnterBackground();
@@ -77,11 +79,17 @@ class RVCameraVideoHandler : public AlertViewDelegate,
 
     // Longest wait for the movie output's finish report at the stop.
     static constexpr double kFinishTimeoutSeconds = 5.0;
+    // Longest wait of a stop for a set-up that is starting the recording.
+    static constexpr double kSetupTimeoutSeconds = 10.0;
+    // Longest wait of waitUntilRecordingIsFinished (beyond both waits of a stop).
+    static constexpr double kBusyTimeoutSeconds = kSetupTimeoutSeconds + kFinishTimeoutSeconds + 15;
     static constexpr const char* kMovieFileName = "FrontCamera.mov";
 
     // ---- State, any thread -----------------------------------------------------------------
 
     bool isRecording() const { return isRecording_.load(); }
+    // A set-up thread has been asked for and has not ended (also one a stop cancelled).
+    bool isSettingUp() const;
     std::shared_ptr<AlertView> startCameraAlert() const;
     std::shared_ptr<CaptureSession> session() const;
     std::shared_ptr<CaptureMovieFileOutput> movieFileOutput() const;
@@ -103,6 +111,8 @@ class RVCameraVideoHandler : public AlertViewDelegate,
     std::shared_ptr<RVCameraVideo> cameraVideoData_;
     std::shared_ptr<AlertView> startCameraAlert_;
     bool setupRunning_ = false;  // a set-up thread has been asked for and has not ended
+    bool setupStarting_ = false;   // ... and has got past opening the devices
+    bool setupCancelled_ = false;  // ... and a stop came first: it must start nothing
     bool stopping_ = false;      // a stop is handing the movie over
     // The finish report of the output now recording.
     bool finishReported_ = false;

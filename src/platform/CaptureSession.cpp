@@ -166,6 +166,14 @@ void CaptureMovieFileOutput::startRecordingToOutputFileURL(
 }
 
 void CaptureMovieFileOutput::stopRecording() {
+    endRecording(false);
+}
+
+void CaptureMovieFileOutput::interruptRecording() {
+    endRecording(true);
+}
+
+void CaptureMovieFileOutput::endRecording(bool interrupted) {
     std::shared_ptr<Recording> recording;
     {
         std::lock_guard lock(mutex_);
@@ -175,11 +183,14 @@ void CaptureMovieFileOutput::stopRecording() {
     if (!recording) return;
     const double endTime = Clock::monotonic();
     std::weak_ptr<CaptureMovieFileOutput> weakSelf = weak_from_this();
-    runDetached([weakSelf, recording, endTime] { finish(weakSelf, recording, endTime); });
+    runDetached([weakSelf, recording, endTime, interrupted] {
+        finish(weakSelf, recording, endTime, interrupted);
+    });
 }
 
 void CaptureMovieFileOutput::finish(std::weak_ptr<CaptureMovieFileOutput> output,
-                                    std::shared_ptr<Recording> recording, double endTime) {
+                                    std::shared_ptr<Recording> recording, double endTime,
+                                    bool interrupted) {
     {
         // Waits for an append in progress; none is made afterwards.
         std::lock_guard lock(recording->appendMutex);
@@ -193,6 +204,9 @@ void CaptureMovieFileOutput::finish(std::weak_ptr<CaptureMovieFileOutput> output
         error = Error(
             CaptureErrorDomain, CaptureErrorCode::EncoderFailed,
             Value{{ErrorKey::LocalizedDescription, "The movie could not be finished: " + reason}});
+    } else if (interrupted) {
+        error = Error(CaptureErrorDomain, CaptureErrorCode::SessionWasInterrupted,
+                      Value{{ErrorKey::LocalizedDescription, "Recording was interrupted"}});
     }
     recording->encoder.reset();
     auto self = output.lock();
@@ -398,6 +412,17 @@ void CaptureSession::stopRunning() {
     }
     for (const auto& input : inputs)
         input->source()->stop();
+}
+
+void CaptureSession::interrupt() {
+    stopRunning();
+    std::vector<std::shared_ptr<CaptureMovieFileOutput>> outputs;
+    {
+        std::lock_guard lock(mutex_);
+        outputs = outputs_;
+    }
+    for (const auto& output : outputs)
+        output->interruptRecording();
 }
 
 bool CaptureSession::isRunning() const {

@@ -211,6 +211,10 @@ class CaptureMovieFileOutput : public CaptureSampleSink,
     // Stops taking samples and finishes the file on a thread of the output's own, then tells
     // the delegate. Does nothing when not recording.
     void stopRecording();
+    // Session side, when the session is interrupted: as stopRecording, but the delegate hears
+    // SessionWasInterrupted (the file is complete up to the interruption) or, when the file
+    // could not be finished, EncoderFailed.
+    void interruptRecording();
     bool isRecording() const;
 
     // CaptureSampleSink: the session hands samples here.
@@ -226,7 +230,8 @@ class CaptureMovieFileOutput : public CaptureSampleSink,
     // On a thread of its own: waits for appends in progress, closes the file, tells the
     // delegate.
     static void finish(std::weak_ptr<CaptureMovieFileOutput> output,
-                       std::shared_ptr<Recording> recording, double endTime);
+                       std::shared_ptr<Recording> recording, double endTime, bool interrupted);
+    void endRecording(bool interrupted);
 
     mutable std::mutex mutex_;
     std::weak_ptr<CaptureSession> session_;
@@ -254,6 +259,10 @@ class CaptureSession : public std::enable_shared_from_this<CaptureSession> {
     void startRunning();
     // Stops every source (no sample is delivered after it returns).
     void stopRunning();
+    // The system took the devices away (a call, another application): the sources stop and
+    // every output's movie in progress ends as if stopped, reported to its delegate with
+    // SessionWasInterrupted. startRunning runs the session again.
+    void interrupt();
     bool isRunning() const;
 
     // The format video sources are asked for under the current preset.

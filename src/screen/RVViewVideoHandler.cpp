@@ -205,14 +205,22 @@ void RVViewVideoHandler::stopScreenRecording() {
 }
 
 void RVViewVideoHandler::waitUntilRecordingIsFinished() {
+    // Bounded: the upload pass waits here under the controller's post semaphore, and a movie
+    // writer that never reports back must not hold every later stop and clean-up for good.
+    const double deadline = Clock::monotonic() + kFinishWaitSeconds;
     if (RunLoop::isMainThread()) {
         // Frames are drawn on the main thread: keep it turning while waiting.
-        while (isRecording_)
+        while (isRecording_ && Clock::monotonic() < deadline)
             RunLoop::main().runUntil([this] { return !isRecording_; }, 0.5);
-        return;
+    } else {
+        while (isRecording_ && Clock::monotonic() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
-    while (isRecording_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (isRecording_) {
+        RVLog("RVViewVideoHandler: The screen movie is still being finished after %.0f seconds; "
+              "uploading without it",
+              kFinishWaitSeconds);
+    }
 }
 
 // ---- Frame loop --------------------------------------------------------------------------------

@@ -64,8 +64,9 @@ class RVViewVideoHandler {
     void startScreenRecording();
     // Any thread. Queues the finishing of the open recording behind the frame in progress.
     void stopScreenRecording();
-    // Blocks until no recording is open (checking every 0.5 s). Not on the main thread.
+    // Blocks until no recording is open (checking every 0.5 s), kFinishWaitSeconds at most.
     void waitUntilRecordingIsFinished();
+    static constexpr double kFinishWaitSeconds = 60.0;
 
     bool isRecording() const { return isRecording_.load(); }
     bool wantToStopVideoRecording() const { return wantToStop_.load(); }

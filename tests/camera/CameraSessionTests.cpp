@@ -269,3 +269,64 @@ TEST_F(CameraSessionTest, ADeviceWithoutAFrontCameraIsNotAskedAndRecordsTheScree
     ASSERT_EQ(videoUploads().size(), 1u);
     EXPECT_EQ(videoUploads()[0].fields.at("video_type"), "screen");
 }
+
+TEST_F(CameraSessionTest, AnInterruptedCaptureKeepsItsCompleteMovie) {
+    CameraWorld world;
+    beginSession(world, true, "low");
+    auto alert = openAlert(world);
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(alert->clickButton(1));
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [] { return RVCameraVideoHandler::sharedHandler()->isRecording(); }, 10s));
+    const uint64_t first = world.platform().capture().framesDelivered();
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return world.platform().capture().framesDelivered() >= first + 20; }, 30s));
+
+    // A call takes the camera: the movie ends there, and the stop that follows keeps it.
+    auto session = RVCameraVideoHandler::sharedHandler()->session();
+    ASSERT_TRUE(session);
+    session->interrupt();
+    stopAndPost(2);
+    const Upload* camera = nullptr;
+    const auto uploads = videoUploads();
+    for (const auto& upload : uploads)
+        if (upload.fields.at("video_type") == "camera") camera = &upload;
+    ASSERT_NE(camera, nullptr);
+    const std::string received = world.directory() + "/interrupted.mov";
+    std::ofstream(received, std::ios::binary) << camera->fileBody;
+    const AVMovieProbe movie = AVMovieProbe::open(received);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_GE(movie.videoFramesDecoded, 15);
+    EXPECT_GT(movie.duration, 0.5);
+}
+
+TEST_F(CameraSessionTest, ASlowCameraSetUpStartsNothingAfterTheStop) {
+    CameraWorld world;
+    beginSession(world, true);
+    auto alert = openAlert(world);
+    ASSERT_TRUE(alert);
+    // The camera takes longer to open than the session lasts.
+    world.platform().capture().holdCameraOpening(true);
+    ASSERT_TRUE(alert->clickButton(1));
+    ASSERT_TRUE(
+        RunLoop::main().runUntil([&] { return world.platform().capture().camerasOpening() == 1; },
+                                 10s));
+    EXPECT_TRUE(
+        RunLoop::main().runUntil([] { return RVHeatTimeHandler::timeLineTimer() != "0"; }, 10s));
+
+    // The stop and the upload pass (under the post semaphore) do not wait for the stuck camera.
+    stopAndPost(1);
+    EXPECT_FALSE(RivloHandler::isSessionStarted());
+    EXPECT_EQ(world.platform().capture().camerasOpening(), 1);
+
+    // When the camera finally opens, the set-up starts nothing.
+    world.platform().capture().holdCameraOpening(false);
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [] { return !RVCameraVideoHandler::sharedHandler()->isSettingUp(); }, 10s));
+    EXPECT_FALSE(RVCameraVideoHandler::sharedHandler()->isRecording());
+    const auto session = RVCameraVideoHandler::sharedHandler()->session();
+    EXPECT_TRUE(!session || !session->isRunning());
+    EXPECT_EQ(world.platform().capture().framesDelivered(), 0u);
+    EXPECT_FALSE(fs::exists(world.cameraVideoFolder() + "/FrontCamera.mov"));
+    EXPECT_EQ(RVStatusBar::sharedView()->currentOverlayWindow(), nullptr);
+}
