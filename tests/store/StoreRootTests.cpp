@@ -94,8 +94,8 @@ TEST_F(StoreRootTest, TwoApplicationsOfOneAccountKeepTwoStores) {
 }
 
 #ifdef RIVLO_HOST_EXAMPLE
-// The example host installs the Linux platform without naming itself: its store is below its
-// program name, and a session document it could not upload waits there.
+// The example host installs the Linux platform under its application id: its store is below
+// that id, and a session document it could not upload waits there.
 TEST(HostExampleStore, LivesBelowItsOwnApplicationId) {
     LoopbackHTTPServer service;
     service.route("POST", "/webservices/v2/verifyapp",
@@ -110,7 +110,7 @@ TEST(HostExampleStore, LivesBelowItsOwnApplicationId) {
                                     120);
     ASSERT_TRUE(exit.started);
     ASSERT_EQ(exit.exitCode, 0);
-    const fs::path data = fs::path(home.file("cache")) / "rivlo-host-example" /
+    const fs::path data = fs::path(home.file("cache")) / "com.example.rivlo-host" /
                           "com.rivlo.rivlosdk" / "RVData";
     size_t documents = 0;
     std::error_code ec;
