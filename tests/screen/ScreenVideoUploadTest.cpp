@@ -1,5 +1,6 @@
 // The screen movie upload pass against a loopback service.
 
+#include "core/RVMovieUpload.h"
 #include "core/RivloHandler.h"
 #include "screen/MovieProbe.h"
 #include "screen/RVScreenVideo.h"
@@ -260,11 +261,16 @@ TEST_F(ScreenVideoUploadTest, NoNetworkSendsNothing) {
 
 TEST_F(ScreenVideoUploadTest, CellularBeforeAnyVerificationKeepsTheMovie) {
     const std::string name = storeMovie(*world_, 2);
-    // No verification answer yet: no settings record at all, on a cellular network.
+    // No verification answer yet: no settings record at all, on a cellular network. The
+    // shared movie pass is run as the camera pass runs it (its records ask nothing of the
+    // settings, so nothing else makes a record first).
     RVUtil::resetSetting();
     world_->platform().reachability().setStatus(NetworkStatus::Cellular);
-    postAndRun([] { return true; });
-    RunLoop::main().runUntil([] { return false; }, 0.3);
+    RVMovieUpload::post({RVStoredMovie{name, Value{{"video_type", "camera"}}, true}},
+                        RVMovieUploadKind{"camera", "/RVScreenVideos", [](const std::string& n) {
+                                              store()->removeScreenVideo(n);
+                                          }});
+    RunLoop::main().runUntil([] { return false; }, 0.5);
     EXPECT_TRUE(uploads().empty());
     ASSERT_EQ(storedEntries().size(), 1u);
     EXPECT_TRUE(fs::exists(storedPath(name)));
@@ -309,11 +315,19 @@ TEST_F(ScreenVideoUploadTest, ForegroundCleanUpWaitsForTheBackgroundStop) {
     ASSERT_TRUE(recorder()->isRecording());
     RunLoop::main().runUntil([] { return false; }, 1.2);
 
-    // Back at once: the clean-up comes while the background stop is still finishing the movie.
+    // A file the stop is still working on (as a tile not yet listed would be).
+    const std::string inUse = world_->screenVideoFolder() + "/in-use.partial";
+    std::ofstream(inUse) << "x";
+
+    // Back at once: the clean-up must wait until the background stop has handed everything
+    // to the store, and only then remove what is left over.
     world_->platform().application().moveToBackground();
     world_->platform().application().returnToForeground();
+    EXPECT_TRUE(fs::exists(inUse)) << "cleaned up while the background stop was running";
+    EXPECT_TRUE(fs::exists(world_->screenVideoFolder() + "/UserActivity.mov"));
     ASSERT_TRUE(RunLoop::main().runUntil(
-        [&] { return uploads().size() == 1 && storedEntries().empty(); }, 60));
+        [&] { return uploads().size() == 1 && storedEntries().empty() && !fs::exists(inUse); },
+        60));
     auto parts = test::parseMultipartBody(uploads().at(0));
     ASSERT_TRUE(parts.has_value());
     const std::string received = world_->directory() + "/received.mov";
