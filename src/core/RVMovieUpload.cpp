@@ -7,6 +7,7 @@
 #include "http/RVAFHTTPClient.h"
 #include "http/RVAFHTTPRequestOperation.h"
 #include "http/RVAFStreamingMultipartFormData.h"
+#include "protocol/RVWireProtocol.h"
 #include "store/RVPlistHandler.h"
 
 #include <sys/stat.h>
@@ -14,7 +15,7 @@
 namespace rivlo {
 namespace {
 
-constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
+constexpr const char* kUploadPath = RVWire::kUploadVideoPath;
 constexpr double kUploadTimeoutSeconds = 120;
 
 std::string capitalised(std::string text) {

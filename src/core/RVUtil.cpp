@@ -10,6 +10,7 @@
 #include "platform/Device.h"
 #include "platform/Platform.h"
 #include "platform/Runtime.h"
+#include "protocol/RVWireProtocol.h"
 
 #include <sys/utsname.h>
 
@@ -167,7 +168,7 @@ std::string RVUtil::applicationCachesDirectory() {
 }
 
 std::string RVUtil::cachesDirectory() {
-    return applicationCachesDirectory() + "/com.rivlo.rivlosdk";
+    return applicationCachesDirectory() + "/" + RVWire::kStoreFolder;
 }
 
 std::string RVUtil::folderPath(const std::string& name) {

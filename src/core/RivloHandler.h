@@ -3,6 +3,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Value.h"
 #include "platform/Application.h"
+#include "protocol/RVWireProtocol.h"
 #include "rivlo/Version.h"
 
 #include <atomic>
@@ -71,7 +72,7 @@ class RivloHandler {
     // The verification request as sent: POST "/webservices/v2/verifyapp" with the six form
     // fields. Exposed for tests of the wire form.
     static Value verificationParameters();
-    static constexpr const char* kVerifyPath = "/webservices/v2/verifyapp";
+    static constexpr const char* kVerifyPath = RVWire::kVerifyPath;
 
     // Handles the raw body of a successful verification answer (main thread). generation
     // identifies the session the request was sent for: an answer that arrives after that

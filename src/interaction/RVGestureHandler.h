@@ -2,6 +2,7 @@
 
 #include "foundation/EventLoop.h"
 #include "foundation/NotificationCenter.h"
+#include "protocol/RVWireProtocol.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,30 +16,6 @@ class GestureRecognizer;
 class PinchGestureRecognizer;
 class SwipeGestureRecognizer;
 class TapGestureRecognizer;
-
-// Gesture codes handed to the screen recorder (RVViewVideoHandler::setCurrentGesture).
-namespace RVGestureCode {
-inline constexpr int32_t Tap = 0;
-inline constexpr int32_t SwipeUp = 1;
-inline constexpr int32_t SwipeDown = 2;
-inline constexpr int32_t SwipeRight = 3;
-inline constexpr int32_t SwipeLeft = 4;
-inline constexpr int32_t PinchOut = 5;
-inline constexpr int32_t PinchIn = 6;
-}  // namespace RVGestureCode
-
-// Event codes written into position 4 of a coordinate record (6 and 9 are not used).
-namespace RVTimelineEvent {
-inline constexpr int32_t SingleTap = 0;
-inline constexpr int32_t DoubleTap = 1;
-inline constexpr int32_t SwipeUp = 2;
-inline constexpr int32_t SwipeDown = 3;
-inline constexpr int32_t SwipeLeft = 4;
-inline constexpr int32_t SwipeRight = 5;
-inline constexpr int32_t PinchOut = 7;
-inline constexpr int32_t PinchIn = 8;
-inline constexpr int32_t OrientationChange = 10;
-}  // namespace RVTimelineEvent
 
 // The process-wide gesture recorder. It owns seven recognisers (single tap, double tap, four
 // swipes, pinch) that the window hit-test hook attaches to the key window on each new touch;

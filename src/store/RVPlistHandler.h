@@ -2,6 +2,7 @@
 
 #include "foundation/DispatchQueue.h"
 #include "foundation/Value.h"
+#include "protocol/RVWireProtocol.h"
 #include "store/RVStoredRecord.h"
 #include "store/RVTextFile.h"
 
@@ -38,16 +39,16 @@ class RVPlistHandler {
     // files). The crash list is kept to the same length on every add.
     static constexpr long kMaxListEntries = 500;
 
-    static constexpr const char* kTextFileKey = "RvTextFile";
-    static constexpr const char* kScreenVideoKey = "RvScreenVideo";
-    static constexpr const char* kCameraVideoKey = "RvCameraVideo";
-    static constexpr const char* kWebViewKey = "RvWebView";
-    static constexpr const char* kCrashKey = "RvCrash";
+    static constexpr const char* kTextFileKey = RVWire::kTextFileList;
+    static constexpr const char* kScreenVideoKey = RVWire::kScreenVideoList;
+    static constexpr const char* kCameraVideoKey = RVWire::kCameraVideoList;
+    static constexpr const char* kWebViewKey = RVWire::kWebViewList;
+    static constexpr const char* kCrashKey = RVWire::kCrashList;
 
-    static constexpr const char* kDataFolder = "/RVData";
-    static constexpr const char* kScreenVideoFolder = "/RVScreenVideos";
-    static constexpr const char* kCameraVideoFolder = "/RVCameraVideos";
-    static constexpr const char* kWebViewImageFolder = "/RivloWebViewImages";
+    static constexpr const char* kDataFolder = RVWire::kDataFolder;
+    static constexpr const char* kScreenVideoFolder = RVWire::kScreenVideoFolder;
+    static constexpr const char* kCameraVideoFolder = RVWire::kCameraVideoFolder;
+    static constexpr const char* kWebViewImageFolder = RVWire::kWebViewImageFolder;
 
     // ---- Session data documents ("RvTextFile", files in "/RVData") ------------------------
 

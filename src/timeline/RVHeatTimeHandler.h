@@ -2,6 +2,7 @@
 
 #include "foundation/Value.h"
 #include "platform/Geometry.h"
+#include "protocol/RVWireProtocol.h"
 #include "timeline/RVHeatTimeDetail.h"
 #include "timeline/RVVCDetail.h"
 
@@ -49,7 +50,7 @@ class RVHeatTimeHandler {
     static void postHeatTimeData();
     // The same pass through a given client (nothing without one).
     static void postHeatTimeData(const std::shared_ptr<RVAFHTTPClient>& client);
-    static constexpr const char* kUploadDataPath = "/webservices/v2/uploaddata";
+    static constexpr const char* kUploadDataPath = RVWire::kUploadDataPath;
 
     // The host names the current screen: the record is created when there is none, then
     // renamed as a will-appear and a did-appear of that name would. Any thread.

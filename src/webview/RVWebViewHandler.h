@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/NotificationCenter.h"
+#include "protocol/RVWireProtocol.h"
 
 #include <functional>
 #include <map>
@@ -31,7 +32,7 @@ class RVWebView;
 class RVWebViewHandler {
   public:
     using WebViewDict = std::map<std::string, std::shared_ptr<RVWebView>>;
-    static constexpr const char* kUploadPath = "/webservices/v2/uploadheatcordsweb";
+    static constexpr const char* kUploadPath = RVWire::kUploadWebTilesPath;
     static constexpr double kUploadTimeoutSeconds = 120;
 
     // The shared registry, created on first use (it then observes application activation) and

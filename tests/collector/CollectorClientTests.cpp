@@ -8,6 +8,7 @@
 #include "http/RVAFHTTPClient.h"
 #include "http/RVAFJSONRequestOperation.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "protocol/RVWireProtocol.h"
 
 #include "CollectorIndex.h"
 #include "CollectorTestSupport.h"
@@ -40,7 +41,7 @@ class CollectorClientTest : public ::testing::Test {
     // The verification exchange as the session controller sends it.
     std::optional<Value> verify(const std::string& deviceId,
                                 std::optional<Error>* failure = nullptr) {
-        RVURLRequest request = client_->requestWithMethod("POST", "/webservices/v2/verifyapp",
+        RVURLRequest request = client_->requestWithMethod("POST", RVWire::kVerifyPath,
                                                           Value{{"app_key", "test-key"},
                                                                 {"device_id", deviceId},
                                                                 {"device_os", "7.1"},
@@ -113,16 +114,16 @@ TEST_F(CollectorClientTest, VerificationAndEveryUploadKindSucceed) {
     writeFile(tile, std::string(4000, 'j'));
 
     EXPECT_TRUE(upload(
-        "/webservices/v2/uploadvideo",
+        RVWire::kUploadVideoPath,
         Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}}, movie));
-    EXPECT_TRUE(upload("/webservices/v2/uploadvideo",
+    EXPECT_TRUE(upload(RVWire::kUploadVideoPath,
                        Value{{"app_device_id", apd},
                              {"video_type", "camera"},
                              {"cv_duration", "11"},
                              {"orientation", "1"}},
                        camera));
-    EXPECT_TRUE(upload("/webservices/v2/uploaddata", Value(), document));
-    EXPECT_TRUE(upload("/webservices/v2/uploadheatcordsweb",
+    EXPECT_TRUE(upload(RVWire::kUploadDataPath, Value(), document));
+    EXPECT_TRUE(upload(RVWire::kUploadWebTilesPath,
                        Value{{"app_device_id", apd},
                              {"orientation", "1"},
                              {"activity_name", "example.com/a"},
@@ -136,7 +137,7 @@ TEST_F(CollectorClientTest, VerificationAndEveryUploadKindSucceed) {
                        tile));
     // A retried upload is accepted again, so the library drops its copy.
     EXPECT_TRUE(upload(
-        "/webservices/v2/uploadvideo",
+        RVWire::kUploadVideoPath,
         Value{{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "12"}}, movie));
 
     std::vector<UploadRecord> uploads = stored();
@@ -152,7 +153,7 @@ TEST_F(CollectorClientTest, VerificationAndEveryUploadKindSucceed) {
 TEST_F(CollectorClientTest, RefusedUploadIsAFailureForTheLibraryAndStoresNothing) {
     std::string movie = files_.file("VENDOR-1_1765600100.mp4");
     writeFile(movie, std::string(1000, 'x'));
-    EXPECT_FALSE(upload("/webservices/v2/uploadvideo",
+    EXPECT_FALSE(upload(RVWire::kUploadVideoPath,
                         Value{{"app_device_id", "a"}, {"video_type", "screen"}}, movie));
     EXPECT_TRUE(stored().empty());
 }

@@ -3,6 +3,7 @@
 // the session document with "cr": true must be on disk; the next launch uploads the document.
 #include "ChildProcess.h"
 #include "foundation/Value.h"
+#include "protocol/RVWireProtocol.h"
 #include "support/LoopbackHTTPServer.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,8 @@
 namespace rivlo::test {
 namespace {
 
-constexpr const char* kVerifyPath = "/webservices/v2/verifyapp";
-constexpr const char* kUploadDataPath = "/webservices/v2/uploaddata";
+constexpr const char* kVerifyPath = rivlo::RVWire::kVerifyPath;
+constexpr const char* kUploadDataPath = rivlo::RVWire::kUploadDataPath;
 
 const std::vector<std::string> kSanitizerOptions = {
     "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"

@@ -23,6 +23,7 @@
 #include "CollectorNames.h"
 #include "FaultInjector.h"
 #include "UploadReceiver.h"
+#include "protocol/RVWireProtocol.h"
 
 namespace rivlo::collector {
 
@@ -31,10 +32,10 @@ using nlohmann::json;
 
 namespace {
 
-const char* const kVerifyPath = "/webservices/v2/verifyapp";
-const char* const kVideoPath = "/webservices/v2/uploadvideo";
-const char* const kDataPath = "/webservices/v2/uploaddata";
-const char* const kTilePath = "/webservices/v2/uploadheatcordsweb";
+const char* const kVerifyPath = rivlo::RVWire::kVerifyPath;
+const char* const kVideoPath = rivlo::RVWire::kUploadVideoPath;
+const char* const kDataPath = rivlo::RVWire::kUploadDataPath;
+const char* const kTilePath = rivlo::RVWire::kUploadWebTilesPath;
 
 // Session documents are read back to find their installation; anything larger is not one.
 constexpr uint64_t kMaxDocumentBytes = 16ull * 1024 * 1024;

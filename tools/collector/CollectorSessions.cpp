@@ -1,5 +1,7 @@
 #include "CollectorSessions.h"
 
+#include "protocol/RVWireProtocol.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -30,23 +32,23 @@ std::optional<int64_t> CollectorSessions::stampOf(const std::string& fileName) {
 
 const char* CollectorSessions::gestureName(int64_t code) {
     switch (code) {
-        case 0:
+        case rivlo::RVTimelineEvent::SingleTap:
             return "single tap";
-        case 1:
+        case rivlo::RVTimelineEvent::DoubleTap:
             return "double tap";
-        case 2:
+        case rivlo::RVTimelineEvent::SwipeUp:
             return "swipe up";
-        case 3:
+        case rivlo::RVTimelineEvent::SwipeDown:
             return "swipe down";
-        case 4:
+        case rivlo::RVTimelineEvent::SwipeLeft:
             return "swipe left";
-        case 5:
+        case rivlo::RVTimelineEvent::SwipeRight:
             return "swipe right";
-        case 7:
+        case rivlo::RVTimelineEvent::PinchOut:
             return "pinch out";
-        case 8:
+        case rivlo::RVTimelineEvent::PinchIn:
             return "pinch in";
-        case 10:
+        case rivlo::RVTimelineEvent::OrientationChange:
             return "orientation change";
         default:
             return "other gesture";
