@@ -400,6 +400,25 @@ TEST_F(Interaction, UnregisteringFromTheStoppingThreadDetachesOnTheMainThread) {
     EXPECT_TRUE(world.window()->gestureRecognizers().empty());
 }
 
+TEST_F(Interaction, ATouchBeforeTheDetachRunsDoesNotKeepTheNextFirstTouchFromAttaching) {
+    world.platform().tap({20, 20});
+    ASSERT_EQ(attachedToKeyWindow(), 7u);
+    std::thread stopping([&] { runStep(RVSessionSteps::gestures().unregisterGestures); });
+    stopping.join();
+    // A touch reaches the window after the stop asked for the detach, before it ran.
+    world.window()->hitTest({20, 20}, nullptr);
+    RunLoop::main().runPending();
+    ASSERT_EQ(attachedToKeyWindow(), 0u);
+
+    // The next session's first touch, at that same point, attaches them and is recorded.
+    RVHeatTimeHandler::reset();
+    world.platform().tap({20, 20});
+    EXPECT_EQ(attachedToKeyWindow(), 7u);
+    Value ut = InteractionWorld::ut();
+    ASSERT_EQ(ut.size(), 1u);
+    EXPECT_EQ(ut[0]["cor"], Value::parse("[[20,20,1,0,1,0,20,20]]"));
+}
+
 // ---- A user's session -----------------------------------------------------------------------
 
 namespace {
