@@ -10,8 +10,20 @@ PACKAGES=(
   libcpp-httplib-dev libsqlite3-dev
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
-  clang-format ccache
+  clang-format ccache locales
 )
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# A single-byte locale for the tests that show that wire encodings (query strings) follow ASCII
+# rules whatever the process locale.
+ensure_test_locale() {
+  if locale -a 2>/dev/null | grep -qi '^en_US\.iso88591$'; then return 0; fi
+  echo "setup: generating the en_US.ISO-8859-1 locale"
+  $SUDO localedef -i en_US -f ISO-8859-1 en_US.ISO-8859-1 ||
+    echo "setup: could not generate en_US.ISO-8859-1; the locale test will fail" >&2
+}
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -22,12 +34,12 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all ${#PACKAGES[@]} packages present"
+  ensure_test_locale
   exit 0
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_test_locale

@@ -16,8 +16,8 @@
 
 namespace rivlo {
 
-// Who the application is. Empty fields fall back: the identifier to RIVLO_APP_ID or the
-// program's name, the display name and version to none.
+// Who the application is. Empty fields fall back: the identifier to RIVLO_APP_ID, the display
+// name to RIVLO_APP_NAME, the version to RIVLO_APP_VERSION, then the program's name and "1.0".
 struct ApplicationIdentity {
     // Reverse-DNS identifier, e.g. "com.example.notes". Names the application's caches and
     // defaults folders ($XDG_CACHE_HOME/<id>, $XDG_CONFIG_HOME/<id>), so two applications never

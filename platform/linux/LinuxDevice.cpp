@@ -54,6 +54,8 @@ LinuxDeviceConfig LinuxDeviceConfig::fromEnvironment() {
     LinuxDeviceConfig config;
     config.applicationIdentifier =
         environment("RIVLO_APP_ID").value_or(LinuxSystemFacts::programName());
+    if (auto name = environment("RIVLO_APP_NAME")) config.bundle.displayName = *name;
+    if (auto version = environment("RIVLO_APP_VERSION")) config.bundle.version = *version;
     if (auto screen = environment("RIVLO_SCREEN")) {
         if (!parseScreen(*screen, config.screenBounds, config.screenScale)) {
             RVLog("Rivlo: RIVLO_SCREEN \"%s\" is not <width>x<height>[@<scale>]; using %gx%g@%g",
@@ -81,8 +83,16 @@ LinuxDevice::LinuxDevice(LinuxDeviceConfig config) : config_(std::move(config)) 
         config_.applicationIdentifier = LinuxSystemFacts::programName();
     }
     if (!config_.bundle.identifier) config_.bundle.identifier = config_.applicationIdentifier;
-    if (!config_.bundle.executable) config_.bundle.executable = LinuxSystemFacts::programName();
-    systemVersion_ = LinuxSystemFacts::systemVersion();
+    // A process has no bundle: its name and version are the host's (given at installation)
+    // or the program's, never missing (the service and the User-Agent show them).
+    const std::string program = LinuxSystemFacts::programName();
+    if (!config_.bundle.executable) config_.bundle.executable = program;
+    if (!config_.bundle.bundleName) config_.bundle.bundleName = program;
+    if (!config_.bundle.version || config_.bundle.version->empty()) {
+        config_.bundle.version = config_.bundle.shortVersion.value_or(kDefaultVersion);
+    }
+    if (!config_.bundle.shortVersion) config_.bundle.shortVersion = config_.bundle.version;
+    systemVersion_ = config_.systemVersion.value_or(LinuxSystemFacts::systemVersion());
     machine_ = LinuxSystemFacts::machineIdentifier();
     vendorIdentifier_ =
         LinuxSystemFacts::vendorIdentifierForThisMachine(config_.applicationIdentifier);

@@ -13,7 +13,9 @@ namespace rivlo {
 struct LinuxDeviceConfig {
     // Names the application's folders and enters the vendor identifier.
     std::string applicationIdentifier;
-    BundleInfo bundle;  // identifier and executable are filled in when absent
+    // Filled in when absent: identifier (the application identifier), executable and name
+    // (the program's name), version and short version (the one given, else "1.0").
+    BundleInfo bundle;
     Rect screenBounds{0, 0, 375, 667};
     double screenScale = 2;
     int idiom = UserInterfaceIdiom::Unspecified;
@@ -21,12 +23,17 @@ struct LinuxDeviceConfig {
     // Offer a video capture device as the front camera (off: the library then records no
     // camera movie).
     bool frontCameraFromVideoDevice = false;
+    // The system version to report instead of os-release's "VERSION_ID" or the kernel
+    // release (tests; containers that present another system).
+    std::optional<std::string> systemVersion;
     // Overrides of the XDG folders (tests; sandboxes).
     std::optional<std::string> cachesDirectory;
     std::optional<std::string> defaultsDirectory;
 
     // From the environment, over the defaults above:
     //   RIVLO_APP_ID        application identifier (default: the program's name)
+    //   RIVLO_APP_NAME      the application's display name (default: the program's name)
+    //   RIVLO_APP_VERSION   the application's version (default: "1.0")
     //   RIVLO_SCREEN        "<width>x<height>[@<scale>]" in points, e.g. "414x896@3"
     //   RIVLO_IDIOM         "phone", "pad" or "unspecified"
     //   RIVLO_FRONT_CAMERA  "1" to offer a video capture device as the front camera
@@ -42,10 +49,16 @@ struct LinuxDeviceConfig {
 // changes. Any thread.
 class LinuxDevice : public Device {
   public:
+    // The application's version when neither the host nor the environment gives one.
+    static constexpr const char* kDefaultVersion = "1.0";
+
     explicit LinuxDevice(LinuxDeviceConfig config);
 
     std::string systemName() const override { return "Linux"; }
     std::string systemVersion() const override { return systemVersion_; }
+    // A distribution's release ("3.18", "2") or a kernel's ("6.8.1-arch1-1"): not comparable
+    // with a mobile system's version.
+    bool isMobileSystemVersion() const override { return false; }
     std::string machineIdentifier() const override { return machine_; }
     std::string name() const override;
     std::string model() const override { return config_.model; }

@@ -24,4 +24,12 @@ std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
     return device;
 }
 
+std::shared_ptr<LinuxDevice> LinuxPlatform::install(const LinuxApplicationIdentity& identity) {
+    LinuxDeviceConfig config = LinuxDeviceConfig::fromEnvironment();
+    if (!identity.identifier.empty()) config.applicationIdentifier = identity.identifier;
+    if (!identity.displayName.empty()) config.bundle.displayName = identity.displayName;
+    if (!identity.version.empty()) config.bundle.version = identity.version;
+    return install(std::move(config));
+}
+
 }  // namespace rivlo

@@ -3,6 +3,7 @@
 #include "platform/linux/LinuxDevice.h"
 
 #include <memory>
+#include <string>
 
 namespace rivlo {
 
@@ -12,12 +13,23 @@ namespace rivlo {
 // and points the standard user defaults at the application's defaults folder. Seams already
 // installed by another platform for which Linux has nothing (application, graphics) are kept. Call
 // once at start-up, before the library is used; any thread.
+// The application's identity as its host states it at installation. An empty field takes its
+// default: the identifier from RIVLO_APP_ID, else the program's name; the display name from
+// RIVLO_APP_NAME, else the program's name; the version from RIVLO_APP_VERSION, else "1.0".
+struct LinuxApplicationIdentity {
+    std::string identifier;   // names the application's folders ("com.example.shop")
+    std::string displayName;  // the name the service and the consent question show
+    std::string version;      // the application's version ("2.3.1")
+};
+
 class LinuxPlatform {
   public:
     static std::shared_ptr<LinuxDevice> install(LinuxDeviceConfig config);
     static std::shared_ptr<LinuxDevice> install() {
         return install(LinuxDeviceConfig::fromEnvironment());
     }
+    // The environment's configuration with the host's identity over it.
+    static std::shared_ptr<LinuxDevice> install(const LinuxApplicationIdentity& identity);
 };
 
 }  // namespace rivlo

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -200,6 +201,10 @@ std::string LinuxSystemFacts::programName() {
     if (length > 0) {
         std::string full(path, static_cast<size_t>(length));
         return full.substr(full.find_last_of('/') + 1);
+    }
+    // Without /proc (a restricted sandbox): the name the program was started under.
+    if (program_invocation_short_name != nullptr && program_invocation_short_name[0] != '\0') {
+        return program_invocation_short_name;
     }
     return "rivlo-app";
 }

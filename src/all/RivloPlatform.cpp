@@ -19,18 +19,9 @@ namespace rivlo {
 
 void installLinuxPlatform(const ApplicationIdentity& identity) {
     RunLoop::main().setMainThread();
-    LinuxDeviceConfig config = LinuxDeviceConfig::fromEnvironment();
-    if (!identity.id.empty()) config.applicationIdentifier = identity.id;
-    if (!identity.displayName.empty()) {
-        config.bundle.displayName = identity.displayName;
-        config.bundle.bundleName = identity.displayName;
-    }
-    if (!identity.version.empty()) {
-        config.bundle.shortVersion = identity.version;
-        config.bundle.version = identity.version;
-    }
     // The platform registry holds the device from here on.
-    LinuxPlatform::install(std::move(config));
+    LinuxPlatform::install(
+        LinuxApplicationIdentity{identity.id, identity.displayName, identity.version});
 }
 
 void installHeadlessPlatform() {

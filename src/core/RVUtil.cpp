@@ -417,6 +417,12 @@ std::string RVUtil::currentVersion() {
     return device ? device->systemVersion() : std::string();
 }
 
+bool RVUtil::isSupportedSystemVersion(const std::string& minimum) {
+    auto device = Platform::current().device();
+    if (device && !device->isMobileSystemVersion()) return true;
+    return compareVersions(device ? device->systemVersion() : std::string(), minimum) >= 0;
+}
+
 std::string RVUtil::vendorIdentifier() {
     auto device = Platform::current().device();
     return device ? device->identifierForVendor() : std::string();

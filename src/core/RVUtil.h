@@ -131,6 +131,10 @@ class RVUtil {
     static std::string deviceType();
     // The system version ("8.1.2"); "" without a device.
     static std::string currentVersion();
+    // Whether the start call may start on this system: the device's version is at least
+    // `minimum`, or the device says its version is not a mobile system's (Linux), to which
+    // the minimum does not apply. False without a device.
+    static bool isSupportedSystemVersion(const std::string& minimum);
     // The vendor identifier of this device, upper-case UUID text ("" without a device).
     static std::string vendorIdentifier();
     // "CFBundleDisplayName", else "CFBundleName", else "<UnknownAppName>".

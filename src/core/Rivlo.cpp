@@ -10,7 +10,9 @@
 namespace rivlo {
 
 void Rivlo::startApplicationWithKey(const std::string& key) {
-    if (RVUtil::compareVersions(RVUtil::currentVersion(), kMinimumSystemVersion) < 0) {
+    // The minimum is a mobile system's version; a platform whose version numbers something
+    // else (Linux: "3.18" on Alpine, a 6.x kernel) is not compared with it.
+    if (!RVUtil::isSupportedSystemVersion(kMinimumSystemVersion)) {
         RVLog(
             "Rivlo: startApplicationWithKey: Failed to start as Rivlo requires iOS7.0 or "
             "higher");

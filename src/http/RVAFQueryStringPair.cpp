@@ -3,14 +3,24 @@
 #include "http/RVAFStringEncoding.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace rivlo {
 
 namespace {
 
+// ASCII rules throughout, never the process locale's: under a single-byte locale the C
+// library calls bytes above 127 letters (0xC3 is A with a tilde in Latin-1), which would
+// leave the bytes of UTF-8 text unescaped and reorder the keys.
+bool isAsciiAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+unsigned char asciiLower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
 bool isUnescaped(unsigned char c) {
-    if (std::isalnum(c)) return true;
+    if (isAsciiAlnum(c)) return true;
     switch (c) {
         case '-':
         case '_':
@@ -26,13 +36,14 @@ bool isUnescaped(unsigned char c) {
     }
 }
 
-// Case-insensitive ordering of texts (letters compared by their lower-case forms); equal
-// texts under that rule keep a stable byte order so the output never depends on chance.
+// Case-insensitive ordering of texts (ASCII letters compared by their lower-case forms, other
+// bytes by value); equal texts under that rule keep a stable byte order so the output never
+// depends on chance.
 bool caseInsensitiveLess(const std::string& a, const std::string& b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        const unsigned char ca = asciiLower(static_cast<unsigned char>(a[i]));
+        const unsigned char cb = asciiLower(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca < cb;
     }
     if (a.size() != b.size()) return a.size() < b.size();

@@ -99,13 +99,17 @@ void RVGestureHandler::registerGesture() {
 
 void RVGestureHandler::unregisterGestures() {
     registered_.store(false);
-    // The next touch attaches them again, wherever it lands.
-    RVTouchHooks::forgetPreviousTouch();
     // Views belong to the main thread; the controller calls this from its stopping thread.
     RunLoop::main().runOrPost([this] {
         for (const auto& recognizer : list_) {
             if (View* view = recognizer->view()) view->removeGestureRecognizer(recognizer);
         }
+        registered_.store(false);
+        // Only now, after the detach: the next touch is new even at the previous point and
+        // attaches them again. Forgotten any earlier, a touch that lands between the request
+        // and the detach would use up the forgetting and attach them just before they are
+        // taken off, and the next session's first touch at that point would attach nothing.
+        RVTouchHooks::forgetPreviousTouch();
     });
 }
 
@@ -217,6 +221,10 @@ double timelineSecond() {
 }  // namespace
 
 void RVGestureHandler::recordGestureType(int32_t gesture, int32_t timelineConstant) {
+    // The recognisers may still be attached while a new session waits for its verification
+    // (a restart or an activation after a stop): the window hook stores no point for those
+    // touches, so a record would carry the previous session's point into the new timeline.
+    if (!RVUtil::isInfoPostSuccess()) return;
     RVViewVideoHandler::setCurrentGesture(gesture);
 
     auto* heat = RVHeatTimeHandler::sharedHandler();

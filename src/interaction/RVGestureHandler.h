@@ -41,7 +41,8 @@ class RVGestureHandler {
     // (moving them there from a previous window); nothing without a key window.
     void registerGesture();
     // Any thread. Detaches every recogniser from its view (on the main thread: at once when
-    // called there, else posted to it) and clears the registered flag.
+    // called there, else posted to it), clears the registered flag and, after the detach, has
+    // the window hook take the next touch as new.
     void unregisterGestures();
     bool gestureRecognizersRegistered() const { return registered_.load(); }
 
@@ -72,7 +73,8 @@ class RVGestureHandler {
 
     // Records one gesture: the gesture code to the screen recorder, and a coordinate record
     // (content or heat-map point, orientation code, event code, 1, timeline second, heat-map
-    // point) merged into the timeline under the current screen. Main thread.
+    // point) merged into the timeline under the current screen. Nothing until the session's
+    // verification has succeeded. Main thread.
     void recordGestureType(int32_t gesture, int32_t timelineConstant);
 
     // Observer of the device orientation notification (main thread): ignores unknown, face up,

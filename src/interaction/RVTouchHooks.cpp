@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 #include "platform/Runtime.h"
 #include "platform/TextField.h"
+#include "platform/WebView.h"
 #include "platform/Window.h"
 #include "screen/RVViewVideoHandler.h"
 #include "timeline/RVHeatTimeHandler.h"
@@ -25,11 +26,9 @@ std::atomic<bool> gInstalled{false};
 // The window class's own hit-test entry before the hook replaced it (none for the toolkit's
 // window, which inherits the view's). Written once, before the hook's entry is in the table.
 IMP gReplacedHitTest;
-// The previous touch the window hook took (main thread only), and a request from another
-// thread to forget it.
+// The previous touch the window hook took (main thread only).
 Point gPreviousTouch;
 bool gHasPreviousTouch = false;
-std::atomic<bool> gForgetPreviousTouch{false};
 
 void installWindowHook() {
     // Category method on UIWindow: the window class gets its own entry.
@@ -79,25 +78,42 @@ std::shared_ptr<View> RVTouchHooks::hitTest(View& self, Point point, const Event
     }
     std::shared_ptr<View> hit =
         invokeImplementation<View::HitTestFn>(imp, Selector::hitTestWithEvent, self, point, event);
-    noteTouch(point);
+    noteTouch(point, heatMapPointOfTouch(self, point, hit.get()));
     return hit;
 }
 
+Point RVTouchHooks::heatMapPointOfTouch(View& window, Point point, View* hit) {
+    for (View* view = hit; view; view = view->superview()) {
+        if (view->isKindOfClass(WebView::classObject())) {
+            return window.convertPointToView(point, view);
+        }
+    }
+    return point;
+}
+
 void RVTouchHooks::noteTouch(Point point) {
+    noteTouch(point, point);
+}
+
+void RVTouchHooks::noteTouch(Point point, Point heatPoint) {
     // Touches count only once this session's verification has succeeded.
     if (!RVUtil::isInfoPostSuccess()) return;
 
+    auto* heat = RVHeatTimeHandler::sharedHandler();
     // The platform hit-tests one touch several times: only a point that differs from the
     // previous one is a new touch. A change of either coordinate is enough (a touch straight
     // below or beside the previous one is a new touch too).
-    if (gForgetPreviousTouch.exchange(false)) gHasPreviousTouch = false;
-    if (gHasPreviousTouch && gPreviousTouch.x == point.x && gPreviousTouch.y == point.y) return;
+    if (gHasPreviousTouch && gPreviousTouch.x == point.x && gPreviousTouch.y == point.y) {
+        // The same touch again: a web view's hook inside this hit test may have stored its
+        // own point meanwhile; the touch's point stays in the unit chosen for it.
+        if (heat->heatMapPoint() != heatPoint) heat->setHeatMapPoint(heatPoint);
+        return;
+    }
     gPreviousTouch = point;
     gHasPreviousTouch = true;
 
-    auto* heat = RVHeatTimeHandler::sharedHandler();
     RVGestureHandler::sharedHandler()->registerGesture();
-    heat->setHeatMapPoint(point);
+    heat->setHeatMapPoint(heatPoint);
     if (RVUtil::setting()->isScreenVideoOn()) {
         auto application = Platform::current().application();
         if (auto key = application ? application->keyWindow() : nullptr) {
@@ -107,7 +123,7 @@ void RVTouchHooks::noteTouch(Point point) {
 }
 
 void RVTouchHooks::forgetPreviousTouch() {
-    gForgetPreviousTouch.store(true);
+    gHasPreviousTouch = false;
 }
 
 void RVTouchHooks::listSubviewsOfView(View* view) {

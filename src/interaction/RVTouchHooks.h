@@ -43,8 +43,16 @@ class RVTouchHooks {
     // shared heat-map point, which the web view hook sets too: over a web view at the window's
     // origin the two points agree and no touch would ever attach the recognisers.
     static void noteTouch(Point point);
+    // The same, with the point the touch is stored at as the heat-map point when it differs
+    // from the window point (a touch in a web view).
+    static void noteTouch(Point point, Point heatPoint);
+    // The heat-map point of a touch at `point` of `window` whose hit test answered `hit`: in
+    // the web view's own coordinates when the hit view is (inside) a web view, as the web
+    // view's hook stores it, so that a web page's records carry one unit whichever hook ran
+    // last; otherwise the window point.
+    static Point heatMapPointOfTouch(View& window, Point point, View* hit);
     // After the recognisers were detached (a session stopped), the next touch is new even at
-    // the previous point, so that it attaches them again. Any thread.
+    // the previous point, so that it attaches them again. Main thread, after the detach.
     static void forgetPreviousTouch();
     // Password-field scan: every secure text field below view, depth first, pre-order.
     static void listSubviewsOfView(View* view);

@@ -48,6 +48,10 @@ class Device {
 
     virtual std::string systemName() const = 0;
     virtual std::string systemVersion() const = 0;      // "8.1"
+    // Whether systemVersion() numbers the mobile system whose minimum version the start call
+    // checks. A platform whose version is something else (a Linux distribution's release or a
+    // kernel's) answers false, and the check does not apply to it.
+    virtual bool isMobileSystemVersion() const { return true; }
     virtual std::string machineIdentifier() const = 0;  // "iPhone7,2" (uname machine)
     virtual std::string name() const = 0;               // the user's name for the device
     virtual std::string model() const = 0;              // "iPhone"

@@ -8,8 +8,8 @@
 namespace rivlo {
 
 // Base of views and view controllers. Motion events are delivered through the method table
-// ("motionEnded:withEvent:" on UIResponder) so that installed hooks see them; the table's own
-// entry runs the virtual motionEnded(), which host subclasses override. Main thread only.
+// ("motionEnded:withEvent:" on UIResponder) so that installed hooks see them; a class's own
+// entry (OverrideScope.h) or UIResponder's runs the virtual motionEnded(). Main thread only.
 class Responder : public RuntimeObject, public std::enable_shared_from_this<Responder> {
   public:
     static ObjClass* classObject();  // "UIResponder"

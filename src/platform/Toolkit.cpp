@@ -1,6 +1,7 @@
 // The toolkit's built-in classes and the method-table entries they define themselves.
 #include "platform/ImageView.h"
 #include "platform/Label.h"
+#include "platform/OverrideScope.h"
 #include "platform/Runtime.h"
 #include "platform/ScrollView.h"
 #include "platform/TextField.h"
@@ -24,23 +25,33 @@ void registerToolkitClasses() {
     ObjClass::define("UINavigationController", controller);
     ObjClass::define("UITabBarController", controller);
 
+    // The base entries run an override only when no own entry of the object's class has run
+    // it already (an override that called through to here).
     responder->addMethod(Selector::motionEndedWithEvent,
                          makeImplementation<Responder::MotionFn>(
                              [](Responder& self, int subtype, const Event* event) {
+                                 if (OverrideScope::isActive(self, Selector::motionEndedWithEvent))
+                                     return;
                                  self.motionEnded(subtype, event);
                              }));
     view->addMethod(Selector::hitTestWithEvent, makeImplementation<View::HitTestFn>(
                                                     [](View& self, Point p, const Event* event) {
                                                         return self.defaultHitTest(p, event);
                                                     }));
-    controller->addMethod(Selector::viewWillAppear, makeImplementation<ViewController::AppearFn>(
-                                                        [](ViewController& self, bool animated) {
-                                                            self.viewWillAppear(animated);
-                                                        }));
-    controller->addMethod(Selector::viewDidAppear, makeImplementation<ViewController::AppearFn>(
-                                                       [](ViewController& self, bool animated) {
-                                                           self.viewDidAppear(animated);
-                                                       }));
+    controller->addMethod(Selector::viewWillAppear,
+                          makeImplementation<ViewController::AppearFn>(
+                              [](ViewController& self, bool animated) {
+                                  if (OverrideScope::isActive(self, Selector::viewWillAppear))
+                                      return;
+                                  self.viewWillAppear(animated);
+                              }));
+    controller->addMethod(Selector::viewDidAppear,
+                          makeImplementation<ViewController::AppearFn>(
+                              [](ViewController& self, bool animated) {
+                                  if (OverrideScope::isActive(self, Selector::viewDidAppear))
+                                      return;
+                                  self.viewDidAppear(animated);
+                              }));
 }
 
 namespace {

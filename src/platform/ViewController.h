@@ -12,8 +12,8 @@ class NavigationController;
 class TabBarController;
 
 // Manages one screen's view. Appearance calls go through the method table ("viewWillAppear:",
-// "viewDidAppear:" on UIViewController) so installed hooks see them; the table's own entries
-// run the virtual viewWillAppear()/viewDidAppear() that host subclasses override. A host
+// "viewDidAppear:" on UIViewController) so installed hooks see them; a class's own entries
+// (OverrideScope.h) or UIViewController's run viewWillAppear()/viewDidAppear(). A host
 // subclass gives its own class object (ObjClass::define("LoginViewController",
 // ViewController::classObject())) so that the class name names the screen.
 // Main thread only.

@@ -154,6 +154,29 @@ std::vector<Value> RVPlistHandler::readableEntries(Value list, const std::string
     return entries;
 }
 
+Value RVPlistHandler::removeUnnamedEntries(Value list, const std::string& key,
+                                           const char* nameField) {
+    if (!list.is_array()) return list;
+    size_t removed = 0;
+    for (auto it = list.begin(); it != list.end();) {
+        auto name = it->is_object() ? PropertyList::optionalText(*it, nameField)
+                                    : std::optional<std::string>();
+        if (name && RVStoreFiles::isSafeName(*name)) {
+            ++it;
+        } else {
+            it = list.erase(it);
+            ++removed;
+        }
+    }
+    if (removed == 0) return list;
+    // Nothing can ever be uploaded or deleted for such an entry (it names no file of the
+    // store): it goes, once, instead of being skipped and logged at every pass.
+    storeList(key, list);
+    RVLog("Rivlo: Plist: removed %zu entr%s of %s without a usable %s", removed,
+          removed == 1 ? "y" : "ies", key.c_str(), nameField);
+    return list.empty() ? Value() : list;
+}
+
 std::optional<std::set<std::string>> RVPlistHandler::keepList(const std::string& key,
                                                               const char* nameField) {
     const Value list = defaults().object(key);
@@ -381,6 +404,7 @@ std::vector<Value> RVPlistHandler::screenVideoEntries() {
         Value list = clearKeyToMaxNum(kScreenVideoKey, kMaxListEntries, [this](const Value& entry) {
             deleteFile(textField(entry, "videoName"), kScreenVideoFolder);
         });
+        list = removeUnnamedEntries(std::move(list), kScreenVideoKey, "videoName");
         entries = readableEntries(std::move(list), kScreenVideoKey, "videoName");
     });
     return entries;
@@ -404,6 +428,7 @@ std::vector<Value> RVPlistHandler::cameraVideoEntries() {
         Value list = clearKeyToMaxNum(kCameraVideoKey, kMaxListEntries, [this](const Value& entry) {
             deleteFile(textField(entry, "videoName"), kCameraVideoFolder);
         });
+        list = removeUnnamedEntries(std::move(list), kCameraVideoKey, "videoName");
         entries = readableEntries(std::move(list), kCameraVideoKey, "videoName");
     });
     return entries;

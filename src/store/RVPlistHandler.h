@@ -161,6 +161,9 @@ class RVPlistHandler {
     Value clearKeyToMaxNum(const std::string& key, long maximum,
                            const std::function<void(const Value& entry)>& action);
     std::vector<Value> readableEntries(Value list, const std::string& key, const char* nameField);
+    // Removes from the stored list (and the returned one) every entry that is not a dictionary
+    // with a usable file name under nameField; logs how many, once.
+    Value removeUnnamedEntries(Value list, const std::string& key, const char* nameField);
     std::optional<std::set<std::string>> keepList(const std::string& key, const char* nameField);
     std::optional<std::set<std::string>> webViewImageKeepList();
     void deleteFile(const std::string& name, const std::string& folderName);

@@ -8,8 +8,11 @@
 #include "core/RivloReachability.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
+#include "foundation/URL.h"
+#include "http/RVAFHTTPClient.h"
 #include "platform/Platform.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "platform/linux/LinuxDevice.h"
 #include "platform/linux/LinuxReachability.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +101,68 @@ TEST(DeviceFacts, AppNameFallsBackToBundleNameThenPlaceholder) {
         auto device = installDevice(profile);
         EXPECT_EQ(RVUtil::appName(), "");
     }
+}
+
+TEST(DeviceFacts, TheMinimumSystemVersionAppliesToAMobileSystemOnly) {
+    HeadlessProfile profile;
+    for (const char* version : {"6.1.4", "6.9.9"}) {
+        profile.systemVersion = version;
+        auto device = installDevice(profile);
+        EXPECT_FALSE(RVUtil::isSupportedSystemVersion("7.0")) << version;
+    }
+    for (const char* version : {"7.0", "7", "7.0.3", "7.1", "10.2"}) {
+        profile.systemVersion = version;
+        auto device = installDevice(profile);
+        EXPECT_TRUE(RVUtil::isSupportedSystemVersion("7.0")) << version;
+    }
+    // Linux reports a distribution's or a kernel's release: Alpine 3.x, Amazon Linux 2, Arch's
+    // kernel 6.x all start.
+    const std::string folder = temporaryDirectory("linux-version");
+    for (const char* version : {"3.18", "2", "6.8.1-arch1-1"}) {
+        LinuxDeviceConfig config;
+        config.applicationIdentifier = "rivlo-version-test";
+        config.systemVersion = version;
+        config.cachesDirectory = folder + "/caches";
+        config.defaultsDirectory = folder + "/config";
+        PlatformServices services;
+        services.device = std::make_shared<LinuxDevice>(config);
+        Platform::current().install(services);
+        EXPECT_EQ(RVUtil::currentVersion(), version);
+        EXPECT_TRUE(RVUtil::isSupportedSystemVersion("7.0")) << version;
+    }
+    Platform::current().reset();
+    EXPECT_FALSE(RVUtil::isSupportedSystemVersion("7.0"));  // no device: nothing starts
+    fs::remove_all(folder);
+}
+
+TEST(DeviceFacts, OnLinuxTheServiceSeesTheApplicationsNameAndVersion) {
+    const std::string folder = temporaryDirectory("linux-identity");
+    LinuxDeviceConfig config;
+    config.applicationIdentifier = "com.example.identity";
+    config.cachesDirectory = folder + "/caches";
+    config.defaultsDirectory = folder + "/config";
+    PlatformServices services;
+    services.device = std::make_shared<LinuxDevice>(config);
+    Platform::current().install(services);
+    // No name stated: the program's, not a placeholder; the version is never empty.
+    EXPECT_EQ(RVUtil::appName(), "test_core");
+    auto client = RVAFHTTPClient::clientWithBaseURL(*URL::parse("http://127.0.0.1:9/"));
+    EXPECT_EQ(client->defaultValueForHeader("User-Agent").value_or("").rfind("test_core/1.0 (", 0),
+              0u)
+        << client->defaultValueForHeader("User-Agent").value_or("");
+
+    config.bundle.displayName = "Example Shop";
+    config.bundle.version = "2.3.1";
+    services.device = std::make_shared<LinuxDevice>(config);
+    Platform::current().install(services);
+    EXPECT_EQ(RVUtil::appName(), "Example Shop");
+    client = RVAFHTTPClient::clientWithBaseURL(*URL::parse("http://127.0.0.1:9/"));
+    EXPECT_EQ(
+        client->defaultValueForHeader("User-Agent").value_or("").rfind("test_core/2.3.1 (", 0),
+        0u);
+    client.reset();
+    Platform::current().reset();
+    fs::remove_all(folder);
 }
 
 TEST(DeviceFacts, AliasFallsBackToTheDeviceName) {

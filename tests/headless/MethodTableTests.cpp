@@ -2,6 +2,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
+#include "platform/OverrideScope.h"
 #include "platform/ViewController.h"
 #include "platform/WebView.h"
 
@@ -142,6 +143,98 @@ TEST_F(MethodTableTest, MotionHookOnTheResponderPostsShakeAndTheHostHandlerStill
     // Undo the exchange for the other tests in this process.
     ObjClass::exchangeImplementations(responder->ownMethod(Selector::motionEndedWithEvent),
                                       responder->ownMethod(replacement));
+}
+
+namespace {
+// A host class that implements the motion and appearance methods itself (its class has its own
+// table entries), calling through to its superclass or not.
+class ImplementingController : public ViewController {
+  public:
+    ImplementingController(const std::string& name, bool callsThrough,
+                           std::vector<std::string>* log)
+        : ViewController(ObjClass::define(name, ViewController::classObject())),
+          callsThrough_(callsThrough),
+          log_(log) {
+        implementMotionEnded(objClass());
+        implementAppearance(objClass());
+    }
+    void motionEnded(int subtype, const Event* event) override {
+        log_->push_back("host motion " + std::to_string(subtype));
+        if (callsThrough_) callSuperMotionEnded(*this, objClass(), subtype, event);
+    }
+    void viewWillAppear(bool animated) override {
+        log_->push_back("host will");
+        if (callsThrough_) callSuperViewWillAppear(*this, objClass(), animated);
+    }
+    void viewDidAppear(bool animated) override {
+        log_->push_back("host did");
+        if (callsThrough_) callSuperViewDidAppear(*this, objClass(), animated);
+    }
+
+  private:
+    bool callsThrough_;
+    std::vector<std::string>* log_;
+};
+}  // namespace
+
+TEST_F(MethodTableTest, AClassesOwnEntryHidesTheHookedBaseEntryUnlessItCallsThrough) {
+    std::vector<std::string> log;
+    // Hooks on the base classes, as the library installs them: log, then call through.
+    ObjClass* responder = Responder::classObject();
+    const char* motionReplacement = "fidelity_swizzled_motionEnded:withEvent:";
+    responder->replaceMethod(motionReplacement,
+                             makeImplementation<Responder::MotionFn>(
+                                 [&log, motionReplacement](Responder& self, int subtype,
+                                                           const Event* e) {
+                                     log.push_back("hook motion");
+                                     IMP next = self.objClass()->lookup(motionReplacement);
+                                     invokeImplementation<Responder::MotionFn>(
+                                         next, motionReplacement, self, subtype, e);
+                                 }));
+    safeExchange(responder, Selector::motionEndedWithEvent, motionReplacement);
+    ObjClass* controller = ViewController::classObject();
+    const char* willReplacement = "fidelity_swizzled_viewWillAppear:";
+    controller->replaceMethod(willReplacement, makeImplementation<ViewController::AppearFn>(
+                                                   [&log, willReplacement](ViewController& self,
+                                                                           bool animated) {
+                                                       log.push_back("hook will");
+                                                       IMP next =
+                                                           self.objClass()->lookup(willReplacement);
+                                                       invokeImplementation<
+                                                           ViewController::AppearFn>(
+                                                           next, willReplacement, self, animated);
+                                                   }));
+    safeExchange(controller, Selector::viewWillAppear, willReplacement);
+
+    // Its own entry that does not call through: the hooks never run, as on a real runtime.
+    auto silent = std::make_shared<ImplementingController>("SilentController", false, &log);
+    silent->dispatchMotionEnded(EventSubtypeMotionShake, nullptr);
+    silent->dispatchViewWillAppear(false);
+    silent->dispatchViewDidAppear(false);
+    EXPECT_EQ(log, (std::vector<std::string>{"host motion 1", "host will", "host did"}));
+
+    // Calling through: its own handling first, then the hook; the override runs once.
+    log.clear();
+    auto polite = std::make_shared<ImplementingController>("PoliteController", true, &log);
+    polite->dispatchMotionEnded(EventSubtypeMotionShake, nullptr);
+    polite->dispatchViewWillAppear(false);
+    EXPECT_EQ(log, (std::vector<std::string>{"host motion 1", "hook motion", "host will",
+                                             "hook will"}));
+
+    // A plain override without an entry of its own runs from the base entry, after the hook.
+    log.clear();
+    auto plain = std::make_shared<RecordingController>(
+        ObjClass::define("PlainOverrideController", ViewController::classObject()), &log);
+    plain->dispatchMotionEnded(EventSubtypeMotionShake, nullptr);
+    plain->dispatchViewWillAppear(false);
+    EXPECT_EQ(log, (std::vector<std::string>{"hook motion", "host motion 1", "hook will",
+                                             "host will PlainOverrideController"}));
+
+    // Undo the exchanges for the other tests in this process.
+    ObjClass::exchangeImplementations(responder->ownMethod(Selector::motionEndedWithEvent),
+                                      responder->ownMethod(motionReplacement));
+    ObjClass::exchangeImplementations(controller->ownMethod(Selector::viewWillAppear),
+                                      controller->ownMethod(willReplacement));
 }
 
 TEST_F(MethodTableTest, WindowAndWebViewHooksSeeEveryTouchAndKeepTheResult) {

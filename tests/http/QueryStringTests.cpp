@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <clocale>
+#include <string>
+
 namespace rivlo {
 namespace {
 
@@ -36,6 +40,27 @@ TEST(QueryString, PercentEscapingLeavesOnlyTheUnreservedSet) {
     EXPECT_EQ(RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
                   "\xC3\xA9", StringEncoding::ISOLatin1),
               "%E9");
+}
+
+// A single-byte process locale (scripts/setup.sh generates en_US.ISO-8859-1) calls bytes
+// above 127 letters and lowers them; the wire form must not change with it.
+TEST(QueryString, EscapingAndOrderFollowASCIIWhateverTheLocale) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "en_US.ISO-8859-1"), nullptr)
+        << "the en_US.ISO-8859-1 locale is missing: run scripts/setup.sh";
+    // The locale is in force: the byte 0xC3 (A with a tilde in Latin-1) is a letter.
+    volatile int byte = 0xC3;  // read at run time, not folded under the C locale
+    EXPECT_TRUE(std::isalnum(byte));
+
+    // An e acute (C3 A9) orders before the euro sign (E2 82 AC) by byte, and every byte of
+    // both is escaped.
+    const Value params = {{"\xE2\x82\xAC", 5}, {"\xC3\xA9", "\xC3\xBC"}, {"Zeta", 1}, {"a", 2}};
+    const std::string utf8 = RVAFQueryStringFromParametersWithEncoding(params, StringEncoding::UTF8);
+    const std::string latin1 = RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
+        "caf\xC3\xA9", StringEncoding::ISOLatin1);
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(utf8, "a=2&Zeta=1&%C3%A9=%C3%BC&%E2%82%AC=5");
+    EXPECT_EQ(latin1, "caf%E9");
 }
 
 TEST(QueryString, ValueDescriptionsFollowThePlatformForms) {

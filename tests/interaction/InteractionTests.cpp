@@ -7,6 +7,7 @@
 #include "foundation/NotificationCenter.h"
 #include "interaction/RVTouchHooks.h"
 #include "platform/GestureRecognizer.h"
+#include "platform/OverrideScope.h"
 #include "platform/TextField.h"
 #include "platform/ViewController.h"
 
@@ -47,13 +48,24 @@ class Interaction : public ::testing::Test {
     }
 };
 
-// A host view controller that counts its own motion handling.
+// A host view controller that implements motionEnded:withEvent: itself (its class has its own
+// table entry, found before the responder's hooked one) and counts its own motion handling.
+// Like a well-behaved host it calls through to its superclass, where the hook is; one that does
+// not keeps every shake from the library, as on a real object runtime.
 class ShakeCountingController : public ViewController {
   public:
-    ShakeCountingController()
-        : ViewController(ObjClass::define("ShakeCountingController", classObject())) {}
-    void motionEnded(int subtype, const Event*) override { handled.push_back(subtype); }
+    ShakeCountingController(const std::string& name, bool callsThrough)
+        : ViewController(ObjClass::define(name, classObject())), callsThrough_(callsThrough) {
+        implementMotionEnded(objClass());
+    }
+    void motionEnded(int subtype, const Event* event) override {
+        handled.push_back(subtype);
+        if (callsThrough_) callSuperMotionEnded(*this, objClass(), subtype, event);
+    }
     std::vector<int> handled;
+
+  private:
+    bool callsThrough_;
 };
 
 }  // namespace
@@ -197,7 +209,7 @@ TEST_F(Interaction, SecureFieldsOfTheKeyWindowGoToTheScreenRecorder) {
 }
 
 TEST_F(Interaction, ShakePostsOnceAndTheHostsHandlerStillRuns) {
-    auto controller = std::make_shared<ShakeCountingController>();
+    auto controller = std::make_shared<ShakeCountingController>("ShakeCountingController", true);
     world.window()->setRootViewController(controller);
     std::vector<const void*> shakes;
     auto token = NotificationCenter::defaultCenter().addObserver(
@@ -217,6 +229,14 @@ TEST_F(Interaction, ShakePostsOnceAndTheHostsHandlerStillRuns) {
     // Shakes work before any verification too.
     RVUtil::isInfoPostSuccess(false);
     world.app().shake();
+    EXPECT_EQ(shakes.size(), 2u);
+    EXPECT_EQ(controller->handled.size(), 3u);
+
+    // A host handler that does not call through hides the hook: its shakes post nothing.
+    auto silent = std::make_shared<ShakeCountingController>("SilentShakeController", false);
+    world.window()->setRootViewController(silent);
+    world.app().shake();
+    EXPECT_EQ(silent->handled, std::vector<int>({EventSubtypeMotionShake}));
     EXPECT_EQ(shakes.size(), 2u);
     NotificationCenter::defaultCenter().removeObserver(token);
 }
@@ -398,6 +418,25 @@ TEST_F(Interaction, UnregisteringFromTheStoppingThreadDetachesOnTheMainThread) {
     EXPECT_FALSE(gestures->gestureRecognizersRegistered());
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return attachedToKeyWindow() == 0; }, 2s));
     EXPECT_TRUE(world.window()->gestureRecognizers().empty());
+}
+
+TEST_F(Interaction, ATouchBeforeTheDetachRunsDoesNotKeepTheNextFirstTouchFromAttaching) {
+    world.platform().tap({20, 20});
+    ASSERT_EQ(attachedToKeyWindow(), 7u);
+    std::thread stopping([&] { runStep(RVSessionSteps::gestures().unregisterGestures); });
+    stopping.join();
+    // A touch reaches the window after the stop asked for the detach, before it ran.
+    world.window()->hitTest({20, 20}, nullptr);
+    RunLoop::main().runPending();
+    ASSERT_EQ(attachedToKeyWindow(), 0u);
+
+    // The next session's first touch, at that same point, attaches them and is recorded.
+    RVHeatTimeHandler::reset();
+    world.platform().tap({20, 20});
+    EXPECT_EQ(attachedToKeyWindow(), 7u);
+    Value ut = InteractionWorld::ut();
+    ASSERT_EQ(ut.size(), 1u);
+    EXPECT_EQ(ut[0]["cor"], Value::parse("[[20,20,1,0,1,0,20,20]]"));
 }
 
 // ---- A user's session -----------------------------------------------------------------------

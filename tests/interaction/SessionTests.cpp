@@ -12,8 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
+#include <utility>
 
 using namespace rivlo;
 using namespace rivlo::test;
@@ -82,5 +86,67 @@ TEST(InteractionSession, TouchesOfAVerifiedSessionReachTheUploadedDocument) {
     EXPECT_EQ(ut[0]["cor"][0][0], 10);
     EXPECT_EQ(ut[0]["cor"][3][0], 30);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 1), 1);
+    unsetenv("RIVLO_SERVICE_URL");
+}
+
+TEST(InteractionSession, TapsWhileARestartedSessionAwaitsItsVerificationAreNotRecorded) {
+    InteractionWorld world;
+    RVUtil::isInfoPostSuccess(false);  // the controller sets it when the service says yes
+    LoopbackHTTPServer server;
+    const auto verified = ScriptedResponse::json(200, R"({"verify_status":true,
+        "app_device_id":"apd-1","latest_run":1,"video_record":false,"settings":{}})");
+    // The first verification answers at once; the restart's is held until released.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    bool releasedOnce = false;
+    auto releaseAnswer = [&] {
+        if (!std::exchange(releasedOnce, true)) release.set_value();
+    };
+    std::atomic<int> verifications{0};
+    server.route("POST", "/webservices/v2/verifyapp", [&, released](const RecordedRequest&) {
+        if (++verifications > 1) released.wait();
+        return verified;
+    });
+    server.route("POST", "/webservices/v2/uploaddata",
+                 ScriptedResponse::json(200, R"({"status":"true"})"));
+    // However the test ends, the held answer is released before the server stops.
+    struct Release {
+        std::function<void()> fn;
+        ~Release() { fn(); }
+    } releaseAtEnd{releaseAnswer};
+    setenv("RIVLO_SERVICE_URL", server.baseURL().c_str(), 1);
+
+    Rivlo::startApplicationWithKey("key");
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 10s));
+    world.platform().tap({10, 20});
+    Rivlo::stopApplicationAndUploadData();
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return !RivloHandler::isSessionStarted(); }, 20s));
+    ASSERT_TRUE(
+        RunLoop::main().runUntil([&] { return world.window()->gestureRecognizers().empty(); }, 10s));
+    // Between the sessions a tap attaches the recognisers again.
+    world.platform().tap({40, 50});
+    ASSERT_TRUE(RVGestureHandler::sharedHandler()->gestureRecognizersRegistered());
+
+    Rivlo::restartSession();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return verifications.load() == 2; }, 10s));
+    ASSERT_FALSE(RVUtil::isInfoPostSuccess());
+    EXPECT_TRUE(InteractionWorld::ut().empty());
+    // Taps while the restarted session waits for its answer: nothing is recorded.
+    world.platform().tap({70, 80});
+    world.platform().doubleTap({90, 100});
+    EXPECT_TRUE(InteractionWorld::ut().empty()) << InteractionWorld::ut().dump();
+
+    releaseAnswer();
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 10s));
+    EXPECT_TRUE(InteractionWorld::ut().empty()) << InteractionWorld::ut().dump();
+    // Once verified, a tap is recorded at its own point.
+    world.platform().tap({110, 120});
+    const Value ut = InteractionWorld::ut();
+    ASSERT_EQ(ut.size(), 1u);
+    ASSERT_FALSE(ut[0]["cor"].empty());
+    for (const auto& record : ut[0]["cor"]) {
+        EXPECT_EQ(record[6], 110);
+        EXPECT_EQ(record[7], 120);
+    }
     unsetenv("RIVLO_SERVICE_URL");
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace rivlo::test {
@@ -75,6 +76,45 @@ TEST(LinuxPlatform, InstallsItsSeamsAndTheDefaultsFolder) {
     EXPECT_EQ(
         UserDefaults::standard().filePath().rfind(tree.path("config/com.example.install/"), 0), 0u);
     EXPECT_TRUE(std::filesystem::exists(UserDefaults::standard().filePath()));
+    Platform::current().reset();
+}
+
+TEST(LinuxPlatform, TheApplicationsIdentityIsTheHostsOrTheProgramsOwn) {
+    LinuxTestTree tree;
+    setenv("XDG_CACHE_HOME", tree.path("cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", tree.path("config").c_str(), 1);
+    for (const char* name : {"RIVLO_APP_ID", "RIVLO_APP_NAME", "RIVLO_APP_VERSION"})
+        unsetenv(name);
+    Platform::current().reset();
+
+    auto device = LinuxPlatform::install(
+        LinuxApplicationIdentity{"com.example.shop", "Example Shop", "2.3.1"});
+    BundleInfo bundle = device->mainBundle();
+    EXPECT_EQ(bundle.identifier, "com.example.shop");
+    EXPECT_EQ(bundle.displayName, "Example Shop");
+    EXPECT_EQ(bundle.version, "2.3.1");
+    EXPECT_EQ(bundle.shortVersion, "2.3.1");
+    EXPECT_EQ(bundle.executable, "test_linux");
+
+    // Nothing stated: the program's name and the default version, never an absent name.
+    device = LinuxPlatform::install(LinuxApplicationIdentity{});
+    bundle = device->mainBundle();
+    EXPECT_EQ(bundle.identifier, "test_linux");
+    EXPECT_EQ(bundle.displayName, std::nullopt);
+    EXPECT_EQ(bundle.bundleName, "test_linux");
+    EXPECT_EQ(bundle.version, LinuxDevice::kDefaultVersion);
+
+    // The environment states it for a host that does not.
+    setenv("RIVLO_APP_NAME", "Shop from the environment", 1);
+    setenv("RIVLO_APP_VERSION", "4.0", 1);
+    bundle = LinuxPlatform::install(LinuxApplicationIdentity{"com.example.env", "", ""})
+                 ->mainBundle();
+    EXPECT_EQ(bundle.identifier, "com.example.env");
+    EXPECT_EQ(bundle.displayName, "Shop from the environment");
+    EXPECT_EQ(bundle.version, "4.0");
+    for (const char* name : {"RIVLO_APP_NAME", "RIVLO_APP_VERSION", "XDG_CACHE_HOME",
+                             "XDG_CONFIG_HOME"})
+        unsetenv(name);
     Platform::current().reset();
 }
 

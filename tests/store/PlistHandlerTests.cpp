@@ -421,6 +421,41 @@ TEST_F(PlistHandlerTest, UnreadableEntriesAreSkippedAndKept) {
     EXPECT_EQ(logLinesContaining("skipped 2 unreadable entries of RvScreenVideo"), 1u);
 }
 
+TEST_F(PlistHandlerTest, MovieEntriesWithoutAUsableNameAreRemovedOnce) {
+    writeFile(root_ / "outside.mov", "must survive");
+    writeFile(folder("/RVScreenVideos") / "ok.mp4", "movie");
+    const Value unusable = Value::array({
+        "not a dictionary",
+        {{"videoName", 42}},
+        {{"videoName", "../../outside.mov"}},
+        {{"videoName", ""}},
+        {{"appDeviceId", "no name"}},
+    });
+    Value screen = unusable;
+    screen.push_back(screenEntry("ok.mp4"));
+    UserDefaults::standard().set("RvScreenVideo", screen);
+    UserDefaults::standard().set("RvCameraVideo", unusable);
+
+    // The first pass removes them from the stored lists, with one line per list.
+    EXPECT_EQ(names(store().screenVideoEntries(), "videoName"), std::vector<std::string>{"ok.mp4"});
+    EXPECT_TRUE(store().cameraVideoEntries().empty());
+    EXPECT_EQ(logLinesContaining("removed 5 entries of RvScreenVideo without a usable videoName"),
+              1u);
+    EXPECT_EQ(logLinesContaining("removed 5 entries of RvCameraVideo without a usable videoName"),
+              1u);
+    EXPECT_EQ(UserDefaults::standard().object("RvScreenVideo"),
+              Value::array({screenEntry("ok.mp4")}));
+    EXPECT_TRUE(UserDefaults::standard().object("RvCameraVideo").is_null());  // emptied: gone
+
+    // Later passes find nothing to say; the movie that has a name and the file outside stay.
+    EXPECT_EQ(store().screenVideoEntries().size(), 1u);
+    EXPECT_TRUE(store().cameraVideoEntries().empty());
+    EXPECT_EQ(logLinesContaining("RvScreenVideo"), 1u);
+    EXPECT_EQ(logLinesContaining("RvCameraVideo"), 1u);
+    EXPECT_EQ(readFile(folder("/RVScreenVideos") / "ok.mp4"), "movie");
+    EXPECT_EQ(readFile(root_ / "outside.mov"), "must survive");
+}
+
 TEST_F(PlistHandlerTest, AListOfTheWrongTypeIsIgnoredThenReplaced) {
     UserDefaults::standard().set("RvScreenVideo", "garbage");
     UserDefaults::standard().set("RvWebView", Value{{"not", "a list"}});

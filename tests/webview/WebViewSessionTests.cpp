@@ -6,6 +6,7 @@
 #include "WebViewWorld.h"
 
 #include "core/RivloHandler.h"
+#include "interaction/RVGestureHandler.h"
 #include "rivlo/Rivlo.h"
 #include "support/LoopbackHTTPServer.h"
 
@@ -93,4 +94,39 @@ TEST(WebViewSession, TilesOfAVerifiedSessionAreSavedAtTheStopAndUploaded) {
     EXPECT_EQ(last[0], 60);
     EXPECT_EQ(last[1], 780);
     unsetenv("RIVLO_SERVICE_URL");
+}
+
+// Without the controller: both touch hooks and the gesture recorder on a verified session.
+TEST(WebViewSession, APagesRecordsPlaceTheTouchInTheWebViewsCoordinates) {
+    WebViewWorld world;
+    RVUtil::setting()->setValidUrl("shop.example.com");
+    auto* heat = RVHeatTimeHandler::sharedHandler();
+    auto lastRecord = [] {
+        const Value ut = RVHeatTimeHandler::sharedHandler()->timeLineList();
+        if (ut.empty() || ut.back()["cor"].empty()) return Value();
+        return ut.back()["cor"].back();
+    };
+
+    // The web view sits 64 points below the window's top: its hook stores (100, 100), the
+    // window's sees (100, 164).
+    world.tapWeb({100, 100});
+    EXPECT_EQ(heat->heatMapPoint(), (Point{100, 100}));
+    Value record = lastRecord();
+    ASSERT_TRUE(record.is_array());
+    EXPECT_EQ(record, Value::parse("[100,100,1,0,1,0,100,100]"));
+
+    world.scrollTo({0, 700});
+    world.tapWeb({60, 80});
+    EXPECT_EQ(lastRecord(), Value::parse("[60,780,1,0,1,0,60,80]"));
+
+    // The same window point again after a scroll: only the web view's hook takes it as new.
+    world.scrollTo({0, 900});
+    world.tapWeb({60, 80});
+    EXPECT_EQ(heat->heatMapPoint(), (Point{60, 80}));
+    EXPECT_EQ(lastRecord(), Value::parse("[60,980,1,0,1,0,60,80]"));
+
+    const Value ut = heat->timeLineList();
+    ASSERT_EQ(ut.size(), 1u) << ut.dump();
+    EXPECT_EQ(ut[0]["wb"], 1);
+    RVGestureHandler::sharedHandler()->unregisterGestures();
 }

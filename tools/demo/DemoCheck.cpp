@@ -214,15 +214,17 @@ class Checker {
                                     {r.maxX() - inset, r.minY() + inset},
                                     {r.minX() + inset, r.maxY() - inset},
                                     {r.maxX() - inset, r.maxY() - inset}};
-            const bool masked =
-                std::any_of(movie.frames.begin(), movie.frames.end(), [&](const auto& f) {
-                    return std::all_of(std::begin(points), std::end(points), [&](Point p) {
-                        auto c = f.at(static_cast<int>(p.x * sx), static_cast<int>(p.y * sy));
-                        return c.r > 200 && c.g < 70 && c.b < 70;
-                    });
+            const auto paintedOver = [&](const auto& frame) {
+                return std::all_of(std::begin(points), std::end(points), [&](Point p) {
+                    auto c = frame.at(static_cast<int>(p.x * sx), static_cast<int>(p.y * sy));
+                    return c.r > 200 && c.g < 70 && c.b < 70;
                 });
-            if (!masked)
+            };
+            if (!std::any_of(movie.frames.begin(), movie.frames.end(), paintedOver))
                 problem(where + ": the view \"" + id + "\" is never painted over in the movie");
+            // Marked before the start: hidden from the very first frame.
+            if (want.maskedFromFirstFrame.count(id) && !paintedOver(movie.frames.front()))
+                problem(where + ": the view \"" + id + "\" shows in the movie's first frame");
         }
     }
 

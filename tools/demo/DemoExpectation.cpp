@@ -199,6 +199,15 @@ class Walk {
         } else if (a.call == "startApplicationWithKey") {
             // The name is taken when the service accepts the start.
             session().userName = userName_;
+            // Views marked before the start are hidden in every frame; those on the screen
+            // showing at the start are in the first one.
+            if (!started_ && !stack_.empty()) {
+                for (const std::string& id : session().maskedViews) {
+                    auto placed = views_.find(id);
+                    if (placed != views_.end() && placed->second.first == stack_.back())
+                        session().maskedFromFirstFrame.insert(id);
+                }
+            }
             started_ = true;
         } else if (a.call == "addTag") {
             session().tags.push_back(arg(0));

@@ -35,6 +35,9 @@ struct ExpectedSession {
     bool favourite = false;
     std::set<std::string> webPages;     // addresses touched: tiles expected
     std::set<std::string> maskedViews;  // view ids masked in this session's movie
+    // Views the host marked before the start that show on the first screen: masked from the
+    // movie's first frame on.
+    std::set<std::string> maskedFromFirstFrame;
 };
 
 // The sessions a scenario should produce, worked out from its actions alone: screens follow
