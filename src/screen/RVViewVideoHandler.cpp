@@ -352,6 +352,15 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
     return request->image;
 }
 
+AffineTransform RVViewVideoHandler::windowToFrameTransform(const Rect& bounds, const Rect& rect) {
+    if (bounds.isEmpty() || rect.isEmpty()) return AffineTransform::identity();
+    // The hierarchy's bounds are stretched onto the rectangle on each axis on its own.
+    const double sx = rect.width() / bounds.width();
+    const double sy = rect.height() / bounds.height();
+    return AffineTransform{sx, 0, 0, sy, rect.minX() - bounds.minX() * sx,
+                           rect.minY() - bounds.minY() * sy};
+}
+
 void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
     const Size size = context.size();
     // The context is reused from frame to frame: start from black, as a fresh opaque one would.
@@ -360,24 +369,30 @@ void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
 
     std::shared_ptr<Window> window;
     if (auto application = Platform::current().application()) window = application->keyWindow();
-    double xScale = 1.0;
+    // Where the window's points land in the frame. The frame size is fixed when the recording
+    // starts, but the key window may change size since (a rotation, a resize, another key
+    // window): the occlusion must follow the very stretch the drawing used, on both axes.
+    AffineTransform windowToFrame;
     if (window) {
         const Rect bounds = window->bounds();
+        const Rect rect(bounds.origin, size);
         context.setInterpolationQuality(InterpolationQuality::None);
         context.saveGState();
-        const bool drawn = context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
-        if (!drawn) {
+        const bool drawn = context.drawViewHierarchy(*window, rect, false);
+        if (drawn) {
+            windowToFrame = windowToFrameTransform(bounds, rect);
+        } else {
+            // The layer tree is rendered unscaled, its bounds' origin at the context's origin.
             context.renderLayer(*window);
-        } else if (bounds.size.width > 0) {
-            // The hierarchy is stretched to the frame width; so are the occlusion rectangles.
-            xScale = size.width / bounds.size.width;
+            windowToFrame = AffineTransform::makeTranslation(-bounds.minX(), -bounds.minY());
         }
         context.restoreGState();
     }
-    occludeSensitiveViewsInContext(context, xScale);
+    occludeSensitiveViewsInContext(context, windowToFrame);
 }
 
-void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context, double xScale) {
+void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context,
+                                                        const AffineTransform& windowToFrame) {
     std::vector<std::shared_ptr<View>> live;
     std::vector<std::shared_ptr<View>> released;
     {
@@ -401,12 +416,14 @@ void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context
         const Rect inWindow = view->superview()
                                   ? view->superview()->convertRectToView(view->frame(), nullptr)
                                   : view->convertRectToView(view->bounds(), nullptr);
-        // Whole pixels, rounded outwards, so that no edge column of the view can show.
-        const double x0 = std::floor(inWindow.minX() * xScale);
-        const double x1 = std::ceil(inWindow.maxX() * xScale);
-        const double y0 = std::floor(inWindow.minY());
-        const double y1 = std::ceil(inWindow.maxY());
-        if (x1 <= x0 || y1 <= y0) continue;
+        const Point a = windowToFrame.apply(inWindow.origin);
+        const Point b = windowToFrame.apply(Point{inWindow.maxX(), inWindow.maxY()});
+        // Whole pixels, rounded outwards, so that no edge row or column of the view can show.
+        const double x0 = std::floor(std::min(a.x, b.x));
+        const double x1 = std::ceil(std::max(a.x, b.x));
+        const double y0 = std::floor(std::min(a.y, b.y));
+        const double y1 = std::ceil(std::max(a.y, b.y));
+        if (!(x1 > x0) || !(y1 > y0)) continue;
         context.fillRect(Rect(x0, y0, x1 - x0, y1 - y0));
     }
     live.clear();

@@ -96,9 +96,13 @@ class RVViewVideoHandler {
     // Main thread: draws the key window at the frame size into the context and paints the
     // sensitive views over it.
     void drawFrame(GraphicsContext& context);
-    // Main thread: paints every registered view that is in a window (in window points scaled
-    // horizontally by xScale) opaque red, and drops views only the set still holds.
-    static void occludeSensitiveViewsInContext(GraphicsContext& context, double xScale = 1.0);
+    // Main thread: paints every registered view that is in a window opaque red, its window
+    // rectangle mapped into the context by windowToFrame (whole pixels, rounded outwards), and
+    // drops views only the set still holds.
+    static void occludeSensitiveViewsInContext(
+        GraphicsContext& context, const AffineTransform& windowToFrame = AffineTransform());
+    // The mapping of a window's points when its bounds are drawn stretched into `rect`.
+    static AffineTransform windowToFrameTransform(const Rect& bounds, const Rect& rect);
     // Frame queue: finishes the movie.
     void completeRecordingSession();
 
