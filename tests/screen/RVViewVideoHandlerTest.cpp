@@ -334,6 +334,22 @@ TEST(ScreenRecorderGeometry, FrameSizeFromTheKeyWindow) {
     EXPECT_EQ(RVViewVideoHandler::frameHeightForWindowHeight(-3), 0);
 }
 
+TEST(ScreenRecorderGeometry, PresentationTimesCountTheElapsedSeconds) {
+    // 1/24 s is no whole number of milliseconds: ticks of a millisecond, ten seconds are 10000
+    // of them (truncating the scale to 41 a second and counting 41.67 a second ran 1.6 % fast).
+    MediaTime t = RVViewVideoHandler::presentationTime(10.0, 1.0f / 24);
+    EXPECT_EQ(t.timescale, 1000);
+    EXPECT_EQ(t.value, 10000);
+    t = RVViewVideoHandler::presentationTime(10.0, 1.0f / 30);
+    EXPECT_DOUBLE_EQ(t.seconds(), 10.0);
+    // Whole milliseconds keep their scale: 500 a second at the default interval.
+    t = RVViewVideoHandler::presentationTime(0.5, 0.5f);
+    EXPECT_EQ(t.timescale, 500);
+    EXPECT_EQ(t.value, 250);
+    EXPECT_EQ(RVViewVideoHandler::movieTimescale(0.1f), 100);
+    EXPECT_EQ(RVViewVideoHandler::presentationTime(-1, 0.5f).value, 0);
+}
+
 // ---- Faults from the movie writer ---------------------------------------------------------
 
 namespace {
