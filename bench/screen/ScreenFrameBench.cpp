@@ -44,14 +44,15 @@ struct Scene {
     std::unique_ptr<ScreenRecorderWorld> world;
     std::unique_ptr<GraphicsContext> context;
     int width = 0, height = 0;
-    double xScale = 1;
+    AffineTransform windowToFrame;
     std::vector<std::shared_ptr<Label>> labels;
 
     explicit Scene(ScreenSize size) {
         world = std::make_unique<ScreenRecorderWorld>(size.width, size.height);
         width = RVViewVideoHandler::frameWidthForWindowWidth(size.width);
         height = RVViewVideoHandler::frameHeightForWindowHeight(size.height);
-        xScale = width / size.width;
+        windowToFrame = RVViewVideoHandler::windowToFrameTransform(
+            Rect(0, 0, size.width, size.height), Rect(0, 0, width, height));
         world->addView(Rect(0, 0, size.width, 64), Color::rgb(30, 90, 200));
         for (int i = 0; i < 12; ++i) {
             auto label = std::make_shared<Label>(Rect(16, 80 + i * 44, size.width - 32, 36));
@@ -107,7 +108,7 @@ void BM_DrawWindow(benchmark::State& state) {
 void BM_Occlusion(benchmark::State& state) {
     Scene scene(sizeArg(state));
     for (auto _ : state) {
-        RVViewVideoHandler::occludeSensitiveViewsInContext(*scene.context, scene.xScale);
+        RVViewVideoHandler::occludeSensitiveViewsInContext(*scene.context, scene.windowToFrame);
     }
     state.SetLabel(sizeLabel(scene));
 }

@@ -17,6 +17,11 @@ namespace {
 constexpr double kMultiTapInterval = 0.35;
 constexpr double kMultiTapDistance = 40.0;
 
+bool isLandscape(int interfaceOrientation) {
+    return interfaceOrientation == InterfaceOrientation::LandscapeRight ||
+           interfaceOrientation == InterfaceOrientation::LandscapeLeft;
+}
+
 const char* stateName(ApplicationState s) {
     switch (s) {
         case ApplicationState::Active:
@@ -124,9 +129,27 @@ void HeadlessApplication::setStatusBarOrientation(int orientation) {
         return;
     }
     runOnMain([this, orientation] {
-        if (statusBarOrientation_.exchange(orientation) == orientation) return;
+        const int previous = statusBarOrientation_.exchange(orientation);
+        if (previous == orientation) return;
+        if (isLandscape(previous) != isLandscape(orientation)) turnWindows(isLandscape(previous));
         post(ApplicationNotification::DidChangeStatusBarOrientation);
     });
+}
+
+void HeadlessApplication::turnWindows(bool wasLandscape) {
+    if (!device_) return;
+    // As a toolkit whose windows follow the interface: every visible window that covers the
+    // screen swaps its width and height (its root view, which fills it, follows). Windows that
+    // lay themselves out (the status overlay turns itself with a transform) are left alone.
+    const Size screen = device_->screenBounds().size;
+    const Size before = wasLandscape ? Size{screen.height, screen.width} : screen;
+    auto near = [](double a, double b) { return std::fabs(a - b) < 0.5; };
+    for (const auto& window : windows()) {
+        if (!window->transform().isIdentity()) continue;
+        const Rect frame = window->frame();
+        if (!near(frame.width(), before.width) || !near(frame.height(), before.height)) continue;
+        window->setFrame(Rect(frame.origin, Size{frame.height(), frame.width()}));
+    }
 }
 
 void HeadlessApplication::rotate(int deviceOrientation) {

@@ -54,6 +54,9 @@ class HeadlessApplication : public Application,
     void returnToForeground();  // enter the foreground, then become active
     void receiveMemoryWarning();
     // Interface orientation 1-4; posts the status-bar orientation notification on change.
+    // Between portrait and landscape, the visible windows that cover the screen swap their
+    // width and height first, as a toolkit's windows follow the interface (the device's screen
+    // bounds stay those of the portrait screen).
     void setStatusBarOrientation(int orientation);
     // Turns the device and the interface together: device orientations 1-4 set the status-bar
     // orientation of the same value (device landscape left 3 is the interface with the home
@@ -81,6 +84,7 @@ class HeadlessApplication : public Application,
 
   private:
     void post(const char* name);
+    void turnWindows(bool wasLandscape);  // main thread
     void runOnMain(std::function<void()> work);
     void scheduleExpiry();
 

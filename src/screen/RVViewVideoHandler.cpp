@@ -170,16 +170,34 @@ int RVViewVideoHandler::frameHeightForWindowHeight(double height) {
     return static_cast<int>(height);
 }
 
-MediaTime RVViewVideoHandler::elapsedTime() const {
-    std::optional<double> startedAt;
+MediaTime RVViewVideoHandler::elapsedTime(bool atStop) const {
+    std::optional<double> startedAt, stoppedAt;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         startedAt = startedAt_;
+        stoppedAt = stopRequestedAt_;
     }
-    const double elapsed = startedAt ? Clock::now() - *startedAt : 0.0;
-    const double interval = videoFrameRate_;
-    return MediaTime{static_cast<int64_t>(elapsed * interval * 1000),
-                     static_cast<int32_t>(interval * 1000)};
+    const double end = atStop && stoppedAt ? *stoppedAt : Clock::now();
+    const double elapsed = startedAt ? end - *startedAt : 0.0;
+    return presentationTime(elapsed, videoFrameRate_);
+}
+
+int32_t RVViewVideoHandler::movieTimescale(float interval) {
+    // Ticks of the interval's thousandth (500 a second at the default 0.5 s), which count every
+    // frame's time exactly. An interval that is not a whole number of milliseconds (1/24 s,
+    // 1/30 s) would give a truncated scale of ticks as long as a frame; milliseconds then.
+    const double ms = static_cast<double>(interval) * 1000;
+    const double whole = std::round(ms);
+    if (whole >= 1 && std::fabs(ms - whole) < 1e-3) return static_cast<int32_t>(whole);
+    return 1000;
+}
+
+MediaTime RVViewVideoHandler::presentationTime(double elapsed, float interval) {
+    // Elapsed seconds counted in ticks of the very scale the time is given in, so that the
+    // movie's clock keeps to the wall clock at any frame rate.
+    const int32_t timescale = movieTimescale(interval);
+    const double ticks = std::max(0.0, elapsed) * timescale;
+    return MediaTime{static_cast<int64_t>(std::llround(ticks)), timescale};
 }
 
 // ---- Start and stop ---------------------------------------------------------------------------
@@ -192,6 +210,7 @@ void RVViewVideoHandler::startScreenRecording() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         startedAt_ = Clock::now();
+        stopRequestedAt_.reset();
     }
     ++recordingGeneration();
     isRecording_ = true;
@@ -201,6 +220,13 @@ void RVViewVideoHandler::startScreenRecording() {
 
 void RVViewVideoHandler::stopScreenRecording() {
     if (!isRecording_) return;
+    {
+        // The movie ends when the session does, not when the frame queue gets to finishing it
+        // (after the frame in progress, which a busy main thread can delay).
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stopRequestedAt_) stopRequestedAt_ = Clock::now();
+    }
+    wantToStop_ = true;  // no frame is taken after the stop
     makeVideoFrameQueue().async([this] { completeRecordingSession(); });
 }
 
@@ -352,6 +378,15 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
     return request->image;
 }
 
+AffineTransform RVViewVideoHandler::windowToFrameTransform(const Rect& bounds, const Rect& rect) {
+    if (bounds.isEmpty() || rect.isEmpty()) return AffineTransform::identity();
+    // The hierarchy's bounds are stretched onto the rectangle on each axis on its own.
+    const double sx = rect.width() / bounds.width();
+    const double sy = rect.height() / bounds.height();
+    return AffineTransform{sx, 0, 0, sy, rect.minX() - bounds.minX() * sx,
+                           rect.minY() - bounds.minY() * sy};
+}
+
 void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
     const Size size = context.size();
     // The context is reused from frame to frame: start from black, as a fresh opaque one would.
@@ -360,24 +395,30 @@ void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
 
     std::shared_ptr<Window> window;
     if (auto application = Platform::current().application()) window = application->keyWindow();
-    double xScale = 1.0;
+    // Where the window's points land in the frame. The frame size is fixed when the recording
+    // starts, but the key window may change size since (a rotation, a resize, another key
+    // window): the occlusion must follow the very stretch the drawing used, on both axes.
+    AffineTransform windowToFrame;
     if (window) {
         const Rect bounds = window->bounds();
+        const Rect rect(bounds.origin, size);
         context.setInterpolationQuality(InterpolationQuality::None);
         context.saveGState();
-        const bool drawn = context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
-        if (!drawn) {
+        const bool drawn = context.drawViewHierarchy(*window, rect, false);
+        if (drawn) {
+            windowToFrame = windowToFrameTransform(bounds, rect);
+        } else {
+            // The layer tree is rendered unscaled, its bounds' origin at the context's origin.
             context.renderLayer(*window);
-        } else if (bounds.size.width > 0) {
-            // The hierarchy is stretched to the frame width; so are the occlusion rectangles.
-            xScale = size.width / bounds.size.width;
+            windowToFrame = AffineTransform::makeTranslation(-bounds.minX(), -bounds.minY());
         }
         context.restoreGState();
     }
-    occludeSensitiveViewsInContext(context, xScale);
+    occludeSensitiveViewsInContext(context, windowToFrame);
 }
 
-void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context, double xScale) {
+void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context,
+                                                        const AffineTransform& windowToFrame) {
     std::vector<std::shared_ptr<View>> live;
     std::vector<std::shared_ptr<View>> released;
     {
@@ -401,12 +442,14 @@ void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context
         const Rect inWindow = view->superview()
                                   ? view->superview()->convertRectToView(view->frame(), nullptr)
                                   : view->convertRectToView(view->bounds(), nullptr);
-        // Whole pixels, rounded outwards, so that no edge column of the view can show.
-        const double x0 = std::floor(inWindow.minX() * xScale);
-        const double x1 = std::ceil(inWindow.maxX() * xScale);
-        const double y0 = std::floor(inWindow.minY());
-        const double y1 = std::ceil(inWindow.maxY());
-        if (x1 <= x0 || y1 <= y0) continue;
+        const Point a = windowToFrame.apply(inWindow.origin);
+        const Point b = windowToFrame.apply(Point{inWindow.maxX(), inWindow.maxY()});
+        // Whole pixels, rounded outwards, so that no edge row or column of the view can show.
+        const double x0 = std::floor(std::min(a.x, b.x));
+        const double x1 = std::ceil(std::max(a.x, b.x));
+        const double y0 = std::floor(std::min(a.y, b.y));
+        const double y1 = std::ceil(std::max(a.y, b.y));
+        if (!(x1 > x0) || !(y1 > y0)) continue;
         context.fillRect(Rect(x0, y0, x1 - x0, y1 - y0));
     }
     live.clear();
@@ -482,7 +525,7 @@ bool RVViewVideoHandler::setupAssetWriter() {
         started = input && adaptor && writer->addInput(input) && writer->startWriting();
         if (started) {
             writer->startSessionAtSourceTime(
-                MediaTime{0, static_cast<int32_t>(videoFrameRate_ * 1000)});
+                MediaTime{0, movieTimescale(videoFrameRate_)});
             started = writer->status() == MovieWriterStatus::Writing;
         }
     } catch (const std::exception& e) {
@@ -533,7 +576,7 @@ void RVViewVideoHandler::completeRecordingSession() {
         for (int tries = 0; tries < 20 && writer->status() == MovieWriterStatus::Unknown; ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
-        writer->endSessionAtSourceTime(elapsedTime());
+        writer->endSessionAtSourceTime(elapsedTime(true));
         writer->finishWriting([this, writer] { finishHandler(writer); });
     } catch (const MovieWriterException& e) {
         RVLog("Rivlo: Problem stopping the screen recording: %s - %s Extra data: %s",
@@ -556,6 +599,7 @@ void RVViewVideoHandler::cleanupWriter() {
         input = std::move(assetWriterInput_);
         writer = std::move(assetWriter_);
         startedAt_.reset();
+        stopRequestedAt_.reset();
         // finishRequested_ stays set until the next set-up: a second stop that arrives while
         // the finished movie is handed to the store must not finish (or abandon) it again.
     }

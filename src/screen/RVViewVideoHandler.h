@@ -96,9 +96,13 @@ class RVViewVideoHandler {
     // Main thread: draws the key window at the frame size into the context and paints the
     // sensitive views over it.
     void drawFrame(GraphicsContext& context);
-    // Main thread: paints every registered view that is in a window (in window points scaled
-    // horizontally by xScale) opaque red, and drops views only the set still holds.
-    static void occludeSensitiveViewsInContext(GraphicsContext& context, double xScale = 1.0);
+    // Main thread: paints every registered view that is in a window opaque red, its window
+    // rectangle mapped into the context by windowToFrame (whole pixels, rounded outwards), and
+    // drops views only the set still holds.
+    static void occludeSensitiveViewsInContext(
+        GraphicsContext& context, const AffineTransform& windowToFrame = AffineTransform());
+    // The mapping of a window's points when its bounds are drawn stretched into `rect`.
+    static AffineTransform windowToFrameTransform(const Rect& bounds, const Rect& rect);
     // Frame queue: finishes the movie.
     void completeRecordingSession();
 
@@ -106,6 +110,11 @@ class RVViewVideoHandler {
     // 16, the height as it is (both truncated to whole points).
     static int frameWidthForWindowWidth(double width);
     static int frameHeightForWindowHeight(double height);
+    // The movie's time scale for a capture interval (the interval's thousandths of a second, or
+    // milliseconds when the interval is not a whole number of them), and the presentation time
+    // of a frame taken `elapsed` seconds after the start: the same seconds in ticks of that scale.
+    static int32_t movieTimescale(float interval);
+    static MediaTime presentationTime(double elapsed, float interval);
 
   private:
     RVViewVideoHandler();
@@ -118,7 +127,8 @@ class RVViewVideoHandler {
     void cleanupWriter();
     // Leaves Finishing without a movie (nothing to finish, or finishing failed).
     void abandonRecording();
-    MediaTime elapsedTime() const;
+    // The presentation time of now, or (atStop) of the stop request when there is one.
+    MediaTime elapsedTime(bool atStop = false) const;
 
     // Settings copied at creation.
     float videoFrameRate_ = 0.5f;
@@ -137,6 +147,7 @@ class RVViewVideoHandler {
     std::shared_ptr<MovieWriterInput> assetWriterInput_;
     std::shared_ptr<PixelBufferAdaptor> assetWriterInputPixelBufferAdaptor_;
     std::optional<double> startedAt_;
+    std::optional<double> stopRequestedAt_;  // wall clock of the first stop of this recording
     std::optional<URL> outputURL_;
     std::shared_ptr<const Image> currentImage_;
     int frameWidth_ = 0;

@@ -221,9 +221,12 @@ void RVWebView::loadExpectedGrid(View* contentView) {
         RVLog("Rivlo: WebView: no key window to size the grid of %s", webViewName().c_str());
         return;
     }
-    // Screen-sized tiles in the record's orientation (the window keeps its portrait bounds).
-    const double screenHeight = portrait == 1 ? window->height : window->width;
-    const double screenWidth = portrait == 1 ? window->width : window->height;
+    // Screen-sized tiles in the record's orientation. A window whose bounds follow the interface
+    // is already turned; one that keeps its portrait bounds is turned here.
+    const bool landscape = portrait != 1;
+    const bool turned = (window->width > window->height) == landscape;
+    const double screenHeight = turned ? window->height : window->width;
+    const double screenWidth = turned ? window->width : window->height;
     const double rowsWanted = std::ceil(content.height / screenHeight);
     const double columnsWanted = std::ceil(content.width / screenWidth);
     if (!std::isfinite(rowsWanted) || !std::isfinite(columnsWanted) || rowsWanted < 0 ||

@@ -3,6 +3,8 @@
 #include "foundation/NotificationCenter.h"
 #include "platform/AlertView.h"
 #include "platform/Platform.h"
+#include "platform/ViewController.h"
+#include "platform/Window.h"
 
 #include <filesystem>
 
@@ -135,6 +137,28 @@ TEST_F(ApplicationTest, RotationPostsDeviceThenStatusBarNotifications) {
     app.rotate(9);
     app.setStatusBarOrientation(0);
     EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(ApplicationTest, WindowsCoveringTheScreenFollowTheInterfaceOrientation) {
+    auto& app = platform->application();
+    auto window = platform->makeKeyWindow();
+    auto root = std::make_shared<ViewController>();
+    window->setRootViewController(root);
+    auto strip = std::make_shared<Window>(Rect(0, 0, 320, 20));  // lays itself out
+    strip->makeKeyAndVisible();
+    window->makeKeyWindow();
+    auto size = [](const std::shared_ptr<View>& v) { return v->bounds().size; };
+
+    app.rotate(DeviceOrientation::LandscapeLeft);
+    EXPECT_EQ(size(window), (Size{568, 320}));
+    EXPECT_EQ(size(root->view()), (Size{568, 320}));
+    EXPECT_EQ(size(strip), (Size{320, 20}));
+    app.rotate(DeviceOrientation::LandscapeRight);  // landscape to landscape: no change
+    EXPECT_EQ(size(window), (Size{568, 320}));
+    app.rotate(DeviceOrientation::PortraitUpsideDown);
+    EXPECT_EQ(size(window), (Size{320, 568}));
+    EXPECT_EQ(size(root->view()), (Size{320, 568}));
+    EXPECT_EQ(platform->device().screenBounds().size, (Size{320, 568}));
 }
 
 TEST_F(ApplicationTest, AlertsAreAnsweredOrDismissedByTheScenario) {

@@ -176,6 +176,66 @@ TEST_F(ScreenRecorderTest, WidthRaisedToSixteenStretchesContentAndOcclusionAlike
     }
 }
 
+// The frame size is fixed when the recording starts; the key window turns, is resized and is
+// replaced by another of another size while it runs. The occlusion follows each stretch.
+TEST_F(ScreenRecorderTest, NoSensitivePixelShowsWhenTheKeyWindowChangesSize) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    auto& app = world.platform().application();
+    // Green marks sensitive content; nothing else on the screen is green.
+    auto secret = world.addView(Rect(20, 100, 120, 60), Color::rgb(0, 255, 0));
+    auto password = world.addSecureField(Rect(150, 220, 160, 40));
+    password->setBackgroundColor(Color::rgb(0, 200, 0));
+    world.addView(Rect(0, 0, 320, 40), Color::rgb(0, 0, 255));
+    RVViewVideoHandler::addSensitiveView(secret);
+    RVViewVideoHandler::addSensitiveView(password);
+    auto other = std::make_shared<Window>(Rect(0, 0, 200, 900));
+    other->setBackgroundColor(Color::white());
+    auto otherSecret = std::make_shared<View>(Rect(30, 700, 150, 150));
+    otherSecret->setBackgroundColor(Color::rgb(0, 255, 0));
+    other->addSubview(otherSecret);
+    RVViewVideoHandler::addSensitiveView(otherSecret);
+
+    auto run = [](double seconds) { RunLoop::main().runUntil([] { return false; }, seconds); };
+    recorder()->startScreenRecording();
+    ASSERT_TRUE(recorder()->isRecording());
+    run(1.1);
+    app.rotate(DeviceOrientation::LandscapeLeft);  // 568 x 320, drawn into 320 x 568
+    ASSERT_EQ(world.window()->bounds().size.width, 568);
+    run(1.1);
+    app.rotate(DeviceOrientation::Portrait);
+    world.window()->setFrame(Rect(0, 0, 300, 420));  // resized
+    run(1.1);
+    other->makeKeyAndVisible();  // another key window of another size
+    run(1.1);
+    stopOnAnotherThread();
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
+
+    const MovieProbe movie = MovieProbe::open(storedMoviePath());
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.width, 320);
+    EXPECT_EQ(movie.height, 568);
+    ASSERT_GE(movie.frames.size(), 6u);
+    int redFrames = 0;
+    for (const auto& frame : movie.frames) {
+        for (int y = 0; y < frame.height; ++y) {
+            for (int x = 0; x < frame.width; ++x) {
+                const auto c = frame.at(x, y);
+                ASSERT_FALSE(c.g > c.r + 60 && c.g > c.b + 60)
+                    << "sensitive pixel (" << x << ", " << y << ") at " << frame.seconds << " s";
+            }
+        }
+        bool red = false;
+        for (int y = 0; y < frame.height && !red; y += 4)
+            for (int x = 0; x < frame.width && !red; x += 4)
+                red = isRed(frame.at(x, y));
+        redFrames += red;
+    }
+    EXPECT_EQ(redFrames, static_cast<int>(movie.frames.size()));  // each frame masks something
+    other->setHidden(true);
+}
+
 TEST_F(ScreenRecorderTest, NothingIsRecordedWhenScreenVideoIsOff) {
     ScreenRecorderWorld world(320, 568);
     clearStore();
@@ -272,6 +332,22 @@ TEST(ScreenRecorderGeometry, FrameSizeFromTheKeyWindow) {
     EXPECT_EQ(RVViewVideoHandler::frameWidthForWindowWidth(NAN), 0);
     EXPECT_EQ(RVViewVideoHandler::frameHeightForWindowHeight(667.6), 667);
     EXPECT_EQ(RVViewVideoHandler::frameHeightForWindowHeight(-3), 0);
+}
+
+TEST(ScreenRecorderGeometry, PresentationTimesCountTheElapsedSeconds) {
+    // 1/24 s is no whole number of milliseconds: ticks of a millisecond, ten seconds are 10000
+    // of them (truncating the scale to 41 a second and counting 41.67 a second ran 1.6 % fast).
+    MediaTime t = RVViewVideoHandler::presentationTime(10.0, 1.0f / 24);
+    EXPECT_EQ(t.timescale, 1000);
+    EXPECT_EQ(t.value, 10000);
+    t = RVViewVideoHandler::presentationTime(10.0, 1.0f / 30);
+    EXPECT_DOUBLE_EQ(t.seconds(), 10.0);
+    // Whole milliseconds keep their scale: 500 a second at the default interval.
+    t = RVViewVideoHandler::presentationTime(0.5, 0.5f);
+    EXPECT_EQ(t.timescale, 500);
+    EXPECT_EQ(t.value, 250);
+    EXPECT_EQ(RVViewVideoHandler::movieTimescale(0.1f), 100);
+    EXPECT_EQ(RVViewVideoHandler::presentationTime(-1, 0.5f).value, 0);
 }
 
 // ---- Faults from the movie writer ---------------------------------------------------------

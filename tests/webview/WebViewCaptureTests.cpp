@@ -147,7 +147,7 @@ TEST(WebViewCapture, LandscapeUsesTheSwappedScreenAndItsOwnRecordAndScreen) {
     world.tapWeb({100, 100});
     ASSERT_NE(WebViewWorld::record(WebViewWorld::key(WebViewWorld::kURL, 1)), nullptr);
 
-    // Rotated: the window keeps its 320 x 568 bounds; tiles are 568 wide and 320 high.
+    // Rotated: the window turns to 568 x 320 bounds; tiles are 568 wide and 320 high.
     world.app().setStatusBarOrientation(InterfaceOrientation::LandscapeRight);
     world.showPage("https://shop.example.com/wide", {568, 900});
     world.tapWeb({30, 40});
