@@ -120,14 +120,17 @@ size_t requestsInFlight() {
     return client ? client->operationQueue()->operationCount() : 0;
 }
 
-// Waits until the session has stopped, posted and its requests are over.
+// Waits until the session has stopped, posted and its requests are over, then lets the main
+// queue deliver their last callbacks (which remove uploaded items and count refusals).
 bool settle(std::chrono::seconds limit) {
-    return RunLoop::main().runUntil(
+    const bool settled = RunLoop::main().runUntil(
         [] {
             return !Rivlo::isRecording() && !RivloHandler::isSessionStarted() &&
                    requestsInFlight() == 0;
         },
         limit);
+    RunLoop::main().runUntil([] { return false; }, 500ms);
+    return settled;
 }
 
 int sessions(const std::string& sandbox, const std::string& key, int count, double seconds) {
