@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     for (const auto& file : files) {
         std::ifstream in(file, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         std::fprintf(stderr, "replay: %s (%zu bytes)\n", file.c_str(), bytes.size());
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }

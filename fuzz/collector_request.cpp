@@ -93,11 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(exchange(std::string(reinterpret_cast<const char*>(data), size), answer, 150));
     // Still serving: a well-formed verification is answered.
     std::string check;
-    const std::string body = "app_key=fuzz-key&device_id=D&device_os=1&device_type=t&platform=ios&appname=a";
-    FUZZ_CHECK(exchange("POST /webservices/v2/verifyapp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                        "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
-                        check, 10000));
+    const std::string body =
+        "app_key=fuzz-key&device_id=D&device_os=1&device_type=t&platform=ios&appname=a";
+    FUZZ_CHECK(
+        exchange("POST /webservices/v2/verifyapp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
+                 check, 10000));
     if (check.rfind("HTTP/1.1 200", 0) != 0) std::fprintf(stderr, "answer: %s\n", check.c_str());
     FUZZ_CHECK(check.rfind("HTTP/1.1 200", 0) == 0);
     // Nothing received is left behind in the temporary folder once its exchange is over.

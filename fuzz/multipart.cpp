@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(got.headerLines.size() == (sent.isFile ? 2u : 1u));
         FUZZ_CHECK(got.fileName.has_value() == sent.isFile);
         // Names travel as they are unless they hold a quote or a line break.
-        if (sent.name.find_first_of("\"\r\n") == std::string::npos) FUZZ_CHECK(got.name == sent.name);
+        if (sent.name.find_first_of("\"\r\n") == std::string::npos)
+            FUZZ_CHECK(got.name == sent.name);
         if (sent.isFile && sent.fileName.find_first_of("\"\r\n") == std::string::npos)
             FUZZ_CHECK(*got.fileName == sent.fileName);
     }

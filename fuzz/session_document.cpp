@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Value read = Value::parse(*bytes, nullptr, false);
     FUZZ_CHECK(!read.is_discarded());
     FUZZ_CHECK(read.is_object());
-    for (const char* key : {"dan", "apd", "did", "dr", "osn", "dvt", "wd", "ht", "rl", "dmn", "eml",
-                            "cv", "cn", "platform", "appname", "cr", "isF", "lc", "tt", "ut", "gy",
-                            "tags", "rvsdk"})
+    for (const char* key :
+         {"dan", "apd",      "did",     "dr", "osn", "dvt", "wd", "ht", "rl", "dmn",  "eml",  "cv",
+          "cn",  "platform", "appname", "cr", "isF", "lc",  "tt", "ut", "gy", "tags", "rvsdk"})
         FUZZ_CHECK(read.contains(key));
     FUZZ_CHECK(read["tags"].is_array() && read["tags"].size() == tagCount);
     FUZZ_CHECK(read["cr"].is_boolean() && read["isF"].is_number());

@@ -76,11 +76,10 @@ void RVMovieUpload::post(const std::vector<RVStoredMovie>& movies, const RVMovie
         operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
         const std::string name = movie.videoName;
         const auto remove = kind.remove;
-        const std::string listKey = kind.folder == RVPlistHandler::kScreenVideoFolder
-                                        ? RVPlistHandler::kScreenVideoKey
-                                    : kind.folder == RVPlistHandler::kCameraVideoFolder
-                                        ? RVPlistHandler::kCameraVideoKey
-                                        : "";
+        const std::string listKey =
+            kind.folder == RVPlistHandler::kScreenVideoFolder   ? RVPlistHandler::kScreenVideoKey
+            : kind.folder == RVPlistHandler::kCameraVideoFolder ? RVPlistHandler::kCameraVideoKey
+                                                                : "";
         operation->setCompletionBlockWithSuccess(
             [name, remove](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
                 remove(name);

@@ -648,8 +648,7 @@ void RVPlistHandler::setAside(const std::string& listKey, const std::string& nam
     storeList(kSetAsideKey, kept);
 }
 
-bool RVPlistHandler::noteRefusal(const std::string& listKey, const std::string& name,
-                                 long status) {
+bool RVPlistHandler::noteRefusal(const std::string& listKey, const std::string& name, long status) {
     if (!isPermanentRefusal(status) || !shapeOf(listKey) || name.empty()) return false;
     bool movedAside = false;
     int64_t count = 0;
@@ -662,8 +661,8 @@ bool RVPlistHandler::noteRefusal(const std::string& listKey, const std::string& 
             const std::string& key = it.key();
             const size_t slash = key.find('/');
             const bool listed = slash != std::string::npos && shapeOf(key.substr(0, slash)) &&
-                                lists(defaults().object(key.substr(0, slash)),
-                                      key.substr(0, slash), key.substr(slash + 1));
+                                lists(defaults().object(key.substr(0, slash)), key.substr(0, slash),
+                                      key.substr(slash + 1));
             it = listed ? std::next(it) : refusals.erase(it);
         }
         const std::string key = listKey + "/" + name;
@@ -681,8 +680,7 @@ bool RVPlistHandler::noteRefusal(const std::string& listKey, const std::string& 
         RVLog(
             "Rivlo: The service refused %s %s %lld times (status %ld); it is kept in %s and no "
             "longer uploaded",
-            listKey.c_str(), name.c_str(), static_cast<long long>(count), status,
-            kSetAsideFolder);
+            listKey.c_str(), name.c_str(), static_cast<long long>(count), status, kSetAsideFolder);
     }
     return movedAside;
 }

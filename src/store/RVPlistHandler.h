@@ -196,8 +196,7 @@ class RVPlistHandler {
                           const std::optional<std::set<std::string>>& keep);
     // Queue-only: takes the item out of its list (returns its entry, null when not listed).
     Value takeListedItem(const std::string& listKey, const std::string& name);
-    void setAside(const std::string& listKey, const std::string& name, long status,
-                  Value entry);
+    void setAside(const std::string& listKey, const std::string& name, long status, Value entry);
 
     template <class T>
     static std::vector<std::shared_ptr<T>> recordsFrom(const std::vector<Value>& entries,

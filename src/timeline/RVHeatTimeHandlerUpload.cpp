@@ -78,8 +78,8 @@ void RVHeatTimeHandler::postHeatTimeData(const std::shared_ptr<RVAFHTTPClient>& 
                 // service keeps refusing it as such (then it is moved aside).
                 const auto response = op ? op->response() : std::nullopt;
                 if (response)
-                    RVPlistHandler::sharedHandler()->noteRefusal(RVPlistHandler::kTextFileKey,
-                                                                 name, response->statusCode);
+                    RVPlistHandler::sharedHandler()->noteRefusal(RVPlistHandler::kTextFileKey, name,
+                                                                 response->statusCode);
             });
         operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
         client->enqueueHTTPRequestOperation(operation);

@@ -174,8 +174,7 @@ TEST_F(SessionDataUpload, ADocumentRefusedThreeTimesIsMovedAsideAndNoLongerSent)
     for (size_t pass = 1; pass <= 3; ++pass) {
         const size_t before = server_.requestCount();
         post();
-        ASSERT_TRUE(
-            RunLoop::main().runUntil([&] { return server_.requestCount() > before; }, 10s));
+        ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() > before; }, 10s));
         // The refusal is noted on the main queue: counted twice, then the document leaves.
         const std::string key = std::string(RVPlistHandler::kTextFileKey) + "/" + doc->fileName;
         ASSERT_TRUE(RunLoop::main().runUntil(

@@ -171,9 +171,8 @@ bool CollectorConfig::validate(std::string& error) const {
         error = "the number of request threads must be between 1 and 256";
         return false;
     }
-    for (double share :
-         {faults.failShare, faults.resetShare, faults.refuseShare, faults.delayShare,
-          faults.malformedVerifyShare}) {
+    for (double share : {faults.failShare, faults.resetShare, faults.refuseShare, faults.delayShare,
+                         faults.malformedVerifyShare}) {
         if (!(share >= 0.0 && share <= 1.0)) {
             error = "fault shares must be between 0 and 1";
             return false;

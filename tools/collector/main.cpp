@@ -189,8 +189,7 @@ int main(int argc, char** argv) {
             if (!parseUnsigned(value, number)) return usageError("bad --fault-seed");
             config.faults.seed = number;
         } else if (name == "--fail-share" || name == "--reset-share" || name == "--delay-share" ||
-                   name == "--refuse-share" ||
-                   name == "--malformed-verify-share") {
+                   name == "--refuse-share" || name == "--malformed-verify-share") {
             if (!parseNumber(value, share)) return usageError("bad " + name);
             if (name == "--fail-share") config.faults.failShare = share;
             if (name == "--reset-share") config.faults.resetShare = share;

@@ -353,7 +353,8 @@ int record(const std::string& sandbox, double minutes) {
     const auto end = start + std::chrono::duration<double>(minutes * 60);
     while (std::chrono::steady_clock::now() < end) {
         RunLoop::main().runUntil([] { return false; }, 10s);
-        const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double t =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("sample %.0f rss_kib %ld fds %ld\n", t, residentKiB(), openDescriptors());
         std::fflush(stdout);
     }
@@ -483,7 +484,8 @@ int fill(const std::string& sandbox, const std::string& collectorDir) {
     {
         std::lock_guard<std::mutex> lock(logMutex);
         for (const auto& line : lines)
-            available = available || line.find("Storage space is available again") != std::string::npos;
+            available =
+                available || line.find("Storage space is available again") != std::string::npos;
     }
     std::printf("after space returned: %zu of %zu new items stored, %s\n", resumed, after.size(),
                 available ? "logged that space is available again" : "NO LINE about space");
@@ -515,7 +517,8 @@ int collected(const std::string& dataDir) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     RunLoop::main().setMainThread();
-    if (mode == "sessions" && argc == 6) return sessions(argv[2], argv[3], std::atoi(argv[4]), std::atof(argv[5]));
+    if (mode == "sessions" && argc == 6)
+        return sessions(argv[2], argv[3], std::atoi(argv[4]), std::atof(argv[5]));
     if (mode == "churn" && argc == 4) churn(argv[2], argv[3]);
     if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
     if (mode == "record" && argc == 4) return record(argv[2], std::atof(argv[3]));
