@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= 2
 
-.PHONY: setup configure build test asan tsan bench clean format
+.PHONY: setup configure build test asan tsan bench clean format fuzz
 
 setup:
 	bash scripts/setup.sh
@@ -21,6 +21,12 @@ asan:
 
 tsan:
 	$(MAKE) test PRESET=tsan
+
+# Every fuzz target for FUZZ_SECONDS each (default 60) from the seed corpus in fuzz/corpus/;
+# fails on a crash, a leak or a sanitizer report (the input is kept in fuzz/regressions/).
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/fuzz.sh
 
 bench: build
 	bash scripts/run-bench.sh build/$(PRESET)

@@ -9,6 +9,11 @@ endif()
 if(RIVLO_SANITIZE STREQUAL "address")
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
+elseif(RIVLO_SANITIZE STREQUAL "fuzzer")
+    # Coverage for libFuzzer in every object; only the fuzz executables link libFuzzer's main.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
 elseif(RIVLO_SANITIZE STREQUAL "thread")
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)

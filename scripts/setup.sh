@@ -11,6 +11,7 @@ PACKAGES=(
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   clang-format ccache locales
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )
 
 SUDO=""

@@ -77,12 +77,21 @@ void RVMovieUpload::post(const std::vector<RVStoredMovie>& movies, const RVMovie
         operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
         const std::string name = movie.videoName;
         const auto remove = kind.remove;
+        const std::string listKey =
+            kind.folder == RVPlistHandler::kScreenVideoFolder   ? RVPlistHandler::kScreenVideoKey
+            : kind.folder == RVPlistHandler::kCameraVideoFolder ? RVPlistHandler::kCameraVideoKey
+                                                                : "";
         operation->setCompletionBlockWithSuccess(
             [name, remove](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
                 remove(name);
             },
-            [](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Error&) {
-                // The movie stays stored and is offered again at the next stop.
+            [name, listKey](const std::shared_ptr<RVAFHTTPRequestOperation>& op, const Error&) {
+                // The movie stays stored and is offered again at the next stop, unless the
+                // service keeps refusing it as such (then it is moved aside).
+                const auto response = op ? op->response() : std::nullopt;
+                if (response && !listKey.empty())
+                    RVPlistHandler::sharedHandler()->noteRefusal(listKey, name,
+                                                                 response->statusCode);
             });
         client->enqueueHTTPRequestOperation(operation);
     }

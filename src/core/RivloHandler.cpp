@@ -394,19 +394,28 @@ Value RivloHandler::verificationParameters() {
     };
 }
 
-void RivloHandler::handleVerificationAnswer(const std::string& body, uint64_t generation) {
+RivloHandler::VerificationAnswer RivloHandler::readVerificationAnswer(const std::string& body) {
     Value answer = PropertyList::fromJSON(body).value_or(Value());
     if (!answer.is_object()) {
         RVLog("Rivlo: the verification answer is not a JSON object; treating it as empty.");
         answer = Value::object();
     }
-    const bool verified = RVSetting::truthValue(RVSetting::entry(answer, "verify_status"));
+    VerificationAnswer read;
+    read.verified = RVSetting::truthValue(RVSetting::entry(answer, "verify_status"));
+    read.appDeviceId = deviceIdentifierText(RVSetting::entry(answer, "app_device_id"));
+    read.latestRun = RVSetting::int32Value(RVSetting::entry(answer, "latest_run"));
+    read.videoRecord = RVSetting::truthValue(RVSetting::entry(answer, "video_record"));
+    read.settings = RVSetting::entry(answer, "settings");
+    return read;
+}
+
+void RivloHandler::handleVerificationAnswer(const std::string& body, uint64_t generation) {
+    const VerificationAnswer answer = readVerificationAnswer(body);
     // Identifier and run number are the service's, whatever the status.
-    RVUtil::appDeviceId(deviceIdentifierText(RVSetting::entry(answer, "app_device_id")));
-    RVUtil::saveLatestRunNo(
-        static_cast<int64_t>(RVSetting::int32Value(RVSetting::entry(answer, "latest_run"))));
-    const bool videoRecord = RVSetting::truthValue(RVSetting::entry(answer, "video_record"));
-    if (!verified) return;
+    RVUtil::appDeviceId(answer.appDeviceId);
+    RVUtil::saveLatestRunNo(static_cast<int64_t>(answer.latestRun));
+    const bool videoRecord = answer.videoRecord;
+    if (!answer.verified) return;
 
     if (generation != gSessionGeneration.load() || !gSessionStarted.load()) {
         RVLog("Rivlo: verification answer arrived after its session ended; nothing started.");
@@ -417,7 +426,7 @@ void RivloHandler::handleVerificationAnswer(const std::string& body, uint64_t ge
         RVLog(
             "Rivlo: Application key is verified, Rivlo has started capturing data as per "
             "configuration from Rivlo settings page.");
-        RVUtil::saveSettingData(RVSetting::entry(answer, "settings"));
+        RVUtil::saveSettingData(answer.settings);
     } else {
         RVLog(
             "Rivlo: Application key verified, but video recording is disabled. Just session "

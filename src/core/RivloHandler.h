@@ -78,6 +78,16 @@ class RivloHandler {
     // identifies the session the request was sent for: an answer that arrives after that
     // session ended still applies the identifier and run number but starts nothing.
     void handleVerificationAnswer(const std::string& body, uint64_t generation);
+    // What a verification answer says, read from its raw body: anything that is not a JSON
+    // object reads as an empty one (logged), and each value through the settings' readers.
+    struct VerificationAnswer {
+        bool verified = false;
+        std::string appDeviceId;
+        int32_t latestRun = 0;
+        bool videoRecord = false;
+        Value settings;  // the "settings" entry as received (null when missing)
+    };
+    static VerificationAnswer readVerificationAnswer(const std::string& body);
     // The session generation now (bumped at every begin and stop of a session).
     static uint64_t sessionGeneration();
     // Logs a failed verification with the error's description and the response text.

@@ -1,6 +1,7 @@
 #include "foundation/UserDefaults.h"
 
 #include "foundation/Log.h"
+#include "foundation/StorageSpace.h"
 
 #include <cerrno>
 #include <cstring>
@@ -65,9 +66,18 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes) {
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    int failure = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
         ::unlink(temp.c_str());
+        errno = failure;  // for the caller's report (a full disk is told apart)
         return false;
     }
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -214,9 +224,12 @@ bool UserDefaults::synchronize() {
     }
     std::string bytes = PropertyList::write(copy, PropertyList::Format::Binary);
     if (bytes.empty() || !writeFileAtomically(path, bytes)) {
-        Log::write("Rivlo: Could not write the defaults file %s", path.c_str());
+        // The values stay in memory and the next flush writes them; the old file is intact.
+        if (bytes.empty() || !StorageSpace::noteWriteFailure(errno, path))
+            Log::write("Rivlo: Could not write the defaults file %s", path.c_str());
         return false;
     }
+    StorageSpace::noteWriteSuccess();
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation_ == generation && path_ == path) dirty_ = false;
     return true;

@@ -82,16 +82,20 @@ std::shared_ptr<RVTextFile> RVJSONDataHandler::saveDataToFile() {
         document = handler->documentLocked(totalTime);
         handler->resetLocked();
     }
-    std::string data;
+    const auto data = serialize(document);
+    if (!data) return nullptr;
+    return RVPlistHandler::sharedHandler()->saveDataToTextFile(*data);
+}
+
+std::optional<std::string> RVJSONDataHandler::serialize(const Value& document) {
     try {
         // Text that is not valid UTF-8 (a host's tag, say) is replaced rather than costing
         // the whole document.
-        data = document.dump(4, ' ', false, Value::error_handler_t::replace);
+        return document.dump(4, ' ', false, Value::error_handler_t::replace);
     } catch (const std::exception& error) {
         RVLog("Rivlo: saveDataToFile: Error converting JSON: %s", error.what());
-        return nullptr;
+        return std::nullopt;
     }
-    return RVPlistHandler::sharedHandler()->saveDataToTextFile(data);
 }
 
 Value RVJSONDataHandler::locationDic() const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace rivlo {
@@ -53,6 +54,9 @@ class RVJSONDataHandler {
     // the stored document's record, or nullptr when none was written.
     static std::shared_ptr<RVTextFile> saveDataToFile();
 
+    // The bytes saveDataToFile writes for a document (pretty-printed JSON; text that is not
+    // valid UTF-8 replaced). nullopt, logged, when it cannot be written.
+    static std::optional<std::string> serialize(const Value& document);
     // The document as saveDataToFile would write it now (without resetting anything).
     Value document() const;
 

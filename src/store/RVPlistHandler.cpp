@@ -3,12 +3,15 @@
 #include "core/RVCrash.h"
 #include "core/RVUtil.h"
 #include "foundation/Log.h"
+#include "foundation/StorageSpace.h"
 #include "foundation/UserDefaults.h"
 #include "store/RVStoreFiles.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 namespace rivlo {
 
@@ -238,7 +241,10 @@ std::shared_ptr<RVTextFile> RVPlistHandler::saveDataToTextFile(const std::string
         pendingDocuments_.insert(file->fileName);
     }
     if (!writeFileAtomically(path, data)) {
-        RVLog("Rivlo:Error saving file: could not write %s", path.c_str());
+        if (!StorageSpace::noteWriteFailure(errno, path))
+            RVLog("Rivlo:Error saving file: could not write %s", path.c_str());
+    } else {
+        StorageSpace::noteWriteSuccess();
     }
     addTextFile(*file);
     {
@@ -310,9 +316,11 @@ void RVPlistHandler::removeTextFile(const RVTextFile& file) {
             const auto name = list[i].is_object() ? PropertyList::optionalText(list[i], "fileName")
                                                   : std::optional<std::string>();
             if (!name || *name != file.fileName) continue;
-            deleteFile(*name, kDataFolder);
+            // The list first: a process killed in between leaves an unlisted file (listed
+            // again or cleaned later), never an entry without its file.
             list.erase(list.begin() + static_cast<long>(i));
             storeList(kTextFileKey, list);
+            deleteFile(*name, kDataFolder);
             return;
         }
     });
@@ -349,8 +357,8 @@ std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::str
         entry["videoName"] = name;
     }
 
-    addObjectToKey(entry, key);
-
+    // The file first, then the entry: a process killed in between leaves an unlisted copy
+    // (cleaned later) rather than an entry whose movie never arrived.
     const std::string destination = folder + "/" + name;
     std::string error;
     // The recorder's working file lives in this folder: it is moved into place, which needs
@@ -360,16 +368,18 @@ std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::str
                              std::filesystem::path(folder).lexically_normal();
     const bool stored = workingFile ? RVStoreFiles::moveFile(videoPath, destination, error)
                                     : RVStoreFiles::copyFile(videoPath, destination, error);
-    auto keep = keepList(key, "videoName");
     if (!stored) {
-        RVLog("Rivlo:Plist:%s: Error copying file: %s (from %s to %s)",
-              screen ? "addScreenVideo" : "addCameraVideo", error.c_str(), videoPath.c_str(),
-              destination.c_str());
-        // The movie is nowhere else: the clean-up below must not take it.
-        if (workingFile) {
-            if (!keep) keep.emplace();
-            keep->insert(std::filesystem::path(videoPath).filename().string());
-        }
+        if (!StorageSpace::noteWriteFailure(errno, destination))
+            RVLog("Rivlo:Plist:%s: Error copying file: %s (from %s to %s)",
+                  screen ? "addScreenVideo" : "addCameraVideo", error.c_str(), videoPath.c_str(),
+                  destination.c_str());
+    }
+    addObjectToKey(entry, key);
+    auto keep = keepList(key, "videoName");
+    // A movie that could not be moved is nowhere else: the clean-up below must not take it.
+    if (!stored && workingFile) {
+        if (!keep) keep.emplace();
+        keep->insert(std::filesystem::path(videoPath).filename().string());
     }
     cleanupDirectory(folderName, keep);
     return name;
@@ -383,9 +393,10 @@ void RVPlistHandler::removeVideo(const std::string& key, const std::string& fold
         const auto name = list[i].is_object() ? PropertyList::optionalText(list[i], "videoName")
                                               : std::optional<std::string>();
         if (!name || *name != videoName) continue;
-        deleteFile(*name, folderName);
+        // The list first: a kill in between leaves an unlisted file for the next clean-up.
         list.erase(list.begin() + static_cast<long>(i));
         storeList(key, list);
+        deleteFile(*name, folderName);
         return;
     }
 }
@@ -526,11 +537,13 @@ void RVPlistHandler::removeWebViewGrid(const std::string& imageName) {
                                       ? PropertyList::optionalText(grids[g], "imageName")
                                       : std::optional<std::string>();
                 if (!name || *name != imageName) continue;
-                deleteFile(*name, kWebViewImageFolder);
+                const std::string image = *name;
                 Value remaining = grids;
                 remaining.erase(remaining.begin() + static_cast<long>(g));
                 entry["achievedGridList"] = std::move(remaining);
+                // The list first: a kill in between leaves an unlisted image for clean-up.
                 storeList(kWebViewKey, list);
+                deleteFile(image, kWebViewImageFolder);
                 return;
             }
         }
@@ -569,6 +582,140 @@ std::vector<Value> RVPlistHandler::crashEntries() {
     for (const auto& entry : list) {
         if (entry.is_object()) entries.push_back(entry);
     }
+    return entries;
+}
+
+// ---- Refusals -------------------------------------------------------------------------------
+
+bool RVPlistHandler::isPermanentRefusal(long status) {
+    return status >= 400 && status <= 499 && status != 408 && status != 429;
+}
+
+namespace {
+
+// The name field and folder of the items of a list; the web view list names grid images.
+struct ListShape {
+    const char* nameField;
+    const char* folder;
+};
+
+std::optional<ListShape> shapeOf(const std::string& listKey) {
+    if (listKey == RVPlistHandler::kTextFileKey)
+        return ListShape{"fileName", RVPlistHandler::kDataFolder};
+    if (listKey == RVPlistHandler::kScreenVideoKey)
+        return ListShape{"videoName", RVPlistHandler::kScreenVideoFolder};
+    if (listKey == RVPlistHandler::kCameraVideoKey)
+        return ListShape{"videoName", RVPlistHandler::kCameraVideoFolder};
+    if (listKey == RVPlistHandler::kWebViewKey)
+        return ListShape{"imageName", RVPlistHandler::kWebViewImageFolder};
+    return std::nullopt;
+}
+
+bool lists(const Value& list, const std::string& listKey, const std::string& name) {
+    if (!list.is_array()) return false;
+    for (const auto& entry : list) {
+        if (listKey == RVPlistHandler::kWebViewKey) {
+            for (const auto& grid : gridList(entry))
+                if (textField(grid, "imageName") == name) return true;
+        } else if (textField(entry, shapeOf(listKey)->nameField) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+Value RVPlistHandler::takeListedItem(const std::string& listKey, const std::string& name) {
+    Value list = defaults().object(listKey);
+    if (!list.is_array()) return Value();
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (listKey == kWebViewKey) {
+            const Value& grids = gridList(list[i]);
+            for (size_t g = 0; g < grids.size(); ++g) {
+                if (textField(grids[g], "imageName") != name) continue;
+                Value item = grids[g];
+                Value remaining = grids;
+                remaining.erase(remaining.begin() + static_cast<long>(g));
+                list[i]["achievedGridList"] = std::move(remaining);
+                storeList(listKey, list);
+                return item;
+            }
+        } else if (textField(list[i], shapeOf(listKey)->nameField) == name) {
+            Value entry = list[i];
+            list.erase(list.begin() + static_cast<long>(i));
+            storeList(listKey, list);
+            return entry;
+        }
+    }
+    return Value();
+}
+
+void RVPlistHandler::setAside(const std::string& listKey, const std::string& name, long status,
+                              Value entry) {
+    const std::string keptName = listKey + "_" + name;
+    const std::string from = pathInFolder(shapeOf(listKey)->folder, name);
+    const std::string to = pathInFolder(kSetAsideFolder, keptName);
+    if (!from.empty() && !to.empty() && RVStoreFiles::exists(from)) {
+        RVStoreFiles::createDirectory(RVUtil::folderPath(kSetAsideFolder));
+        if (::rename(from.c_str(), to.c_str()) != 0) RVStoreFiles::removeItem(from);
+    }
+    Value kept = storedList(kSetAsideKey);
+    kept.push_back(Value{{"list", listKey},
+                         {"name", name},
+                         {"fileName", keptName},
+                         {"status", static_cast<int64_t>(status)},
+                         {"entry", std::move(entry)}});
+    while (static_cast<long>(kept.size()) > kMaxSetAside) {
+        deleteFile(textField(kept[0], "fileName"), kSetAsideFolder);
+        kept.erase(kept.begin());
+    }
+    storeList(kSetAsideKey, kept);
+}
+
+bool RVPlistHandler::noteRefusal(const std::string& listKey, const std::string& name, long status) {
+    if (!isPermanentRefusal(status) || !shapeOf(listKey) || name.empty()) return false;
+    bool movedAside = false;
+    int64_t count = 0;
+    runQueued([&] {
+        if (!lists(defaults().object(listKey), listKey, name)) return;  // already gone
+        Value refusals = defaults().dictionary(kRefusalsKey);
+        if (!refusals.is_object()) refusals = Value::object();
+        // Counts of items no longer listed (uploaded since, or trimmed) are dropped here.
+        for (auto it = refusals.begin(); it != refusals.end();) {
+            const std::string& key = it.key();
+            const size_t slash = key.find('/');
+            const bool listed = slash != std::string::npos && shapeOf(key.substr(0, slash)) &&
+                                lists(defaults().object(key.substr(0, slash)), key.substr(0, slash),
+                                      key.substr(slash + 1));
+            it = listed ? std::next(it) : refusals.erase(it);
+        }
+        const std::string key = listKey + "/" + name;
+        count = PropertyList::integer(refusals, key, 0) + 1;
+        if (count >= kMaxRefusals) {
+            refusals.erase(key);
+            setAside(listKey, name, status, takeListedItem(listKey, name));
+            movedAside = true;
+        } else {
+            refusals[key] = count;
+        }
+        storeList(kRefusalsKey, refusals);
+    });
+    if (movedAside) {
+        RVLog(
+            "Rivlo: The service refused %s %s %lld times (status %ld); it is kept in %s and no "
+            "longer uploaded",
+            listKey.c_str(), name.c_str(), static_cast<long long>(count), status, kSetAsideFolder);
+    }
+    return movedAside;
+}
+
+std::vector<Value> RVPlistHandler::setAsideEntries() {
+    std::vector<Value> entries;
+    runQueued([&] {
+        for (const auto& entry : storedList(kSetAsideKey))
+            if (entry.is_object()) entries.push_back(entry);
+    });
     return entries;
 }
 

@@ -136,6 +136,29 @@ class RVPlistHandler {
     void addCrash(const RVCrash& crash);
     std::vector<Value> crashEntries();
 
+    // ---- Refusals ------------------------------------------------------------------------
+
+    // An upload the service refused with a status of 400-499 other than 408 (time-out) and 429
+    // (too many requests) says the item itself is unacceptable; anything else may pass later.
+    static bool isPermanentRefusal(long status);
+    static constexpr int kMaxRefusals = 3;
+    static constexpr long kMaxSetAside = 50;
+    static constexpr const char* kRefusalsKey = "RvRefusals";
+    static constexpr const char* kSetAsideKey = "RvSetAside";
+    static constexpr const char* kSetAsideFolder = "/RVSetAside";
+
+    // Notes that the service refused the item `name` of the list `listKey` (a session
+    // document's "fileName", a movie's "videoName", a web tile's "imageName") with `status`.
+    // Permanent refusals are counted in "RvRefusals"; at the kMaxRefusals-th the item leaves
+    // its list, its file moves to "/RVSetAside" as "<listKey>_<name>", and an entry {"list",
+    // "name", "status", "entry"} is added to "RvSetAside" (the newest kMaxSetAside are kept,
+    // older ones are deleted with their files), with one log line. It is then no longer
+    // offered to the service. Other failures change nothing. Returns true when the item was
+    // moved aside. Any thread.
+    bool noteRefusal(const std::string& listKey, const std::string& name, long status);
+    // Entries of "RvSetAside", oldest first.
+    std::vector<Value> setAsideEntries();
+
     // ---- Folders -------------------------------------------------------------------------
 
     // Deletes every file no list names in the web view image, camera video and screen video
@@ -175,6 +198,9 @@ class RVPlistHandler {
                      const std::string& videoName);
     void cleanupDirectory(const std::string& folderName,
                           const std::optional<std::set<std::string>>& keep);
+    // Queue-only: takes the item out of its list (returns its entry, null when not listed).
+    Value takeListedItem(const std::string& listKey, const std::string& name);
+    void setAside(const std::string& listKey, const std::string& name, long status, Value entry);
 
     template <class T>
     static std::vector<std::shared_ptr<T>> recordsFrom(const std::vector<Value>& entries,

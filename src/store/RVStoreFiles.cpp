@@ -105,7 +105,11 @@ bool RVStoreFiles::copyFile(const std::string& source, const std::string& destin
         error = errnoText("cannot rename to", destination);
         ok = false;
     }
-    if (!ok) ::unlink(temporary.c_str());
+    if (!ok) {
+        const int failure = errno;
+        ::unlink(temporary.c_str());
+        errno = failure;  // for the caller's report (a full disk is told apart)
+    }
     return ok;
 }
 

@@ -72,8 +72,14 @@ void RVHeatTimeHandler::postHeatTimeData(const std::shared_ptr<RVAFHTTPClient>& 
             [record = *file](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
                 RVPlistHandler::sharedHandler()->removeTextFile(record);
             },
-            [](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Error&) {
-                // The document stays stored and is offered again at the next stop.
+            [name = file->fileName](const std::shared_ptr<RVAFHTTPRequestOperation>& op,
+                                    const Error&) {
+                // The document stays stored and is offered again at the next stop, unless the
+                // service keeps refusing it as such (then it is moved aside).
+                const auto response = op ? op->response() : std::nullopt;
+                if (response)
+                    RVPlistHandler::sharedHandler()->noteRefusal(RVPlistHandler::kTextFileKey, name,
+                                                                 response->statusCode);
             });
         operation->setShouldExecuteAsBackgroundTaskWithExpirationHandler([] {});
         client->enqueueHTTPRequestOperation(operation);

@@ -228,13 +228,17 @@ void RVWebViewHandler::postWebViewGrid(const std::shared_ptr<RVWebView>& first,
                 record->removeAchievedGrid();
                 postWebViewGrid(record, pass);
             },
-            [record, pass](const std::shared_ptr<RVAFHTTPRequestOperation>& op,
-                           const Error& error) {
+            [record, pass, imageName](const std::shared_ptr<RVAFHTTPRequestOperation>& op,
+                                      const Error& error) {
                 const std::optional<std::string> response =
                     op ? op->responseString() : std::nullopt;
                 RVLog("Web Image Post Failure: Error: %s, Response: %s",
                       error.description().c_str(), response ? response->c_str() : "(null)");
-                // The tile stays stored for a later pass.
+                // The tile stays stored for a later pass, unless the service keeps refusing
+                // it as such (then it is moved aside).
+                if (const auto head = op ? op->response() : std::nullopt)
+                    RVPlistHandler::sharedHandler()->noteRefusal(RVPlistHandler::kWebViewKey,
+                                                                 imageName, head->statusCode);
                 record->removeAchievedGrid();
                 postWebViewGrid(record, pass);
             });

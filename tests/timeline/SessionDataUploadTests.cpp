@@ -163,3 +163,43 @@ TEST_F(SessionDataUpload, FailedUploadsStayPendingAndNothingIsSentWithoutANetwor
     EXPECT_EQ(pending(), 1u);
     EXPECT_EQ(logCount("Rivlo:"), 0u);
 }
+
+TEST_F(SessionDataUpload, ADocumentRefusedThreeTimesIsMovedAsideAndNoLongerSent) {
+    // 400 says the document itself is unacceptable; time-outs, rate limits and 5xx do not.
+    EXPECT_FALSE(RVPlistHandler::isPermanentRefusal(408));
+    EXPECT_FALSE(RVPlistHandler::isPermanentRefusal(429));
+    EXPECT_FALSE(RVPlistHandler::isPermanentRefusal(500));
+    server_.route("POST", RVHeatTimeHandler::kUploadDataPath, ScriptedResponse::text(400, "bad"));
+    auto doc = store()->saveDataToTextFile(R"({"doc":1})");
+    for (size_t pass = 1; pass <= 3; ++pass) {
+        const size_t before = server_.requestCount();
+        post();
+        ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() > before; }, 10s));
+        // The refusal is noted on the main queue: counted twice, then the document leaves.
+        const std::string key = std::string(RVPlistHandler::kTextFileKey) + "/" + doc->fileName;
+        ASSERT_TRUE(RunLoop::main().runUntil(
+            [&] {
+                const Value counts = UserDefaults::standard().dictionary("RvRefusals");
+                return pass < 3 ? PropertyList::integer(counts, key) == int64_t(pass)
+                                : pending() == 0 && counts.is_null();
+            },
+            10s))
+            << "after pass " << pass << "; " << dumpLog();
+        EXPECT_EQ(pending(), pass < 3 ? 1u : 0u) << "after pass " << pass;
+    }
+    EXPECT_EQ(logCount("Rivlo: The service refused RvTextFile " + doc->fileName + " 3 times"), 1u)
+        << dumpLog();
+    const auto aside = store()->setAsideEntries();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(aside[0]["name"], doc->fileName);
+    EXPECT_EQ(aside[0]["status"], 400);
+    const std::string kept = RVPlistHandler::pathInFolder(RVPlistHandler::kSetAsideFolder,
+                                                          aside[0]["fileName"].get<std::string>());
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), R"({"doc":1})");
+
+    server_.clearRequests();
+    post();
+    RunLoop::main().runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(server_.requestCount(), 0u);
+}

@@ -15,7 +15,7 @@ json CollectorApp::defaultSettings() {
 }
 
 bool FaultConfig::enabled() const {
-    return failShare > 0 || resetShare > 0 || (delayShare > 0 && delayMs > 0) ||
+    return failShare > 0 || resetShare > 0 || refuseShare > 0 || (delayShare > 0 && delayMs > 0) ||
            malformedVerifyShare > 0;
 }
 
@@ -138,6 +138,7 @@ bool CollectorConfig::applyJson(const json& document, std::string& error) {
         }
         if (!readShare(f, "fail_share", faults.failShare, error) ||
             !readShare(f, "reset_share", faults.resetShare, error) ||
+            !readShare(f, "refuse_share", faults.refuseShare, error) ||
             !readShare(f, "delay_share", faults.delayShare, error) ||
             !readShare(f, "malformed_verify_share", faults.malformedVerifyShare, error) ||
             !readInteger(f, "delay_ms", faults.delayMs, error) ||
@@ -170,8 +171,8 @@ bool CollectorConfig::validate(std::string& error) const {
         error = "the number of request threads must be between 1 and 256";
         return false;
     }
-    for (double share :
-         {faults.failShare, faults.resetShare, faults.delayShare, faults.malformedVerifyShare}) {
+    for (double share : {faults.failShare, faults.resetShare, faults.refuseShare, faults.delayShare,
+                         faults.malformedVerifyShare}) {
         if (!(share >= 0.0 && share <= 1.0)) {
             error = "fault shares must be between 0 and 1";
             return false;

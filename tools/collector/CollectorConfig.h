@@ -25,8 +25,12 @@ struct CollectorApp {
 // Faults for tests and soak runs; everything is off by default. Shares are probabilities in
 // [0, 1] drawn per request.
 struct FaultConfig {
-    double failShare = 0.0;   // answered with status 500, nothing stored
-    double resetShare = 0.0;  // connection reset instead of an answer, nothing stored
+    double failShare = 0.0;  // answered with status 500, nothing stored
+    double resetShare =
+        0.0;  // connection reset (uploads: in the middle of the body), nothing stored
+    // Uploads of this share of file names (chosen by a hash of the name and the seed, so the
+    // same file is refused every time) are answered with status 400, nothing stored.
+    double refuseShare = 0.0;
     double delayShare = 0.0;  // answer held back by delayMs
     int delayMs = 0;
     double malformedVerifyShare = 0.0;  // verification answered with broken JSON

@@ -489,12 +489,27 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
     }
 
     UploadReceiver receiver(tempDir, plan.outcome == FaultInjector::Outcome::None);
+    // An injected reset of an upload cuts the connection in the middle of the body: as the
+    // file part begins to arrive.
+    bool resetMidBody = false;
     bool complete = reader(
-        [&receiver](const httplib::MultipartFormData& part) {
+        [&](const httplib::MultipartFormData& part) {
+            if (plan.outcome == FaultInjector::Outcome::Reset && part.name == "file" &&
+                resetConnection(req)) {
+                resetMidBody = true;
+                return false;
+            }
             return receiver.onPartHeader(part.name, part.filename, part.content_type);
         },
         [&receiver](const char* data, size_t length) { return receiver.onPartData(data, length); });
     receiver.finish();
+    if (resetMidBody) {
+        receiver.discard();
+        log.write("%s: injected connection reset in the middle of the body", what.c_str());
+        res.set_header("Connection", "close");
+        answerError(res, 500, "injected connection reset");
+        return;
+    }
     if (!complete) {
         // Nothing of a broken transfer stays behind once its refusal is in the log.
         receiver.discard();
@@ -514,6 +529,12 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
     }
     delay(plan.delayMs);
     if (applyFault(plan, req, res, what.c_str())) return;
+    if (faults.refuses(receiver.fileName())) {
+        log.write("%s: injected refusal of %s, answered 400", what.c_str(),
+                  CollectorNames::printable(receiver.fileName()).c_str());
+        answerError(res, 400, "injected refusal");
+        return;
+    }
     if (receiver.failed()) {
         log.write("%s: refused, %s", what.c_str(),
                   CollectorNames::printable(receiver.error()).c_str());

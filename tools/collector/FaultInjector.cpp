@@ -32,4 +32,15 @@ FaultInjector::Plan FaultInjector::draw() {
     return plan;
 }
 
+bool FaultInjector::refuses(const std::string& fileName) const {
+    if (config_.refuseShare <= 0) return false;
+    // FNV-1a over the seed and the name: stable across runs with the same seed.
+    uint64_t hash = 1469598103934665603ull ^ config_.seed;
+    for (unsigned char c : fileName) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return static_cast<double>(hash % 1000000) / 1000000.0 < config_.refuseShare;
+}
+
 }  // namespace rivlo::collector

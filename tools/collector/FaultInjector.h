@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <random>
+#include <string>
 
 #include "CollectorConfig.h"
 
@@ -21,6 +22,8 @@ class FaultInjector {
     explicit FaultInjector(const FaultConfig& config);
 
     Plan draw();
+    // Whether uploads of this file are refused (always the same answer for the same name).
+    bool refuses(const std::string& fileName) const;
     bool enabled() const { return config_.enabled(); }
 
   private:

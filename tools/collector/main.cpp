@@ -40,7 +40,10 @@ serve options:
   --threads N                 request threads (default 8)
   --url-file FILE             write the served URL into FILE once listening
   --fail-share X              answer this share of requests with status 500
-  --reset-share X             reset the connection of this share of requests
+  --reset-share X             reset the connection of this share of requests (uploads:
+                              in the middle of the body)
+  --refuse-share X            refuse uploads of this share of file names with status 400
+                              (the same files every time)
   --delay-ms N                hold answers back N milliseconds
   --delay-share X             share of answers held back (default 1 with --delay-ms)
   --malformed-verify-share X  answer this share of verifications with broken JSON
@@ -50,7 +53,8 @@ configuration file:
   {"data": DIR, "host": HOST, "port": N, "max_body_bytes": N, "threads": N,
    "tls": {"cert": FILE, "key": FILE},
    "apps": [{"key": KEY, "name": NAME, "video_record": true, "settings": {...}}],
-   "faults": {"fail_share": X, "reset_share": X, "delay_ms": N, "delay_share": X,
+   "faults": {"fail_share": X, "reset_share": X, "refuse_share": X, "delay_ms": N,
+              "delay_share": X,
               "malformed_verify_share": X, "seed": N}}
 )";
 
@@ -185,10 +189,11 @@ int main(int argc, char** argv) {
             if (!parseUnsigned(value, number)) return usageError("bad --fault-seed");
             config.faults.seed = number;
         } else if (name == "--fail-share" || name == "--reset-share" || name == "--delay-share" ||
-                   name == "--malformed-verify-share") {
+                   name == "--refuse-share" || name == "--malformed-verify-share") {
             if (!parseNumber(value, share)) return usageError("bad " + name);
             if (name == "--fail-share") config.faults.failShare = share;
             if (name == "--reset-share") config.faults.resetShare = share;
+            if (name == "--refuse-share") config.faults.refuseShare = share;
             if (name == "--malformed-verify-share") config.faults.malformedVerifyShare = share;
             if (name == "--delay-share") {
                 config.faults.delayShare = share;

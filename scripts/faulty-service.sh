@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# A failing service: many sessions against rivlo-collector with its fault injection on (answers
+# 500, connections reset in the middle of the body, slow answers, malformed verification
+# answers, and a share of files always refused with 400), then a recovery phase against the
+# same collector without the transient faults (the refusals stay: the service refuses such
+# files as such). Checks at the end:
+#   - nothing is left pending in the device's store;
+#   - every document and screen movie of a verified session was stored by the collector once,
+#     or set aside by the library after exactly three refusals (none retried for ever);
+#   - the collector's index holds no file twice (its duplicate count says how often the
+#     library re-sent a file whose answer it had lost).
+#
+#   scripts/faulty-service.sh [build dir] [sessions] [seconds per session]
+set -uo pipefail
+
+BUILD=${1:-build/release}
+SESSIONS=${2:-20}
+SECONDS_EACH=${3:-2}
+COLLECTOR="$BUILD/tools/collector/rivlo-collector"
+SOAK="$BUILD/tools/soak/rivlo-soak"
+for p in "$COLLECTOR" "$SOAK"; do
+  [ -x "$p" ] || { echo "faulty-service: $p not found; build it first" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/rivlo-faulty-XXXXXX)
+trap 'kill $collector 2>/dev/null; wait 2>/dev/null' EXIT
+KEY=faulty-key
+
+serve() {  # extra collector options...
+  rm -f "$work/url"
+  "$COLLECTOR" serve --data "$work/collector" --port 0 --app-key "$KEY" --url-file "$work/url" \
+    --refuse-share 0.1 --fault-seed 11 "$@" >> "$work/collector.log" 2>&1 &
+  collector=$!
+  for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
+  [ -s "$work/url" ] || { echo "faulty-service: the collector did not start" >&2; exit 2; }
+}
+
+start=$(date +%s)
+echo "faulty-service: $SESSIONS sessions of ${SECONDS_EACH}s against a failing service (work: $work)"
+serve --fail-share 0.2 --reset-share 0.15 --delay-ms 1500 --delay-share 0.2 \
+      --malformed-verify-share 0.2
+RIVLO_SERVICE_URL="$(cat "$work/url")/" "$SOAK" sessions "$work/device" "$KEY" "$SESSIONS" \
+  "$SECONDS_EACH" > "$work/faulty.out" 2> "$work/faulty.err"
+kill $collector; wait $collector 2>/dev/null
+
+echo "faulty-service: recovery (no transient faults; the same files are refused)"
+serve
+RIVLO_SERVICE_URL="$(cat "$work/url")/" "$SOAK" sessions "$work/device" "$KEY" 4 \
+  "$SECONDS_EACH" > "$work/recovery.out" 2> "$work/recovery.err"
+kill $collector; wait $collector 2>/dev/null
+"$SOAK" collected "$work/collector" > "$work/collected.out"
+
+verified=$(( $(grep -o 'verified [0-9]*' "$work/faulty.out" | tail -1 | grep -o '[0-9]*') + \
+             $(grep -o 'verified [0-9]*' "$work/recovery.out" | tail -1 | grep -o '[0-9]*') ))
+sessions=$((SESSIONS + 4))
+stored_docs=$(grep -o 'stored data [0-9]*' "$work/collected.out" | grep -o '[0-9]*$'); stored_docs=${stored_docs:-0}
+stored_movies=$(grep -o 'stored screen [0-9]*' "$work/collected.out" | grep -o '[0-9]*$'); stored_movies=${stored_movies:-0}
+duplicates=$(grep -o 'duplicates [0-9]*' "$work/collected.out" | grep -o '[0-9]*$')
+aside_docs=$(grep -c '^aside RvTextFile' "$work/recovery.out")
+aside_movies=$(grep -c '^aside RvScreenVideo' "$work/recovery.out")
+pending=$(grep '^pending' "$work/recovery.out" | tail -1)
+injected=$(grep -c 'injected failure' "$work/collector.log")
+resets=$(grep -c 'injected connection reset' "$work/collector.log")
+malformed=$(grep -c 'injected malformed answer' "$work/collector.log")
+refusals=$(grep -c 'injected refusal' "$work/collector.log")
+
+fail=0
+problem() { echo "faulty-service: PROBLEM: $*" >&2; fail=1; }
+[ "$pending" = "pending documents 0 screen 0" ] || problem "the device still holds: $pending"
+[ $((stored_docs + aside_docs)) -eq "$verified" ] ||
+  problem "$verified verified sessions but $stored_docs documents stored and $aside_docs set aside"
+[ $((stored_movies + aside_movies)) -eq "$verified" ] ||
+  problem "$verified verified sessions but $stored_movies movies stored and $aside_movies set aside"
+# Every file set aside was refused exactly three times; no refused file was tried more often.
+while read -r _ list name; do
+  n=$(grep -c "injected refusal of $name," "$work/collector.log")
+  [ "$n" -eq 3 ] || problem "$name ($list) was refused $n times before it was set aside"
+done < <(grep '^aside ' "$work/recovery.out")
+for name in $(grep -o 'injected refusal of [^,]*' "$work/collector.log" | awk '{print $4}' | sort -u); do
+  n=$(grep -c "injected refusal of $name," "$work/collector.log")
+  [ "$n" -le 3 ] || problem "$name was sent $n times although refused"
+done
+grep -q 'NOT SETTLED' "$work/faulty.out" "$work/recovery.out" && problem "a session did not settle"
+
+printf 'faulty-service: %d sessions (%d verified) in %ds; faults injected: %d answers 500, %d resets, %d malformed verifications, %d refusals\n' \
+  "$sessions" "$verified" $(( $(date +%s) - start )) "$injected" "$resets" "$malformed" "$refusals"
+printf 'faulty-service: delivered %d documents and %d movies once each (%d repeated uploads recognised), set aside %d documents and %d movies, %s\n' \
+  "$stored_docs" "$stored_movies" "${duplicates:-0}" "$aside_docs" "$aside_movies" "$pending"
+[ $fail -eq 0 ] && { echo "faulty-service: ok"; rm -rf "$work"; }
+exit $fail
