@@ -361,6 +361,7 @@ void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
     std::shared_ptr<Window> window;
     if (auto application = Platform::current().application()) window = application->keyWindow();
     double xScale = 1.0;
+    double yScale = 1.0;
     if (window) {
         const Rect bounds = window->bounds();
         context.setInterpolationQuality(InterpolationQuality::None);
@@ -368,16 +369,20 @@ void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
         const bool drawn = context.drawViewHierarchy(*window, Rect(bounds.origin, size), false);
         if (!drawn) {
             context.renderLayer(*window);
-        } else if (bounds.size.width > 0) {
-            // The hierarchy is stretched to the frame width; so are the occlusion rectangles.
-            xScale = size.width / bounds.size.width;
+        } else {
+            // The hierarchy is stretched to the frame; so are the occlusion rectangles. The
+            // frame keeps the size the movie began with, so a window resized since (a desktop
+            // window) is stretched in height as well as in width.
+            if (bounds.size.width > 0) xScale = size.width / bounds.size.width;
+            if (bounds.size.height > 0) yScale = size.height / bounds.size.height;
         }
         context.restoreGState();
     }
-    occludeSensitiveViewsInContext(context, xScale);
+    occludeSensitiveViewsInContext(context, xScale, yScale);
 }
 
-void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context, double xScale) {
+void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context, double xScale,
+                                                        double yScale) {
     std::vector<std::shared_ptr<View>> live;
     std::vector<std::shared_ptr<View>> released;
     {
@@ -404,8 +409,8 @@ void RVViewVideoHandler::occludeSensitiveViewsInContext(GraphicsContext& context
         // Whole pixels, rounded outwards, so that no edge column of the view can show.
         const double x0 = std::floor(inWindow.minX() * xScale);
         const double x1 = std::ceil(inWindow.maxX() * xScale);
-        const double y0 = std::floor(inWindow.minY());
-        const double y1 = std::ceil(inWindow.maxY());
+        const double y0 = std::floor(inWindow.minY() * yScale);
+        const double y1 = std::ceil(inWindow.maxY() * yScale);
         if (x1 <= x0 || y1 <= y0) continue;
         context.fillRect(Rect(x0, y0, x1 - x0, y1 - y0));
     }

@@ -97,8 +97,9 @@ class RVViewVideoHandler {
     // sensitive views over it.
     void drawFrame(GraphicsContext& context);
     // Main thread: paints every registered view that is in a window (in window points scaled
-    // horizontally by xScale) opaque red, and drops views only the set still holds.
-    static void occludeSensitiveViewsInContext(GraphicsContext& context, double xScale = 1.0);
+    // by xScale across and yScale down) opaque red, and drops views only the set still holds.
+    static void occludeSensitiveViewsInContext(GraphicsContext& context, double xScale = 1.0,
+                                               double yScale = 1.0);
     // Frame queue: finishes the movie.
     void completeRecordingSession();
 
