@@ -11,6 +11,7 @@ PACKAGES=(
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   clang-format ccache
+  qt6-base-dev qt6-base-private-dev qt6-webengine-dev
 )
 
 missing=()
