@@ -11,9 +11,9 @@
 
 #include "ShopWindow.h"
 
-#include "platform/linux/LinuxPlatform.h"  // rivlo
-#include "rivlo/Rivlo.h"                   // rivlo
-#include "rivlo/qt/QtPlatform.h"           // rivlo
+#include "rivlo/Platform.h"       // rivlo
+#include "rivlo/Rivlo.h"          // rivlo
+#include "rivlo/qt/QtPlatform.h"  // rivlo
 
 #include <QApplication>
 
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     const std::string key = argv[1];
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // WebEngine in widgets
     QApplication app(argc, argv);
-    rivlo::LinuxPlatform::install();  // rivlo: this machine's facts, network, files, movies
-    rivlo::QtPlatform::install(app);  // rivlo: the Qt bridge
+    rivlo::installLinuxPlatform({"com.rivlo.qt-shop", "Qt Shop", "1.0"});  // rivlo
+    rivlo::QtPlatform::install(app);                                       // rivlo: the Qt bridge
 
     shop::ShopWindow window(shop::defaultArticleFile());
     window.resize(390, 844);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rivlo/Version.h"
+
 class QApplication;
 class QWidget;
 
@@ -8,7 +10,7 @@ namespace rivlo {
 // Makes a Qt 6 Widgets application recordable. A Qt host writes:
 //
 //   QApplication app(argc, argv);
-//   rivlo::LinuxPlatform::install();               // the Linux defaults first
+//   rivlo::installLinuxPlatform({"com.example.shop"});  // the Linux defaults first
 //   rivlo::QtPlatform::install(app);               // then the Qt bridge
 //   rivlo::QtPlatform::occludeSensitiveWidget(card);
 //   rivlo::Rivlo::startApplicationWithKey("key");
@@ -18,7 +20,7 @@ namespace rivlo {
 // the application's windows and widgets, turns touches and left-button mouse input into the
 // library's touch sequence, names screens after the classes of windows, dialogs and the current
 // pages of stacked and tabbed widgets, and draws movie frames from the windows' own pixels.
-class QtPlatform {
+class RIVLO_API QtPlatform {
   public:
     // Installs the bridge on the application. Call once, on the thread that runs the
     // application, after the Linux defaults and before the library is started; a second call
