@@ -39,8 +39,11 @@ format:
 	git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 
 .PHONY: demo
-# Records the shop scenario end to end against the collector on loopback, checks what arrived,
-# draws the heat maps and writes ./demo-data/report.html. Builds only what the demo needs.
+# Records the Qt shop (a real Qt application, offscreen, driven by Qt input events) end to end
+# against the collector on loopback, checks what arrived, draws the heat maps and writes
+# ./demo-data/report.html. Builds only what the demo needs. `make demo DEMO=examples/shop.json`
+# plays the headless scenario instead.
+DEMO ?= qt
 demo: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target rivlo-demo
-	build/$(PRESET)/tools/demo/rivlo-demo examples/shop.json demo-data
+	build/$(PRESET)/tools/demo/rivlo-demo $(DEMO) demo-data

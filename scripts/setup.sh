@@ -12,6 +12,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   clang-format ccache locales
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  qt6-base-dev qt6-base-private-dev qt6-webengine-dev
 )
 
 SUDO=""

@@ -14,9 +14,6 @@
 namespace rivlo {
 
 namespace {
-constexpr double kMultiTapInterval = 0.35;
-constexpr double kMultiTapDistance = 40.0;
-
 bool isLandscape(int interfaceOrientation) {
     return interfaceOrientation == InterfaceOrientation::LandscapeRight ||
            interfaceOrientation == InterfaceOrientation::LandscapeLeft;
@@ -38,7 +35,12 @@ const char* stateName(ApplicationState s) {
 HeadlessApplication::HeadlessApplication(std::shared_ptr<HeadlessDevice> device,
                                          double backgroundTaskAllowance)
     : device_(std::move(device)),
-      allowance_(backgroundTaskAllowance > 0 ? backgroundTaskAllowance : 180.0) {}
+      allowance_(backgroundTaskAllowance > 0 ? backgroundTaskAllowance : 180.0) {
+    touches_.setHitObserver([this](Point point, const std::shared_ptr<View>& hit) {
+        std::lock_guard lock(mutex_);
+        hits_.push_back({point, hit});
+    });
+}
 
 HeadlessApplication::~HeadlessApplication() {
     std::lock_guard lock(mutex_);
@@ -313,48 +315,7 @@ void HeadlessApplication::sendEvent(Event event) {
         RVLog("HeadlessApplication: touch dropped: an alert is showing");
         return;
     }
-    std::map<int, std::shared_ptr<View>> hitViews;
-    for (Touch& t : event.touches) {
-        t.window = window;
-        if (t.phase == TouchPhase::Began) {
-            FingerInfo info;
-            info.start = t.locationInWindow;
-            const bool near =
-                std::hypot(t.locationInWindow.x - lastTapPoint_.x,
-                           t.locationInWindow.y - lastTapPoint_.y) <= kMultiTapDistance;
-            info.tapCount =
-                (lastTapTime_ >= 0 && t.timestamp - lastTapTime_ <= kMultiTapInterval && near)
-                    ? lastTapCount_ + 1
-                    : 1;
-            fingers_[t.identifier] = info;
-            auto hit = window->hitTest(t.locationInWindow, &event);
-            {
-                std::lock_guard lock(mutex_);
-                hits_.push_back({t.locationInWindow, hit});
-            }
-            hitViews[t.identifier] = hit;
-            t.view = hit;
-        }
-        auto f = fingers_.find(t.identifier);
-        if (f != fingers_.end()) t.tapCount = f->second.tapCount;
-    }
-    gestures_.handle(event, *window, hitViews);
-    for (const Touch& t : event.touches) {
-        if (t.phase != TouchPhase::Ended && t.phase != TouchPhase::Cancelled) continue;
-        auto f = fingers_.find(t.identifier);
-        if (f == fingers_.end()) continue;
-        const bool still = std::hypot(t.locationInWindow.x - f->second.start.x,
-                                      t.locationInWindow.y - f->second.start.y) <= 10.0;
-        if (t.phase == TouchPhase::Ended && still && fingers_.size() == 1) {
-            lastTapTime_ = t.timestamp;
-            lastTapPoint_ = t.locationInWindow;
-            lastTapCount_ = f->second.tapCount;
-        } else {
-            lastTapTime_ = -1;
-            lastTapCount_ = 0;
-        }
-        fingers_.erase(f);
-    }
+    touches_.dispatch(event, window);
 }
 
 std::shared_ptr<Responder> HeadlessApplication::firstResponder() const {

@@ -4,7 +4,7 @@
 #include "platform/Application.h"
 #include "platform/Event.h"
 #include "platform/Responder.h"
-#include "platform/headless/GestureEngine.h"
+#include "platform/TouchDispatcher.h"
 
 #include <atomic>
 #include <map>
@@ -101,15 +101,7 @@ class HeadlessApplication : public Application,
     std::vector<std::weak_ptr<Window>> keyHistory_;  // last is the key window
     std::vector<std::shared_ptr<AlertView>> alerts_;
     // Main thread only.
-    GestureEngine gestures_;
-    struct FingerInfo {
-        int tapCount = 1;
-        Point start;
-    };
-    std::map<int, FingerInfo> fingers_;
-    double lastTapTime_ = -1;
-    Point lastTapPoint_;
-    int lastTapCount_ = 0;
+    TouchDispatcher touches_;
 
     mutable std::mutex mutex_;  // background tasks and the hit history
     std::map<BackgroundTaskIdentifier, std::function<void()>> tasks_;

@@ -273,6 +273,36 @@ TEST_F(ScreenRecorderTest, SecondStartAndSecondStopChangeNothing) {
     EXPECT_TRUE(MovieProbe::open(storedMoviePath(), false).opened);
 }
 
+// The movie keeps the frame size it began with. A window whose height changed since (a
+// desktop window resized by its user) is stretched into the frame vertically too: the mask
+// follows the view, so nothing of it shows.
+TEST_F(ScreenRecorderTest, SensitiveViewStaysMaskedWhenTheWindowNoLongerFitsTheFrame) {
+    ScreenRecorderWorld world(320, 568);
+    RVViewVideoHandler::resetSensitiveViews();
+    auto context = Platform::current().graphics()->makeBitmapContext(Size{320, 568}, true, 1.0);
+    ASSERT_TRUE(context);
+    auto secret = world.addView(Rect(20, 100, 100, 40), Color::rgb(0, 255, 0));
+    RVViewVideoHandler::addSensitiveView(secret);
+    world.window()->setFrame(Rect(0, 0, 320, 284));  // half the height the movie began with
+
+    recorder()->drawFrame(*context);
+    const Image image = context->makeImage();
+    auto red = [&](int x, int y) {
+        const auto p = image.pixelAt(x, y);
+        return p.r == 255 && p.g == 0 && p.b == 0;
+    };
+    auto green = [&](int x, int y) {
+        const auto p = image.pixelAt(x, y);
+        return p.g > 200 && p.r < 60;
+    };
+    // The view is drawn at y 200...280 of the frame; all of it is red there.
+    for (int y = 201; y < 280; y += 6) {
+        EXPECT_TRUE(red(70, y)) << "y " << y;
+        EXPECT_FALSE(green(70, y)) << "y " << y;
+    }
+    RVViewVideoHandler::resetSensitiveViews();
+}
+
 TEST_F(ScreenRecorderTest, SensitiveViewRegistry) {
     ScreenRecorderWorld world(320, 568);
     RVViewVideoHandler::resetSensitiveViews();

@@ -1,9 +1,13 @@
 // rivlo-demo: one command that shows the whole product. The reference collector runs on
-// loopback with its data in ./demo-data, a scripted application session (about 30 s) plays on
-// the headless device while the library records it, the host stops and uploads, and then the
-// demo reads back what the collector kept: it prints the summary, draws the heat maps, writes
-// demo-data/report.html, and compares everything with what the scenario did. Exit status 0
-// only when all of it arrived and matched; otherwise it says what is missing.
+// loopback with its data in ./demo-data, and a scripted application session plays while the
+// library records it: by default the Qt shop (examples/qt-shop) driven with Qt input events
+// offscreen; given a scenario file, that scenario on the headless device (about 30 s). The host
+// stops and uploads, and then the demo reads back what the collector kept: it prints the
+// summary, draws the heat maps, writes demo-data/report.html, and compares everything with
+// what the session did. Exit status 0 only when all of it arrived and matched; otherwise it
+// says what is missing.
+//
+//   rivlo-demo [qt | SCENARIO.json] [DATA-DIR]
 
 #include "CollectorReport.h"
 #include "DemoCheck.h"
@@ -11,6 +15,9 @@
 #include "DemoRun.h"
 #include "HeatMaps.h"
 #include "ReportPage.h"
+#ifdef RIVLO_DEMO_WITH_QT
+#include "QtShopDemo.h"
+#endif
 
 #include "platform/headless/Scenario.h"
 
@@ -23,14 +30,12 @@ using namespace rivlo;
 using namespace rivlo::demo;
 
 int main(int argc, char** argv) {
-    const std::string scenarioPath = argc > 1 ? argv[1] : RIVLO_DEMO_SCENARIO;
+#ifdef RIVLO_DEMO_WITH_QT
+    const std::string what = argc > 1 ? argv[1] : "qt";
+#else
+    const std::string what = argc > 1 ? argv[1] : RIVLO_DEMO_SCENARIO;
+#endif
     const fs::path dataDir = fs::absolute(argc > 2 ? argv[2] : "demo-data");
-    std::string error;
-    auto scenario = Scenario::load(scenarioPath, error);
-    if (!scenario) {
-        std::fprintf(stderr, "rivlo-demo: %s\n", error.c_str());
-        return 2;
-    }
     // A fresh folder each run, so that what is checked is this run's.
     std::error_code ec;
     fs::remove_all(dataDir / "collector", ec);
@@ -44,19 +49,51 @@ int main(int argc, char** argv) {
         std::printf("rivlo-demo: %s\n", line.c_str());
         std::fflush(stdout);
     };
-    const std::vector<ExpectedSession> expected = DemoExpectation::from(*scenario);
-    const DemoRunResult run = DemoRun::run(*scenario, options);
-    if (!run.collectorStarted) {
-        for (const auto& p : run.problems)
-            std::fprintf(stderr, "rivlo-demo: %s\n", p.c_str());
-        return 1;
+    std::string error;
+    std::string name;
+    std::string collectorDir;
+    Size screen;
+    std::vector<std::string> problems;
+    DemoData data;
+    if (what == "qt") {
+#ifdef RIVLO_DEMO_WITH_QT
+        const QtShopDemoResult run = QtShopDemo::run(options);
+        if (!run.collectorStarted) {
+            for (const auto& p : run.problems)
+                std::fprintf(stderr, "rivlo-demo: %s\n", p.c_str());
+            return 1;
+        }
+        name = "Qt shop";
+        collectorDir = run.collectorDir;
+        screen = run.screen;
+        problems = run.problems;
+        data = DemoCheck::load(collectorDir, options.appKey);
+#else
+        std::fprintf(stderr, "rivlo-demo: built without Qt; give a scenario file\n");
+        return 2;
+#endif
+    } else {
+        auto scenario = Scenario::load(what, error);
+        if (!scenario) {
+            std::fprintf(stderr, "rivlo-demo: %s\n", error.c_str());
+            return 2;
+        }
+        const std::vector<ExpectedSession> expected = DemoExpectation::from(*scenario);
+        const DemoRunResult run = DemoRun::run(*scenario, options);
+        if (!run.collectorStarted) {
+            for (const auto& p : run.problems)
+                std::fprintf(stderr, "rivlo-demo: %s\n", p.c_str());
+            return 1;
+        }
+        name = scenario->name;
+        collectorDir = run.collectorDir;
+        screen = run.screen;
+        data = DemoCheck::load(collectorDir, options.appKey);
+        problems = DemoCheck::compare(expected, data, run);
     }
 
-    const DemoData data = DemoCheck::load(run.collectorDir, options.appKey);
-    std::vector<std::string> problems = DemoCheck::compare(expected, data, run);
-
     std::string report;
-    if (collector::CollectorReport::build(run.collectorDir, report, error)) {
+    if (collector::CollectorReport::build(collectorDir, report, error)) {
         std::printf("\n%s\n", report.c_str());
     } else {
         problems.push_back("no collector report: " + error);
@@ -64,11 +101,11 @@ int main(int argc, char** argv) {
 
     const fs::path heatDir = dataDir / "heatmaps";
     std::vector<std::string> drawing;
-    const auto images = HeatMaps::paint(data, run.screen, heatDir, drawing);
+    const auto images = HeatMaps::paint(data, screen, heatDir, drawing);
     problems.insert(problems.end(), drawing.begin(), drawing.end());
     if (images.empty()) problems.push_back("no heat map could be drawn");
     const fs::path page = dataDir / "report.html";
-    if (!ReportPage::write(page, scenario->name, data, images, heatDir, problems, error))
+    if (!ReportPage::write(page, name, data, images, heatDir, problems, error))
         problems.push_back(error);
 
     std::printf("Heat maps (%zu) in %s:\n", images.size(), heatDir.c_str());
@@ -79,18 +116,18 @@ int main(int argc, char** argv) {
                     image.web ? (", " + std::to_string(image.tiles) + " tiles").c_str() : "");
     }
     std::printf("Report page: %s\n", page.c_str());
-    std::printf("Collector files: %s/apps; the device's store: %s/device\n",
-                run.collectorDir.c_str(), dataDir.c_str());
+    std::printf("Collector files: %s/apps; the device's store: %s/device\n", collectorDir.c_str(),
+                dataDir.c_str());
     if (!problems.empty()) {
-        std::printf("\nrivlo-demo: %zu things did not match what the scenario did:\n",
-                    problems.size());
+        std::printf("\nrivlo-demo: %zu things did not match what the %s did:\n", problems.size(),
+                    what == "qt" ? "visit" : "scenario");
         for (const auto& p : problems)
             std::printf("  - %s\n", p.c_str());
         return 1;
     }
     std::printf(
-        "\nrivlo-demo: everything the scenario did arrived at the collector and matched "
+        "\nrivlo-demo: everything the %s did arrived at the collector and matched "
         "(%zu sessions).\n",
-        data.installation.sessions.size());
+        what == "qt" ? "visit" : "scenario", data.installation.sessions.size());
     return 0;
 }

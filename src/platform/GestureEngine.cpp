@@ -1,4 +1,4 @@
-#include "platform/headless/GestureEngine.h"
+#include "platform/GestureEngine.h"
 
 #include "platform/View.h"
 #include "platform/Window.h"

@@ -1,0 +1,50 @@
+#pragma once
+
+// A user's visit to the Qt shop, played with Qt's own synthetic input events (QTest mouse, key
+// and touch events) while the library records, and the check of what the collector kept. The
+// end-to-end test and the demo play the same visit.
+
+#include <QPoint>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace shop {
+
+class ShopWindow;
+
+// Where things were on the screen (window points) while the visit played.
+struct ShopVisit {
+    QPoint user, password, card;                 // the login page's centres
+    QPoint swipeUpFrom, swipeLeftFrom;           // swipes on the product list start here
+    QPoint pinchAt;                              // the pinch's centre
+    QPoint row, addToCart, picture;              // taps, and the double tap on the picture
+    QPoint userAfter, passwordAfter, cardAfter;  // the login page after the resize
+    int width = 390, heightBefore = 844, heightAfter = 700;
+    std::string articleAddress;
+    std::vector<std::string> problems;  // steps that could not be played
+};
+
+class ShopScript {
+  public:
+    using Progress = std::function<void(const std::string&)>;
+    // Plays the visit on a shown window of 390 x 844 with the library started: log in,
+    // browse (swipes, a pinch), a product (tap, double tap), the article (taps, scrolled), back
+    // to the login page; the application goes to the background (the first session is sent)
+    // and comes back (a second session) on the login page, the window is made shorter, and the
+    // host stops and uploads. Returns when the library has sent everything or a wait ran out.
+    // The application's main thread.
+    static ShopVisit play(ShopWindow& window, const Progress& progress = nullptr);
+
+    // Compares what the collector kept (its data folder) with the visit: two sessions, both
+    // movies decode, the password field and the member card red in every frame that shows the
+    // login page (also stretched after the resize), the gestures at their widgets under the
+    // pages' class names, the article's tiles decode. One line per mismatch; none when all
+    // matched.
+    static std::vector<std::string> check(const std::filesystem::path& collectorDataDir,
+                                          const ShopVisit& visit);
+};
+
+}  // namespace shop

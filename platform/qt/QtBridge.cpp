@@ -1,0 +1,400 @@
+#include "platform/qt/QtBridge.h"
+
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/Platform.h"
+#include "platform/Window.h"
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtGraphics.h"
+#include "platform/qt/QtShadowTree.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
+#include <QScreen>
+#include <QTouchEvent>
+#include <QWidget>
+#include <QWindow>
+
+#include <chrono>
+#include <cmath>
+
+namespace rivlo {
+
+namespace {
+
+QtBridge* gBridge = nullptr;
+
+constexpr int kMouseFinger = 1;
+constexpr int kTouchFingerBase = 100;   // Qt's point ids start at 0
+constexpr double kPinchHalfSpan = 100;  // points from the centre to each virtual finger
+constexpr int kRunLoopPollMs = 4;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+Point pointIn(QWidget* topLevel, QPointF global) {
+    const QPointF local = topLevel->mapFromGlobal(global);
+    return Point{local.x(), local.y()};
+}
+
+}  // namespace
+
+QtBridge* QtBridge::install(QApplication& app) {
+    if (gBridge) {
+        RVLog("QtPlatform: the bridge is installed already; install() changes nothing");
+        return gBridge;
+    }
+    gBridge = new QtBridge(app);
+    return gBridge;
+}
+
+QtBridge* QtBridge::current() {
+    return gBridge;
+}
+
+QtBridge::QtBridge(QApplication& app) {
+    RunLoop::main().setMainThread();
+    application_ = std::make_shared<QtApplication>();
+    tree_ = std::make_unique<QtShadowTree>(application_);
+    graphics_ = std::make_shared<QtGraphics>(tree_.get());
+    application_->setShadowWindowTest(
+        [this](const Window& window) { return tree_->topLevelForWindow(&window) != nullptr; });
+    graphics_->setBeforeDrawing([this] {
+        tree_->syncIfDirty();
+        tree_->refreshSensitiveViews();
+    });
+    tree_->setWindowGoneHandler([this](const std::shared_ptr<Window>& window) {
+        if (touchWindow_.lock() == window) {
+            RVLog("QtBridge: the window of the running touch sequence went away; it ends here");
+            endSequence();
+        }
+    });
+
+    PlatformServices services;
+    services.application = application_;
+    services.graphics = graphics_;
+    Platform::current().installMissingOrReplace(services);
+
+    syncTimer_.setSingleShot(true);
+    syncTimer_.setInterval(0);
+    connect(&syncTimer_, &QTimer::timeout, this, [this] { tree_->syncIfDirty(); });
+    // The library's main run loop runs inside Qt's: drained whenever Qt is about to wait for
+    // events (work posted on the main thread runs at once), and every few milliseconds for
+    // work posted from other threads and for timers — the granularity the run loop itself
+    // waits with.
+    runLoopTimer_.setTimerType(Qt::PreciseTimer);
+    runLoopTimer_.setInterval(kRunLoopPollMs);
+    connect(&runLoopTimer_, &QTimer::timeout, this, [this] { drainRunLoop(); });
+    runLoopTimer_.start();
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(app.thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                [this] { drainRunLoop(); });
+    }
+    connect(&app, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) { applicationStateChanged(state); });
+    connect(&app, &QCoreApplication::aboutToQuit, this, [this] { applicationQuitting(); });
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        connect(screen, &QScreen::orientationChanged, this,
+                [this, screen](Qt::ScreenOrientation orientation) {
+                    screenOrientationChanged(orientation, screen->nativeOrientation());
+                });
+    }
+    app.installEventFilter(this);
+    scheduleSync();
+}
+
+void QtBridge::drainRunLoop() {
+    RunLoop::main().runPending();
+}
+
+void QtBridge::scheduleSync() {
+    tree_->markDirty();
+    if (!syncTimer_.isActive()) syncTimer_.start();
+}
+
+// ---- Lifecycle -------------------------------------------------------------------------------
+
+void QtBridge::applicationStateChanged(Qt::ApplicationState state) {
+    const char* name = state == Qt::ApplicationActive     ? "active"
+                       : state == Qt::ApplicationInactive ? "inactive"
+                       : state == Qt::ApplicationHidden   ? "hidden"
+                                                          : "suspended";
+    RVLog("QtBridge: the application is %s", name);
+    switch (state) {
+        case Qt::ApplicationActive:
+            // Back from the background: a new session. Focus coming back from another program
+            // is not a lifecycle step on a desktop (it would start a session each time).
+            if (application_->applicationState() == ApplicationState::Background) {
+                application_->enterForeground();
+                application_->becomeActive();
+            }
+            break;
+        case Qt::ApplicationInactive:
+            break;
+        case Qt::ApplicationHidden:
+        case Qt::ApplicationSuspended:
+            application_->enterBackground();
+            break;
+    }
+}
+
+void QtBridge::applicationQuitting() {
+    if (quitting_) return;
+    quitting_ = true;
+    if (application_->applicationState() != ApplicationState::Background) {
+        application_->enterBackground();
+    }
+    // The stop and the uploads run on the library's queues; their answers come back on the
+    // main run loop, which runs here since Qt's loop has ended.
+    const bool finished = RunLoop::main().runUntil(
+        [this] { return application_->openBackgroundTaskCount() == 0; }, Seconds(quitAllowance_));
+    if (!finished) {
+        RVLog(
+            "QtBridge: quitting before the recording was sent (%g s); the rest is sent at the "
+            "next launch",
+            quitAllowance_);
+        application_->expireBackgroundTasks();
+    }
+}
+
+void QtBridge::screenOrientationChanged(Qt::ScreenOrientation orientation,
+                                        Qt::ScreenOrientation natural) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    if (natural == Qt::PrimaryOrientation) natural = screen->nativeOrientation();
+    switch (screen->angleBetween(natural, orientation)) {
+        case 0:
+            application_->setStatusBarOrientation(1);
+            break;
+        case 90:
+            application_->setStatusBarOrientation(3);
+            break;
+        case 180:
+            application_->setStatusBarOrientation(2);
+            break;
+        case 270:
+            application_->setStatusBarOrientation(4);
+            break;
+        default:
+            RVLog("QtBridge: unknown screen orientation %d", static_cast<int>(orientation));
+    }
+}
+
+// ---- Events ----------------------------------------------------------------------------------
+
+bool QtBridge::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseButtonRelease:
+            handleMouse(watched, static_cast<QMouseEvent*>(event));
+            break;
+        case QEvent::MouseMove:
+            if (mouseDown_) handleMouse(watched, static_cast<QMouseEvent*>(event));
+            break;
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+            handleTouch(watched, static_cast<QTouchEvent*>(event));
+            break;
+        case QEvent::NativeGesture:
+            handleNativeGesture(watched, static_cast<QNativeGestureEvent*>(event));
+            break;
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::ShowToParent:
+        case QEvent::HideToParent:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::ChildAdded:
+        case QEvent::ChildRemoved:
+        case QEvent::ParentChange:
+        case QEvent::ZOrderChange:
+        case QEvent::EnabledChange:
+            if (watched->isWidgetType()) scheduleSync();
+            break;
+        case QEvent::WindowActivate:
+            if (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
+                tree_->syncIfDirty();
+                if (auto window = tree_->windowForWidget(static_cast<QWidget*>(watched)))
+                    application_->makeKeyWindow(window);
+            }
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+bool QtBridge::isDuplicate(QEvent* event, QPointF global) {
+    const auto* input = static_cast<QInputEvent*>(event);
+    const LastInput seen{static_cast<int>(event->type()), input->timestamp(), global};
+    if (seen.type == last_.type && seen.timestamp == last_.timestamp && seen.global == last_.global)
+        return true;
+    last_ = seen;
+    return false;
+}
+
+QWidget* QtBridge::topLevelOf(QObject* watched) const {
+    if (watched->isWidgetType()) return static_cast<QWidget*>(watched)->window();
+    if (watched->isWindowType()) return tree_->topLevelForWindowHandle(watched);
+    return nullptr;
+}
+
+void QtBridge::handleMouse(QObject* watched, QMouseEvent* event) {
+    // Mouse events Qt makes from touches are handled as the touches themselves.
+    const QPointingDevice* device = event->pointingDevice();
+    if (device && device->type() == QInputDevice::DeviceType::TouchScreen) return;
+    const QEvent::Type type = event->type();
+    const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+    if ((press || type == QEvent::MouseButtonRelease) && event->button() != Qt::LeftButton) return;
+    if (press == mouseDown_ && type != QEvent::MouseMove) return;  // a press while down, ...
+    if (isDuplicate(event, event->globalPosition())) return;
+    QWidget* topLevel = topLevelOf(watched);
+    if (!topLevel) return;
+
+    Event e;
+    e.type = EventType::Touches;
+    e.timestamp = now();
+    Touch touch;
+    touch.identifier = kMouseFinger;
+    touch.timestamp = e.timestamp;
+    touch.phase = press ? TouchPhase::Began
+                        : (type == QEvent::MouseMove ? TouchPhase::Moved : TouchPhase::Ended);
+    mouseDown_ = touch.phase != TouchPhase::Ended;
+    if (auto window = touchWindow_.lock(); window && !press) {
+        QWidget* began = tree_->topLevelForWindow(window.get());
+        if (began) topLevel = began;  // the sequence stays in the window it began in
+    }
+    touch.locationInWindow = pointIn(topLevel, event->globalPosition());
+    touch.previousLocationInWindow = touch.locationInWindow;
+    e.touches.push_back(touch);
+    deliver(e, topLevel, press);
+}
+
+void QtBridge::handleTouch(QObject* watched, QTouchEvent* event) {
+    if (event->type() == QEvent::TouchCancel && event->points().isEmpty()) {
+        endSequence();
+        return;
+    }
+    if (event->points().isEmpty()) return;
+    if (isDuplicate(event, event->points().first().globalPosition())) return;
+    QWidget* topLevel = topLevelOf(watched);
+    if (auto window = touchWindow_.lock()) {
+        if (QWidget* began = tree_->topLevelForWindow(window.get())) topLevel = began;
+    }
+    if (!topLevel) return;
+    Event e;
+    e.type = EventType::Touches;
+    e.timestamp = now();
+    bool began = false;
+    for (const QEventPoint& point : event->points()) {
+        Touch touch;
+        touch.identifier = kTouchFingerBase + point.id();
+        touch.timestamp = e.timestamp;
+        switch (point.state()) {
+            case QEventPoint::Pressed:
+                touch.phase = TouchPhase::Began;
+                began = true;
+                break;
+            case QEventPoint::Released:
+                touch.phase = TouchPhase::Ended;
+                break;
+            case QEventPoint::Stationary:
+                touch.phase = TouchPhase::Stationary;
+                break;
+            default:
+                touch.phase = TouchPhase::Moved;
+                break;
+        }
+        if (event->type() == QEvent::TouchCancel) touch.phase = TouchPhase::Cancelled;
+        touch.locationInWindow = pointIn(topLevel, point.globalPosition());
+        touch.previousLocationInWindow = pointIn(topLevel, point.globalLastPosition());
+        e.touches.push_back(touch);
+    }
+    deliver(e, topLevel, began);
+}
+
+void QtBridge::handleNativeGesture(QObject* watched, QNativeGestureEvent* event) {
+    if (isDuplicate(event, event->globalPosition())) return;
+    QWidget* topLevel = topLevelOf(watched);
+    if (!topLevel) return;
+    // A touchpad zoom is played as two fingers on a horizontal line through the pointer.
+    auto fingers = [&](TouchPhase phase) {
+        Event e;
+        e.type = EventType::Touches;
+        e.timestamp = now();
+        const Point c = pointIn(topLevel, pinchCenter_);
+        for (int i = 0; i < 2; ++i) {
+            Touch touch;
+            touch.identifier = 10 + i;
+            touch.phase = phase;
+            touch.timestamp = e.timestamp;
+            const double dx = (i == 0 ? -1 : 1) * kPinchHalfSpan * pinchScale_;
+            touch.locationInWindow = Point{c.x + dx, c.y};
+            touch.previousLocationInWindow = touch.locationInWindow;
+            e.touches.push_back(touch);
+        }
+        return e;
+    };
+    switch (event->gestureType()) {
+        case Qt::ZoomNativeGesture: {
+            if (!pinching_) {
+                pinching_ = true;
+                pinchScale_ = 1.0;
+                pinchCenter_ = event->globalPosition();
+                Event e = fingers(TouchPhase::Began);
+                deliver(e, topLevel, true);
+            }
+            const double factor = 1.0 + event->value();
+            if (std::isfinite(factor) && factor > 0.05) pinchScale_ *= factor;
+            Event e = fingers(TouchPhase::Moved);
+            deliver(e, topLevel, false);
+            break;
+        }
+        case Qt::EndNativeGesture:
+            if (pinching_) {
+                pinching_ = false;
+                Event e = fingers(TouchPhase::Ended);
+                deliver(e, topLevel, false);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void QtBridge::deliver(Event& event, QWidget* topLevel, bool began) {
+    std::shared_ptr<Window> window = touchWindow_.lock();
+    if (!window || !touches_.inSequence()) {
+        if (!began) return;  // the rest of a sequence that was dropped or ended
+        tree_->syncIfDirty();
+        window = tree_->windowForWidget(topLevel);
+        if (!window) {
+            RVLog("QtBridge: touch dropped: its window (%s, %d x %d) is not recorded",
+                  topLevel->metaObject()->className(), topLevel->width(), topLevel->height());
+            return;
+        }
+        touchWindow_ = window;
+    } else if (began) {
+        tree_->syncIfDirty();  // a further finger: hit-tested against the current layout
+    }
+    ++touchEvents_;
+    touches_.dispatch(event, window);
+    if (!touches_.inSequence()) touchWindow_.reset();
+}
+
+void QtBridge::endSequence() {
+    touches_.reset();
+    touchWindow_.reset();
+    mouseDown_ = false;
+    pinching_ = false;
+}
+
+}  // namespace rivlo

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/Event.h"
+#include "platform/TouchDispatcher.h"
+
+#include <QObject>
+#include <QPointF>
+#include <QTimer>
+
+#include <memory>
+
+class QApplication;
+class QMouseEvent;
+class QNativeGestureEvent;
+class QTouchEvent;
+class QWidget;
+
+namespace rivlo {
+
+class QtApplication;
+class QtGraphics;
+class QtShadowTree;
+class Window;
+
+// The Qt bridge: installs the application and graphics seams, keeps the shadow tree, drives
+// the library's main run loop from Qt's event loop, and watches every event of the
+// application through one event filter:
+//  - structure (show, hide, move, resize, children, reparenting) marks the shadow tree dirty
+//    and schedules one sync;
+//  - touches, and left-button mouse press/move/release from a mouse, become the library's
+//    touch sequence: at a touch begin the tree is brought up to date and the finger is
+//    hit-tested through the window's method table, then every phase goes to the shared
+//    recogniser logic; a two-finger touch or a touchpad zoom gives a pinch;
+//  - window activation makes the window key.
+// Lifecycle: Qt's application state becomes the application notifications; quitting runs the
+// background path for at most quitAllowance seconds. One bridge per process, created by
+// QtPlatform::install and never destroyed. Main (GUI) thread only unless noted.
+class QtBridge : public QObject {
+  public:
+    static QtBridge* install(QApplication& app);
+    // The installed bridge, or null.
+    static QtBridge* current();
+
+    QtShadowTree& tree() { return *tree_; }
+    QtApplication& application() { return *application_; }
+    std::shared_ptr<QtApplication> sharedApplication() const { return application_; }
+
+    // How long quitting waits for the background path (the stop and the uploads) to finish.
+    void setQuitAllowance(double seconds) { quitAllowance_ = seconds; }
+    // Runs the quitting path now (what aboutToQuit does).
+    void applicationQuitting();
+    // Qt's application state, as the platform reported it.
+    void applicationStateChanged(Qt::ApplicationState state);
+    // Qt's screen orientation relative to the screen's natural one.
+    void screenOrientationChanged(Qt::ScreenOrientation orientation, Qt::ScreenOrientation natural);
+
+    // Touch events delivered so far (the bridge's own count, for tests and benchmarks).
+    uint64_t touchEventsDelivered() const { return touchEvents_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    explicit QtBridge(QApplication& app);
+    void drainRunLoop();
+    void scheduleSync();
+    bool isDuplicate(QEvent* event, QPointF global);
+    void handleMouse(QObject* watched, QMouseEvent* event);
+    void handleTouch(QObject* watched, QTouchEvent* event);
+    void handleNativeGesture(QObject* watched, QNativeGestureEvent* event);
+    QWidget* topLevelOf(QObject* watched) const;
+    // Delivers one event of the running sequence; `began` starts it in the window of that
+    // top-level widget.
+    void deliver(Event& event, QWidget* topLevel, bool began);
+    void endSequence();
+
+    std::shared_ptr<QtApplication> application_;
+    std::shared_ptr<QtGraphics> graphics_;
+    std::unique_ptr<QtShadowTree> tree_;
+    TouchDispatcher touches_;
+    std::weak_ptr<Window> touchWindow_;
+    bool mouseDown_ = false;
+    bool pinching_ = false;
+    double pinchScale_ = 1.0;
+    QPointF pinchCenter_;
+    QTimer syncTimer_;
+    QTimer runLoopTimer_;
+    double quitAllowance_ = 10.0;
+    bool quitting_ = false;
+    uint64_t touchEvents_ = 0;
+    // The last input event handled: Qt delivers one input event to the window and then to
+    // the widgets (and to their parents when ignored); it is handled once.
+    struct LastInput {
+        int type = 0;
+        quint64 timestamp = 0;
+        QPointF global;
+    } last_;
+};
+
+}  // namespace rivlo

@@ -1,0 +1,197 @@
+#include "platform/qt/QtGraphics.h"
+
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/View.h"
+#include "platform/Window.h"
+#include "platform/qt/QtShadowTree.h"
+#include "platform/qt/QtViewPainter.h"
+#include "platform/qt/QtWindowPixels.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWebEngineView>
+
+#include <cmath>
+#include <cstring>
+
+namespace rivlo {
+
+namespace {
+constexpr int kMaxPixels = 16384;
+}
+
+std::unique_ptr<GraphicsContext> QtGraphics::makeBitmapContext(Size size, bool opaque,
+                                                               double scale) {
+    if (scale <= 0) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        scale = screen ? screen->devicePixelRatio() : 1.0;
+    }
+    if (!std::isfinite(size.width) || !std::isfinite(size.height) || !std::isfinite(scale) ||
+        size.width <= 0 || size.height <= 0) {
+        return nullptr;
+    }
+    const double w = std::ceil(size.width * scale);
+    const double h = std::ceil(size.height * scale);
+    if (w < 1 || h < 1 || w > kMaxPixels || h > kMaxPixels) {
+        RVLog("QtGraphics: no bitmap of %g x %g pixels", w, h);
+        return nullptr;
+    }
+    return std::make_unique<QtGraphicsContext>(*this, size, static_cast<int>(w),
+                                               static_cast<int>(h), scale, opaque);
+}
+
+Size QtGraphics::textSize(const std::string& text, double fontSize, Size constraint) {
+    QFont font;
+    font.setPointSizeF(fontSize > 0 ? fontSize * 0.75 : 12.75);
+    const QFontMetricsF metrics(font);
+    const double width = constraint.width > 0 ? constraint.width : 1e6;
+    const double height = constraint.height > 0 ? constraint.height : 1e6;
+    const QRectF r = metrics.boundingRect(QRectF(0, 0, width, height), Qt::TextWordWrap,
+                                          QString::fromStdString(text));
+    return Size{std::ceil(std::min(r.width(), width)), std::ceil(std::min(r.height(), height))};
+}
+
+QtGraphicsContext::QtGraphicsContext(const QtGraphics& graphics, Size size, int pixelWidth,
+                                     int pixelHeight, double scale, bool opaque)
+    : graphics_(graphics),
+      size_(size),
+      scale_(scale),
+      opaque_(opaque),
+      image_(pixelWidth, pixelHeight, QImage::Format_ARGB32_Premultiplied) {
+    // A fresh opaque bitmap is black, a transparent one clear.
+    image_.fill(opaque ? Qt::black : Qt::transparent);
+    painter_.begin(&image_);
+    painter_.scale(scale, scale);
+}
+
+QtGraphicsContext::~QtGraphicsContext() {
+    painter_.end();
+}
+
+void QtGraphicsContext::setInterpolationQuality(InterpolationQuality quality) {
+    quality_ = quality;
+    painter_.setRenderHint(
+        QPainter::SmoothPixmapTransform,
+        quality != InterpolationQuality::None && quality != InterpolationQuality::Low);
+}
+
+void QtGraphicsContext::setFillColor(const Color& c) {
+    fill_ = QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                             static_cast<float>(c.blue), static_cast<float>(c.alpha));
+}
+
+void QtGraphicsContext::fillRect(const Rect& r) {
+    painter_.fillRect(QRectF(r.minX(), r.minY(), r.width(), r.height()), fill_);
+}
+
+void QtGraphicsContext::drawImage(const Image& image, const Rect& r) {
+    if (image.isEmpty()) return;
+    const QImage source(image.bytes().data(), image.width(), image.height(),
+                        static_cast<qsizetype>(image.bytesPerRow()),
+                        QImage::Format_ARGB32_Premultiplied);
+    painter_.drawImage(QRectF(r.minX(), r.minY(), r.width(), r.height()), source);
+}
+
+bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
+    if (!RunLoop::isMainThread()) {
+        RVLog("QtGraphics: views are drawn on the main thread only");
+        return false;
+    }
+    graphics_.beforeDrawing();
+    QtShadowTree* tree = graphics_.tree();
+    QWidget* topLevel = tree ? tree->topLevelForWindow(&view) : nullptr;
+    const QRectF target(rect.minX(), rect.minY(), rect.width(), rect.height());
+    if (topLevel) {
+        const QImage pixels = QtWindowPixels::grab(topLevel);
+        if (pixels.isNull()) return false;
+        painter_.drawImage(target, pixels);
+        return true;
+    }
+    QWidget* widget = tree ? tree->widgetForView(&view) : nullptr;
+    if (widget) {
+        const QImage pixels = widget->grab().toImage();
+        if (pixels.isNull()) return false;
+        painter_.drawImage(target, pixels);
+        return true;
+    }
+    // A view tree of the library's own, stretched into the rectangle.
+    const Rect b = view.bounds();
+    if (b.width() <= 0 || b.height() <= 0) return false;
+    painter_.save();
+    painter_.translate(target.x(), target.y());
+    painter_.scale(target.width() / b.width(), target.height() / b.height());
+    painter_.translate(-b.minX(), -b.minY());
+    paintLibraryViewTree(painter_, view);
+    painter_.restore();
+    return true;
+}
+
+void QtGraphicsContext::renderLayer(View& view) {
+    if (!RunLoop::isMainThread()) {
+        RVLog("QtGraphics: views are drawn on the main thread only");
+        return;
+    }
+    QtShadowTree* tree = graphics_.tree();
+    if (tree && tree->webProxyForContentView(&view)) {
+        renderWebContent(view);
+        return;
+    }
+    QWidget* widget = tree ? tree->widgetForView(&view) : nullptr;
+    if (!widget && tree) widget = tree->topLevelForWindow(&view);
+    if (widget) {
+        const QImage pixels =
+            widget->isWindow() ? QtWindowPixels::grab(widget) : widget->grab().toImage();
+        if (!pixels.isNull()) painter_.drawImage(QRectF(QPointF(0, 0), widget->size()), pixels);
+        return;
+    }
+    paintLibraryViewTree(painter_, view);
+}
+
+void QtGraphicsContext::renderWebContent(View& contentView) {
+    QtWebViewProxy* proxy = graphics_.tree()->webProxyForContentView(&contentView);
+    QWebEngineView* web = proxy ? proxy->webView() : nullptr;
+    if (!web) {
+        incomplete_ = true;
+        return;
+    }
+    proxy->follow();
+    // The part of the page this context covers (page coordinates), and the part the web view
+    // shows now. Only what is on the screen can be copied.
+    const QRectF wanted =
+        painter_.transform().inverted().mapRect(QRectF(0, 0, image_.width(), image_.height()));
+    const Point offset = proxy->scrollView()->contentOffset();
+    const QRectF visible(offset.x, offset.y, web->width(), web->height());
+    // Half a point of slack for rounding of the scroll position.
+    if (!visible.adjusted(-0.5, -0.5, 0.5, 0.5).contains(wanted)) {
+        RVLog(
+            "QtGraphics: web page area (%.0f, %.0f, %.0f x %.0f) is not wholly on the screen "
+            "(showing %.0f, %.0f, %.0f x %.0f); it is captured when it is",
+            wanted.x(), wanted.y(), wanted.width(), wanted.height(), visible.x(), visible.y(),
+            visible.width(), visible.height());
+        incomplete_ = true;
+        return;
+    }
+    const QImage pixels = web->grab().toImage();
+    if (pixels.isNull()) {
+        incomplete_ = true;
+        return;
+    }
+    painter_.drawImage(visible, pixels);
+}
+
+Image QtGraphicsContext::makeImage() const {
+    if (incomplete_) {
+        incomplete_ = false;
+        return Image();
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(image_.width()) * image_.height() * 4);
+    const size_t row = static_cast<size_t>(image_.width()) * 4;
+    for (int y = 0; y < image_.height(); ++y)
+        std::memcpy(bytes.data() + row * y, image_.constScanLine(y), row);
+    return Image(image_.width(), image_.height(), scale_, std::move(bytes));
+}
+
+}  // namespace rivlo

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "DemoRun.h"
+
+#include <string>
+#include <vector>
+
+namespace rivlo::demo {
+
+struct QtShopDemoResult {
+    bool collectorStarted = false;
+    std::string collectorDir;
+    Size screen{390, 844};
+    std::vector<std::string> problems;  // what did not arrive or did not match
+};
+
+// The demo on a real Qt application: the reference collector on loopback, the Qt shop
+// (examples/qt-shop) shown offscreen with the library recording through the Qt bridge, the
+// shop's scripted visit played with Qt's synthetic input events, then the visit's check of what
+// the collector kept. Creates the process's QApplication. Main thread.
+class QtShopDemo {
+  public:
+    static QtShopDemoResult run(const DemoOptions& options);
+};
+
+}  // namespace rivlo::demo
