@@ -184,9 +184,14 @@ TEST(CameraRecorder, AStopThatOvertakesTheSetUpStopsWhatTheSetUpStarted) {
         recorder()->alertViewClickedButtonAtIndex(*alert, 1);
         ASSERT_TRUE(runOffMain([] { recorder()->stopCameraRecording(); }));
         EXPECT_FALSE(recorder()->isRecording());
-        ASSERT_TRUE(recorder()->session());
-        EXPECT_FALSE(recorder()->session()->isRunning());
-        EXPECT_FALSE(recorder()->movieFileOutput()->isRecording());
+        // A stop that comes while the camera is still opening cancels the set-up, which then
+        // creates nothing; one that comes later stops the session the set-up started.
+        if (auto session = recorder()->session()) {
+            EXPECT_FALSE(session->isRunning());
+        }
+        if (auto output = recorder()->movieFileOutput()) {
+            EXPECT_FALSE(output->isRecording());
+        }
         ASSERT_TRUE(runOffMain([] { recorder()->waitUntilRecordingIsFinished(); }, 10));
     }
     EXPECT_TRUE(RunLoop::main().runUntil([] { return !overlayShown(); }, 5s));
