@@ -311,8 +311,8 @@ void RVCameraVideoHandler::waitUntilRecordingIsFinished() {
     // for the set-up and the movie, so this wait ends. The bound guards the upload pass (and
     // the post semaphore its caller holds) against a capture that never reports back.
     std::unique_lock lock(mutex_);
-    const bool done = cv_.wait_for(
-        lock, std::chrono::duration<double>(kBusyTimeoutSeconds), [this] {
+    const bool done =
+        cv_.wait_for(lock, std::chrono::duration<double>(kBusyTimeoutSeconds), [this] {
             return !isRecording_.load() && !(setupRunning_ && !setupCancelled_) && !stopping_;
         });
     lock.unlock();
@@ -336,8 +336,9 @@ void RVCameraVideoHandler::captureOutputDidFinishRecording(CaptureMovieFileOutpu
         if (movieFileOutput_.get() != &output) return;  // an earlier recording's output
         finishReported_ = true;
         // An interruption (a call) ends the movie early but completely: it is kept.
-        finishFailed_ = error.has_value() && !(error->domain == CaptureErrorDomain &&
-                                               error->code == CaptureErrorCode::SessionWasInterrupted);
+        finishFailed_ =
+            error.has_value() && !(error->domain == CaptureErrorDomain &&
+                                   error->code == CaptureErrorCode::SessionWasInterrupted);
     }
     cv_.notify_all();
 }

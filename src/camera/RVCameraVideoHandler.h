@@ -110,10 +110,10 @@ class RVCameraVideoHandler : public AlertViewDelegate,
     std::optional<URL> cameraVideoURL_;
     std::shared_ptr<RVCameraVideo> cameraVideoData_;
     std::shared_ptr<AlertView> startCameraAlert_;
-    bool setupRunning_ = false;  // a set-up thread has been asked for and has not ended
+    bool setupRunning_ = false;    // a set-up thread has been asked for and has not ended
     bool setupStarting_ = false;   // ... and has got past opening the devices
     bool setupCancelled_ = false;  // ... and a stop came first: it must start nothing
-    bool stopping_ = false;      // a stop is handing the movie over
+    bool stopping_ = false;        // a stop is handing the movie over
     // The finish report of the output now recording.
     bool finishReported_ = false;
     bool finishFailed_ = false;

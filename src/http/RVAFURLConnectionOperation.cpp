@@ -499,9 +499,10 @@ void RVAFURLConnectionOperation::transferDone(int curlCode) {
             if ((status == 307 || status == 308) && proposed.url && c.redirects < 16) {
                 next = std::move(proposed);
             } else {
-                RVLog("Rivlo: A %s request was redirected (%ld); not followed, as the redirect "
-                      "would drop its body",
-                      c.request.HTTPMethod.c_str(), status);
+                RVLog(
+                    "Rivlo: A %s request was redirected (%ld); not followed, as the redirect "
+                    "would drop its body",
+                    c.request.HTTPMethod.c_str(), status);
             }
             if (next) {
                 const int redirects = c.redirects + 1;

@@ -47,7 +47,7 @@ class Device {
     virtual ~Device() = default;
 
     virtual std::string systemName() const = 0;
-    virtual std::string systemVersion() const = 0;      // "8.1"
+    virtual std::string systemVersion() const = 0;  // "8.1"
     // Whether systemVersion() numbers the mobile system whose minimum version the start call
     // checks. A platform whose version is something else (a Linux distribution's release or a
     // kernel's) answers false, and the check does not apply to it.

@@ -53,24 +53,23 @@ void implementMotionEnded(ObjClass* cls) {
 
 void callSuperMotionEnded(Responder& self, ObjClass* cls, int subtype, const Event* event) {
     invokeImplementation<Responder::MotionFn>(superclassEntry(cls, Selector::motionEndedWithEvent),
-                                              Selector::motionEndedWithEvent, self, subtype,
-                                              event);
+                                              Selector::motionEndedWithEvent, self, subtype, event);
 }
 
 void implementAppearance(ObjClass* cls) {
     if (!cls) return;
-    cls->addMethod(Selector::viewWillAppear,
-                   makeImplementation<ViewController::AppearFn>(
-                       [](ViewController& self, bool animated) {
-                           OverrideScope running(self, Selector::viewWillAppear);
-                           self.viewWillAppear(animated);
-                       }));
-    cls->addMethod(Selector::viewDidAppear,
-                   makeImplementation<ViewController::AppearFn>(
-                       [](ViewController& self, bool animated) {
-                           OverrideScope running(self, Selector::viewDidAppear);
-                           self.viewDidAppear(animated);
-                       }));
+    cls->addMethod(
+        Selector::viewWillAppear,
+        makeImplementation<ViewController::AppearFn>([](ViewController& self, bool animated) {
+            OverrideScope running(self, Selector::viewWillAppear);
+            self.viewWillAppear(animated);
+        }));
+    cls->addMethod(
+        Selector::viewDidAppear,
+        makeImplementation<ViewController::AppearFn>([](ViewController& self, bool animated) {
+            OverrideScope running(self, Selector::viewDidAppear);
+            self.viewDidAppear(animated);
+        }));
 }
 
 void callSuperViewWillAppear(ViewController& self, ObjClass* cls, bool animated) {

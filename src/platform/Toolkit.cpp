@@ -38,20 +38,18 @@ void registerToolkitClasses() {
                                                     [](View& self, Point p, const Event* event) {
                                                         return self.defaultHitTest(p, event);
                                                     }));
-    controller->addMethod(Selector::viewWillAppear,
-                          makeImplementation<ViewController::AppearFn>(
-                              [](ViewController& self, bool animated) {
-                                  if (OverrideScope::isActive(self, Selector::viewWillAppear))
-                                      return;
-                                  self.viewWillAppear(animated);
-                              }));
-    controller->addMethod(Selector::viewDidAppear,
-                          makeImplementation<ViewController::AppearFn>(
-                              [](ViewController& self, bool animated) {
-                                  if (OverrideScope::isActive(self, Selector::viewDidAppear))
-                                      return;
-                                  self.viewDidAppear(animated);
-                              }));
+    controller->addMethod(
+        Selector::viewWillAppear,
+        makeImplementation<ViewController::AppearFn>([](ViewController& self, bool animated) {
+            if (OverrideScope::isActive(self, Selector::viewWillAppear)) return;
+            self.viewWillAppear(animated);
+        }));
+    controller->addMethod(
+        Selector::viewDidAppear,
+        makeImplementation<ViewController::AppearFn>([](ViewController& self, bool animated) {
+            if (OverrideScope::isActive(self, Selector::viewDidAppear)) return;
+            self.viewDidAppear(animated);
+        }));
 }
 
 namespace {

@@ -243,9 +243,10 @@ void RVViewVideoHandler::waitUntilRecordingIsFinished() {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     if (isRecording_) {
-        RVLog("RVViewVideoHandler: The screen movie is still being finished after %.0f seconds; "
-              "uploading without it",
-              kFinishWaitSeconds);
+        RVLog(
+            "RVViewVideoHandler: The screen movie is still being finished after %.0f seconds; "
+            "uploading without it",
+            kFinishWaitSeconds);
     }
 }
 
@@ -383,8 +384,8 @@ AffineTransform RVViewVideoHandler::windowToFrameTransform(const Rect& bounds, c
     // The hierarchy's bounds are stretched onto the rectangle on each axis on its own.
     const double sx = rect.width() / bounds.width();
     const double sy = rect.height() / bounds.height();
-    return AffineTransform{sx, 0, 0, sy, rect.minX() - bounds.minX() * sx,
-                           rect.minY() - bounds.minY() * sy};
+    return AffineTransform{
+        sx, 0, 0, sy, rect.minX() - bounds.minX() * sx, rect.minY() - bounds.minY() * sy};
 }
 
 void RVViewVideoHandler::drawFrame(GraphicsContext& context) {
@@ -524,8 +525,7 @@ bool RVViewVideoHandler::setupAssetWriter() {
     try {
         started = input && adaptor && writer->addInput(input) && writer->startWriting();
         if (started) {
-            writer->startSessionAtSourceTime(
-                MediaTime{0, movieTimescale(videoFrameRate_)});
+            writer->startSessionAtSourceTime(MediaTime{0, movieTimescale(videoFrameRate_)});
             started = writer->status() == MovieWriterStatus::Writing;
         }
     } catch (const std::exception& e) {

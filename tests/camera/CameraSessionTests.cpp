@@ -308,9 +308,8 @@ TEST_F(CameraSessionTest, ASlowCameraSetUpStartsNothingAfterTheStop) {
     // The camera takes longer to open than the session lasts.
     world.platform().capture().holdCameraOpening(true);
     ASSERT_TRUE(alert->clickButton(1));
-    ASSERT_TRUE(
-        RunLoop::main().runUntil([&] { return world.platform().capture().camerasOpening() == 1; },
-                                 10s));
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return world.platform().capture().camerasOpening() == 1; }, 10s));
     EXPECT_TRUE(
         RunLoop::main().runUntil([] { return RVHeatTimeHandler::timeLineTimer() != "0"; }, 10s));
 

@@ -158,8 +158,7 @@ TEST(DeviceFacts, OnLinuxTheServiceSeesTheApplicationsNameAndVersion) {
     EXPECT_EQ(RVUtil::appName(), "Example Shop");
     client = RVAFHTTPClient::clientWithBaseURL(*URL::parse("http://127.0.0.1:9/"));
     EXPECT_EQ(
-        client->defaultValueForHeader("User-Agent").value_or("").rfind("test_core/2.3.1 (", 0),
-        0u);
+        client->defaultValueForHeader("User-Agent").value_or("").rfind("test_core/2.3.1 (", 0), 0u);
     client.reset();
     Platform::current().reset();
     fs::remove_all(folder);

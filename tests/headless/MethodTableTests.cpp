@@ -182,28 +182,25 @@ TEST_F(MethodTableTest, AClassesOwnEntryHidesTheHookedBaseEntryUnlessItCallsThro
     // Hooks on the base classes, as the library installs them: log, then call through.
     ObjClass* responder = Responder::classObject();
     const char* motionReplacement = "fidelity_swizzled_motionEnded:withEvent:";
-    responder->replaceMethod(motionReplacement,
-                             makeImplementation<Responder::MotionFn>(
-                                 [&log, motionReplacement](Responder& self, int subtype,
-                                                           const Event* e) {
-                                     log.push_back("hook motion");
-                                     IMP next = self.objClass()->lookup(motionReplacement);
-                                     invokeImplementation<Responder::MotionFn>(
-                                         next, motionReplacement, self, subtype, e);
-                                 }));
+    responder->replaceMethod(
+        motionReplacement,
+        makeImplementation<Responder::MotionFn>([&log, motionReplacement](
+                                                    Responder& self, int subtype, const Event* e) {
+            log.push_back("hook motion");
+            IMP next = self.objClass()->lookup(motionReplacement);
+            invokeImplementation<Responder::MotionFn>(next, motionReplacement, self, subtype, e);
+        }));
     safeExchange(responder, Selector::motionEndedWithEvent, motionReplacement);
     ObjClass* controller = ViewController::classObject();
     const char* willReplacement = "fidelity_swizzled_viewWillAppear:";
-    controller->replaceMethod(willReplacement, makeImplementation<ViewController::AppearFn>(
-                                                   [&log, willReplacement](ViewController& self,
-                                                                           bool animated) {
-                                                       log.push_back("hook will");
-                                                       IMP next =
-                                                           self.objClass()->lookup(willReplacement);
-                                                       invokeImplementation<
-                                                           ViewController::AppearFn>(
-                                                           next, willReplacement, self, animated);
-                                                   }));
+    controller->replaceMethod(willReplacement,
+                              makeImplementation<ViewController::AppearFn>(
+                                  [&log, willReplacement](ViewController& self, bool animated) {
+                                      log.push_back("hook will");
+                                      IMP next = self.objClass()->lookup(willReplacement);
+                                      invokeImplementation<ViewController::AppearFn>(
+                                          next, willReplacement, self, animated);
+                                  }));
     safeExchange(controller, Selector::viewWillAppear, willReplacement);
 
     // Its own entry that does not call through: the hooks never run, as on a real runtime.
@@ -218,8 +215,8 @@ TEST_F(MethodTableTest, AClassesOwnEntryHidesTheHookedBaseEntryUnlessItCallsThro
     auto polite = std::make_shared<ImplementingController>("PoliteController", true, &log);
     polite->dispatchMotionEnded(EventSubtypeMotionShake, nullptr);
     polite->dispatchViewWillAppear(false);
-    EXPECT_EQ(log, (std::vector<std::string>{"host motion 1", "hook motion", "host will",
-                                             "hook will"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"host motion 1", "hook motion", "host will", "hook will"}));
 
     // A plain override without an entry of its own runs from the base entry, after the hook.
     log.clear();

@@ -55,7 +55,8 @@ TEST(QueryString, EscapingAndOrderFollowASCIIWhateverTheLocale) {
     // An e acute (C3 A9) orders before the euro sign (E2 82 AC) by byte, and every byte of
     // both is escaped.
     const Value params = {{"\xE2\x82\xAC", 5}, {"\xC3\xA9", "\xC3\xBC"}, {"Zeta", 1}, {"a", 2}};
-    const std::string utf8 = RVAFQueryStringFromParametersWithEncoding(params, StringEncoding::UTF8);
+    const std::string utf8 =
+        RVAFQueryStringFromParametersWithEncoding(params, StringEncoding::UTF8);
     const std::string latin1 = RVAFPercentEscapedQueryStringPairMemberFromStringWithEncoding(
         "caf\xC3\xA9", StringEncoding::ISOLatin1);
     std::setlocale(LC_ALL, previous.c_str());

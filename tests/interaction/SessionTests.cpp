@@ -121,8 +121,8 @@ TEST(InteractionSession, TapsWhileARestartedSessionAwaitsItsVerificationAreNotRe
     world.platform().tap({10, 20});
     Rivlo::stopApplicationAndUploadData();
     ASSERT_TRUE(RunLoop::main().runUntil([] { return !RivloHandler::isSessionStarted(); }, 20s));
-    ASSERT_TRUE(
-        RunLoop::main().runUntil([&] { return world.window()->gestureRecognizers().empty(); }, 10s));
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return world.window()->gestureRecognizers().empty(); }, 10s));
     // Between the sessions a tap attaches the recognisers again.
     world.platform().tap({40, 50});
     ASSERT_TRUE(RVGestureHandler::sharedHandler()->gestureRecognizersRegistered());

@@ -107,13 +107,13 @@ TEST(LinuxPlatform, TheApplicationsIdentityIsTheHostsOrTheProgramsOwn) {
     // The environment states it for a host that does not.
     setenv("RIVLO_APP_NAME", "Shop from the environment", 1);
     setenv("RIVLO_APP_VERSION", "4.0", 1);
-    bundle = LinuxPlatform::install(LinuxApplicationIdentity{"com.example.env", "", ""})
-                 ->mainBundle();
+    bundle =
+        LinuxPlatform::install(LinuxApplicationIdentity{"com.example.env", "", ""})->mainBundle();
     EXPECT_EQ(bundle.identifier, "com.example.env");
     EXPECT_EQ(bundle.displayName, "Shop from the environment");
     EXPECT_EQ(bundle.version, "4.0");
-    for (const char* name : {"RIVLO_APP_NAME", "RIVLO_APP_VERSION", "XDG_CACHE_HOME",
-                             "XDG_CONFIG_HOME"})
+    for (const char* name :
+         {"RIVLO_APP_NAME", "RIVLO_APP_VERSION", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
         unsetenv(name);
     Platform::current().reset();
 }

@@ -40,8 +40,8 @@ TEST(ScreenMovieClock, RIVLO_CLOCK_TEST_NAME(RIVLO_TEST_FPS)) {
 
     const auto entries = RVPlistHandler::sharedHandler()->screenVideoEntries();
     ASSERT_EQ(entries.size(), 1u);
-    const MovieProbe movie = MovieProbe::open(
-        RVPlistHandler::pathInFolder("/RVScreenVideos", PropertyList::text(entries[0], "videoName")));
+    const MovieProbe movie = MovieProbe::open(RVPlistHandler::pathInFolder(
+        "/RVScreenVideos", PropertyList::text(entries[0], "videoName")));
     ASSERT_TRUE(movie.opened);
     const double session = stopped - started;
     EXPECT_NEAR(movie.duration, session, 0.005 * session);

@@ -72,9 +72,8 @@ TEST_F(StoreRootTest, TwoApplicationsOfOneAccountKeepTwoStores) {
     EXPECT_EQ(RVUtil::cachesDirectory(),
               (root_ / "account-cache/com.example.first/com.rivlo.rivlosdk").string());
     writeFile(root_ / "work.mov", "first application's movie");
-    const std::string stored =
-        RVPlistHandler::sharedHandler()->addSreenVideoEntry(movieEntry("first.mp4"),
-                                                            (root_ / "work.mov").string());
+    const std::string stored = RVPlistHandler::sharedHandler()->addSreenVideoEntry(
+        movieEntry("first.mp4"), (root_ / "work.mov").string());
     const fs::path firstMovie = folder("/RVScreenVideos") / stored;
     ASSERT_EQ(readFile(firstMovie), "first application's movie");
 
@@ -103,15 +102,15 @@ TEST(HostExampleStore, LivesBelowItsOwnApplicationId) {
                                               R"("latest_run":1,"video_record":false})"));
     service.route("POST", "/webservices/v2/uploaddata", ScriptedResponse::text(500, "busy"));
     TempDir home;
-    const ChildExit exit = runChild(RIVLO_HOST_EXAMPLE, {"host-key", "0.5"},
-                                    {"RIVLO_SERVICE_URL=" + service.baseURL(),
-                                     "XDG_CACHE_HOME=" + home.file("cache"),
-                                     "XDG_CONFIG_HOME=" + home.file("config")},
-                                    120);
+    const ChildExit exit =
+        runChild(RIVLO_HOST_EXAMPLE, {"host-key", "0.5"},
+                 {"RIVLO_SERVICE_URL=" + service.baseURL(), "XDG_CACHE_HOME=" + home.file("cache"),
+                  "XDG_CONFIG_HOME=" + home.file("config")},
+                 120);
     ASSERT_TRUE(exit.started);
     ASSERT_EQ(exit.exitCode, 0);
-    const fs::path data = fs::path(home.file("cache")) / "com.example.rivlo-host" /
-                          "com.rivlo.rivlosdk" / "RVData";
+    const fs::path data =
+        fs::path(home.file("cache")) / "com.example.rivlo-host" / "com.rivlo.rivlosdk" / "RVData";
     size_t documents = 0;
     std::error_code ec;
     for (fs::directory_iterator it(data, ec), end; !ec && it != end; it.increment(ec))
