@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# qt_package_test.sh BUILD_DIR SOURCE_DIR COLLECTOR CMAKE MOVIEPROBE
+#
+# A Qt Widgets program outside the project records a masked session through the installed
+# package: install into a temporary prefix, build tests/package/qt_host (copied out of the source
+# tree) with find_package(Rivlo REQUIRED COMPONENTS qt), run it on Qt's offscreen platform
+# against the collector on loopback, and read back what arrived: the session with its screen
+# name and taps, and a movie in which the occluded card is red in every frame while the page
+# around it keeps its own colour.
+set -euo pipefail
+build=$1 source=$2 collector=$3 cmake=$4 movieprobe=$5
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Waits until "$@" succeeds, up to three minutes (the suite may run beside others).
+wait_for() {
+    local deadline=$((SECONDS + 180))
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+}
+
+prefix=$work/prefix
+"$cmake" --install "$build" --prefix "$prefix" > "$work/install.log"
+for file in include/rivlo/qt/QtPlatform.h lib/cmake/Rivlo/RivloQtTargets.cmake \
+            lib/pkgconfig/rivlo-qt.pc; do
+    [[ -f $prefix/$file ]] || fail "no $file in the installed package"
+done
+# rivlo-qt.pc gives what a translation unit including the bridge's header needs.
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+echo '#include <rivlo/qt/QtPlatform.h>' |
+    c++ -std=c++17 -fPIC -fsyntax-only -x c++ - $(pkg-config --cflags rivlo-qt) \
+        > "$work/pc.log" 2>&1 \
+    || fail "rivlo/qt/QtPlatform.h does not compile with rivlo-qt.pc's flags: $(tail -20 "$work/pc.log")"
+
+# The Qt host, built outside the source tree against the prefix only.
+mkdir -p "$work/qt-host-src"
+cp "$source/tests/package/qt_host/CMakeLists.txt" "$source/tests/package/qt_host/main.cpp" \
+    "$work/qt-host-src/"
+"$cmake" -S "$work/qt-host-src" -B "$work/qt-host" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release > "$work/qt-configure.log" 2>&1 \
+    || fail "the Qt host does not configure against the prefix: $(tail -20 "$work/qt-configure.log")"
+"$cmake" --build "$work/qt-host" > "$work/qt-build.log" 2>&1 \
+    || fail "the Qt host does not build against the prefix: $(tail -20 "$work/qt-build.log")"
+
+# The collector on loopback; the host's folders in the temporary directory.
+key=package-qt-key
+data=$work/collector
+"$collector" serve --data "$data" --app-key "$key" --url-file "$work/url" \
+    > "$work/collector.log" 2>&1 &
+pids+=($!)
+wait_for test -s "$work/url" || fail "the collector did not start: $(cat "$work/collector.log")"
+export RIVLO_SERVICE_URL=$(cat "$work/url")
+export HOME=$work/home XDG_CACHE_HOME=$work/home/cache XDG_CONFIG_HOME=$work/home/config
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=offscreen
+
+# The host waits up to two minutes for its recording, taps, and quits; quitting sends.
+"$work/qt-host/rivlo-qt-host" "$key" 120 > "$work/qt-host.log" 2>&1 \
+    || fail "the Qt host failed: $(tail -20 "$work/qt-host.log")"
+grep -qx "recording: yes" "$work/qt-host.log" \
+    || fail "the Qt host did not record: $(tail -20 "$work/qt-host.log")"
+
+report() { "$collector" report --data "$data" 2>/dev/null; }
+has_session() {
+    report | grep -qE '"CheckoutPage" at [0-9.]+ s: 2 gestures \(2 single tap\)' &&
+        report | grep -qE 'screen movie .*\.mp4'
+}
+wait_for has_session \
+    || fail "the session, its screen and its movie did not all arrive: $(report; tail -20 "$work/qt-host.log")"
+
+# The movie: the card (the page's middle) red in every frame, the page above it green.
+movie=$(find "$data" -name '*.mp4' -path '*/screen/*' | head -1)
+[[ -n $movie ]] || fail "no screen movie in the collector's folder"
+"$movieprobe" "$movie" 0.5 0.5 0.5 0.1 > "$work/probe.log" \
+    || fail "the movie does not decode: $(cat "$work/probe.log")"
+awk '
+    $1 == "movie" { next }
+    $1 == "frame" {
+        frames++
+        split($3, card, ","); split($4, page, ",")
+        if (!(card[1] >= 200 && card[2] <= 60 && card[3] <= 60)) bad = bad " card " $3 " at " $2 " s;"
+        if (!(page[2] >= 100 && page[1] <= 60 && page[3] <= 60)) bad = bad " page " $4 " at " $2 " s;"
+    }
+    END {
+        if (frames == 0) { print "no frames"; exit 1 }
+        if (bad != "") { print bad; exit 1 }
+    }' "$work/probe.log" > "$work/pixels.log" \
+    || fail "the movie is not masked as it should be:$(cat "$work/pixels.log") ($(head -1 "$work/probe.log"))"
+
+echo "package_qt: a Qt host outside the project built with find_package(Rivlo COMPONENTS qt)" \
+     "recorded a session: $(grep -c '^frame' "$work/probe.log") frames, the occluded card red in each"
