@@ -7,6 +7,21 @@ pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(EXPAT REQUIRED)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
+# libyuv converts the screen frames (BGRA to YUV 4:2:0). Debian's libyuv-dev ships neither a
+# pkg-config nor a CMake file: find the header and the library themselves.
+find_path(LIBYUV_INCLUDE_DIR libyuv.h)
+find_library(LIBYUV_LIBRARY NAMES yuv)
+if(NOT LIBYUV_INCLUDE_DIR OR NOT LIBYUV_LIBRARY)
+    message(FATAL_ERROR "libyuv not found (libyuv.h: ${LIBYUV_INCLUDE_DIR}, library: "
+                        "${LIBYUV_LIBRARY}). Install the Debian package libyuv-dev "
+                        "(scripts/setup.sh does).")
+endif()
+if(NOT TARGET Rivlo::libyuv)
+    add_library(Rivlo::libyuv UNKNOWN IMPORTED)
+    set_target_properties(Rivlo::libyuv PROPERTIES
+        IMPORTED_LOCATION "${LIBYUV_LIBRARY}"
+        INTERFACE_INCLUDE_DIRECTORIES "${LIBYUV_INCLUDE_DIR}")
+endif()
 find_package(JPEG REQUIRED)
 find_package(PNG REQUIRED)
 find_package(GIF REQUIRED)

@@ -9,7 +9,7 @@ PACKAGES=(
   nlohmann-json3-dev libplist-dev libcurl4-openssl-dev libssl-dev libexpat1-dev
   libcpp-httplib-dev libsqlite3-dev
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libyuv-dev ffmpeg
   clang-format ccache locales
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   qt6-base-dev qt6-base-private-dev qt6-webengine-dev

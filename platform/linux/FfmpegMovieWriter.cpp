@@ -11,8 +11,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
+
+#include <libyuv/convert_from_argb.h>
 
 #include <sys/stat.h>
 
@@ -85,6 +86,7 @@ class FfmpegMovieWriter : public MovieWriter,
     // Called through the input and the adaptor.
     bool readyForFrame() const;
     bool appendFrame(PixelBuffer& buffer, MediaTime time);
+    bool appendPreviousFrame(MediaTime time);
     bool sessionStarted() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return sessionStarted_;
@@ -93,6 +95,10 @@ class FfmpegMovieWriter : public MovieWriter,
   private:
     void fail(const std::string& reason);  // caller holds no lock
     bool openEncoder(int32_t timescale, std::string& reason);
+    bool allocatePicture(int slot, std::string& reason);  // the slot's owner only
+    // Appending thread: queues the picture in the slot at the time (key frame or not). False
+    // when the time is not after the last frame's.
+    bool queuePicture(int slot, int64_t pts);
     void encoderMain();
     bool encodeFrame(AVFrame* frame);  // nullptr flushes; encoder thread only
     bool writePacket(AVPacket* packet);
@@ -109,8 +115,18 @@ class FfmpegMovieWriter : public MovieWriter,
     std::string error_;
     std::shared_ptr<FfmpegWriterInput> input_;
     bool sessionStarted_ = false;
-    bool busy_ = false;         // a frame is being converted or encoded
-    bool frameQueued_ = false;  // the converted frame waits for the encoder thread
+    // Two pictures take turns: the appending thread converts a frame into one while the encoder
+    // thread encodes the other, so conversion never waits for encoding. The input is ready while
+    // no conversion runs and no frame waits to be taken. The appending thread writes only the
+    // pixels of a picture that is neither queued nor being encoded; the encoder thread alone
+    // sets a picture's time and type, just before encoding it, so that the picture being encoded
+    // can be queued again (an unchanged screen) at a later time.
+    bool busy_ = false;         // a frame is being converted
+    bool frameQueued_ = false;  // a frame waits for the encoder thread
+    int queuedSlot_ = 0;        // its picture,
+    int64_t queuedPts_ = 0;     // its time
+    bool queuedKey_ = false;    // and whether it is to be a key frame
+    int encodingSlot_ = -1;     // the picture the encoder thread is encoding, -1 for none
     bool finishRequested_ = false;
     std::function<void()> finishHandler_;
     std::shared_ptr<FfmpegMovieWriter> keepAlive_;  // held from finishWriting to the handler
@@ -122,18 +138,21 @@ class FfmpegMovieWriter : public MovieWriter,
     AVFormatContext* format_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVStream* stream_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AVFrame* frames_[2] = {nullptr, nullptr};
     AVPacket* packet_ = nullptr;
     AVPacket* pending_ = nullptr;  // held back until the next packet (or the end) sets its length
-    SwsContext* sws_ = nullptr;
     bool fileOpen_ = false;
     bool headerWritten_ = false;
     int displayWidth_ = 0, displayHeight_ = 0;
     int codedWidth_ = 0, codedHeight_ = 0;
     MediaTime sessionStart_;
     AVRational timeBase_{1, 1};
+    // Appending thread only: the last frame's time (a picture shown again included), the last
+    // key frame's, and the picture converted last (-1 before the first, or after a conversion
+    // that failed half-way), which an unchanged screen shows again.
     int64_t lastPts_ = INT64_MIN;
     int64_t lastKeyPts_ = INT64_MIN;
+    int lastSlot_ = -1;
     int64_t endPts_ = INT64_MIN;  // guarded by mutex_
 };
 
@@ -157,6 +176,13 @@ class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
         auto writer = input_->writer();
         if (!writer) return false;
         return writer->appendFrame(buffer, presentationTime);
+    }
+
+    bool appendPreviousPixelBuffer(MediaTime presentationTime) override {
+        if (input_->isFinished()) return false;
+        auto writer = input_->writer();
+        if (!writer) return false;
+        return writer->appendPreviousFrame(presentationTime);
     }
 
   private:
@@ -185,10 +211,10 @@ FfmpegMovieWriter::~FfmpegMovieWriter() {
         }
     }
     closeFile(false);
-    sws_freeContext(sws_);
     av_packet_free(&pending_);
     av_packet_free(&packet_);
-    av_frame_free(&frame_);
+    av_frame_free(&frames_[0]);
+    av_frame_free(&frames_[1]);
     avcodec_free_context(&encoder_);
     if (format_) avformat_free_context(format_);
 }
@@ -322,31 +348,37 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     }
     headerWritten_ = true;
 
-    frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
     pending_ = av_packet_alloc();
-    if (!frame_ || !packet_ || !pending_) {
+    if (!packet_ || !pending_) {
         reason = "out of memory";
         return false;
     }
-    frame_->format = AV_PIX_FMT_YUV420P;
-    frame_->width = codedWidth_;
-    frame_->height = codedHeight_;
-    frame_->color_range = AVCOL_RANGE_MPEG;
-    frame_->colorspace = AVCOL_SPC_SMPTE170M;
-    rc = av_frame_get_buffer(frame_, 0);
+    // The second picture is made only when a frame comes while the first is being encoded:
+    // at a few frames a second it never is.
+    return allocatePicture(0, reason);
+}
+
+bool FfmpegMovieWriter::allocatePicture(int slot, std::string& reason) {
+    if (frames_[slot]) return true;
+    AVFrame* frame = av_frame_alloc();
+    if (!frame) {
+        reason = "out of memory";
+        return false;
+    }
+    // Limited-range BT.601, which is what the conversion produces.
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = codedWidth_;
+    frame->height = codedHeight_;
+    frame->color_range = AVCOL_RANGE_MPEG;
+    frame->colorspace = AVCOL_SPC_SMPTE170M;
+    const int rc = av_frame_get_buffer(frame, 0);
     if (rc < 0) {
+        av_frame_free(&frame);
         reason = "cannot allocate a frame: " + ffmpeg::errorText(rc);
         return false;
     }
-    sws_ = sws_getContext(displayWidth_, displayHeight_, AV_PIX_FMT_BGRA, displayWidth_,
-                          displayHeight_, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!sws_) {
-        reason = "cannot set up the colour conversion";
-        return false;
-    }
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(sws_, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+    frames_[slot] = frame;
     return true;
 }
 
@@ -400,61 +432,110 @@ void FfmpegMovieWriter::endSessionAtSourceTime(MediaTime time) {
 bool FfmpegMovieWriter::readyForFrame() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return status_ == static_cast<int>(MovieWriterStatus::Writing) && sessionStarted_ && !busy_ &&
-           !finishRequested_;
+           !frameQueued_ && !finishRequested_;
 }
 
 bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
     if (!time.isValid()) return false;
+    int slot = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ || busy_ ||
-            finishRequested_) {
+            frameQueued_ || finishRequested_) {
             return false;
         }
         if (buffer.width() != displayWidth_ || buffer.height() != displayHeight_) return false;
-        busy_ = true;  // the frame is ours until the encoder thread has taken it
+        // The picture the encoder thread is not encoding; none waits (frameQueued_).
+        slot = encodingSlot_ == 0 ? 1 : 0;
+        busy_ = true;  // the picture is ours until it is queued
     }
     const int64_t pts = toEncoderTicks(time);
-    bool ok = pts > lastPts_ && av_frame_make_writable(frame_) >= 0;
-    if (ok) {
-        buffer.lockBaseAddress();
-        const uint8_t* src[1] = {buffer.baseAddress()};
-        const int srcStride[1] = {static_cast<int>(buffer.bytesPerRow())};
-        sws_scale(sws_, src, srcStride, 0, displayHeight_, frame_->data, frame_->linesize);
-        buffer.unlockBaseAddress();
-        // Repeat the last row and column into the padding that 4:2:0 needs.
-        if (codedHeight_ > displayHeight_) {
-            std::memcpy(frame_->data[0] + frame_->linesize[0] * (codedHeight_ - 1),
-                        frame_->data[0] + frame_->linesize[0] * (displayHeight_ - 1),
-                        static_cast<size_t>(codedWidth_));
-        }
-        if (codedWidth_ > displayWidth_) {
-            for (int y = 0; y < codedHeight_; ++y) {
-                uint8_t* row = frame_->data[0] + frame_->linesize[0] * y;
-                row[codedWidth_ - 1] = row[displayWidth_ - 1];
-            }
-        }
-        frame_->pts = pts;
-        // At most one second between key frames, whatever frames were dropped.
-        const int64_t second = timeBase_.den / std::max(1, timeBase_.num);
-        if (lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second) {
-            frame_->pict_type = AV_PICTURE_TYPE_I;
-            lastKeyPts_ = pts;
-        } else {
-            frame_->pict_type = AV_PICTURE_TYPE_NONE;
-        }
-        lastPts_ = pts;
+    bool ok = pts > lastPts_;
+    std::string reason;
+    if (ok && !allocatePicture(slot, reason)) {
+        ok = false;
+        fail(reason);
     }
+    if (ok) {
+        AVFrame* frame = frames_[slot];
+        if (lastSlot_ == slot) lastSlot_ = -1;  // overwritten from here on
+        ok = av_frame_make_writable(frame) >= 0;
+        if (ok) {
+            buffer.lockBaseAddress();
+            // BGRA in memory is libyuv's "ARGB" (little-endian words); the result is
+            // limited-range BT.601 4:2:0.
+            const int rc = libyuv::ARGBToI420(
+                buffer.baseAddress(), static_cast<int>(buffer.bytesPerRow()), frame->data[0],
+                frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                frame->linesize[2], displayWidth_, displayHeight_);
+            buffer.unlockBaseAddress();
+            ok = rc == 0;
+        }
+        if (ok) {
+            // Repeat the last row and column into the padding that 4:2:0 needs (libyuv gives an
+            // odd last row or column chroma of its own).
+            if (codedHeight_ > displayHeight_) {
+                std::memcpy(frame->data[0] + frame->linesize[0] * (codedHeight_ - 1),
+                            frame->data[0] + frame->linesize[0] * (displayHeight_ - 1),
+                            static_cast<size_t>(codedWidth_));
+            }
+            if (codedWidth_ > displayWidth_) {
+                for (int y = 0; y < codedHeight_; ++y) {
+                    uint8_t* row = frame->data[0] + frame->linesize[0] * y;
+                    row[codedWidth_ - 1] = row[displayWidth_ - 1];
+                }
+            }
+            lastSlot_ = slot;
+        }
+    }
+    if (!ok) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        cv_.notify_all();  // finishing may wait for the conversion to end
+        return false;
+    }
+    return queuePicture(slot, pts);
+}
+
+bool FfmpegMovieWriter::appendPreviousFrame(MediaTime time) {
+    if (!time.isValid()) return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (ok) {
-            frameQueued_ = true;
-        } else {
-            busy_ = false;
+        if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ || busy_ ||
+            frameQueued_ || finishRequested_) {
+            return false;
         }
+        busy_ = true;
     }
-    if (ok) cv_.notify_all();
-    return ok;
+    const int64_t pts = toEncoderTicks(time);
+    if (lastSlot_ < 0 || pts <= lastPts_) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        cv_.notify_all();
+        return false;
+    }
+    // The picture converted last, encoded again at this time: the movie keeps a frame at every
+    // time it was given one, without copying or converting anything. The encoder thread may
+    // still be encoding that very picture; it only reads it.
+    return queuePicture(lastSlot_, pts);
+}
+
+bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts) {
+    // At most one second between key frames, whatever frames were dropped.
+    const int64_t second = timeBase_.den / std::max(1, timeBase_.num);
+    const bool key = lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second;
+    if (key) lastKeyPts_ = pts;
+    lastPts_ = pts;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        frameQueued_ = true;
+        queuedSlot_ = slot;
+        queuedPts_ = pts;
+        queuedKey_ = key;
+    }
+    cv_.notify_all();
+    return true;
 }
 
 bool FfmpegMovieWriter::writePending(int64_t duration) {
@@ -515,20 +596,31 @@ void FfmpegMovieWriter::closeFile(bool writeTrailer) {
 
 void FfmpegMovieWriter::encoderMain() {
     for (;;) {
-        bool encode = false;
+        int slot = -1;
+        int64_t pts = 0;
+        bool key = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             cv_.wait(lock, [&] { return frameQueued_ || (finishRequested_ && !busy_); });
-            encode = frameQueued_;
+            if (!frameQueued_) break;
+            // Taken: the input is ready for the next frame, converted into the other picture
+            // while this one is encoded.
+            slot = queuedSlot_;
+            pts = queuedPts_;
+            key = queuedKey_;
+            frameQueued_ = false;
+            encodingSlot_ = slot;
         }
-        if (!encode) break;
-        if (status() == MovieWriterStatus::Writing) encodeFrame(frame_);
+        if (status() == MovieWriterStatus::Writing) {
+            AVFrame* frame = frames_[slot];
+            frame->pts = pts;
+            frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            encodeFrame(frame);
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            frameQueued_ = false;
-            busy_ = false;
+            encodingSlot_ = -1;
         }
-        cv_.notify_all();
     }
 
     // Finishing: drain the encoder, give the last frame the rest of the session, close.

@@ -8,15 +8,18 @@
 namespace rivlo {
 
 // Movie writing on FFmpeg: H.264 through libx264 in a QuickTime movie (libavformat's "mov"
-// muxer), BGRA frames converted to YUV 4:2:0 with libswscale.
+// muxer), BGRA frames converted to YUV 4:2:0 with libyuv.
 //
 // Each writer runs one encoder thread. appendPixelBuffer converts the frame on the caller's
-// thread and hands it to that thread; until the encoder has taken it, the input reports itself
-// not ready, so a real-time caller drops frames instead of queueing them. Sizes that 4:2:0 cannot
-// code (an odd width or height) are encoded one pixel larger, the last row or column repeated,
-// and the file declares the requested display size. The last frame lasts until the session's
-// end time, so the movie's duration is the session's even when frames are missing. Finishing
-// runs on the encoder thread, which then calls the finish handler.
+// thread into one of two pictures and hands it to that thread; until the encoder has taken it,
+// the input reports itself not ready, so a real-time caller drops frames instead of queueing
+// them. The encoder encodes one picture while the caller converts the next into the other, so a
+// steady stream of frames runs at the encoder's own speed. appendPreviousPixelBuffer encodes the
+// last converted picture again at a later time, with nothing copied or converted. Sizes that 4:2:0
+// cannot code (an odd width or height) are encoded one pixel larger, the last row or column
+// repeated, and the file declares the requested display size. The last frame lasts until the
+// session's end time, so the movie's duration is the session's even when frames are missing.
+// Finishing runs on the encoder thread, which then calls the finish handler.
 class FfmpegMovieWriterFactory : public MovieWriterFactory {
   public:
     // The x264 speed preset ("ultrafast" ... "placebo"). "ultrafast" keeps a phone-sized frame

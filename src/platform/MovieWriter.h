@@ -110,6 +110,11 @@ class PixelBufferAdaptor {
     // returns, so the caller may refill the buffer at once. False when the frame was refused
     // (input not ready, size mismatch, time not after the previous frame, writer failed).
     virtual bool appendPixelBuffer(PixelBuffer& buffer, MediaTime presentationTime) = 0;
+    // The picture appended last is appended again at a later presentation time: the screen did
+    // not change. No pixels are taken or converted; the movie gets a frame at that time as it
+    // would from appendPixelBuffer with the same pixels. False as above, and when no picture has
+    // been appended to this movie yet.
+    virtual bool appendPreviousPixelBuffer(MediaTime presentationTime) = 0;
 };
 
 // Status values as the platform numbers them.

@@ -258,6 +258,79 @@ TEST(FfmpegMovieWriter, InputReadinessAndRefusedFrames) {
     EXPECT_EQ(MovieProbe::open(path).frames.size(), 2u);
 }
 
+// An unchanged screen appends the previous picture again: a frame at each time, as if the same
+// pixels had been appended, while the buffer may already hold something else.
+TEST(FfmpegMovieWriter, PreviousPictureAppendedAgainAtEachTime) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    const std::string path = dir.file("UserActivity.mov");
+    Recording r = open(factory, path, 320, 568);
+    std::shared_ptr<PixelBuffer> buffer;
+    ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+    EXPECT_FALSE(r.adaptor->appendPreviousPixelBuffer(at(0.5)));  // no picture yet
+    paint(*buffer);
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 0.5));
+    // The buffer is the caller's again: what it now holds must not reach the repeats.
+    buffer->lockBaseAddress();
+    std::memset(buffer->baseAddress(), 0, buffer->dataSize());
+    buffer->unlockBaseAddress();
+    ASSERT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+    EXPECT_TRUE(r.adaptor->appendPreviousPixelBuffer(at(1.0)));
+    ASSERT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+    EXPECT_TRUE(r.adaptor->appendPreviousPixelBuffer(at(1.5)));
+    ASSERT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+    EXPECT_FALSE(r.adaptor->appendPreviousPixelBuffer(at(1.5)));   // not later
+    EXPECT_FALSE(r.adaptor->appendPixelBuffer(*buffer, at(1.2)));  // nor before the repeat
+    // The next picture: a blue band over the red half.
+    paint(*buffer);
+    buffer->lockBaseAddress();
+    for (int y = 100; y < 140; ++y)
+        for (int x = 0; x < 160; ++x)
+            std::memcpy(buffer->baseAddress() + y * buffer->bytesPerRow() + x * 4,
+                        "\xff\x00\x00\xff", 4);
+    buffer->unlockBaseAddress();
+    ASSERT_TRUE(appendWhenReady(r, *buffer, 2.0));
+    ASSERT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+    EXPECT_TRUE(r.adaptor->appendPreviousPixelBuffer(at(2.5)));  // the band, again
+    finish(r, 3.0);
+
+    const MovieProbe probe = MovieProbe::open(path);
+    ASSERT_EQ(probe.frames.size(), 5u);
+    const double times[] = {0.5, 1.0, 1.5, 2.0, 2.5};
+    for (size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const auto& f = probe.frames[i];
+        EXPECT_NEAR(f.seconds, times[i], 1e-3);
+        EXPECT_TRUE(isRed(f.at(50, 300)));
+        EXPECT_TRUE(isBlue(f.at(250, 300)));
+        EXPECT_TRUE(isGreen(f.at(100, 566)));
+        if (i < 3) {
+            EXPECT_TRUE(isRed(f.at(50, 120)));
+        } else {
+            EXPECT_TRUE(isBlue(f.at(50, 120)));
+        }
+    }
+    EXPECT_NEAR(probe.duration, 3.0, 0.01);
+}
+
+// A picture is shown again only in the movie it went into.
+TEST(FfmpegMovieWriter, NoRepeatInAnotherMovie) {
+    TempDir dir;
+    FfmpegMovieWriterFactory factory;
+    std::shared_ptr<PixelBuffer> buffer;
+    Recording first = open(factory, dir.file("a.mov"), 320, 568);
+    ASSERT_EQ(first.adaptor->createPixelBuffer(buffer), 0);
+    paint(*buffer);
+    ASSERT_TRUE(appendWhenReady(first, *buffer, 0.5));
+    finish(first, 1.0);
+    EXPECT_FALSE(first.adaptor->appendPreviousPixelBuffer(at(1.5)));  // finished
+    Recording second = open(factory, dir.file("b.mov"), 320, 568);
+    EXPECT_FALSE(second.adaptor->appendPreviousPixelBuffer(at(0.5)));  // nothing of its own
+    ASSERT_TRUE(appendWhenReady(second, *buffer, 0.6));
+    finish(second, 1.0);
+    EXPECT_EQ(MovieProbe::open(dir.file("b.mov")).frames.size(), 1u);
+}
+
 TEST(FfmpegMovieWriter, FinishingTwiceRaisesAndTheHandlerRunsOnce) {
     TempDir dir;
     FfmpegMovieWriterFactory factory;
