@@ -282,6 +282,7 @@ void RVViewVideoHandler::makeVideoFrameThread() {
         // One buffer for every frame; a recording of another frame size gets a new one.
         if (!pixelBuffer_ || pixelBuffer_->width() != width || pixelBuffer_->height() != height) {
             pixelBuffer_.reset();
+            lastAppended_.reset();
             std::shared_ptr<PixelBuffer> buffer;
             const int status = adaptor->createPixelBuffer(buffer);
             if (status != 0 || !buffer) {
@@ -296,32 +297,55 @@ void RVViewVideoHandler::makeVideoFrameThread() {
             std::lock_guard<std::mutex> lock(mutex_);
             currentImage_ = image;
         }
-
-        PixelBuffer& buffer = *pixelBuffer_;
-        buffer.lockBaseAddress();
-        const auto& bytes = image->bytes();
-        if (image->width() == buffer.width() && image->height() == buffer.height()) {
-            std::memcpy(buffer.baseAddress(), bytes.data(),
-                        std::min(bytes.size(), buffer.dataSize()));
-        } else {
-            // Never beyond either bitmap: copy the overlapping rows and columns.
-            const int rows = std::min(image->height(), buffer.height());
-            const size_t rowBytes = std::min(image->bytesPerRow(), buffer.bytesPerRow());
-            for (int y = 0; y < rows; ++y) {
-                std::memcpy(buffer.baseAddress() + y * buffer.bytesPerRow(),
-                            bytes.data() + y * image->bytesPerRow(), rowBytes);
-            }
-        }
-        buffer.unlockBaseAddress();
-
-        if (!adaptor->appendPixelBuffer(buffer, presentationTime)) {
+        // Only an image that went into this movie can be shown again.
+        if (lastAdaptor_.lock() != adaptor) lastAppended_.reset();
+        const FrameAppend result = appendFrameImage(*adaptor, *pixelBuffer_, *image,
+                                                    lastAppended_.get(), presentationTime);
+        if (result == FrameAppend::Refused) {
             RVLog("RVViewVideoHandler: Warning: Unable to write buffer to video");
         } else {
             ++framesWritten_;
+            lastAppended_ = image;
+            lastAdaptor_ = adaptor;
         }
     } catch (const std::exception& e) {
         RVLog("RVViewVideoHandler: Frame capture exception: %s", e.what());
     }
+}
+
+RVViewVideoHandler::FrameAppend RVViewVideoHandler::appendFrameImage(PixelBufferAdaptor& adaptor,
+                                                                     PixelBuffer& buffer,
+                                                                     const Image& image,
+                                                                     const Image* previous,
+                                                                     MediaTime time) {
+    const auto& bytes = image.bytes();
+    // Most frames of a session show a still screen. The images compared are the finished
+    // frames, sensitive views already painted over, so a mask that appears, moves or goes is a
+    // change like any other; only byte-for-byte equal frames count as unchanged. The comparison
+    // stops at the first differing byte (at most one read of both images); an unchanged frame
+    // then saves the copy and the conversion, and the movie still gets its frame at this time.
+    const bool unchanged = previous && previous->width() == image.width() &&
+                           previous->height() == image.height() &&
+                           previous->bytes().size() == bytes.size() &&
+                           std::memcmp(previous->bytes().data(), bytes.data(), bytes.size()) == 0;
+    if (unchanged) {
+        return adaptor.appendPreviousPixelBuffer(time) ? FrameAppend::Repeated
+                                                       : FrameAppend::Refused;
+    }
+    buffer.lockBaseAddress();
+    if (image.width() == buffer.width() && image.height() == buffer.height()) {
+        std::memcpy(buffer.baseAddress(), bytes.data(), std::min(bytes.size(), buffer.dataSize()));
+    } else {
+        // Never beyond either bitmap: copy the overlapping rows and columns.
+        const int rows = std::min(image.height(), buffer.height());
+        const size_t rowBytes = std::min(image.bytesPerRow(), buffer.bytesPerRow());
+        for (int y = 0; y < rows; ++y) {
+            std::memcpy(buffer.baseAddress() + y * buffer.bytesPerRow(),
+                        bytes.data() + y * image.bytesPerRow(), rowBytes);
+        }
+    }
+    buffer.unlockBaseAddress();
+    return adaptor.appendPixelBuffer(buffer, time) ? FrameAppend::Appended : FrameAppend::Refused;
 }
 
 std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {

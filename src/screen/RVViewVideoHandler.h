@@ -106,6 +106,15 @@ class RVViewVideoHandler {
     // Frame queue: finishes the movie.
     void completeRecordingSession();
 
+    // What became of a frame image handed to a movie.
+    enum class FrameAppend { Appended, Repeated, Refused };
+    // Frame queue. Appends the image at the time: when its pixels equal those of `previous` (the
+    // finished frame appended last through this adaptor and buffer) the previous picture is
+    // appended again at this time, with nothing copied or converted; otherwise the image is
+    // copied into the buffer (never beyond either bitmap) and appended.
+    static FrameAppend appendFrameImage(PixelBufferAdaptor& adaptor, PixelBuffer& buffer,
+                                        const Image& image, const Image* previous, MediaTime time);
+
     // The frame size for a key window of that many points: the width raised to a multiple of
     // 16, the height as it is (both truncated to whole points).
     static int frameWidthForWindowWidth(double width);
@@ -154,8 +163,12 @@ class RVViewVideoHandler {
     int frameHeight_ = 0;
     bool finishRequested_ = false;  // finishing of the open movie has begun
 
-    // Frame queue only: the reused pixel buffer (recreated when the frame size changes).
+    // Frame queue only: the reused pixel buffer (recreated when the frame size changes), and
+    // the image appended last through it and the adaptor it went to (an unchanged screen
+    // repeats it).
     std::shared_ptr<PixelBuffer> pixelBuffer_;
+    std::shared_ptr<const Image> lastAppended_;
+    std::weak_ptr<PixelBufferAdaptor> lastAdaptor_;
     // Main thread only: the reused bitmap context of the frame size.
     std::unique_ptr<GraphicsContext> context_;
 };

@@ -2,6 +2,7 @@
 
 #include "foundation/Clock.h"
 #include "platform/Graphics.h"
+#include "platform/Label.h"
 #include "screen/MovieProbe.h"
 #include "screen/RVScreenVideo.h"
 #include "screen/ScreenRecorderFixture.h"
@@ -234,6 +235,148 @@ TEST_F(ScreenRecorderTest, NoSensitivePixelShowsWhenTheKeyWindowChangesSize) {
     }
     EXPECT_EQ(redFrames, static_cast<int>(movie.frames.size()));  // each frame masks something
     other->setHidden(true);
+}
+
+// Mean absolute difference per channel (of 255) between a decoded frame and its source.
+double meanDifference(const DecodedFrame& frame, const Image& image) {
+    double sum = 0;
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            const auto c = frame.at(x, y);
+            const auto p = image.pixelAt(x, y);
+            sum += std::abs(c.r - p.r) + std::abs(c.g - p.g) + std::abs(c.b - p.b);
+        }
+    }
+    return sum / (3.0 * frame.width * frame.height);
+}
+
+// Every pixel of the rectangle is pure red after 4:2:0 and the encoder: the masked area shows
+// nothing of what is below it.
+::testing::AssertionResult pureRed(const DecodedFrame& f, int x0, int y0, int x1, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const auto c = f.at(x, y);
+            if (c.r < 245 || c.g > 10 || c.b > 10) {
+                return ::testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << ") at " << f.seconds << " s is " << c.r
+                       << "," << c.g << "," << c.b;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A still screen keeps a frame at every capture time, each close to the screen it shows, the
+// masked area pure red in all of them (an odd frame height, the size of a phone's window).
+TEST_F(ScreenRecorderTest, MovieIsTrueToTheScreenWithAFrameAtEveryCapture) {
+    ScreenRecorderWorld world(384, 667);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    world.addView(Rect(0, 0, 384, 64), Color::rgb(30, 90, 200));
+    for (int i = 0; i < 6; ++i) {
+        auto label = std::make_shared<Label>(Rect(16, 80 + i * 36, 340, 30));
+        label->setText("Row " + std::to_string(i) + ": the quick brown fox");
+        world.window()->addSubview(label);
+    }
+    auto card = world.addView(Rect(40, 320, 200, 100), Color::rgb(0, 200, 0));
+    RVViewVideoHandler::addSensitiveView(card);
+    auto badge = world.addView(Rect(250, 500, 80, 40), Color::rgb(240, 160, 0));
+    auto context = Platform::current().graphics()->makeBitmapContext(Size{384, 667}, true, 1.0);
+    ASSERT_TRUE(context);
+    auto source = [&] {
+        recorder()->drawFrame(*context);
+        return context->makeImage();
+    };
+    const Image before = source();
+
+    auto run = [](double seconds) { RunLoop::main().runUntil([] { return false; }, seconds); };
+    recorder()->startScreenRecording();
+    ASSERT_TRUE(recorder()->isRecording());
+    run(1.7);  // about three frames of one picture
+    badge->setBackgroundColor(Color::rgb(120, 0, 160));
+    const Image after = source();
+    run(1.7);  // about three of the next
+    stopOnAnotherThread();
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
+
+    const MovieProbe movie = MovieProbe::open(storedMoviePath());
+    ASSERT_TRUE(movie.opened);
+    ASSERT_GE(movie.frames.size(), 4u);  // still frames are frames too
+    double previous = -1;
+    int afterFrames = 0;
+    for (const auto& frame : movie.frames) {
+        SCOPED_TRACE("frame at " + std::to_string(frame.seconds) + " s");
+        EXPECT_GT(frame.seconds, previous);
+        previous = frame.seconds;
+        ASSERT_EQ(frame.width, 384);
+        ASSERT_EQ(frame.height, 667);
+        // The picture it shows is one of the two; the encoder's rounding of text edges and of
+        // 4:2:0 colour is all that may differ.
+        const double toBefore = meanDifference(frame, before);
+        const double toAfter = meanDifference(frame, after);
+        EXPECT_LT(std::min(toBefore, toAfter), 3.0);
+        afterFrames += toAfter < toBefore;
+        // The card inside the pixel where 4:2:0 blends its edge with the neighbours' colour.
+        EXPECT_TRUE(pureRed(frame, 41, 321, 239, 419));
+    }
+    EXPECT_LT(meanDifference(movie.frames.front(), before),
+              meanDifference(movie.frames.front(), after));
+    EXPECT_GE(afterFrames, 1);
+    EXPECT_LT(meanDifference(movie.frames.back(), after),
+              meanDifference(movie.frames.back(), before));
+}
+
+// A screen whose pixels stay the same except for a mask: a view that becomes sensitive, then
+// moves. Every frame taken after either change shows the mask where the view now is.
+TEST_F(ScreenRecorderTest, AMaskAddedOrMovedOnAStillScreenShowsInTheNextFrames) {
+    ScreenRecorderWorld world(320, 568);
+    clearStore();
+    ScreenRecorderWorld::setScreenVideoOn(true);
+    auto view = world.addView(Rect(40, 100, 120, 80), Color::rgb(0, 0, 255));
+    auto run = [](double seconds) { RunLoop::main().runUntil([] { return false; }, seconds); };
+
+    const double started = Clock::now();  // before the recording's own start
+    recorder()->startScreenRecording();
+    ASSERT_TRUE(recorder()->isRecording());
+    run(1.5);
+    RVViewVideoHandler::addSensitiveView(view);
+    const double masked = Clock::now() - started;
+    run(1.5);
+    view->setFrame(Rect(160, 300, 120, 80));
+    const double moved = Clock::now() - started;
+    run(1.5);
+    stopOnAnotherThread();
+    ASSERT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
+
+    const MovieProbe movie = MovieProbe::open(storedMoviePath());
+    ASSERT_TRUE(movie.opened);
+    ASSERT_GE(movie.frames.size(), 4u);
+    int blue = 0, maskedThere = 0, maskedHere = 0;
+    for (const auto& frame : movie.frames) {
+        SCOPED_TRACE("frame at " + std::to_string(frame.seconds) + " s");
+        // A frame's time is taken before it is drawn: a later time than a change means drawn
+        // after it (with a margin for the movie's ticks).
+        if (frame.seconds > moved + 0.01) {
+            EXPECT_TRUE(allRed(frame, 160, 300, 280, 380));
+            EXPECT_FALSE(isRed(frame.at(100, 140)));
+            ++maskedHere;
+        } else if (frame.seconds > masked + 0.01) {
+            // Drawn after the mask came, before or just after the move.
+            const bool there = allRed(frame, 40, 100, 160, 180);
+            EXPECT_TRUE(there || allRed(frame, 160, 300, 280, 380));
+            maskedThere += there;
+        } else {
+            blue += isBlue(frame.at(100, 140));
+        }
+        // Never the view's own pixels once it is sensitive.
+        if (frame.seconds > masked + 0.01) {
+            EXPECT_FALSE(isBlue(frame.at(100, 140)));
+            EXPECT_FALSE(isBlue(frame.at(220, 340)));
+        }
+    }
+    EXPECT_GE(blue, 1);
+    EXPECT_GE(maskedThere, 1);
+    EXPECT_GE(maskedHere, 1);
 }
 
 TEST_F(ScreenRecorderTest, NothingIsRecordedWhenScreenVideoIsOff) {
