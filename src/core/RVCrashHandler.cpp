@@ -30,7 +30,7 @@ void RVCrashHandler::installHandlers(CrashSignals::Options options) {
 void RVCrashHandler::saveCrashData() {
     RVCrash crash;
     RVJSONDataHandler::sharedHandler()->setIsCrash(true);
-    RVPlistHandler::sharedHandler()->addCrash(crash);
+    RVPlistHandler::sharedHandler()->addCrash(crash.savedDictionary());
 }
 
 }  // namespace rivlo

@@ -11,6 +11,8 @@
 #include "platform/Platform.h"
 #include "platform/Runtime.h"
 #include "protocol/RVWireProtocol.h"
+#include "store/RVStorePaths.h"
+#include "store/RVStoreSession.h"
 
 #include <sys/utsname.h>
 
@@ -27,69 +29,28 @@
 
 namespace rivlo {
 
-namespace {
-
-// Process-wide values. Texts are guarded by one mutex; nothing is called out while it is held.
-std::mutex gMutex;
-std::string gAppDeviceId;
-std::string gCachesDirectory;
-bool gCachesDirectorySet = false;
-std::atomic<bool> gInfoPostSuccess{false};
-std::atomic<int64_t> gLastFileStamp{0};
-
-// Upper bound on names tried for one stamp: far beyond any folder the store keeps (its lists
-// hold at most 500 entries), it only guards against a predicate that is always true.
-constexpr int kMaxStampAttempts = 100000;
-
-int64_t nextFileStamp() {
-    const auto now = static_cast<int64_t>(std::trunc(Clock::now()));
-    int64_t last = gLastFileStamp.load();
-    int64_t next = 0;
-    do {
-        next = last < now ? now : last + 1;
-    } while (!gLastFileStamp.compare_exchange_weak(last, next));
-    return next;
-}
-
-std::string defaultCachesDirectory() {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && *xdg == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.cache";
-    std::error_code ec;
-    auto tmp = std::filesystem::temp_directory_path(ec);
-    return ec ? std::string("/tmp") : tmp.string();
-}
-
-std::string trimTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-}  // namespace
-
 RVUtil* RVUtil::sharedHandler() {
     static RVUtil* const instance = new RVUtil;
     return instance;
 }
 
+// Identity, session clock, stamps and folders are the store's: it names its files and fills its
+// documents with them, and sits below this layer.
+
 void RVUtil::appDeviceId(const std::string& identifier) {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gAppDeviceId = identifier;
+    RVStoreSession::appDeviceId(identifier);
 }
 
 std::string RVUtil::appDeviceId() {
-    std::lock_guard<std::mutex> lock(gMutex);
-    return gAppDeviceId;
+    return RVStoreSession::appDeviceId();
 }
 
 void RVUtil::isInfoPostSuccess(bool posted) {
-    gInfoPostSuccess.store(posted);
+    RVStoreSession::isInfoPostSuccess(posted);
 }
 
 bool RVUtil::isInfoPostSuccess() {
-    return gInfoPostSuccess.load();
+    return RVStoreSession::isInfoPostSuccess();
 }
 
 std::string RVUtil::deviceRunNo() {
@@ -97,14 +58,11 @@ std::string RVUtil::deviceRunNo() {
 }
 
 void RVUtil::startApplicationTimer() {
-    sessionStart_.store(Clock::now());
+    RVStoreSession::startApplicationTimer();
 }
 
 std::string RVUtil::applicationTotalTime() const {
-    const double start = sessionStart_.load();
-    if (start <= 0) return "0";
-    const double elapsed = std::floor(Clock::now() - start);
-    return format("%ld", static_cast<long>(elapsed < 0 ? 0 : elapsed));
+    return RVStoreSession::applicationTotalTime();
 }
 
 std::string RVUtil::currentDate() const {
@@ -119,65 +77,32 @@ std::string RVUtil::currentDate() const {
 }
 
 std::string RVUtil::dateForFile() {
-    return format("%lld", static_cast<long long>(nextFileStamp()));
+    return RVStorePaths::dateForFile();
 }
 
 std::string RVUtil::dateForFile(const std::function<bool(const std::string&)>& isTaken) {
-    std::string stamp = dateForFile();
-    for (int attempt = 0; isTaken && attempt < kMaxStampAttempts && isTaken(stamp); ++attempt) {
-        stamp = dateForFile();
-    }
-    return stamp;
+    return RVStorePaths::dateForFile(isTaken);
 }
 
 std::string RVUtil::dateForFile(const std::string& folderName, const std::string& prefix,
                                 const std::string& suffix) {
-    const std::string folder = folderPath(folderName);
-    return dateForFile([&](const std::string& stamp) {
-        std::error_code ec;
-        // symlink_status: a dangling link is a taken name too.
-        return std::filesystem::exists(
-            std::filesystem::symlink_status(folder + "/" + prefix + stamp + suffix, ec));
-    });
+    return RVStorePaths::dateForFile(folderName, prefix, suffix);
 }
 
 void RVUtil::setApplicationCachesDirectory(const std::string& directory) {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gCachesDirectory = trimTrailingSlashes(directory);
-    gCachesDirectorySet = !gCachesDirectory.empty();
+    RVStorePaths::setApplicationCachesDirectory(directory);
 }
 
 std::string RVUtil::applicationCachesDirectory() {
-    {
-        std::lock_guard<std::mutex> lock(gMutex);
-        if (gCachesDirectorySet) return gCachesDirectory;
-    }
-    // The installed device knows the application's own caches folder: every application of
-    // an account keeps a store of its own there, so one's clean-up never touches another's.
-    if (auto device = Platform::current().device()) {
-        const std::string caches = trimTrailingSlashes(device->cachesDirectory());
-        if (!caches.empty()) return caches;
-    }
-    // No platform installed: a folder named after the program, below the account's caches.
-    const std::string program =
-        program_invocation_short_name && *program_invocation_short_name != '\0' &&
-                std::string_view(program_invocation_short_name).find('/') == std::string_view::npos
-            ? program_invocation_short_name
-            : "rivlo-application";
-    return trimTrailingSlashes(defaultCachesDirectory()) + "/" + program;
+    return RVStorePaths::applicationCachesDirectory();
 }
 
 std::string RVUtil::cachesDirectory() {
-    return applicationCachesDirectory() + "/" + RVWire::kStoreFolder;
+    return RVStorePaths::cachesDirectory();
 }
 
 std::string RVUtil::folderPath(const std::string& name) {
-    size_t begin = 0;
-    while (begin < name.size() && name[begin] == '/')
-        ++begin;
-    const std::string component = trimTrailingSlashes(name.substr(begin));
-    if (component.empty() || component == "/") return cachesDirectory();
-    return cachesDirectory() + "/" + component;
+    return RVStorePaths::folderPath(name);
 }
 
 // ---- Session values --------------------------------------------------------------------------

@@ -18,8 +18,9 @@ class ObjClass;
 class RVSetting;
 
 // Process-wide facts and values that identify the running session: the application device
-// identifier, the run number, the session clock, file stamps and the folders of the store; the
-// current settings record and the upload allowance; device and application facts.
+// identifier, the run number, the session clock, file stamps and the folders of the store (these
+// four kept by the store, RVStoreSession and RVStorePaths, and answered here too); the current
+// settings record and the upload allowance; device and application facts.
 // Every member is safe to call from any thread.
 class RVUtil {
   public:
@@ -165,7 +166,6 @@ class RVUtil {
   private:
     RVUtil() = default;
     std::atomic<int64_t> count_{0};
-    std::atomic<double> sessionStart_{0};
 };
 
 }  // namespace rivlo

@@ -1,8 +1,8 @@
 #include "store/RVJSONDataHandler.h"
 
-#include "core/RVUtil.h"
 #include "foundation/Log.h"
 #include "store/RVPlistHandler.h"
+#include "store/RVStoreSession.h"
 
 namespace rivlo {
 
@@ -64,18 +64,18 @@ Value RVJSONDataHandler::documentLocked(const std::string& totalTime) const {
 }
 
 Value RVJSONDataHandler::document() const {
-    const std::string totalTime = RVUtil::sharedHandler()->applicationTotalTime();
+    const std::string totalTime = RVStoreSession::applicationTotalTime();
     std::lock_guard<std::mutex> lock(mutex_);
     return documentLocked(totalTime);
 }
 
 std::shared_ptr<RVTextFile> RVJSONDataHandler::saveDataToFile() {
     RVJSONDataHandler* handler = sharedHandler();
-    if (!RVUtil::isInfoPostSuccess()) {
+    if (!RVStoreSession::isInfoPostSuccess()) {
         handler->setMarkAsFavorite(0);
         return nullptr;
     }
-    const std::string totalTime = RVUtil::sharedHandler()->applicationTotalTime();
+    const std::string totalTime = RVStoreSession::applicationTotalTime();
     Value document;
     {
         std::lock_guard<std::mutex> lock(handler->mutex_);

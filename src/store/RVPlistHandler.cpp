@@ -1,11 +1,11 @@
 #include "store/RVPlistHandler.h"
 
-#include "core/RVCrash.h"
-#include "core/RVUtil.h"
 #include "foundation/Log.h"
 #include "foundation/StorageSpace.h"
 #include "foundation/UserDefaults.h"
 #include "store/RVStoreFiles.h"
+#include "store/RVStorePaths.h"
+#include "store/RVStoreSession.h"
 
 #include <algorithm>
 #include <cctype>
@@ -77,7 +77,7 @@ void RVPlistHandler::runQueued(const std::function<void()>& task) {
 
 std::string RVPlistHandler::pathInFolder(const std::string& folderName, const std::string& name) {
     if (!RVStoreFiles::isSafeName(name)) return {};
-    return RVUtil::folderPath(folderName) + "/" + name;
+    return RVStorePaths::folderPath(folderName) + "/" + name;
 }
 
 void RVPlistHandler::logUnreadable(size_t count, const char* key) {
@@ -218,23 +218,23 @@ void RVPlistHandler::deleteFile(const std::string& name, const std::string& fold
 
 void RVPlistHandler::cleanupDirectory(const std::string& folderName,
                                       const std::optional<std::set<std::string>>& keep) {
-    RVStoreFiles::cleanupDirectory(RVUtil::folderPath(folderName), keep);
+    RVStoreFiles::cleanupDirectory(RVStorePaths::folderPath(folderName), keep);
 }
 
 // ---- Session data documents -----------------------------------------------------------------
 
 std::shared_ptr<RVTextFile> RVPlistHandler::saveDataToTextFile(const std::string& data) {
-    const std::string folder = RVUtil::folderPath(kDataFolder);
+    const std::string folder = RVStorePaths::folderPath(kDataFolder);
     RVStoreFiles::createDirectory(folder);
 
     // A name is taken when a file has it or a listed document does (its write may have
     // failed); appending to or replacing either would corrupt or lose a document.
     const auto listed = keepList(kTextFileKey, "fileName");
-    const std::string stamp = RVUtil::dateForFile([&](const std::string& candidate) {
+    const std::string stamp = RVStorePaths::dateForFile([&](const std::string& candidate) {
         const std::string name = candidate + ".txt";
         return (listed && listed->count(name) > 0) || RVStoreFiles::exists(folder + "/" + name);
     });
-    auto file = std::make_shared<RVTextFile>(stamp + ".txt", RVUtil::appDeviceId());
+    auto file = std::make_shared<RVTextFile>(stamp + ".txt", RVStoreSession::appDeviceId());
     const std::string path = folder + "/" + file->fileName;
     {
         std::lock_guard<std::mutex> lock(pendingMutex_);
@@ -264,7 +264,7 @@ void RVPlistHandler::addTextFile(const RVTextFile& file) {
 }
 
 void RVPlistHandler::listUnlistedDocuments() {
-    const std::string folder = RVUtil::folderPath(kDataFolder);
+    const std::string folder = RVStorePaths::folderPath(kDataFolder);
     const auto listed = keepList(kTextFileKey, "fileName");
     std::set<std::string> pending;
     {
@@ -334,7 +334,7 @@ std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::str
         RVLog("Rivlo: Plist: a %s entry must be a dictionary; nothing stored", key.c_str());
         return {};
     }
-    const std::string folder = RVUtil::folderPath(folderName);
+    const std::string folder = RVStorePaths::folderPath(folderName);
     RVStoreFiles::createDirectory(folder);
 
     // Two entries must never share a file: removing one would delete the other's movie, and
@@ -348,7 +348,7 @@ std::string RVPlistHandler::addVideoEntry(const std::string& key, const std::str
     if (!RVStoreFiles::isSafeName(name) || taken(name)) {
         std::string prefix, extension;
         splitVideoName(name, prefix, extension);
-        const std::string stamp = RVUtil::dateForFile(
+        const std::string stamp = RVStorePaths::dateForFile(
             [&](const std::string& s) { return taken(prefix + s + extension); });
         const std::string fresh = prefix + stamp + extension;
         RVLog("Rivlo: Plist: video name \"%s\" is taken or unusable; stored as \"%s\"",
@@ -454,7 +454,7 @@ void RVPlistHandler::removeCameraVideo(const std::string& videoName) {
 void RVPlistHandler::addWebViewEntries(const std::vector<Value>& entries) {
     runQueued([&] {
         Value list = storedList(kWebViewKey);
-        const std::string appDeviceId = RVUtil::appDeviceId();
+        const std::string appDeviceId = RVStoreSession::appDeviceId();
         size_t unreadable = 0;
         for (Value entry : entries) {
             if (!entry.is_object()) {
@@ -552,8 +552,7 @@ void RVPlistHandler::removeWebViewGrid(const std::string& imageName) {
 
 // ---- Crashes --------------------------------------------------------------------------------
 
-void RVPlistHandler::addCrash(const RVCrash& crash) {
-    const Value entry = crash.savedDictionary();
+void RVPlistHandler::addCrash(const Value& entry) {
     bool replaced = false;
     size_t dropped = 0;
     {
@@ -657,7 +656,7 @@ void RVPlistHandler::setAside(const std::string& listKey, const std::string& nam
     const std::string from = pathInFolder(shapeOf(listKey)->folder, name);
     const std::string to = pathInFolder(kSetAsideFolder, keptName);
     if (!from.empty() && !to.empty() && RVStoreFiles::exists(from)) {
-        RVStoreFiles::createDirectory(RVUtil::folderPath(kSetAsideFolder));
+        RVStoreFiles::createDirectory(RVStorePaths::folderPath(kSetAsideFolder));
         if (::rename(from.c_str(), to.c_str()) != 0) RVStoreFiles::removeItem(from);
     }
     Value kept = storedList(kSetAsideKey);
@@ -739,7 +738,7 @@ void RVPlistHandler::removeLeftoverDocumentWrites() {
         std::lock_guard<std::mutex> lock(pendingMutex_);
         pending = pendingDocuments_;
     }
-    const std::string folder = RVUtil::folderPath(kDataFolder);
+    const std::string folder = RVStorePaths::folderPath(kDataFolder);
     for (const auto& name : RVStoreFiles::regularFileNames(folder)) {
         if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".tmp") != 0) continue;
         if (pending.count(name.substr(0, name.size() - 4)) > 0) continue;

@@ -17,11 +17,9 @@
 
 namespace rivlo {
 
-class RVCrash;
-
 // The keeper of everything waiting for upload: one list per kind of item in the standard
 // user defaults (flushed after every change) and the files those lists name under the store
-// root (RVUtil::folderPath). Producers hand it records; uploaders read the lists and remove
+// root (RVStorePaths::folderPath). Producers hand it records; uploaders read the lists and remove
 // each item once the service has accepted it.
 //
 // Threads: any thread. List changes and reads run one at a time on the serial queue
@@ -130,10 +128,10 @@ class RVPlistHandler {
 
     // ---- Crashes ("RvCrash") -------------------------------------------------------------
 
-    // Appends {"appDeviceId", "deviceRunNo", "currentDate"} straight to the defaults (not
-    // through the queue, which the crash may have stopped), keeping the newest
-    // kMaxListEntries, and flushes.
-    void addCrash(const RVCrash& crash);
+    // Appends a crash entry ({"appDeviceId", "deviceRunNo", "currentDate"}, as the crash
+    // record's savedDictionary makes it) straight to the defaults (not through the queue, which
+    // the crash may have stopped), keeping the newest kMaxListEntries, and flushes.
+    void addCrash(const Value& entry);
     std::vector<Value> crashEntries();
 
     // ---- Refusals ------------------------------------------------------------------------

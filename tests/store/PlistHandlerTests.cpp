@@ -495,7 +495,7 @@ TEST_F(PlistHandlerTest, TheCrashListKeepsTheNewest500) {
             {{"appDeviceId", "d"}, {"deviceRunNo", std::to_string(i)}, {"currentDate", "x"}});
     }
     UserDefaults::standard().set("RvCrash", list);
-    store().addCrash(crash);
+    store().addCrash(crash.savedDictionary());
 
     const Value onDisk = defaultsOnDisk()["RvCrash"];
     ASSERT_EQ(onDisk.size(), 500u);
@@ -518,7 +518,7 @@ TEST_F(PlistHandlerTest, ConcurrentChangesLoseNothing) {
             for (int i = 0; i < kEach; ++i) {
                 store().addTextFile(
                     RVTextFile("t" + std::to_string(t) + "-" + std::to_string(i), ""));
-                store().addCrash(RVCrash());
+                store().addCrash(RVCrash().savedDictionary());
                 ++crashes;
                 store().textFileList();
                 store().cleanupData();
