@@ -4,6 +4,7 @@
 // a store in a temporary sandbox, log capture, and a probe that decodes a movie's picture and
 // sound with libavformat, for the camera recorder's suites. Main thread.
 
+#include "support/DeviceSandbox.h"
 #include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
@@ -26,18 +27,8 @@ namespace rivlo::test {
 
 class CameraWorld {
   public:
-    explicit CameraWorld(HeadlessProfile profile = {}) {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-camera-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        profile.screenBounds = Rect(0, 0, 320, 480);
-        profile.screenScale = 1.0;
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
-        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+    explicit CameraWorld(HeadlessProfile profile = {}) : device_("camera", onScreen(profile)) {
         FfmpegMovieWriterFactory::installDefaults();
-        window_ = platform_->makeKeyWindow();
     }
 
     ~CameraWorld() {
@@ -49,21 +40,22 @@ class CameraWorld {
         for (const auto& entry : store->screenVideoEntries())
             store->removeScreenVideo(PropertyList::text(entry, "videoName"));
         RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(500));
-        window_.reset();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
-    HeadlessPlatform& platform() { return *platform_; }
-    HeadlessApplication& app() { return platform_->application(); }
-    const std::string& directory() const { return dir_; }
+    HeadlessPlatform& platform() { return device_.platform(); }
+    HeadlessApplication& app() { return device_.app(); }
+    const std::string& directory() const { return device_.directory(); }
     std::string cameraVideoFolder() const { return RVUtil::folderPath("/RVCameraVideos"); }
 
   private:
-    std::string dir_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::shared_ptr<Window> window_;
+    // The camera suites' screen: 320 x 480 points at scale 1, cameras as the profile says.
+    static HeadlessProfile onScreen(HeadlessProfile profile) {
+        profile.screenBounds = Rect(0, 0, 320, 480);
+        profile.screenScale = 1.0;
+        return profile;
+    }
+
+    DeviceSandbox device_;
 };
 
 using LogLines = LogCapture;  // the suite's name for it

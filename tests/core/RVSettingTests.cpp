@@ -1,6 +1,7 @@
 #include "core/RVSetting.h"
 
 #include "foundation/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,25 +12,7 @@
 namespace rivlo {
 namespace {
 
-// Captures the log lines written while it lives.
-class LogCapture {
-  public:
-    LogCapture() {
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LogCapture() { Log::setSink({}); }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using test::LogCapture;
 
 Value settingsWith(Value entries) {
     Value settings = Value::object();

@@ -1,5 +1,6 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 
 using namespace rivlo;
+using rivlo::test::LogCapture;
 namespace fs = std::filesystem;
 
 namespace {
@@ -23,18 +25,6 @@ struct TempDir {
         fs::create_directories(path);
     }
     ~TempDir() { fs::remove_all(path); }
-};
-
-struct LogCapture {
-    std::mutex m;
-    std::vector<std::string> lines;
-    LogCapture() {
-        Log::setSink([this](const std::string& l) {
-            std::lock_guard<std::mutex> g(m);
-            lines.push_back(l);
-        });
-    }
-    ~LogCapture() { Log::setSink(nullptr); }
 };
 
 std::string readAll(const fs::path& p) {
@@ -105,8 +95,8 @@ TEST(UserDefaultsTest, TruncatedFileIsKeptAsideLoggedAndDefaultsStartEmpty) {
     EXPECT_TRUE(again.synchronize());
     EXPECT_TRUE(fs::exists(file + ".corrupt"));
     EXPECT_EQ(fs::file_size(file + ".corrupt"), bytes.size() / 2);
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_NE(log.lines[0].find("corrupt"), std::string::npos);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("corrupt"), std::string::npos);
     UserDefaults third(file);
     EXPECT_EQ(third.integer("fresh"), 1);
 }
@@ -138,5 +128,5 @@ TEST(UserDefaultsTest, UnwritableLocationFailsWithALogLineAndKeepsValues) {
     d.set("k", 1);
     EXPECT_FALSE(d.synchronize());
     EXPECT_EQ(d.integer("k"), 1);
-    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines().size(), 1u);
 }

@@ -5,6 +5,7 @@
 #include "platform/OverrideScope.h"
 #include "platform/ViewController.h"
 #include "platform/WebView.h"
+#include "support/LogCapture.h"
 
 #include <mutex>
 
@@ -283,18 +284,14 @@ TEST_F(MethodTableTest, WindowAndWebViewHooksSeeEveryTouchAndKeepTheResult) {
 }
 
 TEST_F(MethodTableTest, AnImplementationOfTheWrongSignatureIsLoggedNotCalled) {
-    std::vector<std::string> lines;
-    std::mutex m;
-    Log::setSink([&](const std::string& line) {
-        std::lock_guard lock(m);
-        lines.push_back(line);
-    });
+    auto log = std::make_unique<test::LogCapture>();
     ObjClass* cls = ObjClass::define("BrokenHitView", View::classObject());
     cls->replaceMethod(Selector::hitTestWithEvent,
                        makeImplementation<void(int)>([](int) { FAIL() << "must not run"; }));
     auto view = std::make_shared<View>(Rect(0, 0, 10, 10), cls);
     EXPECT_EQ(view->hitTest({1, 1}, nullptr), nullptr);
-    Log::setSink(nullptr);
+    const auto lines = log->lines();
+    log.reset();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("hitTest:withEvent:"), std::string::npos);
     EXPECT_EQ(ObjClass::define("BrokenHitView", Window::classObject()), cls);  // name taken

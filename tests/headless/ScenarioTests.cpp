@@ -5,6 +5,7 @@
 #include "platform/AlertView.h"
 #include "platform/TextField.h"
 #include "platform/headless/ScenarioPlayer.h"
+#include "support/LogCapture.h"
 
 #include <fstream>
 
@@ -314,14 +315,14 @@ TEST_F(ScenarioTest, CallsReachTheHostInOrderAndUnknownCallsAreLogged) {
         calls.push_back(line);
         return name != "nobodyKnows";
     });
-    std::vector<std::string> lines;
-    Log::setSink([&](const std::string& line) {
-        if (line.find("Scenario: line") != std::string::npos) lines.push_back(line);
-    });
+    auto log = std::make_unique<test::LogCapture>();
     bool done = false;
     player.start([&] { done = true; });
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(5)));
-    Log::setSink(nullptr);
+    std::vector<std::string> lines;
+    for (const auto& line : log->lines())
+        if (line.find("Scenario: line") != std::string::npos) lines.push_back(line);
+    log.reset();
     EXPECT_EQ(calls, (std::vector<std::string>{"tagUsersName ada", "setLocation 52.5 -0.125",
                                                "nobodyKnows"}));
     ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);

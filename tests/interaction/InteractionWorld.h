@@ -3,6 +3,7 @@
 // A headless device with a key window, a store in a temporary sandbox, a verified session's
 // flags and a clean timeline, for the interaction suite and its benchmark. Main thread.
 
+#include "support/DeviceSandbox.h"
 #include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
@@ -28,19 +29,7 @@ namespace rivlo::test {
 
 class InteractionWorld {
   public:
-    InteractionWorld() {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-interaction-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        HeadlessProfile profile;
-        profile.screenBounds = Rect(0, 0, 320, 480);
-        profile.screenScale = 1.0;
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
-        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
-        window_ = platform_->makeKeyWindow();
-
+    InteractionWorld() : device_("interaction", DeviceSandbox::screen(320, 480, 1.0)) {
         RVUtil::resetSetting();
         RVUtil::setting()->setIsScreenVideoOn(false);
         RVViewVideoHandler::resetSensitiveViews();
@@ -58,25 +47,18 @@ class InteractionWorld {
         RVGestureHandler::sharedHandler()->unregisterGestures();
         RVUtil::isInfoPostSuccess(false);
         RVViewVideoHandler::resetSensitiveViews();
-        RunLoop::main().runPending();
-        window_.reset();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
-    HeadlessPlatform& platform() { return *platform_; }
-    HeadlessApplication& app() { return platform_->application(); }
-    const std::shared_ptr<Window>& window() const { return window_; }
-    const std::string& directory() const { return dir_; }
+    HeadlessPlatform& platform() { return device_.platform(); }
+    HeadlessApplication& app() { return device_.app(); }
+    const std::shared_ptr<Window>& window() const { return device_.window(); }
+    const std::string& directory() const { return device_.directory(); }
 
     // The timeline as the session document gets it.
     static Value ut() { return RVHeatTimeHandler::sharedHandler()->timeLineList(); }
 
   private:
-    std::string dir_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::shared_ptr<Window> window_;
+    DeviceSandbox device_;
 };
 
 using LogLines = LogCapture;  // the suite's name for it

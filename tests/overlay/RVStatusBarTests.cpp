@@ -5,6 +5,7 @@
 #include "overlay/RVStatusBar.h"
 #include "platform/Platform.h"
 #include "platform/headless/HeadlessPlatform.h"
+#include "support/DeviceSandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -22,22 +23,13 @@ namespace {
 class StatusBarTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-overlay-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        HeadlessProfile profile;
-        profile.screenBounds = Rect(0, 0, 320, 480);
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        keyWindow_ = platform_->makeKeyWindow();
+        device_ = std::make_unique<test::DeviceSandbox>("overlay",
+                                                        test::DeviceSandbox::screen(320, 480, 2.0));
     }
     void TearDown() override {
         RVStatusBar::dismiss();
         RunLoop::main().runUntil([] { return !shown(); }, 5s);
-        keyWindow_.reset();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        device_.reset();
     }
 
     static bool shown() { return RVStatusBar::sharedView()->currentOverlayWindow() != nullptr; }
@@ -53,11 +45,11 @@ class StatusBarTest : public ::testing::Test {
             5s));
     }
     void rotate(int orientation) {
-        platform_->application().setStatusBarOrientation(orientation);
+        device_->app().setStatusBarOrientation(orientation);
         RunLoop::main().runPending();
     }
     bool onScreen(const std::shared_ptr<Window>& w) {
-        auto windows = platform_->application().windows();
+        auto windows = device_->app().windows();
         return std::find(windows.begin(), windows.end(), w) != windows.end();
     }
 
@@ -68,9 +60,7 @@ class StatusBarTest : public ::testing::Test {
         EXPECT_NEAR(actual.size.height, expected.size.height, 1e-9);
     }
 
-    std::string dir_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::shared_ptr<Window> keyWindow_;
+    std::unique_ptr<test::DeviceSandbox> device_;
 };
 
 }  // namespace
@@ -141,8 +131,8 @@ TEST_F(StatusBarTest, TheOverlayIsAWindowOfItsOwnAboveTheKeyWindowThatTakesNoTou
     EXPECT_FALSE(overlay->isUserInteractionEnabled());
     EXPECT_FALSE(overlay->backgroundColor().has_value());
     EXPECT_TRUE(onScreen(overlay));
-    EXPECT_EQ(platform_->application().keyWindow(), keyWindow_);
-    EXPECT_FALSE(dot()->isDescendantOfView(keyWindow_.get()));
+    EXPECT_EQ(device_->app().keyWindow(), device_->window());
+    EXPECT_FALSE(dot()->isDescendantOfView(device_->window().get()));
 }
 
 TEST_F(StatusBarTest, DismissDropsTheWindowAndTheNextShowMakesANewOne) {

@@ -7,12 +7,14 @@
 #include "platform/linux/FfmpegMovieWriter.h"
 #include "screen/MovieProbe.h"
 #include "screen/RVScreenVideo.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -36,13 +38,10 @@ class RVScreenVideoTest : public ::testing::Test {
         Platform::current().installMissingOrReplace(services);
         FfmpegMovieWriterFactory::installDefaults();
         RVUtil::appDeviceId("APD-42");
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            log_.push_back(line);
-        });
+        log_.emplace();
     }
     void TearDown() override {
-        Log::setSink(nullptr);
+        log_.reset();
         fs::remove_all(dir_);
     }
 
@@ -69,14 +68,10 @@ class RVScreenVideoTest : public ::testing::Test {
         return path;
     }
 
-    std::vector<std::string> logLines() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return log_;
-    }
+    std::vector<std::string> logLines() { return log_->lines(); }
 
     std::string dir_;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
+    std::optional<test::LogCapture> log_;
 };
 
 }  // namespace

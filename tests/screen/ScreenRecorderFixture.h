@@ -3,6 +3,7 @@
 // A headless device with a key window of a chosen size, the FFmpeg movie services, a store in a
 // temporary sandbox and the screen recorder's settings, for the recorder's tests and benchmarks.
 
+#include "support/DeviceSandbox.h"
 #include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
@@ -28,19 +29,9 @@ namespace rivlo::test {
 class ScreenRecorderWorld {
   public:
     // A device whose screen (and key window) is width x height points.
-    ScreenRecorderWorld(double width, double height) {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-screen-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        HeadlessProfile profile;
-        profile.screenBounds = Rect(0, 0, width, height);
-        profile.screenScale = 1.0;
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
-        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+    ScreenRecorderWorld(double width, double height)
+        : device_("screen", DeviceSandbox::screen(width, height, 1.0)) {
         FfmpegMovieWriterFactory::installDefaults();
-        window_ = platform_->makeKeyWindow();
     }
 
     ~ScreenRecorderWorld() {
@@ -51,11 +42,6 @@ class ScreenRecorderWorld {
                 PropertyList::text(entry, "videoName"));
         }
         RVViewVideoHandler::resetSensitiveViews();
-        RunLoop::main().runPending();
-        window_.reset();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     // Screen video on or off in the current settings record.
@@ -67,7 +53,7 @@ class ScreenRecorderWorld {
     std::shared_ptr<View> addView(const Rect& frame, Color color) {
         auto view = std::make_shared<View>(frame);
         view->setBackgroundColor(color);
-        window_->addSubview(view);
+        window()->addSubview(view);
         return view;
     }
 
@@ -75,19 +61,17 @@ class ScreenRecorderWorld {
         auto field = std::make_shared<TextField>(frame);
         field->setSecureTextEntry(true);
         field->setBackgroundColor(Color::white());
-        window_->addSubview(field);
+        window()->addSubview(field);
         return field;
     }
 
     std::string screenVideoFolder() const { return RVUtil::folderPath("/RVScreenVideos"); }
-    const std::string& directory() const { return dir_; }
-    HeadlessPlatform& platform() { return *platform_; }
-    const std::shared_ptr<Window>& window() const { return window_; }
+    const std::string& directory() const { return device_.directory(); }
+    HeadlessPlatform& platform() { return device_.platform(); }
+    const std::shared_ptr<Window>& window() const { return device_.window(); }
 
   private:
-    std::string dir_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::shared_ptr<Window> window_;
+    DeviceSandbox device_;
 };
 
 }  // namespace rivlo::test

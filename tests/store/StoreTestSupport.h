@@ -4,12 +4,14 @@
 #include "foundation/Log.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/Value.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,14 +51,11 @@ class StoreTest : public ::testing::Test {
         UserDefaults::setStandardDirectory((root_ / "config").string());
         UserDefaults::standard().reload();
         RVUtil::appDeviceId("device-7");
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            logLines_.push_back(line);
-        });
+        log_.emplace();
     }
 
     void TearDown() override {
-        Log::setSink(nullptr);
+        log_.reset();
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
@@ -69,21 +68,11 @@ class StoreTest : public ::testing::Test {
         return value ? *value : Value();
     }
 
-    std::vector<std::string> logLines() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return logLines_;
-    }
-
-    size_t logLinesContaining(const std::string& text) {
-        size_t count = 0;
-        for (const auto& line : logLines())
-            count += line.find(text) != std::string::npos;
-        return count;
-    }
+    std::vector<std::string> logLines() { return log_->lines(); }
+    size_t logLinesContaining(const std::string& text) { return log_->count(text); }
 
     fs::path root_;
-    std::mutex logMutex_;
-    std::vector<std::string> logLines_;
+    std::optional<LogCapture> log_;
 };
 
 }  // namespace rivlo::test

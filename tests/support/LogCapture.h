@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rivlo::test {
@@ -24,6 +25,11 @@ class LogCapture {
     std::vector<std::string> lines() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
+    }
+    // The lines so far, which are forgotten here.
+    std::vector<std::string> take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(lines_, {});
     }
     // How many lines contain the text.
     size_t count(const std::string& text) const {

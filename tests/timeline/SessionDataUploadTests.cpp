@@ -9,6 +9,8 @@
 #include "http/RVAFHTTPClient.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "store/RVPlistHandler.h"
+#include "support/DeviceSandbox.h"
+#include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
 #include "timeline/RVHeatTimeHandler.h"
 
@@ -18,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace rivlo;
@@ -29,31 +32,18 @@ namespace {
 class SessionDataUpload : public ::testing::Test {
   protected:
     void SetUp() override {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-uploaddata-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        HeadlessProfile profile;
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
-        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+        device_ = std::make_unique<DeviceSandbox>("uploaddata");
         RVUtil::resetSetting();
         for (const auto& f : store()->textFileList())
             store()->removeTextFile(*f);
         server_.route("POST", RVHeatTimeHandler::kUploadDataPath,
                       ScriptedResponse::json(200, R"({"status":"true"})"));
         client_ = RVAFHTTPClient::clientWithBaseURL(*URL::parse(server_.baseURL() + "/"));
-        Log::setSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            log_.push_back(line);
-        });
+        log_.emplace();  // the lines of the test itself
     }
     void TearDown() override {
-        Log::setSink(nullptr);
-        RunLoop::main().runPending();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        log_.reset();
+        device_.reset();
     }
 
     static RVPlistHandler* store() { return RVPlistHandler::sharedHandler(); }
@@ -65,30 +55,14 @@ class SessionDataUpload : public ::testing::Test {
         std::thread stopping([this] { RVHeatTimeHandler::postHeatTimeData(client_); });
         stopping.join();
     }
-    size_t logCount(const std::string& text) {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        size_t n = 0;
-        for (const auto& line : log_)
-            n += line.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    std::string dumpLog() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        std::string all;
-        for (const auto& line : log_)
-            all += line + "\n";
-        return all;
-    }
     size_t pending() { return store()->textFileList().size(); }
     // The main thread keeps running while the requests go out (request bodies and callbacks
     // use it).
 
     LoopbackHTTPServer server_;
     std::shared_ptr<RVAFHTTPClient> client_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::string dir_;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
+    std::unique_ptr<DeviceSandbox> device_;
+    std::optional<LogCapture> log_;
 };
 
 }  // namespace
@@ -102,9 +76,9 @@ TEST_F(SessionDataUpload, MissingFileIsDroppedAndTheOthersAreUploadedAsOneFilePa
     std::filesystem::remove(pathOf(*second));
 
     post();
-    EXPECT_EQ(logCount("Rivlo: HeatTimeData: missing file"), 1u);
+    EXPECT_EQ(log_->count("Rivlo: HeatTimeData: missing file"), 1u);
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() >= 2; }, 10s))
-        << server_.requestCount() << " requests; pending " << pending() << "; " << dumpLog();
+        << server_.requestCount() << " requests; pending " << pending() << "; " << log_->all();
     // Each accepted upload removes its document (on the main queue).
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return pending() == 0; }, 10s));
     EXPECT_FALSE(std::filesystem::exists(pathOf(*first)));
@@ -128,7 +102,7 @@ TEST_F(SessionDataUpload, MissingFileIsDroppedAndTheOthersAreUploadedAsOneFilePa
 }
 
 TEST_F(SessionDataUpload, AFileOverTheCellularAllowanceEndsThePass) {
-    platform_->reachability().setStatus(NetworkStatus::Cellular);
+    device_->platform().reachability().setStatus(NetworkStatus::Cellular);
     RVUtil::setting()->setThreeGDataSize(100);
     auto small = store()->saveDataToTextFile(std::string(10, 'a'));
     auto large = store()->saveDataToTextFile(std::string(1000, 'b'));
@@ -155,13 +129,13 @@ TEST_F(SessionDataUpload, FailedUploadsStayPendingAndNothingIsSentWithoutANetwor
     EXPECT_EQ(pending(), 1u);
     EXPECT_TRUE(std::filesystem::exists(pathOf(*doc)));
 
-    platform_->reachability().setStatus(NetworkStatus::None);
+    device_->platform().reachability().setStatus(NetworkStatus::None);
     server_.clearRequests();
     post();
     RunLoop::main().runUntil([] { return false; }, 200ms);
     EXPECT_EQ(server_.requestCount(), 0u);
     EXPECT_EQ(pending(), 1u);
-    EXPECT_EQ(logCount("Rivlo:"), 0u);
+    EXPECT_EQ(log_->count("Rivlo:"), 0u);
 }
 
 TEST_F(SessionDataUpload, ADocumentRefusedThreeTimesIsMovedAsideAndNoLongerSent) {
@@ -184,11 +158,12 @@ TEST_F(SessionDataUpload, ADocumentRefusedThreeTimesIsMovedAsideAndNoLongerSent)
                                 : pending() == 0 && counts.is_null();
             },
             10s))
-            << "after pass " << pass << "; " << dumpLog();
+            << "after pass " << pass << "; " << log_->all();
         EXPECT_EQ(pending(), pass < 3 ? 1u : 0u) << "after pass " << pass;
     }
-    EXPECT_EQ(logCount("Rivlo: The service refused RvTextFile " + doc->fileName + " 3 times"), 1u)
-        << dumpLog();
+    EXPECT_EQ(log_->count("Rivlo: The service refused RvTextFile " + doc->fileName + " 3 times"),
+              1u)
+        << log_->all();
     const auto aside = store()->setAsideEntries();
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(aside[0]["name"], doc->fileName);

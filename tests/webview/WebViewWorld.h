@@ -5,6 +5,7 @@
 // registry. Touches go through the device's touch synthesizer and the key window's hit test, as a
 // user's would. Main thread.
 
+#include "support/DeviceSandbox.h"
 #include "support/LogCapture.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
@@ -98,24 +99,14 @@ class WebViewWorld {
     static constexpr double kBarHeight = 64;
     static constexpr const char* kURL = "https://shop.example.com/catalogue";
 
-    explicit WebViewWorld(Size screen = {320, 568}) {
-        RunLoop::main().setMainThread();
-        char pattern[] = "/tmp/rivlo-webview-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        HeadlessProfile profile;
-        profile.screenBounds = Rect(0, 0, screen.width, screen.height);
-        profile.screenScale = 2.0;
-        profile.sandboxDirectory = dir_ + "/sandbox";
-        platform_ = HeadlessPlatform::install(profile);
-        RVUtil::setApplicationCachesDirectory(platform_->device().cachesDirectory());
-        UserDefaults::setStandardDirectory(platform_->device().defaultsDirectory());
+    explicit WebViewWorld(Size screen = {320, 568})
+        : device_("webview", DeviceSandbox::screen(screen.width, screen.height, 2.0)) {
         UserDefaults::standard().remove(RVPlistHandler::kWebViewKey);
-        window_ = platform_->makeKeyWindow();
-        platform_->application().setStatusBarOrientation(1);
+        app().setStatusBarOrientation(1);
 
         web_ = std::make_shared<CountingWebView>(
             Rect(0, kBarHeight, screen.width, screen.height - kBarHeight));
-        window_->addSubview(web_);
+        window()->addSubview(web_);
         showPage(kURL, {screen.width, 1500});
 
         RVUtil::resetSetting();
@@ -131,11 +122,6 @@ class WebViewWorld {
         UserDefaults::standard().remove(RVPlistHandler::kWebViewKey);
         UserDefaults::standard().synchronize();
         RunLoop::main().runPending();
-        web_.reset();
-        window_.reset();
-        platform_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     // A page of three coloured bands (red, green, blue blocks 500 points apart) and a label.
@@ -174,7 +160,7 @@ class WebViewWorld {
     }
 
     // A real tap at a point of the web view (its own coordinates).
-    void tapWeb(Point p) { platform_->tap({p.x, p.y + kBarHeight}); }
+    void tapWeb(Point p) { platform().tap({p.x, p.y + kBarHeight}); }
     void scrollTo(Point offset) { web_->scrollView()->setContentOffset(offset); }
 
     static std::string key(const std::string& url = kURL, int orientation = 1) {
@@ -196,15 +182,13 @@ class WebViewWorld {
         return names;
     }
 
-    HeadlessPlatform& platform() { return *platform_; }
-    HeadlessApplication& app() { return platform_->application(); }
+    HeadlessPlatform& platform() { return device_.platform(); }
+    HeadlessApplication& app() { return device_.app(); }
     CountingWebView& web() { return *web_; }
-    const std::shared_ptr<Window>& window() const { return window_; }
+    const std::shared_ptr<Window>& window() const { return device_.window(); }
 
   private:
-    std::string dir_;
-    std::shared_ptr<HeadlessPlatform> platform_;
-    std::shared_ptr<Window> window_;
+    DeviceSandbox device_;  // first in, last out: the web view goes before the device
     std::shared_ptr<CountingWebView> web_;
 };
 
