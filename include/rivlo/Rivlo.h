@@ -14,12 +14,9 @@
 #include "rivlo/Version.h"
 
 #include <any>
-#include <memory>
 #include <string>
 
 namespace rivlo {
-
-class View;
 
 class RIVLO_API Rivlo {
   public:
@@ -40,8 +37,6 @@ class RIVLO_API Rivlo {
     // True while a session started or restarted by the host is recording.
     static bool isRecording();
 
-    // Paints over the view's area in every recorded screen frame (passwords and the like).
-    static void occludeSensitiveView(const std::shared_ptr<View>& view);
     // Marks this session's user as a favourite.
     static void markUserAsFavorite();
     // Names the screen now showing (instead of its view controller's class name).

@@ -1,10 +1,10 @@
 #include "platform/qt/QtShadowTree.h"
 
+#include "core/RivloViews.h"
 #include "foundation/Log.h"
 #include "platform/Application.h"
 #include "platform/ScrollView.h"
 #include "platform/TextField.h"
-#include "rivlo/Rivlo.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -337,7 +337,7 @@ void QtShadowTree::refreshSensitiveViews() {
         bool sensitive = node.occluded;
         if (node.lineEdit)
             sensitive |= static_cast<TextField*>(node.view.get())->isSecureTextEntry();
-        if (sensitive && node.view->window()) Rivlo::occludeSensitiveView(node.view);
+        if (sensitive && node.view->window()) RivloViews::occludeSensitiveView(node.view);
     }
 }
 

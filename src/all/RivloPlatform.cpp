@@ -1,44 +1,20 @@
-// rivlo/Platform.h and rivlo/Log.h: the platform installation, the main loop and the log sink
-// as a program outside this build sees them.
+// rivlo/Platform.h and rivlo/Log.h: the main loop and the log sink as a program outside this
+// build sees them. Each platform implements its own install call (installLinuxPlatform in
+// platform/linux, installHeadlessPlatform in platform/headless, QtPlatform::install in
+// platform/qt); the shared object links them in from the platforms' archives.
 
 #include "rivlo/Log.h"
 #include "rivlo/Platform.h"
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
-#include "platform/headless/HeadlessPlatform.h"
-#include "platform/linux/LinuxPlatform.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <memory>
-#include <mutex>
+#include <utility>
 
 namespace rivlo {
-
-void installLinuxPlatform(const ApplicationIdentity& identity) {
-    RunLoop::main().setMainThread();
-    // The platform registry holds the device from here on.
-    LinuxPlatform::install(
-        LinuxApplicationIdentity{identity.id, identity.displayName, identity.version});
-}
-
-void installHeadlessPlatform() {
-    // The device and its window live for the process, as a toolkit's application would.
-    static std::once_flag once;
-    bool installed = false;
-    std::call_once(once, [&installed] {
-        RunLoop::main().setMainThread();
-        static const auto* const device =
-            new std::shared_ptr<HeadlessPlatform>(HeadlessPlatform::install());
-        static const auto* const window = new std::shared_ptr<Window>((*device)->makeKeyWindow());
-        (void)window;
-        installed = true;
-    });
-    if (!installed)
-        RVLog("Rivlo: installHeadlessPlatform: the headless device is already installed");
-}
 
 void runMainLoop(double seconds) {
     if (!(seconds >= 0)) {

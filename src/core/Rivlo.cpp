@@ -37,10 +37,6 @@ bool Rivlo::isRecording() {
     return RivloHandler::isSessionRecording();
 }
 
-void Rivlo::occludeSensitiveView(const std::shared_ptr<View>& view) {
-    runStep(RVSessionSteps::screenRecorder().addSensitiveView, view);
-}
-
 void Rivlo::markUserAsFavorite() {
     RVJSONDataHandler::sharedHandler()->setMarkAsFavorite(1);
 }

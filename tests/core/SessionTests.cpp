@@ -11,12 +11,14 @@
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "core/RivloHandler.h"
+#include "core/RivloViews.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "store/RVJSONDataHandler.h"
 #include "store/RVPlistHandler.h"
+#include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +38,7 @@ namespace rivlo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::LogCapture;
 using test::LoopbackHTTPServer;
 using test::ScriptedResponse;
 
@@ -45,8 +48,8 @@ constexpr const char* kVerifyPath = "/webservices/v2/verifyapp";
 struct World {
     std::shared_ptr<HeadlessPlatform> platform;
     std::unique_ptr<LoopbackHTTPServer> server;
+    std::unique_ptr<LogCapture> log;  // for the whole story
     std::mutex mutex;
-    std::vector<std::string> logLines;
     std::vector<std::string> steps;  // the controller's calls into the other subsystems
 
     void step(const std::string& name) {
@@ -57,10 +60,7 @@ struct World {
         std::lock_guard lock(mutex);
         return std::exchange(steps, {});
     }
-    std::vector<std::string> takeLog() {
-        std::lock_guard lock(mutex);
-        return std::exchange(logLines, {});
-    }
+    std::vector<std::string> takeLog() { return log->take(); }
 };
 
 World& world() {
@@ -159,10 +159,7 @@ void setUpWorld() {
     UserDefaults::standard().reload();
     w.server = std::make_unique<LoopbackHTTPServer>();
     setenv("RIVLO_SERVICE_URL", w.server->baseURL().c_str(), 1);
-    Log::setSink([](const std::string& line) {
-        std::lock_guard lock(world().mutex);
-        world().logLines.push_back(line);
-    });
+    w.log = std::make_unique<LogCapture>();
     registerNotingSteps();
 }
 
@@ -185,7 +182,7 @@ void CallsBeforeAnyStartAreKeptForTheFirstSession() {
     Rivlo::setPreciseLocationLatitude(48.8566, 2.3522);  // only the last pair stays
     Rivlo::tagUsersName("", std::string("ignored"));
     Rivlo::tagScreenName("Checkout");
-    Rivlo::occludeSensitiveView(nullptr);
+    RivloViews::occludeSensitiveView(nullptr);
     EXPECT_EQ(world().takeSteps(),
               (std::vector<std::string>{"tagScreenName:Checkout", "addSensitiveView"}));
     // An empty alias falls back to the device's name.

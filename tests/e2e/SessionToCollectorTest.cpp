@@ -9,6 +9,7 @@
 #include "CollectorServer.h"
 
 #include "core/RVUtil.h"
+#include "core/RivloViews.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -179,7 +180,7 @@ TEST(EndToEnd, AScenarioRecordedOnTheDeviceArrivesWholeAtTheCollector) {
     Rivlo::startApplicationWithKey(kAppKey);
     ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s))
         << "the collector did not verify the application";
-    Rivlo::occludeSensitiveView(password);
+    RivloViews::occludeSensitiveView(password);
     Rivlo::addTag("checkout");
 
     player.start();

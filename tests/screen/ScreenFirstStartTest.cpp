@@ -5,6 +5,7 @@
 #include "rivlo/Rivlo.h"
 
 #include "core/RivloHandler.h"
+#include "core/RivloViews.h"
 #include "screen/MovieProbe.h"
 #include "screen/ScreenRecorderFixture.h"
 #include "support/LoopbackHTTPServer.h"
@@ -45,7 +46,7 @@ TEST(ScreenFirstStart, ViewMarkedBeforeTheFirstStartStaysMasked) {
     ScreenRecorderWorld world(320, 568);
     auto card = world.addView(Rect(20, 100, 120, 60), Color::rgb(0, 255, 0));
     ASSERT_EQ(RivloHandler::rivlo(), nullptr);
-    Rivlo::occludeSensitiveView(card);  // the host marks it while building its screen
+    RivloViews::occludeSensitiveView(card);  // the host marks it while building its screen
 
     Rivlo::startApplicationWithKey("first-start-key");
     ASSERT_TRUE(RunLoop::main().runUntil(

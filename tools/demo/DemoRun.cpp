@@ -3,6 +3,7 @@
 #include "CollectorServer.h"
 
 #include "core/RVUtil.h"
+#include "core/RivloViews.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "platform/headless/HeadlessPlatform.h"
@@ -57,7 +58,7 @@ bool hostCall(ScenarioPlayer& player, const DemoOptions& options, const std::str
     } else if (name == "occludeSensitiveView") {
         auto view = player.viewWithIdentifier(arg(0));
         if (!view) return false;
-        Rivlo::occludeSensitiveView(view);
+        RivloViews::occludeSensitiveView(view);
     } else {
         return false;
     }
