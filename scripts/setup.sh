@@ -13,6 +13,7 @@ PACKAGES=(
   clang-format ccache locales
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   qt6-base-dev qt6-base-private-dev qt6-webengine-dev
+  openssl strace iproute2
 )
 
 SUDO=""

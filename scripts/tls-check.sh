@@ -3,17 +3,14 @@
 # openssl). The library must refuse it without RIVLO_CA_FILE, accept it with the CA file, and
 # refuse it for a certificate naming another host and for an expired one; plain http to an
 # address outside 127.0.0.0/8 must be refused before any connection is tried. Everything runs
-# in a network namespace of its own with only the loopback interface (when unshare works), so
-# no packet can leave the machine whatever the library did.
+# on the loopback interface; the plain http case runs in a network namespace of its own with only
+# the loopback interface (when unshare works), so no packet can leave the machine whatever the
+# library did. (The TLS cases cannot run there: without a network the library does not try.)
 #
 #   scripts/tls-check.sh [build dir]
 set -uo pipefail
 
-BUILD=${1:-build/release}
-if [ -z "${RIVLO_TLS_NETNS:-}" ] && unshare -n true 2>/dev/null; then
-  exec unshare -n env RIVLO_TLS_NETNS=1 bash "$0" "$@"
-fi
-[ -n "${RIVLO_TLS_NETNS:-}" ] && ip link set lo up
+BUILD=$(realpath -- "${1:-build/release}")
 COLLECTOR="$BUILD/tools/collector/rivlo-collector"
 HOST="$BUILD/examples/host/rivlo-host-example"
 for p in "$COLLECTOR" "$HOST"; do
@@ -59,16 +56,18 @@ run() {  # name, certificate, expectation (yes/no), ca file or ""
     --cert "$2.pem" --key "$2.key" > collector.log 2>&1 &
   local collector=$!
   for _ in $(seq 100); do [ -s url ] && break; sleep 0.1; done
-  local out
-  out=$(RIVLO_SERVICE_URL="$(cat url)/" ${4:+RIVLO_CA_FILE="$4"} timeout 60 "$HOST" tls-key 2 \
-        2> host.log | grep '^recording:')
+  # env, not a plain prefix: an assignment produced by an expansion is not an assignment.
+  env RIVLO_SERVICE_URL="$(cat url)/" ${4:+RIVLO_CA_FILE="$4"} timeout 60 "$HOST" tls-key 2 \
+    > /dev/null 2> host.log
   kill $collector; wait $collector 2>/dev/null
+  # The host records from its start whatever the answer; what the TLS check decides is
+  # whether the application key's verification got through.
   local verified=no
-  [ "$out" = "recording: yes" ] && verified=yes
+  grep -q 'Application key is verified' host.log && verified=yes
   if [ "$verified" = "$3" ]; then
     printf 'tls-check: %-40s %s\n' "$1" "$([ "$3" = yes ] && echo accepted || echo refused), as it must be"
   else
-    printf 'tls-check: %-40s PROBLEM: %s\n' "$1" "$out"; grep 'Rivlo' host.log | head -3; fail=1
+    printf 'tls-check: %-40s PROBLEM\n' "$1"; grep 'Rivlo' host.log | head -3; fail=1
   fi
   [ "$3" = no ] && ! grep -q 'Verification Failed' host.log &&
     { echo "tls-check: $1: no verification failure was logged"; fail=1; }
@@ -78,13 +77,13 @@ run "no RIVLO_CA_FILE" good no ""
 run "certificate for another host name" wronghost no "$work/ca.pem"
 run "expired certificate" expired no "$work/ca.pem"
 
-# Plain http to an address outside the loopback network: refused before connecting. (Only in
-# the namespace: refused, the library falls back to its fixed service address.)
-if [ -z "${RIVLO_TLS_NETNS:-}" ]; then
-  echo "tls-check: no network namespace; the plain http case is skipped"
+# Plain http to an address outside the loopback network: refused before connecting (the library
+# then falls back to its fixed service address, which the namespace cannot reach either).
+if ! unshare -n true 2>/dev/null; then
+  echo "tls-check: no network namespace (needs root); the plain http case is skipped"
 else
-RIVLO_SERVICE_URL=http://192.0.2.10:8089/ timeout 60 strace -f -e trace=connect -o connects.txt \
-  "$HOST" tls-key 1 > /dev/null 2> host.log
+unshare -n sh -c 'ip link set lo up; exec "$@"' sh env RIVLO_SERVICE_URL=http://192.0.2.10:8089/ \
+  timeout 60 strace -f -e trace=connect -o connects.txt "$HOST" tls-key 1 > /dev/null 2> host.log
 if grep -q 'RIVLO_SERVICE_URL "http://192.0.2.10:8089/" cannot be used (plain http is only allowed towards the loopback interface)' host.log \
    && ! grep -q '192.0.2.10' connects.txt; then
   printf 'tls-check: %-40s refused before connecting, as it must be\n' "http to 192.0.2.10"
