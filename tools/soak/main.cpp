@@ -192,6 +192,23 @@ class Journal {
         std::mt19937 random(static_cast<unsigned>(::getpid()));
         const std::string movie = sandbox + "/movie.mp4";
         { std::ofstream(movie, std::ios::binary) << std::string(64 * 1024, 'm'); }
+        // Items of earlier runs stay listed; the oldest go first so that what all runs leave
+        // stays well below the lists' limit too (the lists keep only their newest entries, so
+        // the library's own trimming would otherwise drop journalled items).
+        constexpr size_t kCarriedOver = 150;
+        const auto docs = store->textFileList();
+        for (size_t i = 0; i + kCarriedOver < docs.size(); ++i) {
+            journal.line("del? " + docs[i]->fileName);
+            store->removeTextFile(RVTextFile(docs[i]->fileName, ""));
+            journal.line("del " + docs[i]->fileName);
+        }
+        const auto screens = store->screenVideoEntries();
+        for (size_t i = 0; i + kCarriedOver < screens.size(); ++i) {
+            const std::string name = PropertyList::text(screens[i], "videoName");
+            journal.line("del? " + name);
+            store->removeScreenVideo(name);
+            journal.line("del " + name);
+        }
         std::vector<std::pair<std::string, std::string>> items;  // kind, name
         for (unsigned step = 0;; ++step) {
             const unsigned pick = random() % 10;
