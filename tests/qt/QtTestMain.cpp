@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
+#if defined(__SANITIZE_ADDRESS__)
+// Qt WebEngine's own objects are deleted through a base of another size inside the engine (the
+// engine is built without sized deallocation), which AddressSanitizer reports as a mismatch on
+// every page teardown. It is not this code's; every other check stays on.
+extern "C" const char* __asan_default_options() {
+    return "new_delete_type_mismatch=0";
+}
+#endif
 
-// The Qt suites leave without running static destructors: a process that has used Qt WebEngine
-// was seen, once in several runs, to abort with heap corruption in its exit-time teardown after
-// every test had passed. Until that teardown is understood (an asan run of these suites is the
-// next step), the verdict of the tests is what the process reports.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::fflush(nullptr);
-    std::_Exit(result);
+    return RUN_ALL_TESTS();
 }
