@@ -5,6 +5,7 @@
 #include "platform/linux/FfmpegMovieDuration.h"
 
 #include "platform/linux/FfmpegSupport.h"
+#include "platform/linux/H264PictureRepeater.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,6 +26,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace rivlo {
 namespace {
@@ -96,11 +98,13 @@ class FfmpegMovieWriter : public MovieWriter,
     void fail(const std::string& reason);  // caller holds no lock
     bool openEncoder(int32_t timescale, std::string& reason);
     bool allocatePicture(int slot, std::string& reason);  // the slot's owner only
-    // Appending thread: queues the picture in the slot at the time (key frame or not). False
-    // when the time is not after the last frame's.
-    bool queuePicture(int slot, int64_t pts);
+    // Appending thread: queues the picture in the slot at the time, to be encoded or, for an
+    // unchanged screen, shown again.
+    bool queuePicture(int slot, int64_t pts, bool repeat);
     void encoderMain();
-    bool encodeFrame(AVFrame* frame);  // nullptr flushes; encoder thread only
+    bool encodeFrame(AVFrame* frame);      // nullptr flushes; encoder thread only
+    bool writeRepeat(int64_t pts);         // the muxer's owner; false when no copy can be written
+    bool rewritePacket(AVPacket* packet);  // encoder thread only: frame numbers past the copies
     bool writePacket(AVPacket* packet);
     bool writePending(int64_t duration);
     void closeFile(bool writeTrailer);
@@ -121,12 +125,13 @@ class FfmpegMovieWriter : public MovieWriter,
     // pixels of a picture that is neither queued nor being encoded; the encoder thread alone
     // sets a picture's time and type, just before encoding it, so that the picture being encoded
     // can be queued again (an unchanged screen) at a later time.
-    bool busy_ = false;         // a frame is being converted
-    bool frameQueued_ = false;  // a frame waits for the encoder thread
-    int queuedSlot_ = 0;        // its picture,
-    int64_t queuedPts_ = 0;     // its time
-    bool queuedKey_ = false;    // and whether it is to be a key frame
-    int encodingSlot_ = -1;     // the picture the encoder thread is encoding, -1 for none
+    bool busy_ = false;          // a frame is being converted
+    bool frameQueued_ = false;   // a frame waits for the encoder thread
+    int queuedSlot_ = 0;         // its picture,
+    int64_t queuedPts_ = 0;      // its time
+    bool queuedKey_ = false;     // whether it is to be a key frame,
+    bool queuedRepeat_ = false;  // and whether it shows the previous picture again
+    int encodingSlot_ = -1;      // the picture the encoder thread is encoding, -1 for none
     bool finishRequested_ = false;
     std::function<void()> finishHandler_;
     std::shared_ptr<FfmpegMovieWriter> keepAlive_;  // held from finishWriting to the handler
@@ -153,7 +158,15 @@ class FfmpegMovieWriter : public MovieWriter,
     int64_t lastPts_ = INT64_MIN;
     int64_t lastKeyPts_ = INT64_MIN;
     int lastSlot_ = -1;
-    int64_t endPts_ = INT64_MIN;  // guarded by mutex_
+    // Unchanged pictures are shown again by a copy written into the stream rather than encoded
+    // (set before the encoder thread starts, constant after). The copies are never key frames:
+    // the next changed picture is one when a second or more has passed.
+    bool repeatsWithoutEncoding_ = false;
+    // The encoder thread's, or the appending thread's while that one waits idle (see
+    // appendPreviousFrame); as are the muxer and the packets.
+    H264PictureRepeater repeater_;
+    std::vector<uint8_t> rewritten_;  // encoder thread: a picture with its frame numbers moved
+    int64_t endPts_ = INT64_MIN;      // guarded by mutex_
 };
 
 class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
@@ -348,6 +361,11 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     }
     headerWritten_ = true;
 
+    // Only libx264's "ultrafast" streams take copies; the others encode their repeats.
+    repeatsWithoutEncoding_ =
+        std::strcmp(codec->name, "libx264") == 0 &&
+        repeater_.configure(encoder_->extradata, static_cast<size_t>(encoder_->extradata_size));
+
     packet_ = av_packet_alloc();
     pending_ = av_packet_alloc();
     if (!packet_ || !pending_) {
@@ -494,11 +512,12 @@ bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
         cv_.notify_all();  // finishing may wait for the conversion to end
         return false;
     }
-    return queuePicture(slot, pts);
+    return queuePicture(slot, pts, false);
 }
 
 bool FfmpegMovieWriter::appendPreviousFrame(MediaTime time) {
     if (!time.isValid()) return false;
+    bool here = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (status_ != static_cast<int>(MovieWriterStatus::Writing) || !sessionStarted_ || busy_ ||
@@ -506,24 +525,38 @@ bool FfmpegMovieWriter::appendPreviousFrame(MediaTime time) {
             return false;
         }
         busy_ = true;
+        // With nothing queued and nothing being encoded the encoder thread waits, and keeps
+        // waiting while busy_ is set (even to finish): the copy can be written on this thread,
+        // without waking that one.
+        here = repeatsWithoutEncoding_ && encodingSlot_ < 0;
     }
     const int64_t pts = toEncoderTicks(time);
-    if (lastSlot_ < 0 || pts <= lastPts_) {
+    bool ok = lastSlot_ >= 0 && pts > lastPts_;
+    if (ok && here) {
+        if (writeRepeat(pts)) {
+            lastPts_ = pts;
+        } else {
+            here = false;  // the stream takes no more copies: the picture is encoded
+        }
+    }
+    if (!ok || here) {
         std::lock_guard<std::mutex> lock(mutex_);
         busy_ = false;
         cv_.notify_all();
-        return false;
+        return ok;
     }
-    // The picture converted last, encoded again at this time: the movie keeps a frame at every
+    // The picture converted last, shown again at this time: the movie keeps a frame at every
     // time it was given one, without copying or converting anything. The encoder thread may
     // still be encoding that very picture; it only reads it.
-    return queuePicture(lastSlot_, pts);
+    return queuePicture(lastSlot_, pts, true);
 }
 
-bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts) {
-    // At most one second between key frames, whatever frames were dropped.
+bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts, bool repeat) {
+    // At most one second between key frames, whatever frames were dropped; a copy of the
+    // previous picture cannot be one.
     const int64_t second = timeBase_.den / std::max(1, timeBase_.num);
-    const bool key = lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second;
+    const bool key = !(repeat && repeatsWithoutEncoding_) &&
+                     (lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second);
     if (key) lastKeyPts_ = pts;
     lastPts_ = pts;
     {
@@ -533,6 +566,7 @@ bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts) {
         queuedSlot_ = slot;
         queuedPts_ = pts;
         queuedKey_ = key;
+        queuedRepeat_ = repeat;
     }
     cv_.notify_all();
     return true;
@@ -578,8 +612,42 @@ bool FfmpegMovieWriter::encodeFrame(AVFrame* frame) {
             fail("cannot encode a frame: " + ffmpeg::errorText(rc));
             return false;
         }
+        if (repeater_.configured() && !rewritePacket(packet_)) return false;
         if (!writePacket(packet_)) return false;
     }
+}
+
+bool FfmpegMovieWriter::rewritePacket(AVPacket* packet) {
+    // The encoder's pictures count the copies written since its last key frame.
+    const auto result =
+        repeater_.rewrite(packet->data, static_cast<size_t>(packet->size), rewritten_);
+    // Failed: written as it is, and no more copies are made.
+    if (result != H264PictureRepeater::Rewrite::Rewritten) return true;
+    int rc = av_packet_make_writable(packet);
+    if (rc >= 0 && rewritten_.size() > static_cast<size_t>(packet->size)) {
+        rc = av_grow_packet(packet, static_cast<int>(rewritten_.size()) - packet->size);
+    } else if (rc >= 0) {
+        av_shrink_packet(packet, static_cast<int>(rewritten_.size()));
+    }
+    if (rc < 0) {
+        av_packet_unref(packet);
+        fail("cannot write to the movie: " + ffmpeg::errorText(rc));
+        return false;
+    }
+    std::memcpy(packet->data, rewritten_.data(), rewritten_.size());
+    return true;
+}
+
+bool FfmpegMovieWriter::writeRepeat(int64_t pts) {
+    const std::vector<uint8_t> bytes = repeater_.repeat();
+    if (bytes.empty()) return false;
+    if (av_new_packet(packet_, static_cast<int>(bytes.size())) < 0) return false;
+    std::memcpy(packet_->data, bytes.data(), bytes.size());
+    packet_->pts = pts;
+    packet_->dts = pts;
+    packet_->flags = 0;
+    writePacket(packet_);  // a failure fails the writer
+    return true;
 }
 
 void FfmpegMovieWriter::closeFile(bool writeTrailer) {
@@ -599,6 +667,7 @@ void FfmpegMovieWriter::encoderMain() {
         int slot = -1;
         int64_t pts = 0;
         bool key = false;
+        bool repeat = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             cv_.wait(lock, [&] { return frameQueued_ || (finishRequested_ && !busy_); });
@@ -608,10 +677,11 @@ void FfmpegMovieWriter::encoderMain() {
             slot = queuedSlot_;
             pts = queuedPts_;
             key = queuedKey_;
+            repeat = queuedRepeat_ && !key;
             frameQueued_ = false;
             encodingSlot_ = slot;
         }
-        if (status() == MovieWriterStatus::Writing) {
+        if (status() == MovieWriterStatus::Writing && !(repeat && writeRepeat(pts))) {
             AVFrame* frame = frames_[slot];
             frame->pts = pts;
             frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

@@ -14,11 +14,13 @@ namespace rivlo {
 // thread into one of two pictures and hands it to that thread; until the encoder has taken it,
 // the input reports itself not ready, so a real-time caller drops frames instead of queueing
 // them. The encoder encodes one picture while the caller converts the next into the other, so a
-// steady stream of frames runs at the encoder's own speed. appendPreviousPixelBuffer encodes the
-// last converted picture again at a later time, with nothing copied or converted. Sizes that 4:2:0
-// cannot code (an odd width or height) are encoded one pixel larger, the last row or column
-// repeated, and the file declares the requested display size. The last frame lasts until the
-// session's end time, so the movie's duration is the session's even when frames are missing.
+// steady stream of frames runs at the encoder's own speed. appendPreviousPixelBuffer shows the
+// last converted picture again at a later time, with nothing copied or converted: in the
+// "ultrafast" stream as a copy of the previous picture written without the encoder (see
+// H264PictureRepeater; never a key frame), with the other presets by encoding it again. Sizes
+// that 4:2:0 cannot code (an odd width or height) are encoded one pixel larger, the last row or
+// column repeated, and the file declares the requested display size. The last frame lasts until
+// the session's end time, so the movie's duration is the session's even when frames are missing.
 // Finishing runs on the encoder thread, which then calls the finish handler.
 class FfmpegMovieWriterFactory : public MovieWriterFactory {
   public:

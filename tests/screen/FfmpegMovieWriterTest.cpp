@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace rivlo;
@@ -115,6 +117,56 @@ bool isBlue(const test::DecodedFrame::RGB& c) {
 }
 bool isGreen(const test::DecodedFrame::RGB& c) {
     return c.g > 200 && c.r < 60 && c.b < 60;
+}
+
+// Fills the buffer with the picture numbered `n`: paint()'s halves, and a band whose place and
+// colour follow the number, so that consecutive pictures differ.
+void paintNumbered(PixelBuffer& buffer, int n) {
+    paint(buffer);
+    buffer.lockBaseAddress();
+    for (int y = 40 + n * 24; y < 56 + n * 24; ++y) {
+        for (int x = 8; x < buffer.width() - 8; ++x) {
+            uint8_t* px = buffer.baseAddress() + y * buffer.bytesPerRow() + x * 4;
+            px[0] = static_cast<uint8_t>(40 * n);
+            px[1] = static_cast<uint8_t>(255 - 30 * n);
+            px[2] = 128;
+        }
+    }
+    buffer.unlockBaseAddress();
+}
+
+// Mean absolute difference per channel between a decoded frame and the BGRA buffer.
+double meanDifference(const test::DecodedFrame& f, PixelBuffer& buffer) {
+    double sum = 0;
+    buffer.lockBaseAddress();
+    for (int y = 0; y < f.height; ++y) {
+        for (int x = 0; x < f.width; ++x) {
+            const uint8_t* px = buffer.baseAddress() + y * buffer.bytesPerRow() + x * 4;
+            const auto c = f.at(x, y);
+            sum += std::abs(c.r - px[2]) + std::abs(c.g - px[1]) + std::abs(c.b - px[0]);
+        }
+    }
+    buffer.unlockBaseAddress();
+    return sum / (3.0 * f.width * f.height);
+}
+
+// Plays a sequence: a number paints and appends that picture, -1 appends the previous one
+// again. Returns the pictures by frame index (the previous one's number for a repeat).
+std::vector<int> play(Recording& r, PixelBuffer& buffer,
+                      const std::vector<std::pair<double, int>>& steps) {
+    std::vector<int> shown;
+    for (const auto& [seconds, n] : steps) {
+        EXPECT_TRUE(waitUntil([&] { return r.input->isReadyForMoreMediaData(); }, 10));
+        if (n < 0) {
+            EXPECT_TRUE(r.adaptor->appendPreviousPixelBuffer(at(seconds))) << seconds;
+            shown.push_back(shown.back());
+        } else {
+            paintNumbered(buffer, n);
+            EXPECT_TRUE(r.adaptor->appendPixelBuffer(buffer, at(seconds))) << seconds;
+            shown.push_back(n);
+        }
+    }
+    return shown;
 }
 
 }  // namespace
@@ -329,6 +381,67 @@ TEST(FfmpegMovieWriter, NoRepeatInAnotherMovie) {
     ASSERT_TRUE(appendWhenReady(second, *buffer, 0.6));
     finish(second, 1.0);
     EXPECT_EQ(MovieProbe::open(dir.file("b.mov")).frames.size(), 1u);
+}
+
+// Copies of an unchanged picture between encoded ones, over more than a second, the stream's
+// frame numbers running past the copies and starting again at key frames: every frame at its
+// time, the copies exactly the picture before them, the encoded pictures true to their source,
+// and nothing the decoder has to conceal.
+TEST(FfmpegMovieWriter, UnchangedPicturesRepeatExactlyAndTheStreamStaysSound) {
+    for (const char* preset : {"ultrafast", "veryfast"}) {  // copies written; repeats encoded
+        SCOPED_TRACE(preset);
+        TempDir dir;
+        FfmpegMovieWriterFactory factory(preset);
+        const std::string path = dir.file("UserActivity.mov");
+        std::string error;
+        Recording r;
+        r.writer = factory.createWriter(path, MovieFileType::QuickTimeMovie, &error);
+        VideoOutputSettings settings;
+        settings.width = 384;
+        settings.height = 667;  // odd: the coded picture is a row taller
+        settings.averageBitRate = 307200;
+        settings.maxKeyFrameInterval = 10;  // P pictures between the key frames, one a second
+        r.input = factory.createVideoInput(settings);
+        r.input->setExpectsMediaDataInRealTime(true);
+        r.adaptor = factory.createPixelBufferAdaptor(r.input, PixelFormat::BGRA32);
+        ASSERT_TRUE(r.writer->addInput(r.input));
+        ASSERT_TRUE(r.writer->startWriting());
+        r.writer->startSessionAtSourceTime(MediaTime{0, kTimescale});
+        std::shared_ptr<PixelBuffer> buffer;
+        ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
+        const std::vector<std::pair<double, int>> steps = {
+            {0.5, 0},  {0.6, -1}, {0.7, -1}, {0.8, 1},  {0.9, -1}, {1.0, 2},  {1.1, -1},
+            {1.2, -1}, {1.4, -1}, {1.6, -1}, {1.7, 3},  {1.8, -1}, {1.9, 4},  {2.0, -1},
+            {2.1, 5},  {2.2, 6},  {2.3, -1}, {2.4, -1}, {2.5, -1}, {2.6, -1}, {2.7, -1},
+            {2.8, -1}, {2.9, -1}, {3.0, -1}, {3.1, -1}, {3.2, -1}, {3.3, -1}, {3.4, -1},
+            {3.5, -1}, {3.6, -1}, {3.7, -1}, {3.8, -1}, {3.9, -1}, {4.0, -1}, {4.1, 7}};
+        const std::vector<int> shown = play(r, *buffer, steps);
+        finish(r, 4.5);
+
+        const MovieProbe probe = MovieProbe::open(path);
+        EXPECT_EQ(probe.decodeErrors, 0);
+        ASSERT_EQ(probe.frames.size(), steps.size());
+        for (size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE("frame " + std::to_string(i));
+            const auto& f = probe.frames[i];
+            EXPECT_NEAR(f.seconds, steps[i].first, 1e-3);
+            if (steps[i].second < 0) {
+                EXPECT_FALSE(f.keyFrame && std::string(preset) == "ultrafast");
+                if (std::string(preset) == "ultrafast") {
+                    EXPECT_TRUE(f.rgb == probe.frames[i - 1].rgb) << "not an exact copy";
+                }
+            }
+            paintNumbered(*buffer, shown[i]);
+            EXPECT_LT(meanDifference(f, *buffer), 1.5);
+        }
+        EXPECT_TRUE(probe.frames[0].keyFrame);
+        if (std::string(preset) == "ultrafast") {
+            // The first changed picture a second or more after the last key frame is one.
+            EXPECT_TRUE(probe.frames[10].keyFrame);  // 1.7 s
+            EXPECT_TRUE(probe.frames[34].keyFrame);  // 4.1 s
+        }
+        EXPECT_NEAR(probe.duration, 4.5, 0.01);
+    }
 }
 
 TEST(FfmpegMovieWriter, FinishingTwiceRaisesAndTheHandlerRunsOnce) {

@@ -73,6 +73,7 @@ MovieProbe MovieProbe::open(const std::string& path, bool decode) {
             const double tb = av_q2d(stream->time_base);
             auto drain = [&] {
                 while (avcodec_receive_frame(ctx, frame) >= 0) {
+                    if (frame->decode_error_flags != 0) ++probe.decodeErrors;
                     const int64_t ts = frame->best_effort_timestamp;
                     convert(frame, ts == AV_NOPTS_VALUE ? -1 : ts * tb, probe.frames);
                     av_frame_unref(frame);
@@ -80,7 +81,7 @@ MovieProbe MovieProbe::open(const std::string& path, bool decode) {
             };
             while (av_read_frame(format, packet) >= 0) {
                 if (packet->stream_index == index) {
-                    avcodec_send_packet(ctx, packet);
+                    if (avcodec_send_packet(ctx, packet) < 0) ++probe.decodeErrors;
                     drain();
                 }
                 av_packet_unref(packet);

@@ -31,6 +31,8 @@ struct MovieProbe {
     int height = 0;
     double duration = 0;  // seconds
     std::vector<DecodedFrame> frames;
+    // Packets the decoder refused and frames it had to conceal errors in: 0 for a sound stream.
+    int decodeErrors = 0;
 
     // Opens and, when `decode` is set, decodes every frame.
     static MovieProbe open(const std::string& path, bool decode = true);
