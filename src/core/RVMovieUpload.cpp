@@ -85,9 +85,12 @@ void RVMovieUpload::post(const std::vector<RVStoredMovie>& movies, const RVMovie
             [name, remove](const std::shared_ptr<RVAFHTTPRequestOperation>&, const Value&) {
                 remove(name);
             },
-            [name, listKey](const std::shared_ptr<RVAFHTTPRequestOperation>& op, const Error&) {
+            [name, listKey, label = capitalised(kind.label)](
+                const std::shared_ptr<RVAFHTTPRequestOperation>& op, const Error& error) {
                 // The movie stays stored and is offered again at the next stop, unless the
                 // service keeps refusing it as such (then it is moved aside).
+                RVLog("Rivlo: %s video %s not delivered, it stays stored: %s", label.c_str(),
+                      name.c_str(), error.localizedDescription().c_str());
                 const auto response = op ? op->response() : std::nullopt;
                 if (response && !listKey.empty())
                     RVPlistHandler::sharedHandler()->noteRefusal(listKey, name,

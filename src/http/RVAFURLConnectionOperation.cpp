@@ -12,11 +12,25 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 namespace rivlo {
+
+namespace {
+std::atomic<double> gTimeoutCap{0};
+}  // namespace
+
+void RVAFURLConnectionOperation::setTimeoutCap(double seconds) {
+    gTimeoutCap.store(seconds > 0 ? seconds : 0);
+}
+
+double RVAFURLConnectionOperation::timeoutCap() {
+    return gTimeoutCap.load();
+}
 
 // ---- background tasks ---------------------------------------------------------------------
 
@@ -322,8 +336,10 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, c.errorBuffer);
     curl_easy_setopt(e, CURLOPT_PRIVATE, &c);
 
-    // Time-out: connection set-up, and a transfer that stalls for the request's interval.
-    const double timeout = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
+    // Time-out: connection set-up, and a transfer that stalls for the request's interval (a
+    // server that takes the whole body and then holds its answer back stalls too).
+    double timeout = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
+    if (const double cap = timeoutCap(); cap > 0) timeout = std::min(timeout, cap);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout * 1000));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,

@@ -58,6 +58,13 @@ class RVAFURLConnectionOperation : public Operation {
     State state() const;
     static const char* stateName(State state);
 
+    // Internal, for the library's own tools and tests only (not part of the public API, not
+    // exported): caps every request's time-out at `seconds` (0 or less: no cap), so that a
+    // soak can drive the time-out path in seconds rather than minutes. Any thread; applies to
+    // transfers started afterwards.
+    static void setTimeoutCap(double seconds);
+    static double timeoutCap();
+
     RVURLRequest request() const;
     std::optional<RVHTTPURLResponse> response() const;
     // The transport error (subclasses add their own checks).

@@ -73,9 +73,11 @@ void RVHeatTimeHandler::postHeatTimeData(const std::shared_ptr<RVAFHTTPClient>& 
                 RVPlistHandler::sharedHandler()->removeTextFile(record);
             },
             [name = file->fileName](const std::shared_ptr<RVAFHTTPRequestOperation>& op,
-                                    const Error&) {
+                                    const Error& error) {
                 // The document stays stored and is offered again at the next stop, unless the
                 // service keeps refusing it as such (then it is moved aside).
+                RVLog("Rivlo: session data file %s not delivered, it stays stored: %s",
+                      name.c_str(), error.localizedDescription().c_str());
                 const auto response = op ? op->response() : std::nullopt;
                 if (response)
                     RVPlistHandler::sharedHandler()->noteRefusal(RVPlistHandler::kTextFileKey, name,

@@ -7,6 +7,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "http/RVAFHTTPClient.h"
+#include "http/RVAFURLConnectionOperation.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "store/RVPlistHandler.h"
 #include "support/DeviceSandbox.h"
@@ -124,8 +125,10 @@ TEST_F(SessionDataUpload, FailedUploadsStayPendingAndNothingIsSentWithoutANetwor
     auto doc = store()->saveDataToTextFile(R"({"doc":1})");
     post();
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return server_.requestCount() >= 1; }, 10s));
-    // The failure callback runs on the main queue and keeps the document.
-    RunLoop::main().runUntil([] { return false; }, 200ms);
+    // The failure callback runs on the main queue, says so and keeps the document.
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return log_->count(doc->fileName + " not delivered, it stays stored") == 1; }, 10s))
+        << log_->all();
     EXPECT_EQ(pending(), 1u);
     EXPECT_TRUE(std::filesystem::exists(pathOf(*doc)));
 
@@ -135,7 +138,40 @@ TEST_F(SessionDataUpload, FailedUploadsStayPendingAndNothingIsSentWithoutANetwor
     RunLoop::main().runUntil([] { return false; }, 200ms);
     EXPECT_EQ(server_.requestCount(), 0u);
     EXPECT_EQ(pending(), 1u);
-    EXPECT_EQ(log_->count("Rivlo:"), 0u);
+    EXPECT_EQ(log_->count("Rivlo:"), 1u) << log_->all();  // the failure above, nothing more
+}
+
+TEST_F(SessionDataUpload, AnAnswerLaterThanTheTimeOutKeepsTheDocumentForTheNextPass) {
+    // The service takes the whole body, then holds its answer back: the transfer stalls and
+    // times out (capped at one second here instead of the upload's two minutes).
+    RVAFURLConnectionOperation::setTimeoutCap(1);
+    struct Uncap {
+        ~Uncap() { RVAFURLConnectionOperation::setTimeoutCap(0); }
+    } uncap;
+    ScriptedResponse held;
+    held.neverRespond = true;
+    server_.script("POST", RVHeatTimeHandler::kUploadDataPath,
+                   {held, ScriptedResponse::json(200, R"({"status":"true"})")});
+    auto doc = store()->saveDataToTextFile(R"({"doc":1})");
+
+    post();
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return log_->count(doc->fileName + " not delivered, it stays stored") == 1; }, 60s))
+        << log_->all();
+    EXPECT_EQ(log_->count("Timeout was reached"), 1u) << log_->all();
+    ASSERT_EQ(server_.requestCount(), 1u);
+    EXPECT_TRUE(server_.requests().at(0).bodyComplete);  // the answer, not the body, was late
+    EXPECT_EQ(pending(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(pathOf(*doc)));
+
+    // The next pass delivers it once.
+    post();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return pending() == 0; }, 10s)) << log_->all();
+    EXPECT_FALSE(std::filesystem::exists(pathOf(*doc)));
+    ASSERT_EQ(server_.requestCount(), 2u);
+    auto parts = parseMultipartBody(server_.requests().at(1));
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_EQ(parts->at(0).body, R"({"doc":1})");
 }
 
 TEST_F(SessionDataUpload, ADocumentRefusedThreeTimesIsMovedAsideAndNoLongerSent) {
