@@ -136,7 +136,8 @@ struct CollectorServer::Impl {
 
     bool prepare(std::string& error);
     void installRoutes();
-    void delay(int ms);
+    // Holds the answer back `ms` milliseconds (logged); stop() ends the wait.
+    void delay(int ms, const char* what);
     // Applies the drawn fault; true when the request has been answered by it.
     bool applyFault(const FaultInjector::Plan& plan, const httplib::Request& req,
                     httplib::Response& res, const char* what);
@@ -293,8 +294,9 @@ std::string CollectorServer::url() const {
            std::to_string(d.boundPort.load());
 }
 
-void CollectorServer::Impl::delay(int ms) {
+void CollectorServer::Impl::delay(int ms, const char* what) {
     if (ms <= 0) return;
+    log.write("%s: injected delay, the answer is held back %d ms", what, ms);
     std::unique_lock<std::mutex> lock(stopMutex);
     stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
 }
@@ -379,7 +381,7 @@ void CollectorServer::Impl::installRoutes() {
 
 void CollectorServer::Impl::handleVerify(const httplib::Request& req, httplib::Response& res) {
     FaultInjector::Plan plan = faults.draw();
-    delay(plan.delayMs);
+    delay(plan.delayMs, "verifyapp");
     if (applyFault(plan, req, res, "verifyapp")) return;
 
     static const char* const kFields[] = {"app_key",     "device_id", "device_os",
@@ -527,7 +529,16 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
         }
         return;
     }
-    delay(plan.delayMs);
+    // A delayed answer is held back once the whole body was read and the upload handled (and
+    // stored): a client that gives up waiting has lost the answer of a file that arrived, and
+    // sends it again later, which the index tells as a duplicate.
+    struct HeldAnswer {
+        Impl& impl;
+        int ms;
+        const std::string& what;
+        ~HeldAnswer() { impl.delay(ms, what.c_str()); }
+    } held{*this, plan.outcome == FaultInjector::Outcome::None ? plan.delayMs : 0, what};
+    if (plan.outcome != FaultInjector::Outcome::None) delay(plan.delayMs, what.c_str());
     if (applyFault(plan, req, res, what.c_str())) return;
     if (faults.refuses(receiver.fileName())) {
         log.write("%s: injected refusal of %s, answered 400", what.c_str(),
