@@ -2,6 +2,7 @@
 // collector, driven with libcurl over loopback.
 
 #include <cstdlib>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,32 @@ TEST(CollectorFaultTest, MalformedVerificationAndDelayedAnswers) {
     EXPECT_NE(r.contentType.find("application/json"), std::string::npos);
     EXPECT_TRUE(r.json().is_discarded()) << r.body;
     EXPECT_EQ(collector.log().countContaining("injected malformed answer"), 1u);
+}
+
+TEST(CollectorFaultTest, AHeldBackUploadAnswerComesAfterTheFileIsStored) {
+    // A client that stops waiting has lost the answer of a file the collector keeps.
+    TempDir data, files;
+    std::string movie = files.file("S_1765000800.mp4");
+    writeFile(movie, std::string(5000, 'h'));
+    InProcessCollector collector(data.path(), [](CollectorConfig& c) {
+        c.faults.delayShare = 1.0;
+        c.faults.delayMs = 60000;  // the longest; held until the collector stops
+    });
+    ASSERT_TRUE(collector.start());
+    std::thread client([&] {
+        postMultipart(
+            collector.url(kVideo),
+            {{"app_device_id", "APD-HELD"}, {"video_type", "screen"}, {"sv_duration", "5"}},
+            {{movie}});
+    });
+    EXPECT_TRUE(runUntil([&] {
+        return collector.log().countContaining(
+                   "injected delay, the answer for S_1765000800.mp4 is held back 60000 ms") == 1;
+    }));
+    // Stored while the answer is still held back.
+    EXPECT_EQ(collector.log().countContaining("stored S_1765000800.mp4 (5000 bytes)"), 1u);
+    collector.stop();  // ends the wait
+    client.join();
 }
 
 TEST(CollectorFaultTest, FaultsAreOffByDefault) {

@@ -136,8 +136,9 @@ struct CollectorServer::Impl {
 
     bool prepare(std::string& error);
     void installRoutes();
-    // Holds the answer back `ms` milliseconds (logged); stop() ends the wait.
-    void delay(int ms, const char* what);
+    // Holds the answer back `ms` milliseconds (logged, with the uploaded file's name when
+    // there is one); stop() ends the wait.
+    void delay(int ms, const char* what, const std::string& fileName = {});
     // Applies the drawn fault; true when the request has been answered by it.
     bool applyFault(const FaultInjector::Plan& plan, const httplib::Request& req,
                     httplib::Response& res, const char* what);
@@ -294,9 +295,14 @@ std::string CollectorServer::url() const {
            std::to_string(d.boundPort.load());
 }
 
-void CollectorServer::Impl::delay(int ms, const char* what) {
+void CollectorServer::Impl::delay(int ms, const char* what, const std::string& fileName) {
     if (ms <= 0) return;
-    log.write("%s: injected delay, the answer is held back %d ms", what, ms);
+    if (fileName.empty()) {
+        log.write("%s: injected delay, the answer is held back %d ms", what, ms);
+    } else {
+        log.write("%s: injected delay, the answer for %s is held back %d ms", what,
+                  CollectorNames::printable(fileName).c_str(), ms);
+    }
     std::unique_lock<std::mutex> lock(stopMutex);
     stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
 }
@@ -536,8 +542,9 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
         Impl& impl;
         int ms;
         const std::string& what;
-        ~HeldAnswer() { impl.delay(ms, what.c_str()); }
-    } held{*this, plan.outcome == FaultInjector::Outcome::None ? plan.delayMs : 0, what};
+        const UploadReceiver& receiver;
+        ~HeldAnswer() { impl.delay(ms, what.c_str(), receiver.fileName()); }
+    } held{*this, plan.outcome == FaultInjector::Outcome::None ? plan.delayMs : 0, what, receiver};
     if (plan.outcome != FaultInjector::Outcome::None) delay(plan.delayMs, what.c_str());
     if (applyFault(plan, req, res, what.c_str())) return;
     if (faults.refuses(receiver.fileName())) {
