@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A failing service: many sessions against rivlo-collector with its fault injection on (answers
-# 500, connections reset in the middle of the body, slow answers, malformed verification
-# answers, and a share of files always refused with 400), then a recovery phase against the
+# 500, connections reset in the middle of the body, answers slower than the library's request
+# time-out, malformed verification answers, and a share of files always refused with 400),
+# then a recovery phase against the
 # same collector without the transient faults (the refusals stay: the service refuses such
 # files as such). Checks at the end:
 #   - nothing is left pending in the device's store;
@@ -9,6 +10,12 @@
 #     or set aside by the library after exactly three refusals (none retried for ever);
 #   - the collector's index holds no file twice (its duplicate count says how often the
 #     library re-sent a file whose answer it had lost).
+# The library's request time-out is capped at REQUEST_TIMEOUT seconds (rivlo-soak
+# --request-timeout; 60 s, 120 s for uploads, otherwise), and a share of the collector's answers
+# is held back DELAY_MS, longer than that: an upload is then stored by the collector while the
+# library, which sees a stalled transfer, times out, keeps the file and sends it again later.
+# libcurl's stall check averages over the last few seconds, so a time-out of T seconds comes
+# some seconds after the last byte moved; DELAY_MS leaves room for that.
 #
 #   scripts/faulty-service.sh [build dir] [sessions] [seconds per session]
 set -uo pipefail
@@ -16,6 +23,8 @@ set -uo pipefail
 BUILD=${1:-build/release}
 SESSIONS=${2:-20}
 SECONDS_EACH=${3:-2}
+REQUEST_TIMEOUT=${REQUEST_TIMEOUT:-2}
+DELAY_MS=${DELAY_MS:-15000}
 COLLECTOR="$BUILD/tools/collector/rivlo-collector"
 SOAK="$BUILD/tools/soak/rivlo-soak"
 for p in "$COLLECTOR" "$SOAK"; do
@@ -37,10 +46,10 @@ serve() {  # extra collector options...
 
 start=$(date +%s)
 echo "faulty-service: $SESSIONS sessions of ${SECONDS_EACH}s against a failing service (work: $work)"
-serve --fail-share 0.2 --reset-share 0.15 --delay-ms 1500 --delay-share 0.2 \
+serve --fail-share 0.2 --reset-share 0.15 --delay-ms "$DELAY_MS" --delay-share 0.2 \
       --malformed-verify-share 0.2
 RIVLO_SERVICE_URL="$(cat "$work/url")/" "$SOAK" sessions "$work/device" "$KEY" "$SESSIONS" \
-  "$SECONDS_EACH" > "$work/faulty.out" 2> "$work/faulty.err"
+  "$SECONDS_EACH" --request-timeout "$REQUEST_TIMEOUT" > "$work/faulty.out" 2> "$work/faulty.err"
 kill $collector; wait $collector 2>/dev/null
 
 echo "faulty-service: recovery (no transient faults; the same files are refused)"
@@ -63,6 +72,9 @@ injected=$(grep -c 'injected failure' "$work/collector.log")
 resets=$(grep -c 'injected connection reset' "$work/collector.log")
 malformed=$(grep -c 'injected malformed answer' "$work/collector.log")
 refusals=$(grep -c 'injected refusal' "$work/collector.log")
+delays=$(grep -c 'injected delay' "$work/collector.log")
+# Time-outs the library saw (verification, documents, movies, web-view tiles), from its log.
+timeouts=$(grep -c 'Timeout was reached' "$work/faulty.err")
 
 fail=0
 problem() { echo "faulty-service: PROBLEM: $*" >&2; fail=1; }
@@ -72,18 +84,30 @@ problem() { echo "faulty-service: PROBLEM: $*" >&2; fail=1; }
 [ $((stored_movies + aside_movies)) -eq "$verified" ] ||
   problem "$verified verified sessions but $stored_movies movies stored and $aside_movies set aside"
 # Every file set aside was refused exactly three times; no refused file was tried more often.
+# A refusal whose answer was held back past the time-out never reached the library (it saw a
+# time-out), so it does not count.
+refusals_seen() {  # file name
+  local all held
+  all=$(grep -c "injected refusal of $1," "$work/collector.log")
+  held=$(grep -c "injected delay, the answer for $1 is held back" "$work/collector.log")
+  echo $((all - held))
+}
 while read -r _ list name; do
-  n=$(grep -c "injected refusal of $name," "$work/collector.log")
+  n=$(refusals_seen "$name")
   [ "$n" -eq 3 ] || problem "$name ($list) was refused $n times before it was set aside"
 done < <(grep '^aside ' "$work/recovery.out")
 for name in $(grep -o 'injected refusal of [^,]*' "$work/collector.log" | awk '{print $4}' | sort -u); do
-  n=$(grep -c "injected refusal of $name," "$work/collector.log")
+  n=$(refusals_seen "$name")
   [ "$n" -le 3 ] || problem "$name was sent $n times although refused"
 done
+[ "$delays" -gt 0 ] && [ "$timeouts" -eq 0 ] &&
+  problem "$delays answers were held back ${DELAY_MS}ms but the library saw no time-out"
 grep -q 'NOT SETTLED' "$work/faulty.out" "$work/recovery.out" && problem "a session did not settle"
 
-printf 'faulty-service: %d sessions (%d verified) in %ds; faults injected: %d answers 500, %d resets, %d malformed verifications, %d refusals\n' \
-  "$sessions" "$verified" $(( $(date +%s) - start )) "$injected" "$resets" "$malformed" "$refusals"
+printf 'faulty-service: %d sessions (%d verified) in %ds; faults injected: %d answers 500, %d resets, %d malformed verifications, %d refusals, %d answers held back %dms\n' \
+  "$sessions" "$verified" $(( $(date +%s) - start )) "$injected" "$resets" "$malformed" "$refusals" \
+  "$delays" "$DELAY_MS"
+printf 'faulty-service: the library timed out %d requests (time-out %ss)\n' "$timeouts" "$REQUEST_TIMEOUT"
 printf 'faulty-service: delivered %d documents and %d movies once each (%d repeated uploads recognised), set aside %d documents and %d movies, %s\n' \
   "$stored_docs" "$stored_movies" "${duplicates:-0}" "$aside_docs" "$aside_movies" "$pending"
 [ $fail -eq 0 ] && { echo "faulty-service: ok"; rm -rf "$work"; }

@@ -1,10 +1,12 @@
 // rivlo-soak: a host application for the reliability scripts. It runs on the headless device
 // with the Linux movie writer, like the demo, and reports in plain lines the scripts can read.
 //
-//   rivlo-soak sessions SANDBOX KEY N SECONDS
+//   rivlo-soak sessions SANDBOX KEY N SECONDS [--request-timeout T]
 //       N sessions against RIVLO_SERVICE_URL, each recording SECONDS, then stopped and
 //       uploaded; waits for each session's uploads to end. Prints "verified V of N" and what
-//       the store still holds ("pending documents D screen S", "set aside A").
+//       the store still holds ("pending documents D screen S", "set aside A"). With
+//       --request-timeout every request of the library times out after T seconds (instead of
+//       60, or 120 for uploads), so a service slower than that is met in a short run.
 //   rivlo-soak churn SANDBOX JOURNAL
 //       Records a session (verified by a collector inside this process) while a second thread
 //       changes the store for ever: documents and screen movies added, items removed, lists
@@ -39,6 +41,7 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/Value.h"
 #include "http/RVAFHTTPClient.h"
+#include "http/RVAFURLConnectionOperation.h"
 #include "movieprobe/MovieProbe.h"
 #include "platform/Label.h"
 #include "platform/ViewController.h"
@@ -534,7 +537,17 @@ int collected(const std::string& dataDir) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     RunLoop::main().setMainThread();
-    if (mode == "sessions" && argc == 6)
+    const bool timeoutGiven = argc == 8 && std::string(argv[6]) == "--request-timeout";
+    if (mode == "sessions" && timeoutGiven) {
+        char* end = nullptr;
+        const double timeout = std::strtod(argv[7], &end);
+        if (end == argv[7] || *end != '\0' || !(timeout > 0)) {
+            std::fprintf(stderr, "rivlo-soak: bad --request-timeout \"%s\"\n", argv[7]);
+            return 2;
+        }
+        RVAFURLConnectionOperation::setTimeoutCap(timeout);
+    }
+    if (mode == "sessions" && (argc == 6 || timeoutGiven))
         return sessions(argv[2], argv[3], std::atoi(argv[4]), std::atof(argv[5]));
     if (mode == "churn" && argc == 4) churn(argv[2], argv[3]);
     if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
@@ -542,7 +555,8 @@ int main(int argc, char** argv) {
     if (mode == "collected" && argc == 3) return collected(argv[2]);
     if (mode == "fill" && argc == 4) return fill(argv[2], argv[3]);
     std::fprintf(stderr,
-                 "usage: rivlo-soak sessions SANDBOX KEY N SECONDS | churn SANDBOX JOURNAL |\n"
+                 "usage: rivlo-soak sessions SANDBOX KEY N SECONDS [--request-timeout T] |\n"
+                 "       churn SANDBOX JOURNAL |\n"
                  "       check SANDBOX JOURNAL | record SANDBOX MINUTES | collected DATADIR\n");
     return 2;
 }
