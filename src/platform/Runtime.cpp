@@ -13,8 +13,11 @@ IMP Method::implementation() const {
 }
 
 IMP Method::setImplementation(IMP imp) {
-    std::lock_guard lock(mutex_);
-    std::swap(imp_, imp);
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(imp_, imp);
+    }
+    runtime_detail::tablesChanged();
     return imp;
 }
 
@@ -24,6 +27,10 @@ std::string Method::typeEncoding() const {
 }
 
 namespace {
+
+// Starts at 1: 0 marks an answer not worked out.
+std::atomic<uint64_t> gTablesGeneration{1};
+std::atomic<const Implementation*> gToolkitHitTest{nullptr};
 
 struct ClassRegistry {
     std::mutex mutex;
@@ -71,6 +78,35 @@ ObjClass* ObjClass::define(const std::string& name, ObjClass* superclass) {
     return existing;
 }
 
+namespace runtime_detail {
+void setToolkitHitTest(const IMP& imp) {
+    // Held for the process, so that no other implementation can ever have its address.
+    static const IMP* const held = new IMP(imp);
+    gToolkitHitTest.store(held->get(), std::memory_order_release);
+    tablesChanged();
+}
+
+void tablesChanged() {
+    gTablesGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+}  // namespace runtime_detail
+
+uint64_t ObjClass::tablesGeneration() {
+    return gTablesGeneration.load(std::memory_order_acquire);
+}
+
+bool ObjClass::usesToolkitHitTest() const {
+    // The generation is read before the tables: a change made while they are read moves it on,
+    // so the answer remembered below is never taken for a later state of the tables.
+    const uint64_t generation = tablesGeneration();
+    if (toolkitHitTestAt_.load(std::memory_order_acquire) == generation) return true;
+    const IMP imp = lookup(Selector::hitTestWithEvent);
+    const Implementation* toolkit = gToolkitHitTest.load(std::memory_order_acquire);
+    if (!imp || imp.get() != toolkit) return false;
+    toolkitHitTestAt_.store(generation, std::memory_order_release);
+    return true;
+}
+
 bool ObjClass::isSubclassOf(const ObjClass* other) const {
     for (const ObjClass* c = this; c; c = c->superclass_) {
         if (c == other) return true;
@@ -97,9 +133,12 @@ IMP ObjClass::lookup(const std::string& selector) const {
 }
 
 bool ObjClass::addMethod(const std::string& selector, IMP imp) {
-    std::lock_guard lock(mutex_);
-    if (methods_.count(selector)) return false;
-    methods_.emplace(selector, std::make_shared<Method>(selector, std::move(imp)));
+    {
+        std::lock_guard lock(mutex_);
+        if (methods_.count(selector)) return false;
+        methods_.emplace(selector, std::make_shared<Method>(selector, std::move(imp)));
+    }
+    runtime_detail::tablesChanged();
     return true;
 }
 
@@ -108,6 +147,7 @@ IMP ObjClass::replaceMethod(const std::string& selector, IMP imp) {
     auto it = methods_.find(selector);
     if (it == methods_.end()) {
         methods_.emplace(selector, std::make_shared<Method>(selector, std::move(imp)));
+        runtime_detail::tablesChanged();
         return nullptr;
     }
     return it->second->setImplementation(std::move(imp));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -106,16 +108,30 @@ class ObjClass {
     // Swaps the implementations of two methods (method_exchangeImplementations).
     static void exchangeImplementations(const MethodRef& a, const MethodRef& b);
 
+    // Whether "hitTest:withEvent:" resolves to the toolkit's own UIView entry for instances of
+    // this class: no hook or override along the class chain. Answered without a lock while no
+    // method table has changed since it was last worked out, since a hit test asks it for
+    // every subview it passes over.
+    bool usesToolkitHitTest() const;
+    // A number that changes whenever a method is added, replaced or exchanged anywhere.
+    static uint64_t tablesGeneration();
+
   private:
     ObjClass(std::string name, ObjClass* superclass);
     const std::string name_;
     ObjClass* const superclass_;
     mutable std::mutex mutex_;
     std::map<std::string, MethodRef> methods_;
+    // The tables' generation at which usesToolkitHitTest() was last found true (0: not known).
+    mutable std::atomic<uint64_t> toolkitHitTestAt_{0};
 };
 
 namespace runtime_detail {
 void logBadDispatch(const char* selector, const IMP& imp);
+// The toolkit registers its own UIView "hitTest:withEvent:" entry (Toolkit.cpp).
+void setToolkitHitTest(const IMP& imp);
+// Called on every change of a method table.
+void tablesChanged();
 
 template <class Sig>
 struct Invoker;

@@ -34,10 +34,10 @@ void registerToolkitClasses() {
                                      return;
                                  self.motionEnded(subtype, event);
                              }));
-    view->addMethod(Selector::hitTestWithEvent, makeImplementation<View::HitTestFn>(
-                                                    [](View& self, Point p, const Event* event) {
-                                                        return self.defaultHitTest(p, event);
-                                                    }));
+    const IMP hitTest = makeImplementation<View::HitTestFn>(
+        [](View& self, Point p, const Event* event) { return self.defaultHitTest(p, event); });
+    view->addMethod(Selector::hitTestWithEvent, hitTest);
+    runtime_detail::setToolkitHitTest(hitTest);
     controller->addMethod(
         Selector::viewWillAppear,
         makeImplementation<ViewController::AppearFn>([](ViewController& self, bool animated) {

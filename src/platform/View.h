@@ -94,7 +94,9 @@ class View : public Responder {
     // table's own UIView entry runs defaultHitTest(), which skips hidden, nearly transparent and
     // non-interactive views, checks pointInside(), then asks subviews front to back (each
     // through hitTest(), so hooks on subclasses such as web views run too) and answers the
-    // deepest view containing the point, or null.
+    // deepest view containing the point, or null. Subviews that the table's own entry would
+    // turn away are passed over without a dispatch unless their class has a hook or override
+    // of its own (so an override of defaultHitTest() sees only points pointInside() accepts).
     std::shared_ptr<View> hitTest(Point p, const Event* event);
     virtual std::shared_ptr<View> defaultHitTest(Point p, const Event* event);
     virtual bool pointInside(Point p, const Event* event) const;

@@ -157,4 +157,40 @@ TEST_F(HitTestTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
     EXPECT_DOUBLE_EQ(v->alpha(), 1.0);
 }
 
+// Subviews the point misses are passed over without a dispatch, unless their class has a hook
+// of its own: the hook still sees its call (and may answer a view outside), and a hook added
+// or removed later is honoured at once.
+TEST_F(HitTestTest, AHookOnASubviewsClassRunsEvenWhereThePointMissesIt) {
+    auto window = platform->makeKeyWindow();
+    ObjClass* hooked = ObjClass::define("HitTestHookedView", View::classObject());
+    auto plain = std::make_shared<View>(Rect(0, 0, 50, 50));
+    auto far = std::make_shared<View>(Rect(200, 200, 50, 50), hooked);
+    window->addSubview(plain);
+    window->addSubview(far);
+    EXPECT_EQ(window->hitTest({10, 10}, nullptr), plain);  // no hook yet: passed over
+
+    int calls = 0;
+    IMP base = View::classObject()->lookup(Selector::hitTestWithEvent);
+    ASSERT_TRUE(hooked->addMethod(
+        Selector::hitTestWithEvent,
+        makeImplementation<View::HitTestFn>([&](View& self, Point p, const Event* event) {
+            ++calls;
+            // Answers itself for any point left of x = 20 in the window.
+            if (p.x < 20 - 200) return self.sharedView();
+            return invokeImplementation<View::HitTestFn>(base, Selector::hitTestWithEvent, self, p,
+                                                         event);
+        })));
+    EXPECT_EQ(window->hitTest({10, 10}, nullptr), far);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(window->hitTest({30, 30}, nullptr), plain);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(window->hitTest({210, 210}, nullptr), far);
+
+    // Back to the toolkit's entry: passed over again.
+    hooked->replaceMethod(Selector::hitTestWithEvent, base);
+    calls = 0;
+    EXPECT_EQ(window->hitTest({10, 10}, nullptr), plain);
+    EXPECT_EQ(calls, 0);
+}
+
 }  // namespace rivlo::testing
