@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -83,12 +84,102 @@ void QtGraphicsContext::setFillColor(const Color& c) {
                              static_cast<float>(c.blue), static_cast<float>(c.alpha));
 }
 
+bool QtGraphicsContext::coversWholeImage(const QRectF& rect) const {
+    const QTransform& t = painter_.transform();
+    if (t.type() > QTransform::TxScale) return false;
+    const QRectF device = t.mapRect(rect);
+    return device.left() <= 0 && device.top() <= 0 && device.right() >= image_.width() &&
+           device.bottom() >= image_.height();
+}
+
+void QtGraphicsContext::settle() {
+    if (baseGiven_) {
+        baseGiven_ = false;
+        RVLog("QtGraphics: drawing on after the frame's image was made; the frame starts %s",
+              opaque_ ? "black" : "clear");
+        image_.fill(opaque_ ? Qt::black : Qt::transparent);
+    }
+    if (!base_.isNull()) {
+        const size_t row = static_cast<size_t>(image_.width()) * 4;
+        for (int y = 0; y < image_.height(); ++y)
+            std::memcpy(image_.scanLine(y), base_.constScanLine(y), row);
+        for (const auto& [area, color] : baseFills_) {
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
+                std::fill(line + area.left(), line + area.right() + 1, color);
+            }
+        }
+        base_ = QImage();
+        baseFills_.clear();
+    }
+    if (pendingFill_) {
+        const QColor color = *pendingFill_;
+        pendingFill_.reset();
+        painter_.save();
+        painter_.resetTransform();
+        painter_.setCompositionMode(QPainter::CompositionMode_Source);
+        painter_.fillRect(image_.rect(), color);
+        painter_.restore();
+    }
+}
+
 void QtGraphicsContext::fillRect(const Rect& r) {
-    painter_.fillRect(QRectF(r.minX(), r.minY(), r.width(), r.height()), fill_);
+    const QRectF rect(r.minX(), r.minY(), r.width(), r.height());
+    if (fill_.alpha() == 255 && coversWholeImage(rect)) {
+        // Replaces whatever was there.
+        pendingFill_ = fill_;
+        base_ = QImage();
+        baseFills_.clear();
+        baseGiven_ = false;
+        return;
+    }
+    if (!base_.isNull() && fill_.alpha() == 255 &&
+        painter_.transform().type() <= QTransform::TxScale) {
+        // An opaque area over the held picture, on whole pixels: noted, put in with the copy.
+        const QRectF device = painter_.transform().mapRect(rect);
+        const QRectF snapped(std::round(device.left()), std::round(device.top()),
+                             std::round(device.right()) - std::round(device.left()),
+                             std::round(device.bottom()) - std::round(device.top()));
+        if (std::abs(device.left() - snapped.left()) < 1e-6 &&
+            std::abs(device.top() - snapped.top()) < 1e-6 &&
+            std::abs(device.width() - snapped.width()) < 1e-6 &&
+            std::abs(device.height() - snapped.height()) < 1e-6) {
+            const QRect area = snapped.toRect() & image_.rect();
+            if (!area.isEmpty()) baseFills_.emplace_back(area, fill_.rgba());
+            return;
+        }
+    }
+    settle();
+    painter_.fillRect(rect, fill_);
+}
+
+bool QtGraphicsContext::takeWholeFrame(const QImage& pixels, const QRectF& target,
+                                       bool windowOpaque) {
+    if (pixels.size() != image_.size() || !coversWholeImage(target)) return false;
+    // 1:1: the target maps onto exactly the bitmap.
+    const QRectF device = painter_.transform().mapRect(target);
+    if (std::abs(device.width() - image_.width()) > 0.5 ||
+        std::abs(device.height() - image_.height()) > 0.5 || std::abs(device.left()) > 0.5 ||
+        std::abs(device.top()) > 0.5)
+        return false;
+    // Same byte layout as the bitmap (B, G, R, and A or 0xff), and no pixel to blend: a window
+    // that is neither translucent nor left unpainted has its background filled.
+    const QImage::Format format = pixels.format();
+    const bool opaque =
+        format == QImage::Format_RGB32 ||
+        ((format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_ARGB32) &&
+         windowOpaque);
+    if (!opaque) return false;
+    base_ = pixels;
+    baseFills_.clear();
+    pendingFill_.reset();
+    baseGiven_ = false;
+    return true;
 }
 
 void QtGraphicsContext::drawImage(const Image& image, const Rect& r) {
     if (image.isEmpty()) return;
+    settle();
     const QImage source(image.bytes().data(), image.width(), image.height(),
                         static_cast<qsizetype>(image.bytesPerRow()),
                         QImage::Format_ARGB32_Premultiplied);
@@ -107,9 +198,14 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
     if (topLevel) {
         const QImage pixels = QtWindowPixels::grab(topLevel);
         if (pixels.isNull()) return false;
+        const bool windowOpaque = !topLevel->testAttribute(Qt::WA_TranslucentBackground) &&
+                                  !topLevel->testAttribute(Qt::WA_NoSystemBackground);
+        if (takeWholeFrame(pixels, target, windowOpaque)) return true;
+        settle();
         painter_.drawImage(target, pixels);
         return true;
     }
+    settle();
     QWidget* widget = tree ? tree->widgetForView(&view) : nullptr;
     if (widget) {
         const QImage pixels = widget->grab().toImage();
@@ -134,6 +230,7 @@ void QtGraphicsContext::renderLayer(View& view) {
         RVLog("QtGraphics: views are drawn on the main thread only");
         return;
     }
+    settle();
     QtShadowTree* tree = graphics_.tree();
     if (tree && tree->webProxyForContentView(&view)) {
         renderWebContent(view);
@@ -187,8 +284,58 @@ Image QtGraphicsContext::makeImage() const {
         incomplete_ = false;
         return Image();
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(image_.width()) * image_.height() * 4);
     const size_t row = static_cast<size_t>(image_.width()) * 4;
+    const size_t total = row * static_cast<size_t>(image_.height());
+    if (!base_.isNull()) {
+        // The held window picture, copied once straight into the image, the areas over it.
+        std::vector<uint8_t> bytes;
+        if (static_cast<size_t>(base_.bytesPerLine()) == row) {
+            bytes.assign(base_.constBits(), base_.constBits() + total);
+        } else {
+            bytes.resize(total);
+            for (int y = 0; y < image_.height(); ++y)
+                std::memcpy(bytes.data() + row * y, base_.constScanLine(y), row);
+        }
+        for (const auto& [area, color] : baseFills_) {
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(bytes.data() + row * y);
+                std::fill(line + area.left(), line + area.right() + 1, color);
+            }
+        }
+        // Let go of the window's buffer: held, its next paint would copy it.
+        base_ = QImage();
+        baseFills_.clear();
+        baseGiven_ = true;
+        return Image(image_.width(), image_.height(), scale_, std::move(bytes));
+    }
+    if (baseGiven_) {
+        // Made again without drawing: the frame was handed over whole; as a fresh context.
+        RVLog("QtGraphics: the frame's image was made already; this one starts %s",
+              opaque_ ? "black" : "clear");
+        std::vector<uint8_t> bytes(total);
+        if (opaque_) {
+            for (size_t i = 3; i < total; i += 4)
+                bytes[i] = 255;
+        }
+        return Image(image_.width(), image_.height(), scale_, std::move(bytes));
+    }
+    if (pendingFill_) {
+        // The whole bitmap is one colour: B, G, R, A (opaque, so premultiplied as it is).
+        std::vector<uint8_t> bytes(total);
+        const QRgb c = pendingFill_->rgba();
+        const uint8_t pixel[4] = {static_cast<uint8_t>(qBlue(c)), static_cast<uint8_t>(qGreen(c)),
+                                  static_cast<uint8_t>(qRed(c)), 255};
+        for (size_t i = 0; i < total; i += 4)
+            std::memcpy(bytes.data() + i, pixel, 4);
+        return Image(image_.width(), image_.height(), scale_, std::move(bytes));
+    }
+    // 32-bit rows have no padding: one copy of the whole block, without clearing it first.
+    if (static_cast<size_t>(image_.bytesPerLine()) == row) {
+        const uint8_t* first = image_.constBits();
+        return Image(image_.width(), image_.height(), scale_,
+                     std::vector<uint8_t>(first, first + total));
+    }
+    std::vector<uint8_t> bytes(total);
     for (int y = 0; y < image_.height(); ++y)
         std::memcpy(bytes.data() + row * y, image_.constScanLine(y), row);
     return Image(image_.width(), image_.height(), scale_, std::move(bytes));

@@ -7,6 +7,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace rivlo {
 
@@ -63,6 +66,13 @@ class QtGraphicsContext : public GraphicsContext {
 
   private:
     void renderWebContent(View& contentView);
+    // Whether `rect` (user space) covers every pixel under a transform without rotation.
+    bool coversWholeImage(const QRectF& rect) const;
+    // Puts into the bitmap what was put off (a whole fill, a window picture and the areas
+    // painted over it), before painting anything else.
+    void settle();
+    // Takes an opaque window picture of exactly the bitmap's size as the whole frame.
+    bool takeWholeFrame(const QImage& pixels, const QRectF& target, bool windowOpaque);
 
     const QtGraphics& graphics_;
     Size size_;
@@ -73,6 +83,19 @@ class QtGraphicsContext : public GraphicsContext {
     QImage image_;
     QPainter painter_;
     mutable bool incomplete_ = false;
+    // A screen recorder's frame is a fill of the whole bitmap, the window's picture over all of
+    // it, a few opaque areas over that (sensitive views), then the image. Copying the picture
+    // into the bitmap and the bitmap into the image would move every pixel twice on the main
+    // thread: instead the fill is put off, the picture is held (Qt shares it, nothing is
+    // copied) with the areas painted over it, and makeImage() copies the picture once, straight
+    // into the image, and lets it go (so that the window's next paint does not copy its
+    // buffer). Any other drawing first puts all of it into the bitmap (settle()).
+    std::optional<QColor> pendingFill_;
+    mutable QImage base_;
+    mutable std::vector<std::pair<QRect, QRgb>> baseFills_;
+    // makeImage() let the picture go: what the bitmap held is gone (a later frame starts with a
+    // whole fill, so this is only seen by a caller drawing on after making its image).
+    mutable bool baseGiven_ = false;
 };
 
 }  // namespace rivlo

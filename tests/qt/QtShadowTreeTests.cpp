@@ -376,6 +376,61 @@ TEST(QtFrames, AWindowIsDrawnFromItsBackingStoreWithTheSamePixelsAsPaintingIt) {
     EXPECT_EQ(context->makeImage().pixelAt(110, 110).b, 255);
 }
 
+// The screen recorder's frame from a window's backing store: cleared, the window drawn whole,
+// sensitive areas painted over, the image made; then the same with the window drawn into a
+// smaller frame (painted, not copied), and a fill over a part of the frame.
+TEST(QtFrames, ARecorderFrameIsTheWindowWithItsPaintedOverAreasAtEverySize) {
+    auto& tree = qtBridge().tree();
+    QWidget window;
+    window.resize(200, 300);
+    coloured(&window, QColor(0, 0, 255), QRect(10, 10, 60, 60));
+    coloured(&window, QColor(0, 255, 0), QRect(100, 200, 50, 50));
+    showAndSync(window);
+    QApplication::processEvents();
+    auto shadow = tree.windowForWidget(&window);
+    ASSERT_NE(shadow, nullptr);
+
+    auto frame = [&](GraphicsContext& context, Size size) {
+        context.setFillColor(Color::black());
+        context.fillRect(Rect(0, 0, size.width, size.height));
+        context.saveGState();
+        EXPECT_TRUE(context.drawViewHierarchy(*shadow, Rect(0, 0, size.width, size.height), false));
+        context.restoreGState();
+        context.setFillColor(Color{1.0, 0, 0, 1.0});
+        context.fillRect(Rect(100, 200, 25, 25));
+        return context.makeImage();
+    };
+    auto isRed = [](Image::Pixel p) { return p.r == 255 && p.g == 0 && p.b == 0 && p.a == 255; };
+    auto context = Platform::current().graphics()->makeBitmapContext({200, 300}, true, 1.0);
+    for (int round = 0; round < 2; ++round) {  // the reused context, as the recorder keeps it
+        const Image image = frame(*context, {200, 300});
+        ASSERT_EQ(image.width(), 200);
+        EXPECT_EQ(image.pixelAt(20, 20).b, 255);
+        EXPECT_EQ(image.pixelAt(20, 20).a, 255);
+        EXPECT_TRUE(isRed(image.pixelAt(100, 200)));
+        EXPECT_TRUE(isRed(image.pixelAt(124, 224)));
+        EXPECT_EQ(image.pixelAt(125, 225).g, 255);  // just outside the painted-over area
+        EXPECT_EQ(image.pixelAt(149, 249).g, 255);
+    }
+
+    // Half the size: the window is painted in, stretched; the area over it lands where asked.
+    auto half = Platform::current().graphics()->makeBitmapContext({100, 150}, true, 1.0);
+    const Image small = frame(*half, {100, 150});
+    EXPECT_EQ(small.pixelAt(10, 10).b, 255);
+    EXPECT_EQ(small.pixelAt(60, 110).g, 255);
+
+    // A part of the frame filled over the window: the fill is on top, the rest the window's.
+    context->setFillColor(Color::black());
+    context->fillRect(Rect(0, 0, 200, 300));
+    context->drawViewHierarchy(*shadow, Rect(0, 0, 200, 300), false);
+    context->setFillColor(Color{0, 0, 0, 0.5});
+    context->fillRect(Rect(0, 0, 200, 150));
+    const Image blended = context->makeImage();
+    EXPECT_GT(blended.pixelAt(20, 20).b, 100);
+    EXPECT_LT(blended.pixelAt(20, 20).b, 160);
+    EXPECT_EQ(blended.pixelAt(120, 220).g, 255);
+}
+
 // A QWebEngineView is a web view: its address (also as document.URL), the page's size and its
 // scroll position follow the page; a part of the page is drawn from the view's own pixels only
 // while all of it is on the screen.
