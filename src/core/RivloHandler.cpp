@@ -348,7 +348,11 @@ void RivloHandler::applicationDidBecomeActive() {
     RVUtil::resetSetting();
     runStep(RVSessionSteps::timeline().reset);
     // Begun after the foreground clean-up, so that it cannot take the new session's files.
-    lifecycleQueue().async([this] { startSession(); });
+    // The host asking isRecording() is told the truth: this session records as the first did.
+    lifecycleQueue().async([this] {
+        startSession();
+        gRecording.store(true);
+    });
 }
 
 void RivloHandler::finishBackgroundTask() {

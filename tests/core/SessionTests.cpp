@@ -580,8 +580,8 @@ void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     EXPECT_EQ(storedRunNumber(), run + 1);
     EXPECT_EQ(RVUtil::deviceRunNo(), std::to_string(run + 1));
     EXPECT_TRUE(RivloHandler::isSessionStarted());
-    // A session begun by activation records, but the host's recording flag stays clear.
-    EXPECT_FALSE(Rivlo::isRecording());
+    // A session begun by activation records, and the host is told so.
+    EXPECT_TRUE(Rivlo::isRecording());
     auto steps = w.takeSteps();
     EXPECT_TRUE(contains(steps, "resetTimer"));
     EXPECT_TRUE(contains(steps, "startScreenRecording"));
