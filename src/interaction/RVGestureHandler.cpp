@@ -195,10 +195,13 @@ void RVGestureHandler::swipeRecognizerDown(GestureRecognizer&) {
 void RVGestureHandler::pinchRecognizer(GestureRecognizer& recognizer) {
     auto* pinch = dynamic_cast<PinchGestureRecognizer*>(&recognizer);
     if (!pinch || pinch->state() != GestureState::Ended) return;
+    // A pinch happens between its fingers, not at the last finger that came down: it is
+    // placed at the centre the recogniser reports.
+    const Point centre = pinch->locationInView(nullptr);
     if (pinch->scale() >= 1.0) {
-        recordGestureType(RVGestureCode::PinchOut, RVTimelineEvent::PinchOut);
+        recordGestureType(RVGestureCode::PinchOut, RVTimelineEvent::PinchOut, centre);
     } else {
-        recordGestureType(RVGestureCode::PinchIn, RVTimelineEvent::PinchIn);
+        recordGestureType(RVGestureCode::PinchIn, RVTimelineEvent::PinchIn, centre);
     }
 }
 
@@ -220,7 +223,8 @@ double timelineSecond() {
 
 }  // namespace
 
-void RVGestureHandler::recordGestureType(int32_t gesture, int32_t timelineConstant) {
+void RVGestureHandler::recordGestureType(int32_t gesture, int32_t timelineConstant,
+                                         std::optional<Point> at) {
     // The recognisers may still be attached while a new session waits for its verification
     // (a restart or an activation after a stop): the window hook stores no point for those
     // touches, so a record would carry the previous session's point into the new timeline.
@@ -232,8 +236,18 @@ void RVGestureHandler::recordGestureType(int32_t gesture, int32_t timelineConsta
     const bool isWebPage = RVUtil::setting()->isValidUrl(screenName);
     auto detail = detailForCurrentScreen(heat);
 
-    const Point heatPoint = heat->heatMapPoint();
-    const Point point = isWebPage ? heat->webViewHeatMapPoint() : heatPoint;
+    Point heatPoint = heat->heatMapPoint();
+    Point point = isWebPage ? heat->webViewHeatMapPoint() : heatPoint;
+    if (at) {
+        // The stored points belong to the last new touch, in window or web-view units that
+        // differ from the window's by an offset only: moved by the way from it to `at`.
+        if (const auto touch = RVTouchHooks::previousTouch()) {
+            const double dx = at->x - touch->x;
+            const double dy = at->y - touch->y;
+            heatPoint = Point{heatPoint.x + dx, heatPoint.y + dy};
+            point = Point{point.x + dx, point.y + dy};
+        }
+    }
     detail->coordinateList()->append({point.x, point.y, static_cast<double>(RVUtil::orientation()),
                                       static_cast<double>(timelineConstant), 1, timelineSecond(),
                                       heatPoint.x, heatPoint.y});

@@ -2,11 +2,13 @@
 
 #include "foundation/EventLoop.h"
 #include "foundation/NotificationCenter.h"
+#include "platform/Geometry.h"
 #include "protocol/RVWireProtocol.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <vector>
 
@@ -74,8 +76,11 @@ class RVGestureHandler {
     // Records one gesture: the gesture code to the screen recorder, and a coordinate record
     // (content or heat-map point, orientation code, event code, 1, timeline second, heat-map
     // point) merged into the timeline under the current screen. Nothing until the session's
-    // verification has succeeded. Main thread.
-    void recordGestureType(int32_t gesture, int32_t timelineConstant);
+    // verification has succeeded. Main thread. `at`: where the gesture happened (window
+    // points) when that is not the last new touch's point (a pinch: the centre between its
+    // fingers); the record's points are moved there.
+    void recordGestureType(int32_t gesture, int32_t timelineConstant,
+                           std::optional<Point> at = std::nullopt);
 
     // Observer of the device orientation notification (main thread): ignores unknown, face up,
     // face down and the orientation already accepted; otherwise accepts it and (re)schedules

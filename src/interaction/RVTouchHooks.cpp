@@ -122,6 +122,11 @@ void RVTouchHooks::noteTouch(Point point, Point heatPoint) {
     }
 }
 
+std::optional<Point> RVTouchHooks::previousTouch() {
+    if (!gHasPreviousTouch) return std::nullopt;
+    return gPreviousTouch;
+}
+
 void RVTouchHooks::forgetPreviousTouch() {
     gHasPreviousTouch = false;
 }

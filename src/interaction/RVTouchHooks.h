@@ -4,6 +4,7 @@
 #include "platform/Geometry.h"
 
 #include <memory>
+#include <optional>
 
 namespace rivlo {
 
@@ -54,6 +55,9 @@ class RVTouchHooks {
     // After the recognisers were detached (a session stopped), the next touch is new even at
     // the previous point, so that it attaches them again. Main thread, after the detach.
     static void forgetPreviousTouch();
+    // The window point of the last touch taken as new (the one the heat-map point belongs to),
+    // when there is one. Main thread.
+    static std::optional<Point> previousTouch();
     // Password-field scan: every secure text field below view, depth first, pre-order.
     static void listSubviewsOfView(View* view);
     // The replacement motion handler.

@@ -352,10 +352,12 @@ TEST_F(Interaction, PinchesRecordOnlyWhenTheyEnd) {
     world.platform().pinch(c, 80, 200, /*cancel=*/true);  // cancelled: nothing
     EXPECT_EQ(eventCodes(), std::vector<int>({RVTimelineEvent::PinchOut, RVTimelineEvent::PinchIn,
                                               RVTimelineEvent::PinchOut}));
-    // The point is the last new finger's: the second finger of the pinch.
+    // The point is the centre between the fingers, not the last finger that came down.
     Value record = InteractionWorld::ut()[0]["cor"][0];
-    EXPECT_EQ(record[0], 200);
+    EXPECT_EQ(record[0], 160);
     EXPECT_EQ(record[1], 240);
+    EXPECT_EQ(record[6], 160);
+    EXPECT_EQ(record[7], 240);
 }
 
 TEST_F(Interaction, OrientationChangesBecomeOneRecordPerBurst) {

@@ -110,8 +110,8 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     visit.swipeLeftFrom = listAt + QPoint(120, 0);
     drag(&window, visit.swipeLeftFrom, QPoint(-20, 0), 10);
     letTimePass(0.6);
-    // The timeline places a pinch where its last finger came down.
-    visit.pinchAt = bannerAt + QPoint(50, 0);
+    // The timeline places a pinch at the centre between its fingers.
+    visit.pinchAt = bannerAt;
     QPointingDevice* touchScreen = QTest::createTouchDevice();
     QTest::touchEvent(&window, touchScreen)
         .press(0, bannerAt - QPoint(50, 0))
