@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -541,4 +542,113 @@ TEST(QtAlerts, AnAlertIsAMessageBoxWhoseButtonsAnswerTheDelegate) {
     yes->click();
     EXPECT_TRUE(qtWaitFor([&] { return delegate->clicked == 1; }, 5));
     EXPECT_TRUE(bridge.application().visibleAlerts().empty());
+}
+
+// The status overlay is one of the library's own windows: it shows as a small frameless window
+// on top that takes no input, painted from its views and following its frame, is no screen of
+// the application, and goes when the library hides it.
+TEST(QtOverlay, ALibraryWindowShowsAsAFramelessWindowOnTopAndGoesWhenHidden) {
+    auto& bridge = qtBridge();
+    const size_t screens = bridge.tree().windowCount();
+    auto overlay = std::make_shared<Window>(Rect(30, 40, 120, 24));
+    overlay->setBackgroundColor(Color{0, 0, 1.0, 1.0});
+    overlay->setWindowLevel(1000);
+    overlay->setHidden(false);
+
+    auto host = []() -> QWidget* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->property("rivloInternal").toBool() && w->isVisible()) return w;
+        return nullptr;
+    };
+    QWidget* shown = host();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->geometry(), QRect(30, 40, 120, 24));
+    EXPECT_TRUE(shown->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(shown->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(shown->testAttribute(Qt::WA_TransparentForMouseEvents));
+    const QImage pixels = shown->grab().toImage();
+    EXPECT_EQ(QColor(pixels.pixel(60, 12)), QColor(0, 0, 255));
+
+    // It follows its window's frame; it is not recorded as a screen.
+    overlay->setFrame(Rect(10, 10, 80, 20));
+    EXPECT_TRUE(qtWaitFor([&] { return shown->geometry() == QRect(10, 10, 80, 20); }, 5));
+    bridge.tree().sync();
+    EXPECT_EQ(bridge.tree().windowCount(), screens);
+
+    overlay->setHidden(true);
+    EXPECT_TRUE(qtWaitFor([&] { return host() == nullptr; }, 5));
+}
+
+// Screen orientation, as the platform reports it, becomes the status-bar orientation: one
+// notification per change, the interface orientation after the angle from the screen's natural
+// orientation (0: portrait 1, 90: landscape 3, 180: upside down 2, 270: landscape 4).
+TEST(QtLifecycle, ScreenOrientationChangesPostStatusBarOrientationNotifications) {
+    auto& bridge = qtBridge();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    int posted = 0;
+    auto& center = NotificationCenter::defaultCenter();
+    auto token = center.addObserver(ApplicationNotification::DidChangeStatusBarOrientation, nullptr,
+                                    [&](const Notification&) { ++posted; });
+    const Qt::ScreenOrientation natural = screen->nativeOrientation();
+    auto turn = [](QScreen* screen, Qt::ScreenOrientation orientation) {
+        QWindowSystemInterface::handleScreenOrientationChange(screen, orientation);
+        QWindowSystemInterface::flushWindowSystemEvents();
+        QApplication::processEvents();
+    };
+    const Qt::ScreenOrientation all[] = {Qt::PortraitOrientation, Qt::LandscapeOrientation,
+                                         Qt::InvertedPortraitOrientation,
+                                         Qt::InvertedLandscapeOrientation};
+    int expectedPosts = 0;
+    int current = bridge.application().statusBarOrientation();
+    for (Qt::ScreenOrientation orientation : all) {
+        turn(screen, orientation);
+        const int angle = screen->angleBetween(natural, orientation);
+        const int wanted = angle == 0 ? 1 : angle == 90 ? 3 : angle == 180 ? 2 : 4;
+        if (wanted != current) ++expectedPosts;
+        current = wanted;
+        EXPECT_EQ(bridge.application().statusBarOrientation(), wanted)
+            << "orientation " << orientation;
+    }
+    EXPECT_EQ(posted, expectedPosts);
+    EXPECT_GE(posted, 3);
+    // The same orientation again changes nothing.
+    turn(screen, all[3]);
+    EXPECT_EQ(posted, expectedPosts);
+    turn(screen, natural);
+    center.removeObserver(token);
+}
+
+// Quitting runs the background path and waits for it a bounded time: work that has not ended
+// by then is expired (its expiry handler runs, so it stops and keeps what it did not send for
+// the next launch), and the program goes on quitting.
+TEST(QtLifecycle, QuittingWaitsABoundedTimeThenExpiresWhatIsStillOpen) {
+    auto& bridge = qtBridge();
+    LogCapture log;
+    int backgrounds = 0;
+    auto& center = NotificationCenter::defaultCenter();
+    auto token = center.addObserver(ApplicationNotification::DidEnterBackground, nullptr,
+                                    [&](const Notification&) { ++backgrounds; });
+    // An upload that never finishes, and one that ends on its own while quitting waits.
+    bool expired = false;
+    auto& application = bridge.application();
+    application.beginBackgroundTask([&] { expired = true; });
+    const auto quick = application.beginBackgroundTask(nullptr);
+    RunLoop::main().postAfter(0.05,
+                              [&application, quick] { application.endBackgroundTask(quick); });
+
+    bridge.setQuitAllowance(0.5);
+    bridge.applicationQuitting();
+    EXPECT_EQ(backgrounds, 1);
+    EXPECT_EQ(application.applicationState(), ApplicationState::Background);
+    EXPECT_TRUE(expired);
+    EXPECT_EQ(application.openBackgroundTaskCount(), 0u);
+    EXPECT_EQ(log.count("quitting before the recording was sent"), 1u);
+    EXPECT_EQ(log.count("expired without being ended"), 1u);
+
+    // Quitting once is enough.
+    bridge.applicationQuitting();
+    EXPECT_EQ(backgrounds, 1);
+    center.removeObserver(token);
+    application.becomeActive();  // as before, for the suites after this one
 }
