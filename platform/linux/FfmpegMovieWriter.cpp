@@ -109,6 +109,9 @@ class FfmpegMovieWriter : public MovieWriter,
     bool writePending(int64_t duration);
     void closeFile(bool writeTrailer);
     int64_t toEncoderTicks(MediaTime time) const;
+    // Appending thread: whether a picture at pts must be a key frame (none yet, or a second or
+    // more since the last one).
+    bool keyFrameDue(int64_t pts) const;
 
     const std::string path_;
     const std::string preset_;
@@ -159,8 +162,9 @@ class FfmpegMovieWriter : public MovieWriter,
     int64_t lastKeyPts_ = INT64_MIN;
     int lastSlot_ = -1;
     // Unchanged pictures are shown again by a copy written into the stream rather than encoded
-    // (set before the encoder thread starts, constant after). The copies are never key frames:
-    // the next changed picture is one when a second or more has passed.
+    // (set before the encoder thread starts, constant after). A copy cannot be a key frame: when
+    // one is due (a still screen, a second after the last), the retained picture is encoded
+    // again as one instead, so key frames stay at most a second apart.
     bool repeatsWithoutEncoding_ = false;
     // The encoder thread's, or the appending thread's while that one waits idle (see
     // appendPreviousFrame); as are the muxer and the packets.
@@ -532,6 +536,8 @@ bool FfmpegMovieWriter::appendPreviousFrame(MediaTime time) {
     }
     const int64_t pts = toEncoderTicks(time);
     bool ok = lastSlot_ >= 0 && pts > lastPts_;
+    // A key frame is due: the picture goes to the encoder, to be encoded as one.
+    if (ok && here && keyFrameDue(pts)) here = false;
     if (ok && here) {
         if (writeRepeat(pts)) {
             lastPts_ = pts;
@@ -546,17 +552,21 @@ bool FfmpegMovieWriter::appendPreviousFrame(MediaTime time) {
         return ok;
     }
     // The picture converted last, shown again at this time: the movie keeps a frame at every
-    // time it was given one, without copying or converting anything. The encoder thread may
-    // still be encoding that very picture; it only reads it.
+    // time it was given one, without copying or converting anything (encoded when it is to be a
+    // key frame or the stream takes no copies, else copied by the encoder thread). The encoder
+    // thread may still be encoding that very picture; it only reads it.
     return queuePicture(lastSlot_, pts, true);
 }
 
-bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts, bool repeat) {
-    // At most one second between key frames, whatever frames were dropped; a copy of the
-    // previous picture cannot be one.
+bool FfmpegMovieWriter::keyFrameDue(int64_t pts) const {
     const int64_t second = timeBase_.den / std::max(1, timeBase_.num);
-    const bool key = !(repeat && repeatsWithoutEncoding_) &&
-                     (lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second);
+    return lastKeyPts_ == INT64_MIN || pts - lastKeyPts_ >= second;
+}
+
+bool FfmpegMovieWriter::queuePicture(int slot, int64_t pts, bool repeat) {
+    // At most one second between key frames, whatever frames were dropped, still screen or
+    // not: a repeat that is due to be one is encoded (as a forced IDR picture) instead of copied.
+    const bool key = keyFrameDue(pts);
     if (key) lastKeyPts_ = pts;
     lastPts_ = pts;
     {

@@ -17,7 +17,9 @@ namespace rivlo {
 // steady stream of frames runs at the encoder's own speed. appendPreviousPixelBuffer shows the
 // last converted picture again at a later time, with nothing copied or converted: in the
 // "ultrafast" stream as a copy of the previous picture written without the encoder (see
-// H264PictureRepeater; never a key frame), with the other presets by encoding it again. Sizes
+// H264PictureRepeater), with the other presets by encoding it again. A copy is never a key frame:
+// when one is due (a second since the last), the picture is encoded again as a key frame instead,
+// so key frames are at most a second apart in every movie, a still screen's too. Sizes
 // that 4:2:0 cannot code (an odd width or height) are encoded one pixel larger, the last row or
 // column repeated, and the file declares the requested display size. The last frame lasts until
 // the session's end time, so the movie's duration is the session's even when frames are missing.

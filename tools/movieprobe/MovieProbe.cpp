@@ -81,6 +81,9 @@ MovieProbe MovieProbe::open(const std::string& path, bool decode) {
             };
             while (av_read_frame(format, packet) >= 0) {
                 if (packet->stream_index == index) {
+                    if ((packet->flags & AV_PKT_FLAG_KEY) && packet->pts != AV_NOPTS_VALUE) {
+                        probe.keyPacketSeconds.push_back(packet->pts * tb);
+                    }
                     if (avcodec_send_packet(ctx, packet) < 0) ++probe.decodeErrors;
                     drain();
                 }

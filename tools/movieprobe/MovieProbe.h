@@ -33,6 +33,9 @@ struct MovieProbe {
     std::vector<DecodedFrame> frames;
     // Packets the decoder refused and frames it had to conceal errors in: 0 for a sound stream.
     int decodeErrors = 0;
+    // Times of the packets the container marks as key frames (sync samples), where a player
+    // seeking can start decoding; in decoding order.
+    std::vector<double> keyPacketSeconds;
 
     // Opens and, when `decode` is set, decodes every frame.
     static MovieProbe open(const std::string& path, bool decode = true);
