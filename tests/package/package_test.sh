@@ -64,7 +64,7 @@ for name in 'rivlo::installLinuxPlatform(rivlo::ApplicationIdentity const&)' \
             'rivlo::installHeadlessPlatform()' 'rivlo::runMainLoop(double)'; do
     grep -qxF "$name" "$work/exports.demangled" || fail "librivlo does not export $name"
 done
-internal=$(c++filt < "$work/exports" | grep -v -E '^(rivlo_|RIVLO_1$|rivlo::(Rivlo::|installLinuxPlatform|installHeadlessPlatform|runMainLoop|setLogHandler|qt::|QtPlatform))' || true)
+internal=$(grep -v -E '^(rivlo_|RIVLO_1$|rivlo::(Rivlo::|installLinuxPlatform|installHeadlessPlatform|runMainLoop|setLogHandler|qt::|QtPlatform))' "$work/exports.demangled" || true)
 [[ -z $internal ]] || fail "librivlo exports internal names: $(head -20 <<< "$internal")"
 
 # The collector on loopback; the hosts' folders in the temporary directory.
@@ -77,7 +77,9 @@ export RIVLO_SERVICE_URL=$(cat "$work/url")
 export HOME=$work/home XDG_CACHE_HOME=$work/home/cache XDG_CONFIG_HOME=$work/home/config
 mkdir -p "$HOME"
 
-has_tag() { "$collector" report --data "$work/collector" 2>/dev/null | grep -qF "\"$1\""; }
+# The report is read whole before grep looks at it (under pipefail an early `grep -q` exit
+# would make a found tag read as missing).
+has_tag() { grep -qF "\"$1\"" <<< "$("$collector" report --data "$work/collector" 2>/dev/null)"; }
 
 # A C program through pkg-config.
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig

@@ -73,9 +73,12 @@ grep -qx "recording: yes" "$work/qt-host.log" \
     || fail "the Qt host did not record: $(tail -20 "$work/qt-host.log")"
 
 report() { "$collector" report --data "$data" 2>/dev/null; }
+# Read whole before grep looks at it: under pipefail an early `grep -q` exit reads as a miss.
 has_session() {
-    report | grep -qE '"CheckoutPage" at [0-9.]+ s: 2 gestures \(2 single tap\)' &&
-        report | grep -qE 'screen movie .*\.mp4'
+    local text
+    text=$(report) || return 1
+    grep -qE '"CheckoutPage" at [0-9.]+ s: 2 gestures \(2 single tap\)' <<< "$text" &&
+        grep -qE 'screen movie .*\.mp4' <<< "$text"
 }
 wait_for has_session \
     || fail "the session, its screen and its movie did not all arrive: $(report; tail -20 "$work/qt-host.log")"
