@@ -123,7 +123,7 @@ class Parser {
             ++pos_;
             JsonNode value;
             if (!parseValue(value, depth + 1)) return false;
-            out.members.emplace_back(std::move(key), std::move(value));
+            out.members.push_back({std::move(key), std::move(value)});
             skipSpace();
             if (pos_ < s_.size() && s_[pos_] == ',') {
                 ++pos_;
