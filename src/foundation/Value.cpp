@@ -39,14 +39,17 @@ Value fromPlist(plist_t node, int depth) {
             plist_get_real_val(node, &d);
             return Value(d);
         }
-        case PLIST_STRING:
+        case PLIST_STRING: {
+            // By pointer and length: a string holding a NUL character (possible in a binary
+            // list from the service or a damaged file) makes the copying getter abort the
+            // process on its own consistency check. The bytes are kept as they are.
+            uint64_t length = 0;
+            const char* s = plist_get_string_ptr(node, &length);
+            return s ? Value(std::string(s, length)) : Value("");
+        }
         case PLIST_KEY: {
             char* s = nullptr;
-            if (plist_get_node_type(node) == PLIST_KEY) {
-                plist_get_key_val(node, &s);
-            } else {
-                plist_get_string_val(node, &s);
-            }
+            plist_get_key_val(node, &s);
             Value v = s ? Value(std::string(s)) : Value("");
             free(s);
             return v;
