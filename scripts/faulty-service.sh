@@ -54,14 +54,26 @@ kill $collector; wait $collector 2>/dev/null
 
 echo "faulty-service: recovery (no transient faults; the same files are refused)"
 serve
-RIVLO_SERVICE_URL="$(cat "$work/url")/" "$SOAK" sessions "$work/device" "$KEY" 4 \
-  "$SECONDS_EACH" > "$work/recovery.out" 2> "$work/recovery.err"
+# Four sessions, then up to three more rounds of two while something is still pending: a file the
+# service always refuses is set aside only at its third refusal, and one first refused in the
+# last sessions has not had three tries yet.
+recovery_sessions=0
+verified_recovery=0
+for round in 1 2 3 4; do
+  count=$([ $round -eq 1 ] && echo 4 || echo 2)
+  RIVLO_SERVICE_URL="$(cat "$work/url")/" "$SOAK" sessions "$work/device" "$KEY" "$count" \
+    "$SECONDS_EACH" > "$work/recovery.out" 2>> "$work/recovery.err"
+  cat "$work/recovery.out" >> "$work/recovery-all.out"
+  recovery_sessions=$((recovery_sessions + count))
+  verified_recovery=$((verified_recovery + $(grep -o 'verified [0-9]*' "$work/recovery.out" | tail -1 | grep -o '[0-9]*')))
+  [ "$(grep '^pending' "$work/recovery.out" | tail -1)" = "pending documents 0 screen 0" ] && break
+done
 kill $collector; wait $collector 2>/dev/null
 "$SOAK" collected "$work/collector" > "$work/collected.out"
 
 verified=$(( $(grep -o 'verified [0-9]*' "$work/faulty.out" | tail -1 | grep -o '[0-9]*') + \
-             $(grep -o 'verified [0-9]*' "$work/recovery.out" | tail -1 | grep -o '[0-9]*') ))
-sessions=$((SESSIONS + 4))
+             verified_recovery ))
+sessions=$((SESSIONS + recovery_sessions))
 stored_docs=$(grep -o 'stored data [0-9]*' "$work/collected.out" | grep -o '[0-9]*$'); stored_docs=${stored_docs:-0}
 stored_movies=$(grep -o 'stored screen [0-9]*' "$work/collected.out" | grep -o '[0-9]*$'); stored_movies=${stored_movies:-0}
 duplicates=$(grep -o 'duplicates [0-9]*' "$work/collected.out" | grep -o '[0-9]*$')
@@ -102,7 +114,7 @@ for name in $(grep -o 'injected refusal of [^,]*' "$work/collector.log" | awk '{
 done
 [ "$delays" -gt 0 ] && [ "$timeouts" -eq 0 ] &&
   problem "$delays answers were held back ${DELAY_MS}ms but the library saw no time-out"
-grep -q 'NOT SETTLED' "$work/faulty.out" "$work/recovery.out" && problem "a session did not settle"
+grep -q 'NOT SETTLED' "$work/faulty.out" "$work/recovery-all.out" && problem "a session did not settle"
 
 printf 'faulty-service: %d sessions (%d verified) in %ds; faults injected: %d answers 500, %d resets, %d malformed verifications, %d refusals, %d answers held back %dms\n' \
   "$sessions" "$verified" $(( $(date +%s) - start )) "$injected" "$resets" "$malformed" "$refusals" \
