@@ -18,10 +18,10 @@
 
 namespace fs = std::filesystem;
 using namespace rivlo;
-using rivlo::test::MovieProbe;
-using rivlo::test::waitUntil;
 using rivlo::test::describeGaps;
 using rivlo::test::expectKeyFramesAtMostASecondApart;
+using rivlo::test::MovieProbe;
+using rivlo::test::waitUntil;
 
 namespace {
 

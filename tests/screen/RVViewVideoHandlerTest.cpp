@@ -325,7 +325,9 @@ TEST_F(ScreenRecorderTest, MovieIsTrueToTheScreenWithAFrameAtEveryCapture) {
               meanDifference(movie.frames.front(), after));
     EXPECT_GE(afterFrames, 1);
     EXPECT_LT(meanDifference(movie.frames.back(), after),
-              meanDifference(movie.frames.back(), before));    // Still for over a second twice: key frames still come at least once a second (a capture
+              meanDifference(movie.frames.back(),
+                             before));  // Still for over a second twice: key frames still come at
+                                        // least once a second (a capture
     // that came late or was dropped may push the next one a frame interval further).
     EXPECT_EQ(movie.decodeErrors, 0);
     double longestFrameGap = 0.5;
