@@ -10,24 +10,7 @@
 set -euo pipefail
 build=$1 source=$2 collector=$3 cmake=$4 movieprobe=$5
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# Waits until "$@" succeeds, up to three minutes (the suite may run beside others).
-wait_for() {
-    local deadline=$((SECONDS + 180))
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log"
