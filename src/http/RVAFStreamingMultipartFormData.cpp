@@ -17,6 +17,42 @@ Error fileError(const std::string& reason) {
     return error;
 }
 
+// A name or file name goes between double quotes in a header line: a quote or a line break in
+// it would end the parameter or the line and let the value add headers or parts of its own, so
+// they travel percent-encoded, as browsers send them.
+std::string quotedParameter(const std::string& value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    out += '"';
+    for (const char c : value) {
+        if (c == '"')
+            out += "%22";
+        else if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// A header value is one line.
+std::string oneLine(std::string value) {
+    std::replace_if(
+        value.begin(), value.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return value;
+}
+
+std::string disposition(const std::string& name) {
+    return "form-data; name=" + quotedParameter(name);
+}
+
+std::string disposition(const std::string& name, const std::string& fileName) {
+    return disposition(name) + "; filename=" + quotedParameter(fileName);
+}
+
 }  // namespace
 
 std::string RVAFContentTypeForPathExtension(const std::string& extension) {
@@ -57,8 +93,7 @@ bool RVAFStreamingMultipartFormData::appendPartWithFileURL(const URL& fileURL,
     }
     const std::string fileName = fileURL.lastPathComponent();
     RVHTTPHeaders headers;
-    headers["Content-Disposition"] =
-        "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"";
+    headers["Content-Disposition"] = disposition(name, fileName);
     const std::string type = RVAFContentTypeForPathExtension(fileURL.pathExtension());
     if (!type.empty()) headers["Content-Type"] = type;
     const uint64_t length = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
@@ -73,16 +108,15 @@ void RVAFStreamingMultipartFormData::appendPartWithFileData(const std::string& d
                                                             const std::string& fileName,
                                                             const std::string& mimeType) {
     RVHTTPHeaders headers;
-    headers["Content-Disposition"] =
-        "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"";
-    headers["Content-Type"] = mimeType;
+    headers["Content-Disposition"] = disposition(name, fileName);
+    headers["Content-Type"] = oneLine(mimeType);
     appendPartWithHeaders(headers, data);
 }
 
 void RVAFStreamingMultipartFormData::appendPartWithFormData(const std::string& data,
                                                             const std::string& name) {
     RVHTTPHeaders headers;
-    headers["Content-Disposition"] = "form-data; name=\"" + name + "\"";
+    headers["Content-Disposition"] = disposition(name);
     appendPartWithHeaders(headers, data);
 }
 
