@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -19,6 +20,106 @@ using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 // Seconds between 1970 and the property-list epoch (2001-01-01).
 constexpr double kPlistEpoch = 978307200.0;
+
+// A text as the list writer can store it again: valid UTF-8 without NUL characters. A damaged
+// file or a foreign writer can hold bytes that are neither (an "ASCII" string with high bytes, a
+// NUL); the writer would cut such a text short or drop it, so a value read would not survive
+// the next write. Each byte that does not start a well-formed character, and each NUL, becomes
+// U+FFFD; everything else is kept byte for byte.
+std::string storableText(const char* s, size_t length) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(length);
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char c = p[i];
+        size_t n = 0;
+        uint32_t min = 0;
+        if (c >= 0x01 && c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            n = 1, min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2, min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3, min = 0x10000;
+        }
+        bool ok = n > 0;
+        uint32_t code = n == 1 ? (c & 0x1Fu) : n == 2 ? (c & 0x0Fu) : (c & 0x07u);
+        for (size_t k = 1; ok && k <= n; ++k) {
+            if (i + k >= length || (p[i + k] & 0xC0) != 0x80)
+                ok = false;
+            else
+                code = (code << 6) | (p[i + k] & 0x3Fu);
+        }
+        ok = ok && code >= min && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (ok) {
+            out.append(s + i, n + 1);
+            i += n + 1;
+        } else {
+            out += kReplacement;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A binary list whose strings hold a NUL character: the list reader keeps such a dictionary key
+// whole but its key getter checks the length against the C string and aborts the process, and a
+// damaged file or a hostile answer can hold one. Before reading, every NUL in a string object of
+// a copy of the bytes becomes a character the reader keeps (0xFF in a one-byte string, U+FFFD in
+// a two-byte one), which storableText then shows as U+FFFD. Malformed tables are left for the
+// reader to refuse.
+std::string withoutNulInStrings(const std::string& bytes) {
+    std::string out = bytes;
+    const size_t size = out.size();
+    if (size < 8 + 32) return out;
+    const auto* p = reinterpret_cast<const unsigned char*>(out.data());
+    auto bigEndian = [&](size_t at, size_t width) {
+        uint64_t v = 0;
+        for (size_t k = 0; k < width; ++k)
+            v = (v << 8) | p[at + k];
+        return v;
+    };
+    const size_t trailer = size - 32;
+    const size_t offsetSize = p[trailer + 6];
+    const uint64_t objects = bigEndian(trailer + 8, 8);
+    const uint64_t table = bigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || table >= trailer ||
+        objects > (trailer - table) / offsetSize)
+        return out;
+    for (uint64_t i = 0; i < objects; ++i) {
+        const uint64_t at = bigEndian(static_cast<size_t>(table + i * offsetSize), offsetSize);
+        if (at < 8 || at >= trailer) continue;
+        const unsigned kind = p[at] >> 4;
+        if (kind != 0x5 && kind != 0x6) continue;
+        uint64_t length = p[at] & 0x0F;
+        uint64_t start = at + 1;
+        if (length == 0x0F) {
+            // The length follows as an integer object of 1, 2, 4 or 8 bytes.
+            if (start >= trailer || (p[start] >> 4) != 0x1) continue;
+            const size_t width = size_t{1} << (p[start] & 0x03);
+            if (start + 1 + width > trailer) continue;
+            length = bigEndian(static_cast<size_t>(start + 1), width);
+            start += 1 + width;
+        }
+        const uint64_t unit = kind == 0x5 ? 1 : 2;
+        if (length > (trailer - start) / unit) continue;
+        for (uint64_t k = 0; k < length; ++k) {
+            char* c = out.data() + start + k * unit;
+            if (unit == 1 && c[0] == '\0') {
+                c[0] = '\xFF';
+            } else if (unit == 2 && c[0] == '\0' && c[1] == '\0') {
+                c[0] = '\xFF';
+                c[1] = '\xFD';
+            }
+        }
+    }
+    return out;
+}
 
 Value fromPlist(plist_t node, int depth) {
     if (!node || depth > 256) return nullptr;
@@ -42,15 +143,15 @@ Value fromPlist(plist_t node, int depth) {
         case PLIST_STRING: {
             // By pointer and length: a string holding a NUL character (possible in a binary
             // list from the service or a damaged file) makes the copying getter abort the
-            // process on its own consistency check. The bytes are kept as they are.
+            // process on its own consistency check.
             uint64_t length = 0;
             const char* s = plist_get_string_ptr(node, &length);
-            return s ? Value(std::string(s, length)) : Value("");
+            return s ? Value(storableText(s, static_cast<size_t>(length))) : Value("");
         }
         case PLIST_KEY: {
             char* s = nullptr;
             plist_get_key_val(node, &s);
-            Value v = s ? Value(std::string(s)) : Value("");
+            Value v = s ? Value(storableText(s, std::strlen(s))) : Value("");
             free(s);
             return v;
         }
@@ -86,7 +187,7 @@ Value fromPlist(plist_t node, int depth) {
                     free(key);
                     break;
                 }
-                if (key) dict[std::string(key)] = fromPlist(val, depth + 1);
+                if (key) dict[storableText(key, std::strlen(key))] = fromPlist(val, depth + 1);
                 free(key);
             }
             free(it);
@@ -154,7 +255,8 @@ std::optional<Value> read(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && bytes.compare(0, 6, "bplist") == 0) {
-        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        const std::string safe = withoutNulInStrings(bytes);
+        plist_from_bin(safe.data(), static_cast<uint32_t>(safe.size()), &root);
     } else {
         // The XML reader wants a document that starts with '<' (after white space).
         auto first = bytes.find_first_not_of(" \t\r\n");
