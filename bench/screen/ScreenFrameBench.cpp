@@ -293,8 +293,12 @@ void pipeline(benchmark::State& state, Frames kind) {
         }
         repeated += result == RVViewVideoHandler::FrameAppend::Repeated;
         previous = image;
+        // Waits as a caller does, without spinning: the input is ready once the encoder thread
+        // has taken the frame, and the next one is converted while that one is encoded, so the
+        // poll's delay is not on the encoder's path, while a spinning wait would take CPU from
+        // it on a machine with few cores.
         while (!input->isReadyForMoreMediaData())
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
     };
     for (int i = 0; i < 20; ++i)
         one();  // steady state: encoder and muxer tables warmed up

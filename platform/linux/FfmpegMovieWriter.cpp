@@ -104,6 +104,7 @@ class FfmpegMovieWriter : public MovieWriter,
     void encoderMain();
     bool encodeFrame(AVFrame* frame);      // nullptr flushes; encoder thread only
     bool writeRepeat(int64_t pts);         // the muxer's owner; false when no copy can be written
+    bool writeKeyFrameAgain(int64_t pts);  // encoder thread; false when it cannot be
     bool rewritePacket(AVPacket* packet);  // encoder thread only: frame numbers past the copies
     bool writePacket(AVPacket* packet);
     bool writePending(int64_t duration);
@@ -163,14 +164,23 @@ class FfmpegMovieWriter : public MovieWriter,
     int lastSlot_ = -1;
     // Unchanged pictures are shown again by a copy written into the stream rather than encoded
     // (set before the encoder thread starts, constant after). A copy cannot be a key frame: when
-    // one is due (a still screen, a second after the last), the retained picture is encoded
-    // again as one instead, so key frames stay at most a second apart.
+    // one is due (a still screen, a second after the last), the last key frame is written again
+    // if it shows the retained picture, else that picture is encoded again as one, so key frames
+    // stay at most a second apart.
     bool repeatsWithoutEncoding_ = false;
     // The encoder thread's, or the appending thread's while that one waits idle (see
     // appendPreviousFrame); as are the muxer and the packets.
     H264PictureRepeater repeater_;
     std::vector<uint8_t> rewritten_;  // encoder thread: a picture with its frame numbers moved
-    int64_t endPts_ = INT64_MIN;      // guarded by mutex_
+    // Encoder thread: the last key frame the encoder made, and whether it has encoded anything
+    // since. A still screen needs a key frame every second; while nothing was encoded after the
+    // last one, the retained picture is that key frame's picture, and the same bytes decode to
+    // the same picture: they are written again instead of encoding it again. Copies written in
+    // between keep the two key frames from following each other directly (which would need
+    // another picture id).
+    std::vector<uint8_t> lastKeyFrame_;
+    bool encodedSinceKeyFrame_ = true;
+    int64_t endPts_ = INT64_MIN;  // guarded by mutex_
 };
 
 class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
@@ -623,6 +633,12 @@ bool FfmpegMovieWriter::encodeFrame(AVFrame* frame) {
             return false;
         }
         if (repeater_.configured() && !rewritePacket(packet_)) return false;
+        if (repeatsWithoutEncoding_ && (packet_->flags & AV_PKT_FLAG_KEY)) {
+            lastKeyFrame_.assign(packet_->data, packet_->data + packet_->size);
+            encodedSinceKeyFrame_ = false;
+        } else {
+            encodedSinceKeyFrame_ = true;
+        }
         if (!writePacket(packet_)) return false;
     }
 }
@@ -660,6 +676,26 @@ bool FfmpegMovieWriter::writeRepeat(int64_t pts) {
     return true;
 }
 
+bool FfmpegMovieWriter::writeKeyFrameAgain(int64_t pts) {
+    if (!repeatsWithoutEncoding_ || encodedSinceKeyFrame_ || lastKeyFrame_.empty() ||
+        repeater_.copiesSinceKeyFrame() == 0) {
+        return false;
+    }
+    if (av_new_packet(packet_, static_cast<int>(lastKeyFrame_.size())) < 0) return false;
+    std::memcpy(packet_->data, lastKeyFrame_.data(), lastKeyFrame_.size());
+    packet_->pts = pts;
+    packet_->dts = pts;
+    packet_->flags = AV_PKT_FLAG_KEY;
+    // The copies are counted from this key frame on.
+    if (repeater_.rewrite(packet_->data, static_cast<size_t>(packet_->size), rewritten_) !=
+        H264PictureRepeater::Rewrite::Unchanged) {
+        av_packet_unref(packet_);
+        return false;
+    }
+    writePacket(packet_);  // a failure fails the writer
+    return true;
+}
+
 void FfmpegMovieWriter::closeFile(bool writeTrailer) {
     if (format_ && headerWritten_ && writeTrailer) {
         const int rc = av_write_trailer(format_);
@@ -687,11 +723,14 @@ void FfmpegMovieWriter::encoderMain() {
             slot = queuedSlot_;
             pts = queuedPts_;
             key = queuedKey_;
-            repeat = queuedRepeat_ && !key;
+            repeat = queuedRepeat_;
             frameQueued_ = false;
             encodingSlot_ = slot;
         }
-        if (status() == MovieWriterStatus::Writing && !(repeat && writeRepeat(pts))) {
+        // A picture shown again is copied, or when it is to be a key frame, written again as
+        // the last key frame while that one showed it; else it is encoded.
+        if (status() == MovieWriterStatus::Writing &&
+            !(repeat && (key ? writeKeyFrameAgain(pts) : writeRepeat(pts)))) {
             AVFrame* frame = frames_[slot];
             frame->pts = pts;
             frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

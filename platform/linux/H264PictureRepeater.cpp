@@ -32,6 +32,18 @@ std::vector<NalUnit> splitAnnexB(const uint8_t* data, size_t size) {
     return units;
 }
 
+// Where the payload after the first start code at or after `from` begins; `size` for none.
+size_t afterStartCode(const uint8_t* data, size_t size, size_t from) {
+    for (size_t i = from; i + 3 <= size; ++i) {
+        if (data[i + 2] > 1) {
+            i += 2;  // no start code can begin at i, i + 1 or i + 2
+        } else if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            return i + 3;
+        }
+    }
+    return size;
+}
+
 // The payload of a NAL unit with its emulation prevention bytes removed (header byte included).
 std::vector<uint8_t> toRbsp(const uint8_t* data, size_t size) {
     std::vector<uint8_t> out;
@@ -241,30 +253,37 @@ H264PictureRepeater::Rewrite H264PictureRepeater::rewrite(const uint8_t* picture
                                                           std::vector<uint8_t>& out) {
     if (!configured_ || broken_) return Rewrite::Failed;
     const uint32_t maxFrameNum = 1u << log2MaxFrameNum_;
-    const std::vector<NalUnit> units = splitAnnexB(picture, size);
-    // First the frame numbers: a key frame starts counting again, without copies.
+    // First the frame number, from the picture's first slice (every slice of a picture has the
+    // same type, reference mark and frame number): a key frame starts counting again, without
+    // copies. Without copies since the last key frame nothing moves, and the rest of the
+    // picture is not read.
     bool moves = false;
-    for (const NalUnit& nal : units) {
-        const uint8_t header = picture[nal.begin];
+    for (size_t at = afterStartCode(picture, size, 0); at < size;
+         at = afterStartCode(picture, size, at)) {
+        const uint8_t header = picture[at];
         const int type = header & 0x1f;
         if (type == 5) {
             copiesSinceIdr_ = 0;
             lastFrameNum_ = 0;
             havePicture_ = true;
-        } else if (type == 1) {
-            auto frameNum = frameNumber(picture + nal.begin, nal.end - nal.begin, nullptr);
+            break;
+        }
+        if (type == 1) {
+            auto frameNum = frameNumber(picture + at, size - at, nullptr);
             if (!frameNum) {
                 broken_ = true;
                 return Rewrite::Failed;
             }
             const uint32_t moved =
                 (*frameNum + static_cast<uint32_t>(copiesSinceIdr_)) % maxFrameNum;
-            moves = moves || moved != *frameNum;
+            moves = moved != *frameNum;
             if (header & 0x60) lastFrameNum_ = static_cast<int>(moved);
             havePicture_ = true;
+            break;
         }
     }
     if (!moves) return Rewrite::Unchanged;
+    const std::vector<NalUnit> units = splitAnnexB(picture, size);
     // Then the slices again, each with its frame number moved on by the copies.
     out.clear();
     out.reserve(size + 16);
@@ -272,9 +291,13 @@ H264PictureRepeater::Rewrite H264PictureRepeater::rewrite(const uint8_t* picture
         std::vector<uint8_t> rbsp = toRbsp(picture + nal.begin, nal.end - nal.begin);
         if ((rbsp[0] & 0x1f) == 1) {
             size_t at = 0;
-            const uint32_t frameNum = *frameNumber(picture + nal.begin, nal.end - nal.begin, &at);
+            const auto frameNum = frameNumber(picture + nal.begin, nal.end - nal.begin, &at);
+            if (!frameNum) {
+                broken_ = true;
+                return Rewrite::Failed;
+            }
             const uint32_t moved =
-                (frameNum + static_cast<uint32_t>(copiesSinceIdr_)) % maxFrameNum;
+                (*frameNum + static_cast<uint32_t>(copiesSinceIdr_)) % maxFrameNum;
             for (int i = 0; i < log2MaxFrameNum_; ++i) {
                 const size_t bit = at + static_cast<size_t>(i);
                 const uint8_t mask = static_cast<uint8_t>(0x80u >> (bit % 8));

@@ -38,6 +38,9 @@ class H264PictureRepeater {
     // (nothing to copy) or when the stream cannot take copies.
     std::vector<uint8_t> repeat();
 
+    // Copies written since the last key frame.
+    int copiesSinceKeyFrame() const { return copiesSinceIdr_; }
+
   private:
     // A slice's frame number, and where it starts in the unescaped slice (bits).
     std::optional<uint32_t> frameNumber(const uint8_t* nal, size_t size, size_t* bitOffset) const;

@@ -453,6 +453,11 @@ TEST(FfmpegMovieWriter, UnchangedPicturesRepeatExactlyAndTheStreamStaysSound) {
             for (size_t i = 0; i < steps.size(); ++i)
                 copies += steps[i].second < 0 && !probe.frames[i].keyFrame;
             EXPECT_EQ(copies, 24);  // of 27 repeats, all but the three key frames
+            // The still run's second key frame (3.6 s) shows what its first (2.6 s) showed, with
+            // nothing encoded in between: the same packet, written again without encoding.
+            ASSERT_EQ(probe.keyPacketDigests.size(), 4u);
+            EXPECT_EQ(probe.keyPacketDigests[3], probe.keyPacketDigests[2]);
+            EXPECT_NE(probe.keyPacketDigests[2], probe.keyPacketDigests[1]);
         }
         EXPECT_NEAR(probe.duration, 4.5, 0.01);
     }

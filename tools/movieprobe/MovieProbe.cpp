@@ -7,6 +7,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <functional>
+#include <string_view>
+
 namespace rivlo::media {
 
 DecodedFrame::RGB DecodedFrame::at(int x, int y) const {
@@ -83,6 +86,9 @@ MovieProbe MovieProbe::open(const std::string& path, bool decode) {
                 if (packet->stream_index == index) {
                     if ((packet->flags & AV_PKT_FLAG_KEY) && packet->pts != AV_NOPTS_VALUE) {
                         probe.keyPacketSeconds.push_back(packet->pts * tb);
+                        probe.keyPacketDigests.push_back(std::hash<std::string_view>{}(
+                            std::string_view(reinterpret_cast<const char*>(packet->data),
+                                             static_cast<size_t>(packet->size))));
                     }
                     if (avcodec_send_packet(ctx, packet) < 0) ++probe.decodeErrors;
                     drain();

@@ -36,6 +36,8 @@ struct MovieProbe {
     // Times of the packets the container marks as key frames (sync samples), where a player
     // seeking can start decoding; in decoding order.
     std::vector<double> keyPacketSeconds;
+    // A digest of each of those packets' bytes, in the same order (equal packets, equal digests).
+    std::vector<size_t> keyPacketDigests;
 
     // Opens and, when `decode` is set, decodes every frame.
     static MovieProbe open(const std::string& path, bool decode = true);
