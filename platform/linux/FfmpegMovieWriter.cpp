@@ -88,6 +88,8 @@ class FfmpegMovieWriter : public MovieWriter,
     // Called through the input and the adaptor.
     bool readyForFrame() const;
     bool appendFrame(PixelBuffer& buffer, MediaTime time);
+    bool appendFrame(const uint8_t* pixels, size_t bytesPerRow, int width, int height,
+                     MediaTime time);
     bool appendPreviousFrame(MediaTime time);
     bool sessionStarted() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -203,6 +205,14 @@ class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
         auto writer = input_->writer();
         if (!writer) return false;
         return writer->appendFrame(buffer, presentationTime);
+    }
+
+    bool appendPixels(const uint8_t* pixels, size_t bytesPerRow, int width, int height,
+                      MediaTime presentationTime) override {
+        if (input_->isFinished()) return false;
+        auto writer = input_->writer();
+        if (!writer) return false;
+        return writer->appendFrame(pixels, bytesPerRow, width, height, presentationTime);
     }
 
     bool appendPreviousPixelBuffer(MediaTime presentationTime) override {
@@ -468,7 +478,16 @@ bool FfmpegMovieWriter::readyForFrame() const {
 }
 
 bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
-    if (!time.isValid()) return false;
+    buffer.lockBaseAddress();
+    const bool ok = appendFrame(buffer.baseAddress(), buffer.bytesPerRow(), buffer.width(),
+                                buffer.height(), time);
+    buffer.unlockBaseAddress();
+    return ok;
+}
+
+bool FfmpegMovieWriter::appendFrame(const uint8_t* pixels, size_t bytesPerRow, int width,
+                                    int height, MediaTime time) {
+    if (!time.isValid() || !pixels || bytesPerRow < static_cast<size_t>(width) * 4) return false;
     int slot = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -476,7 +495,7 @@ bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
             frameQueued_ || finishRequested_) {
             return false;
         }
-        if (buffer.width() != displayWidth_ || buffer.height() != displayHeight_) return false;
+        if (width != displayWidth_ || height != displayHeight_) return false;
         // The picture the encoder thread is not encoding; none waits (frameQueued_).
         slot = encodingSlot_ == 0 ? 1 : 0;
         busy_ = true;  // the picture is ours until it is queued
@@ -493,14 +512,12 @@ bool FfmpegMovieWriter::appendFrame(PixelBuffer& buffer, MediaTime time) {
         if (lastSlot_ == slot) lastSlot_ = -1;  // overwritten from here on
         ok = av_frame_make_writable(frame) >= 0;
         if (ok) {
-            buffer.lockBaseAddress();
             // BGRA in memory is libyuv's "ARGB" (little-endian words); the result is
             // limited-range BT.601 4:2:0.
-            const int rc = libyuv::ARGBToI420(
-                buffer.baseAddress(), static_cast<int>(buffer.bytesPerRow()), frame->data[0],
-                frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
-                frame->linesize[2], displayWidth_, displayHeight_);
-            buffer.unlockBaseAddress();
+            const int rc = libyuv::ARGBToI420(pixels, static_cast<int>(bytesPerRow), frame->data[0],
+                                              frame->linesize[0], frame->data[1],
+                                              frame->linesize[1], frame->data[2],
+                                              frame->linesize[2], displayWidth_, displayHeight_);
             ok = rc == 0;
         }
         if (ok) {

@@ -110,6 +110,11 @@ class PixelBufferAdaptor {
     // returns, so the caller may refill the buffer at once. False when the frame was refused
     // (input not ready, size mismatch, time not after the previous frame, writer failed).
     virtual bool appendPixelBuffer(PixelBuffer& buffer, MediaTime presentationTime) = 0;
+    // As appendPixelBuffer, from BGRA pixels the caller keeps (rows of bytesPerRow bytes, the
+    // input's frame size): a frame already drawn in memory is converted without first being
+    // copied into a pool buffer. The pixels are read before the call returns.
+    virtual bool appendPixels(const uint8_t* pixels, size_t bytesPerRow, int width, int height,
+                              MediaTime presentationTime) = 0;
     // The picture appended last is appended again at a later presentation time: the screen did
     // not change. No pixels are taken or converted; the movie gets a frame at that time as it
     // would from appendPixelBuffer with the same pixels. False as above, and when no picture has

@@ -332,17 +332,23 @@ RVViewVideoHandler::FrameAppend RVViewVideoHandler::appendFrameImage(PixelBuffer
         return adaptor.appendPreviousPixelBuffer(time) ? FrameAppend::Repeated
                                                        : FrameAppend::Refused;
     }
+    if (image.width() == buffer.width() && image.height() == buffer.height() &&
+        bytes.size() >= image.bytesPerRow() * static_cast<size_t>(image.height())) {
+        // Converted straight from the frame drawn, without a copy into the buffer first.
+        return adaptor.appendPixels(bytes.data(), image.bytesPerRow(), image.width(),
+                                    image.height(), time)
+                   ? FrameAppend::Appended
+                   : FrameAppend::Refused;
+    }
+    // Another size: never beyond either bitmap, copy the overlapping rows and columns.
     buffer.lockBaseAddress();
-    if (image.width() == buffer.width() && image.height() == buffer.height()) {
-        std::memcpy(buffer.baseAddress(), bytes.data(), std::min(bytes.size(), buffer.dataSize()));
-    } else {
-        // Never beyond either bitmap: copy the overlapping rows and columns.
-        const int rows = std::min(image.height(), buffer.height());
-        const size_t rowBytes = std::min(image.bytesPerRow(), buffer.bytesPerRow());
-        for (int y = 0; y < rows; ++y) {
-            std::memcpy(buffer.baseAddress() + y * buffer.bytesPerRow(),
-                        bytes.data() + y * image.bytesPerRow(), rowBytes);
-        }
+    const size_t imageRows = image.bytesPerRow() ? bytes.size() / image.bytesPerRow() : 0;
+    const int rows = static_cast<int>(std::min<size_t>(
+        imageRows, static_cast<size_t>(std::min(image.height(), buffer.height()))));
+    const size_t rowBytes = std::min(image.bytesPerRow(), buffer.bytesPerRow());
+    for (int y = 0; y < rows; ++y) {
+        std::memcpy(buffer.baseAddress() + y * buffer.bytesPerRow(),
+                    bytes.data() + y * image.bytesPerRow(), rowBytes);
     }
     buffer.unlockBaseAddress();
     return adaptor.appendPixelBuffer(buffer, time) ? FrameAppend::Appended : FrameAppend::Refused;
