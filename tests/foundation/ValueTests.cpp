@@ -60,3 +60,27 @@ TEST(PropertyLists, JsonTextAndTypedReadersNeverThrow) {
     EXPECT_FALSE(PropertyList::optionalText(*v, "missing"));
     EXPECT_EQ(PropertyList::integer(Value::array(), "n", 9), 9);  // not a dictionary
 }
+
+// A damaged defaults file or a foreign writer: a key holding a NUL character (libplist's key
+// getter aborts the process on one) and a text holding a byte that is not UTF-8 (the writer
+// would cut it short). Both read as U+FFFD and survive the next write and read unchanged.
+TEST(PropertyLists, TextsThatCannotBeStoredReadAsReplacementCharacters) {
+    std::string bytes =
+        PropertyList::write(Value{{"aXb", "cYd"}, {"ok", "fine"}}, PropertyList::Format::Binary);
+    const size_t key = bytes.find("aXb"), text = bytes.find("cYd");
+    ASSERT_NE(key, std::string::npos);
+    ASSERT_NE(text, std::string::npos);
+    bytes[key + 1] = '\0';
+    bytes[text + 1] = '\xEC';
+    const auto first = PropertyList::read(bytes);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, (Value{{"a\xEF\xBF\xBD"
+                              "b",
+                              "c\xEF\xBF\xBD"
+                              "d"},
+                             {"ok", "fine"}}));
+    const auto again =
+        PropertyList::read(PropertyList::write(*first, PropertyList::Format::Binary));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *first);
+}

@@ -114,6 +114,29 @@ TEST_F(MultipartTest, FieldThenFileMatchesTheWorkedExampleLineByLine) {
     EXPECT_EQ((*parts)[1].body, fileBytes);
 }
 
+// Names and types come from callers: a quote or a line break in them must not end the
+// parameter or the header line, and so cannot add a header or a part of its own.
+TEST_F(MultipartTest, QuotesAndLineBreaksInNamesCannotAddHeadersOrParts) {
+    RVAFStreamingMultipartFormData form(baseRequest(), StringEncoding::UTF8);
+    form.appendPartWithFormData("v", "k\"\r\n--" + kBoundary + "\r\nX-Injected: 1");
+    form.appendPartWithFileData("data", "f", "a\"b\r\n.txt", "text/plain\r\nX-Injected: 2");
+    const RVURLRequest request = form.requestByFinalizingMultipartFormData();
+    const auto body = readAll(*request.HTTPBodyStream, 4096);
+    ASSERT_TRUE(body);
+    EXPECT_EQ(body->find("X-Injected: 1\r\n"), std::string::npos);
+    const auto parts = test::parseMultipart(*body, kBoundary);
+    ASSERT_TRUE(parts);
+    ASSERT_EQ(parts->size(), 2u);
+    EXPECT_EQ((*parts)[0].headerLines,
+              std::vector<std::string>{"Content-Disposition: form-data; name=\"k%22%0D%0A--" +
+                                       kBoundary + "%0D%0AX-Injected: 1\""});
+    EXPECT_EQ((*parts)[0].body, "v");
+    EXPECT_EQ((*parts)[1].fileName, "a%22b%0D%0A.txt");
+    EXPECT_EQ((*parts)[1].headerLines.size(), 2u);
+    EXPECT_EQ((*parts)[1].contentType, "text/plain  X-Injected: 2");
+    EXPECT_EQ((*parts)[1].body, "data");
+}
+
 TEST_F(MultipartTest, TinyReadBuffersResumeInsideEveryTextAndDeliverExactlyContentLength) {
     const std::string path = writeFile("data.txt", "hello file");
     RVAFStreamingMultipartFormData form(baseRequest(), StringEncoding::UTF8);
