@@ -71,7 +71,8 @@ struct Recording {
     std::shared_ptr<PixelBufferAdaptor> adaptor;
 };
 
-Recording open(FfmpegMovieWriterFactory& factory, const std::string& path, int w, int h) {
+Recording open(FfmpegMovieWriterFactory& factory, const std::string& path, int w, int h,
+               double maxKeyFrameInterval = 2) {
     Recording r;
     std::string error;
     r.writer = factory.createWriter(path, MovieFileType::QuickTimeMovie, &error);
@@ -80,7 +81,7 @@ Recording open(FfmpegMovieWriterFactory& factory, const std::string& path, int w
     settings.width = w;
     settings.height = h;
     settings.averageBitRate = 307200;
-    settings.maxKeyFrameInterval = 2;
+    settings.maxKeyFrameInterval = maxKeyFrameInterval;
     r.input = factory.createVideoInput(settings);
     r.input->setExpectsMediaDataInRealTime(true);
     r.adaptor = factory.createPixelBufferAdaptor(r.input, PixelFormat::BGRA32);
@@ -401,20 +402,10 @@ TEST(FfmpegMovieWriter, UnchangedPicturesRepeatExactlyAndTheStreamStaysSound) {
         TempDir dir;
         FfmpegMovieWriterFactory factory(preset);
         const std::string path = dir.file("UserActivity.mov");
-        std::string error;
-        Recording r;
-        r.writer = factory.createWriter(path, MovieFileType::QuickTimeMovie, &error);
-        VideoOutputSettings settings;
-        settings.width = 384;
-        settings.height = 667;  // odd: the coded picture is a row taller
-        settings.averageBitRate = 307200;
-        settings.maxKeyFrameInterval = 10;  // P pictures between the key frames, one a second
-        r.input = factory.createVideoInput(settings);
-        r.input->setExpectsMediaDataInRealTime(true);
-        r.adaptor = factory.createPixelBufferAdaptor(r.input, PixelFormat::BGRA32);
-        ASSERT_TRUE(r.writer->addInput(r.input));
-        ASSERT_TRUE(r.writer->startWriting());
-        r.writer->startSessionAtSourceTime(MediaTime{0, kTimescale});
+        // 384 x 667: odd, the coded picture is a row taller. Ten frames a second nominal: P
+        // pictures between the key frames, one a second.
+        Recording r = open(factory, path, 384, 667, 10);
+        ASSERT_TRUE(r.writer && r.input && r.adaptor);
         std::shared_ptr<PixelBuffer> buffer;
         ASSERT_EQ(r.adaptor->createPixelBuffer(buffer), 0);
         const std::vector<std::pair<double, int>> steps = {
