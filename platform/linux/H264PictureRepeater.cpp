@@ -1,5 +1,6 @@
 #include "platform/linux/H264PictureRepeater.h"
 
+#include <cstdint>
 #include <optional>
 
 namespace rivlo {
@@ -10,29 +11,9 @@ struct NalUnit {
     size_t begin = 0, end = 0;
 };
 
-std::vector<NalUnit> splitAnnexB(const uint8_t* data, size_t size) {
-    std::vector<NalUnit> units;
-    size_t i = 0;
-    auto startCodeAt = [&](size_t p) {
-        return p + 3 <= size && data[p] == 0 && data[p + 1] == 0 && data[p + 2] == 1;
-    };
-    while (i < size && !startCodeAt(i))
-        ++i;
-    while (i < size) {
-        const size_t begin = i + 3;
-        size_t next = begin;
-        while (next < size && !startCodeAt(next))
-            ++next;
-        size_t end = next;
-        while (end > begin && data[end - 1] == 0)
-            --end;  // the zero byte of a four-byte start code, trailing zeros
-        if (end > begin) units.push_back({begin, end});
-        i = next;
-    }
-    return units;
-}
-
-// Where the payload after the first start code at or after `from` begins; `size` for none.
+// Where the payload after the first start code at or after `from` begins; kNoStartCode when
+// there is none.
+constexpr size_t kNoStartCode = SIZE_MAX;
 size_t afterStartCode(const uint8_t* data, size_t size, size_t from) {
     for (size_t i = from; i + 3 <= size; ++i) {
         if (data[i + 2] > 1) {
@@ -41,7 +22,20 @@ size_t afterStartCode(const uint8_t* data, size_t size, size_t from) {
             return i + 3;
         }
     }
-    return size;
+    return kNoStartCode;
+}
+
+std::vector<NalUnit> splitAnnexB(const uint8_t* data, size_t size) {
+    std::vector<NalUnit> units;
+    for (size_t begin = afterStartCode(data, size, 0); begin != kNoStartCode;) {
+        const size_t next = afterStartCode(data, size, begin);
+        size_t end = next == kNoStartCode ? size : next - 3;
+        while (end > begin && data[end - 1] == 0)
+            --end;  // the zero byte of a four-byte start code, trailing zeros
+        if (end > begin) units.push_back({begin, end});
+        begin = next;
+    }
+    return units;
 }
 
 // The payload of a NAL unit with its emulation prevention bytes removed (header byte included).
