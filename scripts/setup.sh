@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libplist-dev libcurl4-openssl-dev libssl-dev libexpat1-dev
-  libcpp-httplib-dev libsqlite3-dev
+  libcpp-httplib-dev libsqlite3-dev libboost-dev libpq-dev postgresql
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libyuv-dev ffmpeg
   clang-format ccache locales

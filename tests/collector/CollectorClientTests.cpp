@@ -82,12 +82,7 @@ class CollectorClientTest : public ::testing::Test {
         return result.value_or(false);
     }
 
-    std::vector<UploadRecord> stored() {
-        CollectorIndex index;
-        std::string error;
-        if (!index.open(data_.path() + "/collector.sqlite", true, error)) return {};
-        return index.uploads();
-    }
+    std::vector<UploadRecord> stored() { return storedUploads(data_.path()); }
 
     double malformedShare_ = 0.0;
     TempDir data_, files_;

@@ -110,9 +110,6 @@ TEST(CollectorNamesTest, OnlyPlainNamesReachThePathOfAStoredFile) {
     EXPECT_EQ(CollectorNames::readableFolderName("Demo Shop/../x"), "Demo_Shop_.._x");
     EXPECT_EQ(CollectorNames::readableFolderName(".."), "_.");
     EXPECT_EQ(CollectorNames::readableFolderName(""), "app");
-    // Identifiers are stable per (application, device) and do not collide across the pair.
-    EXPECT_EQ(CollectorNames::appDeviceId("k", "d"), CollectorNames::appDeviceId("k", "d"));
-    EXPECT_NE(CollectorNames::appDeviceId("ab", "c"), CollectorNames::appDeviceId("a", "bc"));
     EXPECT_EQ(CollectorNames::printable("a\r\nb"), "a??b");
 }
 
@@ -129,7 +126,7 @@ TEST(UploadReceiverTest, StreamsTheFileAndBoundsTheFields) {
             receiver.onPartData("0123456789", 10);
         receiver.onPartHeader("extra", "other.bin", "");  // an unknown file part is dropped
         receiver.onPartData("ignored", 7);
-        receiver.finish();
+        receiver.sync();
         ASSERT_FALSE(receiver.failed()) << receiver.error();
         EXPECT_EQ(receiver.fields().at("video_type"), "screen");
         EXPECT_EQ(receiver.fields().count("extra"), 0u);
@@ -148,7 +145,7 @@ TEST(UploadReceiverTest, StreamsTheFileAndBoundsTheFields) {
     std::string chunk(UploadReceiver::kMaxFieldBytes / 2 + 1, 'n');
     big.onPartData(chunk.data(), chunk.size());
     big.onPartData(chunk.data(), chunk.size());
-    big.finish();
+    big.sync();
     EXPECT_TRUE(big.failed());
     EXPECT_EQ(big.errorStatus(), 400);
     EXPECT_NE(big.error().find("too large"), std::string::npos);
@@ -222,7 +219,8 @@ TEST(CollectorReportTest, PlacesMoviesAndTilesByTheirStamps) {
         EXPECT_EQ(send("/webservices/v2/uploadheatcordsweb", tile, "2010.jpeg", "jpeg"), 200);
     }
     std::string report, error;
-    ASSERT_TRUE(CollectorReport::build(data.path(), report, error)) << error;
+    ASSERT_TRUE(CollectorReport::build(data.path(), report, error, databaseFor(data.path())))
+        << error;
     size_t first = report.find("Session run 1");
     size_t second = report.find("Session run 2");
     size_t third = report.find("Session run 3");

@@ -18,9 +18,12 @@ const char* const kData = "/webservices/v2/uploaddata";
 TEST(CollectorProcessTest, LargeMovieIsStreamedToDiskWithFlatMemory) {
     TempDir data, files;
     CollectorProcess process;
-    ASSERT_TRUE(process.start({"--data", data.path(), "--app-key", "big-key", "--max-body-bytes",
-                               std::to_string(512ull << 20)},
-                              files.file("url")));
+    std::vector<std::string> arguments = {"--data",           data.path(),
+                                          "--app-key",        "big-key",
+                                          "--max-body-bytes", std::to_string(512ull << 20)};
+    for (const std::string& a : databaseArguments(data.path()))
+        arguments.push_back(a);
+    ASSERT_TRUE(process.start(arguments, files.file("url")));
     std::string apd = postForm(process.url() + kVerify, verifyFields("big-key", "DEVICE-BIG"))
                           .json()["app_device_id"];
     long before = process.peakResidentKiB();
@@ -67,10 +70,14 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
     std::string apd;
     {
         CollectorProcess process;
-        ASSERT_TRUE(process.start(
-            {"--data", data.path(), "--app-key", "demo-key", "--app-name", "Demo Shop",
-             "--settings", R"({"screen_record":true,"screen_quality":1})"},
-            files.file("url1")));
+        std::vector<std::string> arguments = {
+            "--data",     data.path(),
+            "--app-key",  "demo-key",
+            "--app-name", "Demo Shop",
+            "--settings", R"({"screen_record":true,"screen_quality":1})"};
+        for (const std::string& a : databaseArguments(data.path()))
+            arguments.push_back(a);
+        ASSERT_TRUE(process.start(arguments, files.file("url1")));
         HttpResult v = postForm(process.url() + kVerify, verifyFields("demo-key", "DEVICE-P"));
         EXPECT_EQ(v.json()["settings"]["screen_quality"], 1);
         apd = v.json()["app_device_id"];
@@ -86,9 +93,11 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
         EXPECT_EQ(process.stop(), 0);
     }
     CollectorProcess restarted;
-    ASSERT_TRUE(
-        restarted.start({"--data", data.path(), "--app-key", "demo-key", "--app-name", "Demo Shop"},
-                        files.file("url2")));
+    std::vector<std::string> again = {"--data",   data.path(),  "--app-key",
+                                      "demo-key", "--app-name", "Demo Shop"};
+    for (const std::string& a : databaseArguments(data.path()))
+        again.push_back(a);
+    ASSERT_TRUE(restarted.start(again, files.file("url2")));
     nlohmann::json document = {
         {"apd", apd},
         {"dr", "1"},
@@ -117,7 +126,10 @@ TEST(CollectorProcessTest, DataSurviveARestartAndReportListsSessions) {
               1);
 
     // The report reads the folder while the collector still runs.
-    auto [status, report] = runCollectorCommand({"report", "--data", data.path()});
+    std::vector<std::string> reportArguments = {"report", "--data", data.path()};
+    for (const std::string& a : databaseArguments(data.path()))
+        reportArguments.push_back(a);
+    auto [status, report] = runCollectorCommand(reportArguments);
     EXPECT_EQ(status, 0) << report;
     for (const char* expected :
          {"Application \"Demo Shop\"", "device DEVICE-P", "verified 2 times",

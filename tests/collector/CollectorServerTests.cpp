@@ -89,10 +89,9 @@ TEST(CollectorVerifyTest, IncompleteOrMisdirectedRequestsAreRefused) {
     EXPECT_EQ(unknown.status, 404);
     EXPECT_TRUE(unknown.json().contains("error"));
     // Refusals created no installation.
-    CollectorIndex index;
-    std::string error;
-    ASSERT_TRUE(index.open(data.path() + "/collector.sqlite", true, error)) << error;
-    EXPECT_TRUE(index.installations().empty());
+    auto index = openIndex(data.path());
+    ASSERT_TRUE(index);
+    EXPECT_TRUE(index->installations().empty());
 }
 
 TEST(CollectorFaultTest, InjectedFailuresStoreNothingAndAreLogged) {
@@ -155,16 +154,21 @@ TEST(CollectorFaultTest, AHeldBackUploadAnswerComesAfterTheFileIsStored) {
     TempDir data, files;
     std::string movie = files.file("S_1765000800.mp4");
     writeFile(movie, std::string(5000, 'h'));
+    std::string apd;
+    {
+        InProcessCollector undelayed(data.path());
+        ASSERT_TRUE(undelayed.start());
+        apd = undelayed.verify("DEVICE-HELD")["app_device_id"];
+    }
     InProcessCollector collector(data.path(), [](CollectorConfig& c) {
         c.faults.delayShare = 1.0;
         c.faults.delayMs = 60000;  // the longest; held until the collector stops
     });
     ASSERT_TRUE(collector.start());
     std::thread client([&] {
-        postMultipart(
-            collector.url(kVideo),
-            {{"app_device_id", "APD-HELD"}, {"video_type", "screen"}, {"sv_duration", "5"}},
-            {{movie}});
+        postMultipart(collector.url(kVideo),
+                      {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "5"}},
+                      {{movie}});
     });
     EXPECT_TRUE(runUntil([&] {
         return collector.log().countContaining(
@@ -218,7 +222,8 @@ TEST(CollectorRestartTest, ARestartedCollectorKeepsInstallationsAndUploads) {
         {{"app_device_id", apd}, {"video_type", "screen"}, {"sv_duration", "7"}}, {{movie}});
     EXPECT_EQ(retry.json().value("status", ""), "duplicate");
     std::string report, error;
-    ASSERT_TRUE(CollectorReport::build(data.path(), report, error)) << error;
+    ASSERT_TRUE(CollectorReport::build(data.path(), report, error, databaseFor(data.path())))
+        << error;
     EXPECT_NE(report.find("S_1765000700.mp4: 7 s"), std::string::npos) << report;
     EXPECT_NE(report.find("verified 2 times"), std::string::npos) << report;
 }

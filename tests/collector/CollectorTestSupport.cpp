@@ -8,8 +8,14 @@
 #include <sstream>
 #include <thread>
 
+#include "PostgresDatabase.h"
+
 #include <curl/curl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,13 +76,13 @@ size_t collectBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-HttpResult perform(CURL* curl, const std::string& caFile) {
+HttpResult perform(CURL* curl, const std::string& caFile, long timeoutSeconds = 120) {
     static CurlGlobal global;
     HttpResult result;
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 120L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
     if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     result.curlCode = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
@@ -92,7 +98,7 @@ namespace {
 
 HttpResult formOn(CURL* curl, const std::string& url,
                   const std::vector<std::pair<std::string, std::string>>& fields,
-                  const std::string& caFile) {
+                  const std::string& caFile, long timeoutSeconds = 120) {
     std::string body;
     for (const auto& [name, value] : fields) {
         char* n = curl_easy_escape(curl, name.c_str(), static_cast<int>(name.size()));
@@ -105,7 +111,7 @@ HttpResult formOn(CURL* curl, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    return perform(curl, caFile);
+    return perform(curl, caFile, timeoutSeconds);
 }
 
 HttpResult multipartOn(CURL* curl, const std::string& url,
@@ -135,10 +141,10 @@ HttpResult multipartOn(CURL* curl, const std::string& url,
 
 HttpResult postForm(const std::string& url,
                     const std::vector<std::pair<std::string, std::string>>& fields,
-                    const std::string& caFile) {
+                    const std::string& caFile, long timeoutSeconds) {
     static CurlGlobal global;
     CURL* curl = curl_easy_init();
-    HttpResult result = formOn(curl, url, fields, caFile);
+    HttpResult result = formOn(curl, url, fields, caFile, timeoutSeconds);
     curl_easy_cleanup(curl);
     return result;
 }
@@ -151,6 +157,63 @@ HttpResult postMultipart(const std::string& url,
     HttpResult result = multipartOn(curl, url, fields, files, caFile);
     curl_easy_cleanup(curl);
     return result;
+}
+
+RawConnection::RawConnection(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+RawConnection::~RawConnection() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool RawConnection::send(const std::string& bytes) {
+    size_t sent = 0;
+    while (fd_ >= 0 && sent < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return fd_ >= 0;
+}
+
+std::string RawConnection::receive(std::chrono::milliseconds wait) {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    char buffer[4096];
+    while (fd_ >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+bool RawConnection::closedWithin(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    char buffer[4096];
+    while (fd_ >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+    }
+    return true;
 }
 
 CurlConnection::CurlConnection() {
@@ -203,6 +266,71 @@ HttpResult sendRaw(const std::string& method, const std::string& url, const std:
     return result;
 }
 
+namespace {
+
+std::string postgresAdminUrl() {
+    const char* file = std::getenv("RIVLO_COLLECTOR_TEST_POSTGRES");
+    if (!file || !*file) return {};
+    std::string url = readFile(file);
+    while (!url.empty() && (url.back() == '\n' || url.back() == ' '))
+        url.pop_back();
+    if (url.empty()) {
+        std::fprintf(stderr, "the PostgreSQL test cluster's URL file %s is empty\n", file);
+        std::abort();
+    }
+    return url;
+}
+
+}  // namespace
+
+bool usingPostgres() {
+    static const bool on = !postgresAdminUrl().empty();
+    return on;
+}
+
+std::string databaseFor(const std::string& dataDir) {
+    if (!usingPostgres()) return {};
+    static std::mutex mutex;
+    static std::map<std::string, std::string> made;
+    static int counter = 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto known = made.find(dataDir);
+    if (known != made.end()) return known->second;
+    const std::string admin = postgresAdminUrl();
+    const std::string name =
+        "rivlo_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    PostgresDatabase db;
+    std::string error;
+    if (!db.open(admin, error) || !db.script("CREATE DATABASE " + name, error)) {
+        std::fprintf(stderr, "cannot make a test database: %s\n", error.c_str());
+        std::abort();
+    }
+    // The admin URL ends with the maintenance database's name: the new one takes its place.
+    const std::string url = admin.substr(0, admin.rfind('/') + 1) + name;
+    made[dataDir] = url;
+    return url;
+}
+
+std::unique_ptr<CollectorIndex> openIndex(const std::string& dataDir) {
+    auto index = std::make_unique<CollectorIndex>();
+    std::string url = databaseFor(dataDir);
+    if (url.empty()) url = CollectorIndex::defaultUrl(dataDir);
+    std::string error;
+    if (!index->open(url, true, error)) return nullptr;
+    return index;
+}
+
+std::vector<UploadRecord> storedUploads(const std::string& dataDir) {
+    auto index = openIndex(dataDir);
+    return index ? index->uploads() : std::vector<UploadRecord>();
+}
+
+std::vector<std::string> databaseArguments(const std::string& dataDir) {
+    const std::string url = databaseFor(dataDir);
+    if (url.empty()) return {};
+    return {"--database", url};
+}
+
 CollectorLog::Sink LogCapture::sink() {
     return [this](const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -252,6 +380,7 @@ InProcessCollector::InProcessCollector(const std::string& dataDir,
     app.name = "Test App";
     config.apps.push_back(app);
     config.logSink = log_.sink();
+    config.databaseUrl = databaseFor(dataDir);
     if (adjust) adjust(config);
     server_ = std::make_unique<CollectorServer>(config);
 }

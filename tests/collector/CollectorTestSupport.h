@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CollectorConfig.h"
+#include "CollectorIndex.h"
 #include "CollectorServer.h"
 
 namespace rivlo::collector::test {
@@ -55,13 +56,34 @@ struct FilePart {
 
 HttpResult postForm(const std::string& url,
                     const std::vector<std::pair<std::string, std::string>>& fields,
-                    const std::string& caFile = {});
+                    const std::string& caFile = {}, long timeoutSeconds = 120);
 HttpResult postMultipart(const std::string& url,
                          const std::vector<std::pair<std::string, std::string>>& fields,
                          const std::vector<FilePart>& files, const std::string& caFile = {});
 // A request with an exact body and Content-Type (empty: none).
 HttpResult sendRaw(const std::string& method, const std::string& url, const std::string& body,
                    const std::string& contentType);
+
+// A plain TCP connection to a loopback port, for requests no HTTP client would send: cut
+// short, dripped byte by byte, declared larger than they are. One thread at a time.
+class RawConnection {
+  public:
+    explicit RawConnection(int port);
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    // False once the peer has closed or reset the connection.
+    bool send(const std::string& bytes);
+    // What arrives within `wait` (less when the peer closes first).
+    std::string receive(std::chrono::milliseconds wait);
+    // True when the peer closes the connection within `wait`.
+    bool closedWithin(std::chrono::milliseconds wait);
+
+  private:
+    int fd_ = -1;
+};
 
 // A client that keeps one libcurl handle, so consecutive requests reuse the connection when the
 // server allows it. One thread at a time.
@@ -98,6 +120,18 @@ class LogCapture {
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+// The index of a collector's data folder for this run of the suite: the SQLite file in the
+// folder, or, when the suite runs against PostgreSQL (RIVLO_COLLECTOR_TEST_POSTGRES names a
+// file holding the throwaway cluster's URL), a fresh database of that cluster made for the
+// folder on first use. "" means the collector's default.
+std::string databaseFor(const std::string& dataDir);
+bool usingPostgres();
+// The index of a data folder, opened read-only.
+std::unique_ptr<CollectorIndex> openIndex(const std::string& dataDir);
+std::vector<UploadRecord> storedUploads(const std::string& dataDir);
+// "--database URL" for the executable, or nothing.
+std::vector<std::string> databaseArguments(const std::string& dataDir);
 
 // Repeats `predicate` until it holds or `timeout` passes; returns its last value.
 bool runUntil(const std::function<bool()>& predicate,

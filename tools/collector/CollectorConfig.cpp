@@ -1,5 +1,6 @@
 #include "CollectorConfig.h"
 
+#include <chrono>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -56,6 +57,28 @@ bool readText(const json& object, const char* key, std::string& out, std::string
     return true;
 }
 
+bool readMilliseconds(const json& object, const char* key, std::chrono::milliseconds& out,
+                      std::string& error) {
+    int64_t value = out.count();
+    if (!readInteger(object, key, value, error)) return false;
+    out = std::chrono::milliseconds(value);
+    return true;
+}
+
+bool readLimits(const json& document, HttpLimits& limits, std::string& error) {
+    return readInteger(document, "header_bytes", limits.headerBytes, error) &&
+           readMilliseconds(document, "header_timeout_ms", limits.headerTimeout, error) &&
+           readMilliseconds(document, "body_grace_ms", limits.bodyGrace, error) &&
+           readInteger(document, "min_bytes_per_second", limits.minBytesPerSecond, error) &&
+           readMilliseconds(document, "write_timeout_ms", limits.writeTimeout, error) &&
+           readInteger(document, "max_connections", limits.maxConnections, error) &&
+           readInteger(document, "max_connections_per_address", limits.maxConnectionsPerAddress,
+                       error) &&
+           readInteger(document, "io_threads", limits.ioThreads, error) &&
+           readInteger(document, "queue", limits.queueLimit, error) &&
+           readMilliseconds(document, "shutdown_grace_ms", limits.shutdownGrace, error);
+}
+
 }  // namespace
 
 bool CollectorConfig::loadFile(const std::string& path, std::string& error) {
@@ -82,11 +105,15 @@ bool CollectorConfig::applyJson(const json& document, std::string& error) {
         return false;
     }
     if (!readText(document, "data", dataDir, error) || !readText(document, "host", host, error) ||
+        !readText(document, "database", databaseUrl, error) ||
         !readInteger(document, "port", port, error) ||
         !readInteger(document, "max_body_bytes", maxBodyBytes, error) ||
-        !readInteger(document, "threads", threads, error)) {
+        !readInteger(document, "max_verify_body_bytes", maxVerifyBodyBytes, error) ||
+        !readInteger(document, "threads", threads, error) ||
+        !readInteger(document, "retention_interval_s", retentionIntervalSeconds, error)) {
         return false;
     }
+    if (!readLimits(document, limits, error)) return false;
     if (document.contains("tls")) {
         const json& tls = document.at("tls");
         if (!tls.is_object()) {
@@ -111,6 +138,13 @@ bool CollectorConfig::applyJson(const json& document, std::string& error) {
             CollectorApp app;
             if (!readText(entry, "key", app.key, error) ||
                 !readText(entry, "name", app.name, error)) {
+                return false;
+            }
+            if (!readInteger(entry, "retention_days", app.retentionDays, error) ||
+                !readInteger(entry, "quota_bytes", app.quotaBytes, error) ||
+                !readInteger(entry, "installation_quota_bytes", app.installationQuotaBytes,
+                             error) ||
+                !readInteger(entry, "max_installations", app.maxInstallations, error)) {
                 return false;
             }
             if (entry.contains("video_record")) {
@@ -169,6 +203,19 @@ bool CollectorConfig::validate(std::string& error) const {
     }
     if (threads < 1 || threads > 256) {
         error = "the number of request threads must be between 1 and 256";
+        return false;
+    }
+    if (maxVerifyBodyBytes == 0 || limits.headerBytes < 1024 || limits.maxConnections == 0 ||
+        limits.maxConnectionsPerAddress == 0 || limits.ioThreads < 1 || limits.ioThreads > 64 ||
+        limits.queueLimit == 0 || limits.headerTimeout.count() <= 0 ||
+        limits.writeTimeout.count() <= 0) {
+        error =
+            "connection limits must be above 0 (header limit at least 1024 bytes, 1 to 64 "
+            "I/O threads)";
+        return false;
+    }
+    if (retentionIntervalSeconds < 1) {
+        error = "the retention interval must be at least 1 s";
         return false;
     }
     for (double share : {faults.failShare, faults.resetShare, faults.refuseShare, faults.delayShare,

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CollectorLog.h"
+#include "HttpServer.h"
 
 namespace rivlo::collector {
 
@@ -17,6 +18,10 @@ struct CollectorApp {
     std::string name;
     bool videoRecord = true;
     nlohmann::json settings = defaultSettings();
+    int retentionDays = 0;                         // 0: kept until deleted
+    uint64_t quotaBytes = 0;                       // all its installations together; 0: no limit
+    uint64_t installationQuotaBytes = 2ull << 30;  // each installation; 0: no limit
+    uint64_t maxInstallations = 0;                 // 0: no limit
 
     // Screen recording at two frames per second, camera off, uploads allowed on every network.
     static nlohmann::json defaultSettings();
@@ -47,8 +52,13 @@ struct CollectorConfig {
     int port = 0;          // 0: the system chooses a free port
     std::string certFile;  // HTTPS when both files are given
     std::string keyFile;
-    uint64_t maxBodyBytes = 1024ull * 1024 * 1024;
-    int threads = 8;  // request threads
+    // "" : the SQLite file in the data folder; else "postgresql://..." (or an SQLite path).
+    std::string databaseUrl;
+    uint64_t maxBodyBytes = 1024ull * 1024 * 1024;  // uploads, counted as decoded
+    uint64_t maxVerifyBodyBytes = 16 * 1024;        // verification forms
+    int threads = 8;                                // worker threads
+    HttpLimits limits;  // connections, deadlines, queue (workerThreads comes from `threads`)
+    int retentionIntervalSeconds = 3600;  // how often expired data are looked for
     std::vector<CollectorApp> apps;
     FaultConfig faults;
     CollectorLog::Sink logSink;  // empty: standard error

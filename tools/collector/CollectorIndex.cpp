@@ -1,57 +1,35 @@
 #include "CollectorIndex.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <system_error>
-
-#include <sqlite3.h>
+#include <map>
 
 #include "CollectorNames.h"
+#include "PostgresDatabase.h"
+#include "SqliteDatabase.h"
 
 namespace rivlo::collector {
 
 namespace fs = std::filesystem;
+using Param = SqlDatabase::Param;
+using Row = SqlDatabase::Row;
 
 namespace {
 
-// A prepared statement that finalises itself.
-class Statement {
-  public:
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+// Bumped whenever the tables change shape; an index of another version is not opened.
+constexpr const char* kSchemaVersion = "2";
 
-    bool ok() const { return stmt_ != nullptr; }
-    Statement& bind(int index, const std::string& text) {
-        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& bind(int index, int64_t value) {
-        sqlite3_bind_int64(stmt_, index, value);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-    std::string text(int column) const {
-        const unsigned char* value = sqlite3_column_text(stmt_, column);
-        return value ? std::string(reinterpret_cast<const char*>(value),
-                                   static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))
-                     : std::string();
-    }
-    int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-
-  private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
+// The engine's numbered key goes where "{serial}" stands.
 const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS collector_meta (
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL
+);
 CREATE TABLE IF NOT EXISTS applications (
     app_key TEXT PRIMARY KEY,
     name TEXT NOT NULL,
-    folder TEXT NOT NULL
+    folder TEXT NOT NULL UNIQUE,
+    bytes BIGINT NOT NULL DEFAULT 0
 );
 CREATE TABLE IF NOT EXISTS installations (
     app_device_id TEXT PRIMARY KEY,
@@ -63,277 +41,661 @@ CREATE TABLE IF NOT EXISTS installations (
     app_name TEXT NOT NULL,
     first_seen TEXT NOT NULL,
     last_seen TEXT NOT NULL,
-    verifications INTEGER NOT NULL DEFAULT 0,
-    max_run INTEGER NOT NULL DEFAULT 0,
+    verifications BIGINT NOT NULL DEFAULT 0,
+    max_run BIGINT NOT NULL DEFAULT 0,
+    bytes BIGINT NOT NULL DEFAULT 0,
     UNIQUE (app_key, device_id)
 );
 CREATE TABLE IF NOT EXISTS uploads (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    id {serial},
     app_device_id TEXT NOT NULL,
+    app_key TEXT NOT NULL,
     kind TEXT NOT NULL,
     file_name TEXT NOT NULL,
     path TEXT NOT NULL,
-    size INTEGER NOT NULL,
+    size BIGINT NOT NULL,
     fields TEXT NOT NULL,
     received_at TEXT NOT NULL,
-    duplicates INTEGER NOT NULL DEFAULT 0,
+    received_unix BIGINT NOT NULL,
+    duplicates BIGINT NOT NULL DEFAULT 0,
     UNIQUE (app_device_id, kind, file_name)
 );
+CREATE INDEX IF NOT EXISTS uploads_by_app_time ON uploads (app_key, received_unix);
+CREATE TABLE IF NOT EXISTS sessions (
+    upload_id BIGINT PRIMARY KEY,
+    app_key TEXT NOT NULL,
+    app_device_id TEXT NOT NULL,
+    run BIGINT NOT NULL,
+    started_unix BIGINT NOT NULL,
+    duration BIGINT NOT NULL,
+    screens BIGINT NOT NULL,
+    gestures BIGINT NOT NULL,
+    crash BIGINT NOT NULL,
+    favourite BIGINT NOT NULL,
+    user_name TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS sessions_by_app_start ON sessions (app_key, started_unix);
+CREATE INDEX IF NOT EXISTS sessions_by_installation ON sessions (app_device_id, started_unix);
+CREATE TABLE IF NOT EXISTS session_tags (
+    upload_id BIGINT NOT NULL,
+    tag TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS session_tags_by_upload ON session_tags (upload_id);
+CREATE INDEX IF NOT EXISTS session_tags_by_tag ON session_tags (tag);
 )sql";
 
+const char* const kInstallationColumns =
+    "SELECT app_key, device_id, app_device_id, device_os, device_type, platform, app_name, "
+    "first_seen, last_seen, verifications, max_run, bytes FROM installations";
+
+const char* const kUploadColumns =
+    "SELECT id, app_device_id, app_key, kind, file_name, path, size, fields, received_at, "
+    "received_unix, duplicates FROM uploads";
+
+Param text(const std::string& value) {
+    return CollectorNames::storable(value);
+}
+
+InstallationRecord installationOf(const Row& row) {
+    InstallationRecord r;
+    r.appKey = row.text(0);
+    r.deviceId = row.text(1);
+    r.appDeviceId = row.text(2);
+    r.deviceOs = row.text(3);
+    r.deviceType = row.text(4);
+    r.platform = row.text(5);
+    r.appName = row.text(6);
+    r.firstSeen = row.text(7);
+    r.lastSeen = row.text(8);
+    r.verifications = row.integer(9);
+    r.maxRun = row.integer(10);
+    r.bytes = row.integer(11);
+    return r;
+}
+
+UploadRecord uploadOf(const Row& row) {
+    UploadRecord r;
+    r.id = row.integer(0);
+    r.appDeviceId = row.text(1);
+    r.appKey = row.text(2);
+    r.kind = row.text(3);
+    r.fileName = row.text(4);
+    r.path = row.text(5);
+    r.size = static_cast<uint64_t>(row.integer(6));
+    r.fields = nlohmann::json::parse(row.text(7), nullptr, false);
+    if (r.fields.is_discarded()) r.fields = nlohmann::json::object();
+    r.receivedAt = row.text(8);
+    r.receivedUnix = row.integer(9);
+    r.duplicates = row.integer(10);
+    return r;
+}
+
+// "$first, $first+1, ..." for `count` parameters.
+std::string placeholders(size_t first, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i)
+        out += (i ? ", $" : "$") + std::to_string(first + i);
+    return out;
+}
+
 }  // namespace
+
+// A connection taken from the pool for one call, given back when the lease ends.
+class CollectorIndex::Lease {
+  public:
+    Lease(CollectorIndex& index, std::unique_ptr<SqlDatabase> db)
+        : index_(index), db_(std::move(db)) {}
+    Lease(Lease&& other) noexcept : index_(other.index_), db_(std::move(other.db_)) {}
+    ~Lease() {
+        if (!db_) return;
+        {
+            std::lock_guard<std::mutex> lock(index_.mutex_);
+            index_.idle_.push_back(std::move(db_));
+        }
+        index_.returned_.notify_one();
+    }
+    explicit operator bool() const { return db_ != nullptr; }
+    SqlDatabase& operator*() { return *db_; }
+    SqlDatabase* operator->() { return db_.get(); }
+
+  private:
+    CollectorIndex& index_;
+    std::unique_ptr<SqlDatabase> db_;
+};
 
 CollectorIndex::~CollectorIndex() {
     close();
 }
 
-bool CollectorIndex::open(const std::string& path, bool readOnly, std::string& error) {
+std::string CollectorIndex::defaultUrl(const std::string& dataDir) {
+    return (fs::path(dataDir) / "collector.sqlite").string();
+}
+
+bool CollectorIndex::isPostgresUrl(const std::string& url) {
+    return url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+}
+
+const char* CollectorIndex::engine() const {
+    return postgres_ ? "postgresql" : "sqlite";
+}
+
+CollectorIndex::Lease CollectorIndex::lease() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (!open_) return Lease(*this, nullptr);
+        if (!idle_.empty()) {
+            auto db = std::move(idle_.back());
+            idle_.pop_back();
+            return Lease(*this, std::move(db));
+        }
+        if (created_ < poolLimit_) {
+            ++created_;
+            lock.unlock();
+            auto db = std::make_unique<PostgresDatabase>();
+            std::string error;
+            if (db->open(url_, error)) return Lease(*this, std::move(db));
+            lock.lock();
+            --created_;
+            return Lease(*this, nullptr);
+        }
+        returned_.wait(lock);
+    }
+}
+
+bool CollectorIndex::open(const std::string& url, bool readOnly, std::string& error) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (open_) return true;
+    }
+    url_ = url;
+    readOnly_ = readOnly;
+    postgres_ = isPostgresUrl(url);
+    std::unique_ptr<SqlDatabase> first;
+    if (postgres_) {
+        auto db = std::make_unique<PostgresDatabase>();
+        if (!db->open(url, error)) return false;
+        first = std::move(db);
+        poolLimit_ = 8;
+    } else {
+        std::string path = url.rfind("sqlite:", 0) == 0 ? url.substr(7) : url;
+        auto db = std::make_unique<SqliteDatabase>();
+        if (!db->open(path, readOnly, error)) return false;
+        first = std::move(db);
+        poolLimit_ = 1;
+    }
+    std::vector<Row> rows;
+    std::string ignored;
+    const bool hasMeta =
+        first->run("SELECT value FROM collector_meta WHERE name = 'schema'", {}, &rows, ignored);
+    if (hasMeta && !rows.empty() && rows[0].text(0) != kSchemaVersion) {
+        error = "the index at " + url + " has layout " + rows[0].text(0) +
+                ", this collector reads " + kSchemaVersion;
+        return false;
+    }
+    if (!hasMeta && !readOnly) {
+        // An index written before the layout was recorded has tables of another shape.
+        std::vector<Row> old;
+        if (first->run("SELECT 1 FROM installations LIMIT 1", {}, &old, ignored)) {
+            error = "the index at " + url +
+                    " was written by an earlier collector; start with an empty data folder";
+            return false;
+        }
+    }
+    if (!readOnly) {
+        std::string schema = kSchema;
+        schema.replace(schema.find("{serial}"), 8, first->serialKey());
+        if (!first->script(schema, error)) return false;
+        if (!first->run("INSERT INTO collector_meta (name, value) VALUES ('schema', $1) "
+                        "ON CONFLICT (name) DO NOTHING",
+                        {std::string(kSchemaVersion)}, nullptr, error)) {
+            return false;
+        }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (db_) return true;
-    int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
-        error = "cannot open index " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
-    sqlite3_busy_timeout(db_, 5000);
-    if (readOnly) return true;
-    if (!exec("PRAGMA journal_mode=WAL", error) || !exec("PRAGMA synchronous=NORMAL", error) ||
-        !exec(kSchema, error)) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
+    idle_.push_back(std::move(first));
+    created_ = 1;
+    open_ = true;
     return true;
 }
 
 void CollectorIndex::close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (db_) sqlite3_close(db_);
-    db_ = nullptr;
-}
-
-bool CollectorIndex::exec(const char* sql, std::string& error) {
-    char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        error = std::string("index error: ") + (message ? message : "unknown");
-        sqlite3_free(message);
-        return false;
-    }
-    return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!open_) return;
+    open_ = false;
+    // Connections out on lease come back before they are closed.
+    returned_.wait(lock, [this] { return idle_.size() == created_; });
+    idle_.clear();
+    created_ = 0;
 }
 
 bool CollectorIndex::registerApplication(const ApplicationRecord& app, std::string& error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) {
+    Lease db = lease();
+    if (!db) {
         error = "index is not open";
         return false;
     }
-    Statement upsert(db_,
-                     "INSERT INTO applications (app_key, name, folder) VALUES (?1, ?2, ?3) "
-                     "ON CONFLICT (app_key) DO UPDATE SET name = excluded.name");
-    upsert.bind(1, app.key).bind(2, app.name).bind(3, app.folder);
-    if (upsert.step() != SQLITE_DONE) {
-        error = std::string("cannot register application: ") + sqlite3_errmsg(db_);
-        return false;
-    }
-    return true;
+    return db->run(
+        "INSERT INTO applications (app_key, name, folder) VALUES ($1, $2, $3) "
+        "ON CONFLICT (app_key) DO UPDATE SET name = excluded.name",
+        {text(app.key), text(app.name), text(app.folder)}, nullptr, error);
 }
 
-std::optional<CollectorIndex::Verified> CollectorIndex::recordVerification(
-    const VerificationFields& fields, const std::string& appDeviceId, std::string& error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) {
-        error = "index is not open";
-        return std::nullopt;
+CollectorIndex::Verified CollectorIndex::recordVerification(
+    const VerificationFields& fields, const std::function<std::string()>& newId,
+    uint64_t maxInstallations) {
+    Verified result;
+    Lease db = lease();
+    if (!db) {
+        result.note = "index is not open";
+        return result;
     }
     const std::string now = CollectorNames::utcNow();
-    Verified result;
-    result.appDeviceId = appDeviceId;
-    Statement find(db_,
-                   "SELECT verifications, max_run FROM installations WHERE app_device_id = ?1");
-    find.bind(1, appDeviceId);
-    int found = find.step();
-    if (found == SQLITE_ROW) {
-        result.latestRun = std::max(find.integer(0), find.integer(1));
-        Statement update(
-            db_,
-            "UPDATE installations SET device_os = ?2, device_type = ?3, platform = ?4, "
-            "app_name = ?5, last_seen = ?6, verifications = verifications + 1 "
-            "WHERE app_device_id = ?1");
-        update.bind(1, appDeviceId).bind(2, fields.deviceOs).bind(3, fields.deviceType);
-        update.bind(4, fields.platform).bind(5, fields.appName).bind(6, now);
-        if (update.step() != SQLITE_DONE) {
-            error = std::string("cannot update installation: ") + sqlite3_errmsg(db_);
-            return std::nullopt;
+    std::vector<Row> rows;
+    std::string error;
+    if (!db->run("SELECT app_device_id, verifications, max_run FROM installations "
+                 "WHERE app_key = $1 AND device_id = $2",
+                 {text(fields.appKey), text(fields.deviceId)}, &rows, error)) {
+        result.note = error;
+        return result;
+    }
+    if (!rows.empty()) {
+        result.outcome = Verified::Outcome::Known;
+        result.appDeviceId = rows[0].text(0);
+        result.latestRun = std::max(rows[0].integer(1), rows[0].integer(2));
+        // The refresh may fail (a full disk): a known device is answered all the same.
+        if (!db->run("UPDATE installations SET device_os = $2, device_type = $3, platform = $4, "
+                     "app_name = $5, last_seen = $6, verifications = verifications + 1 "
+                     "WHERE app_device_id = $1",
+                     {text(result.appDeviceId), text(fields.deviceOs), text(fields.deviceType),
+                      text(fields.platform), text(fields.appName), now},
+                     nullptr, error)) {
+            result.refreshed = false;
+            result.note = error;
         }
         return result;
     }
-    if (found != SQLITE_DONE) {
-        error = std::string("cannot look up installation: ") + sqlite3_errmsg(db_);
-        return std::nullopt;
+    if (maxInstallations > 0) {
+        rows.clear();
+        if (!db->run("SELECT COUNT(*) FROM installations WHERE app_key = $1", {text(fields.appKey)},
+                     &rows, error)) {
+            result.note = error;
+            return result;
+        }
+        if (!rows.empty() && static_cast<uint64_t>(rows[0].integer(0)) >= maxInstallations) {
+            result.outcome = Verified::Outcome::OverQuota;
+            return result;
+        }
     }
-    Statement insert(db_,
-                     "INSERT INTO installations (app_device_id, app_key, device_id, device_os, "
+    // A concurrent first verification of the same device (another collector on the same
+    // database) wins the insert; this one then answers with its identifier.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::string id = newId();
+        rows.clear();
+        if (!db->run("INSERT INTO installations (app_device_id, app_key, device_id, device_os, "
                      "device_type, platform, app_name, first_seen, last_seen, verifications) "
-                     "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?8, 1)");
-    insert.bind(1, appDeviceId).bind(2, fields.appKey).bind(3, fields.deviceId);
-    insert.bind(4, fields.deviceOs).bind(5, fields.deviceType).bind(6, fields.platform);
-    insert.bind(7, fields.appName).bind(8, now);
-    if (insert.step() != SQLITE_DONE) {
-        error = std::string("cannot add installation: ") + sqlite3_errmsg(db_);
-        return std::nullopt;
+                     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $8, 1) ON CONFLICT DO NOTHING "
+                     "RETURNING app_device_id",
+                     {text(id), text(fields.appKey), text(fields.deviceId), text(fields.deviceOs),
+                      text(fields.deviceType), text(fields.platform), text(fields.appName), now},
+                     &rows, error)) {
+            result.note = error;
+            return result;
+        }
+        if (!rows.empty()) {
+            result.outcome = Verified::Outcome::Created;
+            result.appDeviceId = id;
+            return result;
+        }
+        rows.clear();
+        if (db->run("SELECT app_device_id, verifications FROM installations "
+                    "WHERE app_key = $1 AND device_id = $2",
+                    {text(fields.appKey), text(fields.deviceId)}, &rows, error) &&
+            !rows.empty()) {
+            result.outcome = Verified::Outcome::Known;
+            result.appDeviceId = rows[0].text(0);
+            result.latestRun = rows[0].integer(1);
+            return result;
+        }
     }
+    result.note = "no identifier could be issued";
     return result;
 }
 
-namespace {
-
-InstallationRecord readInstallation(const Statement& row) {
-    InstallationRecord record;
-    record.appKey = row.text(0);
-    record.deviceId = row.text(1);
-    record.appDeviceId = row.text(2);
-    record.deviceOs = row.text(3);
-    record.deviceType = row.text(4);
-    record.platform = row.text(5);
-    record.appName = row.text(6);
-    record.firstSeen = row.text(7);
-    record.lastSeen = row.text(8);
-    record.verifications = row.integer(9);
-    record.maxRun = row.integer(10);
-    return record;
-}
-
-const char* const kInstallationColumns =
-    "SELECT app_key, device_id, app_device_id, device_os, device_type, platform, app_name, "
-    "first_seen, last_seen, verifications, max_run FROM installations";
-
-}  // namespace
-
 std::optional<InstallationRecord> CollectorIndex::installation(const std::string& appDeviceId) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) return std::nullopt;
-    std::string sql = std::string(kInstallationColumns) + " WHERE app_device_id = ?1";
-    Statement find(db_, sql.c_str());
-    find.bind(1, appDeviceId);
-    if (find.step() != SQLITE_ROW) return std::nullopt;
-    return readInstallation(find);
+    Lease db = lease();
+    if (!db) return std::nullopt;
+    std::vector<Row> rows;
+    std::string error;
+    if (!db->run(std::string(kInstallationColumns) + " WHERE app_device_id = $1",
+                 {text(appDeviceId)}, &rows, error) ||
+        rows.empty()) {
+        return std::nullopt;
+    }
+    return installationOf(rows[0]);
 }
 
 std::optional<ApplicationRecord> CollectorIndex::application(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) return std::nullopt;
-    Statement find(db_, "SELECT app_key, name, folder FROM applications WHERE app_key = ?1");
-    find.bind(1, key);
-    if (find.step() != SQLITE_ROW) return std::nullopt;
-    return ApplicationRecord{find.text(0), find.text(1), find.text(2)};
+    Lease db = lease();
+    if (!db) return std::nullopt;
+    std::vector<Row> rows;
+    std::string error;
+    if (!db->run("SELECT app_key, name, folder, bytes FROM applications WHERE app_key = $1",
+                 {text(key)}, &rows, error) ||
+        rows.empty()) {
+        return std::nullopt;
+    }
+    return ApplicationRecord{rows[0].text(0), rows[0].text(1), rows[0].text(2), rows[0].integer(3)};
 }
 
-CollectorIndex::Commit CollectorIndex::commitUpload(const UploadRecord& record,
-                                                    const std::string& tempPath,
-                                                    const std::string& dataDir,
-                                                    std::string& error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) {
+CollectorIndex::Commit CollectorIndex::commitUpload(
+    UploadRecord& record, const std::optional<SessionRecord>& session, const StorageQuota& quota,
+    const std::function<bool(std::string& error)>& placeFile, std::string& error) {
+    Lease db = lease();
+    if (!db) {
         error = "index is not open";
         return Commit::Failed;
     }
-    Statement find(
-        db_, "SELECT id FROM uploads WHERE app_device_id = ?1 AND kind = ?2 AND file_name = ?3");
-    find.bind(1, record.appDeviceId).bind(2, record.kind).bind(3, record.fileName);
-    int found = find.step();
-    if (found == SQLITE_ROW) {
-        Statement bump(db_, "UPDATE uploads SET duplicates = duplicates + 1 WHERE id = ?1");
-        bump.bind(1, find.integer(0));
-        bump.step();
+    auto failed = [&] {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return db->lastFailureWasDiskFull() ? Commit::DiskFull : Commit::Failed;
+    };
+    if (!db->run(db->beginWrite(), {}, nullptr, error)) return Commit::Failed;
+    const std::vector<Param> key = {text(record.appDeviceId), text(record.kind),
+                                    text(record.fileName)};
+    auto duplicate = [&]() -> std::optional<Commit> {
+        std::vector<Row> rows;
+        if (!db->run("UPDATE uploads SET duplicates = duplicates + 1 WHERE app_device_id = $1 "
+                     "AND kind = $2 AND file_name = $3 RETURNING id",
+                     key, &rows, error)) {
+            return failed();
+        }
+        if (rows.empty()) return std::nullopt;
+        record.id = rows[0].integer(0);
+        if (!db->run("COMMIT", {}, nullptr, error)) return failed();
         return Commit::Duplicate;
+    };
+    if (auto known = duplicate()) return *known;
+
+    const int64_t size = static_cast<int64_t>(record.size);
+    std::vector<Row> rows;
+    if (!db->run("UPDATE installations SET bytes = bytes + $2 WHERE app_device_id = $1 AND "
+                 "(CAST($3 AS BIGINT) = 0 OR bytes + $2 <= CAST($3 AS BIGINT)) RETURNING bytes",
+                 {text(record.appDeviceId), size, static_cast<int64_t>(quota.installationBytes)},
+                 &rows, error)) {
+        return failed();
     }
-    if (found != SQLITE_DONE) {
-        error = std::string("cannot look up upload: ") + sqlite3_errmsg(db_);
+    bool over = rows.empty();
+    rows.clear();
+    if (!over && !db->run("UPDATE applications SET bytes = bytes + $2 WHERE app_key = $1 AND "
+                          "(CAST($3 AS BIGINT) = 0 OR bytes + $2 <= CAST($3 AS BIGINT)) "
+                          "RETURNING bytes",
+                          {text(record.appKey), size, static_cast<int64_t>(quota.applicationBytes)},
+                          &rows, error)) {
+        return failed();
+    }
+    if (over || rows.empty()) {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return Commit::OverQuota;
+    }
+    rows.clear();
+    if (!db->run("INSERT INTO uploads (app_device_id, app_key, kind, file_name, path, size, "
+                 "fields, received_at, received_unix) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, "
+                 "$9) ON CONFLICT DO NOTHING RETURNING id",
+                 {text(record.appDeviceId), text(record.appKey), text(record.kind),
+                  text(record.fileName), text(record.path), size,
+                  record.fields.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                  record.receivedAt, record.receivedUnix},
+                 &rows, error)) {
+        return failed();
+    }
+    if (rows.empty()) {
+        // Another collector stored the same file meanwhile: counted as a repeat.
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        if (!db->run(db->beginWrite(), {}, nullptr, error)) return Commit::Failed;
+        if (auto known = duplicate()) return *known;
+        return failed();
+    }
+    record.id = rows[0].integer(0);
+    if (session) {
+        if (!db->run("INSERT INTO sessions (upload_id, app_key, app_device_id, run, "
+                     "started_unix, duration, screens, gestures, crash, favourite, user_name) "
+                     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+                     {record.id, text(record.appKey), text(record.appDeviceId), session->run,
+                      session->startedUnix, session->duration, session->screens, session->gestures,
+                      int64_t(session->crash ? 1 : 0), int64_t(session->favourite ? 1 : 0),
+                      text(session->userName)},
+                     nullptr, error)) {
+            return failed();
+        }
+        for (const std::string& tag : session->tags) {
+            if (!db->run("INSERT INTO session_tags (upload_id, tag) VALUES ($1, $2)",
+                         {record.id, text(tag)}, nullptr, error)) {
+                return failed();
+            }
+        }
+    }
+    // The file is in place and on disk before the row that names it can be seen.
+    if (!placeFile(error)) {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
         return Commit::Failed;
     }
-    // The file goes into place before the record, so a record never names a missing file; a
-    // file without a record (a crash in between) is overwritten by the client's retry.
-    fs::path finalPath = fs::path(dataDir) / record.path;
-    std::error_code ec;
-    fs::create_directories(finalPath.parent_path(), ec);
-    if (ec) {
-        error = "cannot create folder " + finalPath.parent_path().string() + ": " + ec.message();
-        return Commit::Failed;
-    }
-    fs::rename(tempPath, finalPath, ec);
-    if (ec) {
-        error = "cannot move upload into " + finalPath.string() + ": " + ec.message();
-        return Commit::Failed;
-    }
-    Statement insert(db_,
-                     "INSERT INTO uploads (app_device_id, kind, file_name, path, size, fields, "
-                     "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    insert.bind(1, record.appDeviceId).bind(2, record.kind).bind(3, record.fileName);
-    insert.bind(4, record.path).bind(5, static_cast<int64_t>(record.size));
-    insert.bind(6, record.fields.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
-        .bind(7, record.receivedAt);
-    if (insert.step() != SQLITE_DONE) {
-        error = std::string("cannot record upload: ") + sqlite3_errmsg(db_);
-        fs::remove(finalPath, ec);
-        return Commit::Failed;
-    }
+    if (!db->run("COMMIT", {}, nullptr, error)) return failed();
     return Commit::Stored;
 }
 
-void CollectorIndex::noteRun(const std::string& appDeviceId, int64_t run) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!db_) return;
-    Statement update(
-        db_, "UPDATE installations SET max_run = ?2 WHERE app_device_id = ?1 AND max_run < ?2");
-    update.bind(1, appDeviceId).bind(2, run);
-    update.step();
+bool CollectorIndex::noteRun(const std::string& appDeviceId, int64_t run) {
+    Lease db = lease();
+    if (!db) return false;
+    std::vector<Row> rows;
+    std::string error;
+    return db->run(
+               "UPDATE installations SET max_run = $2 WHERE app_device_id = $1 AND "
+               "max_run < $2 AND $2 <= verifications RETURNING max_run",
+               {text(appDeviceId), run}, &rows, error) &&
+           !rows.empty();
 }
 
 std::vector<ApplicationRecord> CollectorIndex::applications() {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<ApplicationRecord> out;
-    if (!db_) return out;
-    Statement all(db_, "SELECT app_key, name, folder FROM applications ORDER BY name, app_key");
-    while (all.step() == SQLITE_ROW)
-        out.push_back({all.text(0), all.text(1), all.text(2)});
+    Lease db = lease();
+    if (!db) return out;
+    std::vector<Row> rows;
+    std::string error;
+    db->run("SELECT app_key, name, folder, bytes FROM applications ORDER BY name, app_key", {},
+            &rows, error);
+    for (const Row& row : rows)
+        out.push_back({row.text(0), row.text(1), row.text(2), row.integer(3)});
     return out;
 }
 
 std::vector<InstallationRecord> CollectorIndex::installations() {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<InstallationRecord> out;
-    if (!db_) return out;
-    std::string sql = std::string(kInstallationColumns) + " ORDER BY first_seen, app_device_id";
-    Statement all(db_, sql.c_str());
-    while (all.step() == SQLITE_ROW)
-        out.push_back(readInstallation(all));
+    Lease db = lease();
+    if (!db) return out;
+    std::vector<Row> rows;
+    std::string error;
+    db->run(std::string(kInstallationColumns) + " ORDER BY first_seen, app_device_id", {}, &rows,
+            error);
+    for (const Row& row : rows)
+        out.push_back(installationOf(row));
+    return out;
+}
+
+std::vector<UploadRecord> CollectorIndex::selectUploads(SqlDatabase& db, const std::string& where,
+                                                        const std::vector<Param>& params) {
+    std::vector<UploadRecord> out;
+    std::vector<Row> rows;
+    std::string error;
+    db.run(std::string(kUploadColumns) + where, params, &rows, error);
+    for (const Row& row : rows)
+        out.push_back(uploadOf(row));
     return out;
 }
 
 std::vector<UploadRecord> CollectorIndex::uploads() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<UploadRecord> out;
-    if (!db_) return out;
-    Statement all(db_,
-                  "SELECT app_device_id, kind, file_name, path, size, fields, received_at, "
-                  "duplicates FROM uploads ORDER BY id");
-    while (all.step() == SQLITE_ROW) {
-        UploadRecord record;
-        record.appDeviceId = all.text(0);
-        record.kind = all.text(1);
-        record.fileName = all.text(2);
-        record.path = all.text(3);
-        record.size = static_cast<uint64_t>(all.integer(4));
-        record.fields = nlohmann::json::parse(all.text(5), nullptr, false);
-        if (record.fields.is_discarded()) record.fields = nlohmann::json::object();
-        record.receivedAt = all.text(6);
-        record.duplicates = all.integer(7);
-        out.push_back(std::move(record));
+    Lease db = lease();
+    if (!db) return {};
+    return selectUploads(*db, " ORDER BY id", {});
+}
+
+std::vector<UploadRecord> CollectorIndex::uploadsOf(const std::string& appDeviceId) {
+    Lease db = lease();
+    if (!db) return {};
+    return selectUploads(*db, " WHERE app_device_id = $1 ORDER BY id", {text(appDeviceId)});
+}
+
+std::vector<SessionRecord> CollectorIndex::sessions(const SessionQuery& query) {
+    std::vector<SessionRecord> out;
+    Lease db = lease();
+    if (!db) return out;
+    std::string sql =
+        "SELECT s.upload_id, s.app_key, s.app_device_id, s.run, s.started_unix, s.duration, "
+        "s.screens, s.gestures, s.crash, s.favourite, s.user_name, u.received_at "
+        "FROM sessions s JOIN uploads u ON u.id = s.upload_id WHERE 1 = 1";
+    std::vector<Param> params;
+    auto where = [&](const std::string& condition, Param value) {
+        params.push_back(std::move(value));
+        std::string clause = condition;
+        clause.replace(clause.find('?'), 1, "$" + std::to_string(params.size()));
+        sql += " AND " + clause;
+    };
+    if (!query.appKey.empty()) where("s.app_key = ?", text(query.appKey));
+    if (!query.appDeviceId.empty()) where("s.app_device_id = ?", text(query.appDeviceId));
+    if (!query.userName.empty()) where("s.user_name = ?", text(query.userName));
+    if (query.startedFrom) where("s.started_unix >= ?", *query.startedFrom);
+    if (query.startedBefore) where("s.started_unix < ?", *query.startedBefore);
+    if (query.crash) where("s.crash = ?", int64_t(*query.crash ? 1 : 0));
+    if (!query.tag.empty()) {
+        where("EXISTS (SELECT 1 FROM session_tags t WHERE t.upload_id = s.upload_id AND t.tag = ?)",
+              text(query.tag));
+    }
+    params.push_back(std::clamp<int64_t>(query.limit, 0, 10000));
+    params.push_back(std::max<int64_t>(query.offset, 0));
+    sql += " ORDER BY s.started_unix, s.upload_id LIMIT $" + std::to_string(params.size() - 1) +
+           " OFFSET $" + std::to_string(params.size());
+    std::vector<Row> rows;
+    std::string error;
+    if (!db->run(sql, params, &rows, error)) return out;
+    for (const Row& row : rows) {
+        SessionRecord s;
+        s.uploadId = row.integer(0);
+        s.appKey = row.text(1);
+        s.appDeviceId = row.text(2);
+        s.run = row.integer(3);
+        s.startedUnix = row.integer(4);
+        s.duration = row.integer(5);
+        s.screens = row.integer(6);
+        s.gestures = row.integer(7);
+        s.crash = row.integer(8) != 0;
+        s.favourite = row.integer(9) != 0;
+        s.userName = row.text(10);
+        s.receivedAt = row.text(11);
+        std::vector<Row> tags;
+        db->run("SELECT tag FROM session_tags WHERE upload_id = $1 ORDER BY tag", {s.uploadId},
+                &tags, error);
+        for (const Row& tag : tags)
+            s.tags.push_back(tag.text(0));
+        out.push_back(std::move(s));
     }
     return out;
+}
+
+bool CollectorIndex::removeRows(SqlDatabase& db, const std::vector<UploadRecord>& rows,
+                                std::string& error) {
+    if (rows.empty()) return true;
+    std::map<std::string, int64_t> byInstallation, byApplication;
+    for (const UploadRecord& row : rows) {
+        byInstallation[row.appDeviceId] += static_cast<int64_t>(row.size);
+        byApplication[row.appKey] += static_cast<int64_t>(row.size);
+    }
+    // In pieces, so no statement carries too many parameters.
+    for (size_t at = 0; at < rows.size(); at += 500) {
+        std::vector<Param> ids;
+        for (size_t i = at; i < std::min(rows.size(), at + 500); ++i)
+            ids.push_back(rows[i].id);
+        const std::string list = "(" + placeholders(1, ids.size()) + ")";
+        if (!db.run("DELETE FROM session_tags WHERE upload_id IN " + list, ids, nullptr, error) ||
+            !db.run("DELETE FROM sessions WHERE upload_id IN " + list, ids, nullptr, error) ||
+            !db.run("DELETE FROM uploads WHERE id IN " + list, ids, nullptr, error)) {
+            return false;
+        }
+    }
+    for (const auto& [id, bytes] : byInstallation) {
+        if (!db.run("UPDATE installations SET bytes = bytes - $2 WHERE app_device_id = $1",
+                    {text(id), bytes}, nullptr, error)) {
+            return false;
+        }
+    }
+    for (const auto& [key, bytes] : byApplication) {
+        if (!db.run("UPDATE applications SET bytes = bytes - $2 WHERE app_key = $1",
+                    {text(key), bytes}, nullptr, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::vector<UploadRecord>> CollectorIndex::removeInstallation(
+    const std::string& appDeviceId, std::string& error) {
+    Lease db = lease();
+    if (!db || !db->run(db->beginWrite(), {}, nullptr, error)) return std::nullopt;
+    std::vector<UploadRecord> rows =
+        selectUploads(*db, " WHERE app_device_id = $1 ORDER BY id", {text(appDeviceId)});
+    std::vector<Row> removed;
+    if (!removeRows(*db, rows, error) ||
+        !db->run("DELETE FROM installations WHERE app_device_id = $1 RETURNING app_device_id",
+                 {text(appDeviceId)}, &removed, error) ||
+        !db->run("COMMIT", {}, nullptr, error)) {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return std::nullopt;
+    }
+    if (removed.empty()) {
+        error = "no installation " + appDeviceId;
+        return std::nullopt;
+    }
+    return rows;
+}
+
+std::optional<std::vector<UploadRecord>> CollectorIndex::removeUploads(
+    const std::vector<int64_t>& ids, std::string& error) {
+    Lease db = lease();
+    if (!db || !db->run(db->beginWrite(), {}, nullptr, error)) return std::nullopt;
+    std::vector<UploadRecord> rows;
+    // In pieces, so no statement carries too many parameters.
+    for (size_t at = 0; at < ids.size(); at += 500) {
+        std::vector<Param> piece;
+        for (size_t i = at; i < std::min(ids.size(), at + 500); ++i)
+            piece.push_back(ids[i]);
+        auto found =
+            selectUploads(*db, " WHERE id IN (" + placeholders(1, piece.size()) + ")", piece);
+        rows.insert(rows.end(), found.begin(), found.end());
+    }
+    if (!removeRows(*db, rows, error) || !db->run("COMMIT", {}, nullptr, error)) {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+std::optional<std::vector<UploadRecord>> CollectorIndex::removeReceivedBefore(
+    const std::string& appKey, int64_t cutoffUnix, int64_t limit, std::string& error) {
+    Lease db = lease();
+    if (!db || !db->run(db->beginWrite(), {}, nullptr, error)) return std::nullopt;
+    std::vector<UploadRecord> rows =
+        selectUploads(*db, " WHERE app_key = $1 AND received_unix < $2 ORDER BY id LIMIT $3",
+                      {text(appKey), cutoffUnix, limit});
+    if (!removeRows(*db, rows, error) || !db->run("COMMIT", {}, nullptr, error)) {
+        std::string ignored;
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return std::nullopt;
+    }
+    return rows;
 }
 
 }  // namespace rivlo::collector

@@ -11,19 +11,31 @@ class CollectorNames {
     // Lower-case hexadecimal SHA-256 of the bytes.
     static std::string sha256Hex(const std::string& bytes);
 
-    // The identifier handed to one installation of one application: stable for the pair, so a
-    // reinstalled collector with an empty data folder hands out the same one again.
-    static std::string appDeviceId(const std::string& appKey, const std::string& deviceId);
+    // A new installation identifier: 128 random bits from the system's generator as 32
+    // lower-case hexadecimal digits. Nothing a client knows predicts it.
+    static std::string newInstallationId();
 
-    // True for a plain file name that can be stored as it is: 1 to 200 bytes, not "." or "..",
-    // no path separator, no control character.
+    // Whether the text is well-formed UTF-8.
+    static bool isUtf8(const std::string& text);
+    // The text as it can be stored in every engine: malformed UTF-8 and NUL characters become
+    // U+FFFD.
+    static std::string storable(const std::string& text);
+    // The text safe to print on a terminal, in double quotes: control characters (C0, DEL, C1),
+    // malformed bytes, line and paragraph separators and direction overrides are written as
+    // escapes (\n, \x1b, \u202e), quotes and backslashes escaped, so no client text can move
+    // the cursor, colour the screen or begin a line of its own.
+    static std::string quoted(const std::string& text);
+
+    // True for a plain file name that can be stored as it is: 1 to 200 bytes of UTF-8, not "."
+    // or "..", no path separator, no control character.
     static bool isSafeFileName(const std::string& name);
 
     // A folder name for any text: the text itself when it is made of letters, digits, '.', '_'
     // and '-' only (and is not "." or ".."), else a name derived from its hash.
     static std::string folderName(const std::string& text);
 
-    // The text with control characters replaced by '?' and cut to 200 bytes, for log lines.
+    // The text with control characters (C0, DEL) replaced by '?' and cut to 200 bytes, for log
+    // lines.
     static std::string printable(const std::string& text);
 
     // A folder name that stays readable: characters other than letters, digits, '.', '_' and '-'

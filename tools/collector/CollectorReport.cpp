@@ -1,6 +1,8 @@
 #include "CollectorReport.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <cstdarg>
 #include <cinttypes>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CollectorIndex.h"
+#include "CollectorNames.h"
 #include "CollectorSessions.h"
 
 namespace rivlo::collector {
@@ -32,8 +35,19 @@ std::string fmt(const char* format, ...) {
     return buffer;
 }
 
+// Every text a client sent is printed through one of these two: in quotes with escapes, or
+// as it is when it holds only characters that cannot move a terminal or begin a line.
 std::string quoted(const std::string& text) {
-    return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+    return CollectorNames::quoted(text);
+}
+
+std::string plain(const std::string& text) {
+    const bool safe =
+        !text.empty() && text.size() <= 200 && std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) ||
+                   std::strchr("._-:/+@,()", c) != nullptr;
+        });
+    return safe ? text : quoted(text);
 }
 
 std::string sizeText(uint64_t bytes) {
@@ -51,11 +65,14 @@ int64_t integerOf(const json& value, int64_t fallback) {
     return CollectorSessions::integerOf(value, fallback);
 }
 
+// A value of the document as text; lists and objects are named, never printed whole.
 std::string textOf(const json& object, const char* key) {
     if (!object.is_object() || !object.contains(key)) return {};
     const json& value = object.at(key);
     if (value.is_string()) return value.get<std::string>();
     if (value.is_null()) return {};
+    if (value.is_array()) return "(list)";
+    if (value.is_object()) return "(object)";
     return value.dump();
 }
 
@@ -83,7 +100,7 @@ void describeScreens(const json& timeline, std::ostringstream& out) {
         }
         bool web = entry.contains("wb") && integerOf(entry["wb"], 0) == 1;
         out << "        " << quoted(textOf(entry, "an")) << (web ? " (web page)" : "") << " at "
-            << textOf(entry, "at") << " s: " << gestures
+            << plain(textOf(entry, "at")) << " s: " << gestures
             << (gestures == 1 ? " gesture" : " gestures");
         if (!counts.empty()) {
             out << " (";
@@ -105,19 +122,21 @@ void describeScreens(const json& timeline, std::ostringstream& out) {
 void describeItem(const UploadRecord& item, std::ostringstream& out) {
     const json& f = item.fields;
     std::string again = againText(item.duplicates);
+    const std::string name = plain(item.fileName);
     if (item.kind == "screen") {
-        out << "      screen movie " << item.fileName << ": " << textOf(f, "sv_duration") << " s, "
+        out << "      screen movie " << name << ": " << plain(textOf(f, "sv_duration")) << " s, "
             << sizeText(item.size) << again << "\n";
     } else if (item.kind == "camera") {
-        out << "      camera movie " << item.fileName << ": " << textOf(f, "cv_duration") << " s, "
-            << sizeText(item.size) << ", orientation " << textOf(f, "orientation") << again << "\n";
+        out << "      camera movie " << name << ": " << plain(textOf(f, "cv_duration")) << " s, "
+            << sizeText(item.size) << ", orientation " << plain(textOf(f, "orientation")) << again
+            << "\n";
     } else if (item.kind == "tile") {
-        out << "      web tile " << item.fileName << ": page " << quoted(textOf(f, "activity_name"))
-            << ", grid " << textOf(f, "total_rows") << "x" << textOf(f, "total_columns") << ", at ("
-            << textOf(f, "dist_x") << ", " << textOf(f, "dist_y") << "), " << sizeText(item.size)
-            << again << "\n";
+        out << "      web tile " << name << ": page " << quoted(textOf(f, "activity_name"))
+            << ", grid " << plain(textOf(f, "total_rows")) << "x"
+            << plain(textOf(f, "total_columns")) << ", at (" << plain(textOf(f, "dist_x")) << ", "
+            << plain(textOf(f, "dist_y")) << "), " << sizeText(item.size) << again << "\n";
     } else {
-        out << "      " << item.kind << " " << item.fileName << ": " << sizeText(item.size) << again
+        out << "      " << plain(item.kind) << " " << name << ": " << sizeText(item.size) << again
             << "\n";
     }
 }
@@ -127,26 +146,27 @@ void describeSession(const CollectedSession& session, const std::string& dataDir
     const json& doc = session.content;
     const UploadRecord& file = session.document;
     if (!session.readable) {
-        out << "    Session document " << file.fileName << ": cannot be read from "
-            << (fs::path(dataDir) / file.path).string() << "\n";
+        out << "    Session document " << plain(file.fileName) << ": cannot be read from "
+            << plain((fs::path(dataDir) / file.path).string())
+            << (session.problem.empty() ? "" : " (it " + session.problem + ")") << "\n";
         return;
     }
     bool crashed = doc.contains("cr") && doc["cr"].is_boolean() && doc["cr"].get<bool>();
     bool favourite = doc.contains("isF") && integerOf(doc["isF"], 0) != 0;
-    out << "    Session run " << textOf(doc, "dr") << " (document " << file.fileName
+    out << "    Session run " << plain(textOf(doc, "dr")) << " (document " << plain(file.fileName)
         << ", received " << file.receivedAt << "): " << session.length
         << " s, crash: " << (crashed ? "yes" : "no")
         << ", favourite: " << (favourite ? "yes" : "no") << "\n";
     out << "      user " << quoted(textOf(doc, "dan"));
     if (doc.contains("dmn")) {
-        out << ", device " << textOf(doc, "dmn") << " (" << textOf(doc, "dvt") << ", system "
-            << textOf(doc, "osn") << ")";
+        out << ", device " << plain(textOf(doc, "dmn")) << " (" << plain(textOf(doc, "dvt"))
+            << ", system " << plain(textOf(doc, "osn")) << ")";
     }
     if (doc.contains("appname")) out << ", app " << quoted(textOf(doc, "appname"));
-    out << ", library " << textOf(doc, "rvsdk") << "\n";
+    out << ", library " << plain(textOf(doc, "rvsdk")) << "\n";
     if (doc.contains("lc") && doc["lc"].is_object() && doc["lc"].contains("lt")) {
-        out << "      location " << textOf(doc["lc"], "lt") << ", " << textOf(doc["lc"], "lg")
-            << "\n";
+        out << "      location " << plain(textOf(doc["lc"], "lt")) << ", "
+            << plain(textOf(doc["lc"], "lg")) << "\n";
     }
     describeScreens(doc.contains("ut") ? doc["ut"] : json(), out);
     if (doc.contains("tags") && doc["tags"].is_array() && !doc["tags"].empty()) {
@@ -185,12 +205,13 @@ void describeSession(const CollectedSession& session, const std::string& dataDir
 void describeInstallation(const std::string& appDeviceId, const InstallationRecord* facts,
                           const std::vector<UploadRecord>& uploads, const std::string& dataDir,
                           std::ostringstream& out) {
-    out << "  Installation " << appDeviceId;
+    out << "  Installation " << plain(appDeviceId);
     if (facts) {
-        out << ": device " << facts->deviceId << ", " << facts->deviceType << " system "
-            << facts->deviceOs << ", app " << quoted(facts->appName) << ", verified "
-            << facts->verifications << (facts->verifications == 1 ? " time" : " times")
-            << " (first " << facts->firstSeen << ", last " << facts->lastSeen << ")";
+        out << ": device " << plain(facts->deviceId) << ", " << quoted(facts->deviceType)
+            << " system " << plain(facts->deviceOs) << ", app " << quoted(facts->appName)
+            << ", verified " << facts->verifications
+            << (facts->verifications == 1 ? " time" : " times") << " (first " << facts->firstSeen
+            << ", last " << facts->lastSeen << ")";
     }
     out << "\n";
     const CollectedInstallation grouped = CollectorSessions::group(
@@ -208,15 +229,19 @@ void describeInstallation(const std::string& appDeviceId, const InstallationReco
 
 }  // namespace
 
-bool CollectorReport::build(const std::string& dataDir, std::string& out, std::string& error) {
-    fs::path indexPath = fs::path(dataDir) / "collector.sqlite";
-    std::error_code ec;
-    if (!fs::exists(indexPath, ec)) {
-        error = "no collector data in " + dataDir + " (" + indexPath.string() + " is missing)";
-        return false;
+bool CollectorReport::build(const std::string& dataDir, std::string& out, std::string& error,
+                            const std::string& database) {
+    std::string url = database;
+    if (url.empty()) {
+        url = CollectorIndex::defaultUrl(dataDir);
+        std::error_code ec;
+        if (!fs::exists(url, ec)) {
+            error = "no collector data in " + dataDir + " (" + url + " is missing)";
+            return false;
+        }
     }
     CollectorIndex index;
-    if (!index.open(indexPath.string(), true, error)) return false;
+    if (!index.open(url, true, error)) return false;
     std::vector<ApplicationRecord> apps = index.applications();
     std::vector<InstallationRecord> installations = index.installations();
     std::vector<UploadRecord> uploads = index.uploads();
@@ -249,8 +274,7 @@ bool CollectorReport::build(const std::string& dataDir, std::string& out, std::s
     for (const auto& [appDeviceId, list] : byInstallation) {
         if (described.count(appDeviceId)) continue;
         if (!header) {
-            text << "\nUploads from installations this collector never verified "
-                    "(apps/_unattributed)\n";
+            text << "\nUploads of installations the index does not list\n";
             header = true;
         }
         describeInstallation(appDeviceId.empty() ? std::string("(none)") : appDeviceId, nullptr,

@@ -4,24 +4,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netdb.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <httplib.h>
-
-#include "CollectorIndex.h"
+#include "CollectorJson.h"
 #include "CollectorNames.h"
+#include "CollectorSessions.h"
 #include "FaultInjector.h"
+#include "HttpServer.h"
 #include "UploadReceiver.h"
 #include "protocol/RVWireProtocol.h"
 
@@ -37,78 +28,123 @@ const char* const kVideoPath = rivlo::RVWire::kUploadVideoPath;
 const char* const kDataPath = rivlo::RVWire::kUploadDataPath;
 const char* const kTilePath = rivlo::RVWire::kUploadWebTilesPath;
 
-// Session documents are read back to find their installation; anything larger is not one.
-constexpr uint64_t kMaxDocumentBytes = 16ull * 1024 * 1024;
-
-std::string dumpJson(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-void answer(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_content(dumpJson(body), "application/json");
-}
-
-void answerError(httplib::Response& res, int status, const std::string& message) {
-    answer(res, status, json{{"error", message}});
-}
-
-std::string numericHost(const sockaddr_storage& address, socklen_t length, int& port) {
-    char host[NI_MAXHOST] = {0};
-    char service[NI_MAXSERV] = {0};
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
-                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        port = -1;
-        return {};
-    }
-    port = std::atoi(service);
-    return host;
-}
-
-// Resets the TCP connection a request came in on: the request's socket is found among the
-// process's descriptors by its address pair, and an AF_UNSPEC connect with a zero linger time
-// aborts it (the peer sees a reset). The server still owns and later closes the descriptor.
-bool resetConnection(const httplib::Request& req) {
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (!dir) return false;
-    bool done = false;
-    while (dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0') continue;
-        // Descriptors that are not connected sockets fail the two calls below. Nothing else is
-        // done to a descriptor until its address pair proves it is this request's connection,
-        // which stays open while its handler runs.
-        sockaddr_storage local{}, peer{};
-        socklen_t localLength = sizeof local, peerLength = sizeof peer;
-        if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local),
-                          &localLength) != 0 ||
-            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) !=
-                0) {
-            continue;
-        }
-        int localPort = -1, peerPort = -1;
-        std::string localHost = numericHost(local, localLength, localPort);
-        std::string peerHost = numericHost(peer, peerLength, peerPort);
-        if (localPort != req.local_port || peerPort != req.remote_port ||
-            peerHost != req.remote_addr || localHost != req.local_addr) {
-            continue;
-        }
-        linger off{1, 0};
-        ::setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &off, sizeof off);
-        sockaddr unspec{};
-        unspec.sa_family = AF_UNSPEC;
-        ::connect(static_cast<int>(fd), &unspec, sizeof unspec);
-        done = true;
-        break;
-    }
-    ::closedir(dir);
-    return done;
-}
-
 std::string kindFolder(const std::string& kind) {
     return kind == "tile" ? "tiles" : kind;
 }
+
+int64_t unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// application/x-www-form-urlencoded: '+' is a space, %XX a byte; the first of repeated names
+// counts.
+std::map<std::string, std::string> formFields(const std::string& body) {
+    std::map<std::string, std::string> out;
+    auto decode = [](const std::string& text) {
+        std::string value;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '+') {
+                value.push_back(' ');
+            } else if (text[i] == '%' && i + 2 < text.size() + 0 && hexValue(text[i + 1]) >= 0 &&
+                       hexValue(text[i + 2]) >= 0) {
+                value.push_back(
+                    static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+                i += 2;
+            } else {
+                value.push_back(text[i]);
+            }
+        }
+        return value;
+    };
+    size_t at = 0;
+    while (at <= body.size()) {
+        size_t end = body.find('&', at);
+        if (end == std::string::npos) end = body.size();
+        const std::string pair = body.substr(at, end - at);
+        if (!pair.empty()) {
+            const size_t equals = pair.find('=');
+            out.emplace(decode(pair.substr(0, equals)), equals == std::string::npos
+                                                            ? std::string()
+                                                            : decode(pair.substr(equals + 1)));
+        }
+        at = end + 1;
+    }
+    return out;
+}
+
+// The session document's own account of its session, for the index.
+SessionRecord sessionOf(const json& document, const UploadRecord& record, int64_t run) {
+    SessionRecord s;
+    s.appKey = record.appKey;
+    s.appDeviceId = record.appDeviceId;
+    s.run = std::max<int64_t>(run, 0);
+    if (document.contains("tt")) {
+        s.duration = std::max<int64_t>(0, CollectorSessions::integerOf(document["tt"], 0));
+    }
+    const auto stamp = CollectorSessions::stampOf(record.fileName);
+    s.startedUnix = (stamp ? *stamp : record.receivedUnix) - s.duration;
+    if (document.contains("ut") && document["ut"].is_array()) {
+        for (const json& visit : document["ut"]) {
+            if (!visit.is_object()) continue;
+            ++s.screens;
+            if (!visit.contains("cor") || !visit["cor"].is_array()) continue;
+            for (const json& gesture : visit["cor"]) {
+                if (gesture.is_array() && gesture.size() >= 4 &&
+                    CollectorSessions::integerOf(gesture[3], -1) !=
+                        rivlo::RVTimelineEvent::OrientationChange) {
+                    ++s.gestures;
+                }
+            }
+        }
+    }
+    if (document.contains("tags") && document["tags"].is_array()) {
+        for (const json& tag : document["tags"]) {
+            if (tag.is_object() && tag.contains("tag") && tag["tag"].is_string())
+                s.tags.push_back(tag["tag"].get<std::string>());
+        }
+    }
+    s.crash = document.contains("cr") && document["cr"].is_boolean() && document["cr"].get<bool>();
+    s.favourite = document.contains("isF") && CollectorSessions::integerOf(document["isF"], 0) != 0;
+    if (document.contains("dan") && document["dan"].is_string())
+        s.userName = document["dan"].get<std::string>();
+    return s;
+}
+
+// An upload's receiver with the faults drawn for its request.
+class FaultedUpload : public UploadReceiver {
+  public:
+    FaultedUpload(const std::string& tempDir, const std::string& boundary, FaultInjector::Plan plan,
+                  const CollectorLog& log, std::string what)
+        : UploadReceiver(tempDir, plan.outcome == FaultInjector::Outcome::None, boundary),
+          plan(plan),
+          log_(log),
+          what_(std::move(what)) {
+        // An injected reset cuts the connection in the middle of the body: as the file part
+        // begins to arrive.
+        if (plan.outcome == FaultInjector::Outcome::Reset) resetAtFilePart();
+    }
+    void finish(bool complete) override {
+        if (!complete && resetRequested()) {
+            log_.write("%s: injected connection reset in the middle of the body", what_.c_str());
+        }
+        UploadReceiver::finish(complete);
+    }
+
+    const FaultInjector::Plan plan;
+
+  private:
+    const CollectorLog& log_;
+    std::string what_;
+};
 
 }  // namespace
 
@@ -120,34 +156,31 @@ struct CollectorServer::Impl {
     CollectorLog log;
     FaultInjector faults;
     CollectorIndex index;
+    std::unique_ptr<CollectorStore> store;
     std::map<std::string, CollectorApp> apps;  // by key; read-only while serving
     std::map<std::string, std::string> appFolders;
     std::string tempDir;
+    std::vector<HttpRoute> extraRoutes;
 
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
+    std::unique_ptr<HttpServer> http;
     std::atomic<bool> running{false};
     std::atomic<int> boundPort{0};
 
-    // Delayed answers wait on this so that stop() does not wait for them.
-    std::mutex stopMutex;
-    std::condition_variable stopSignal;
-    bool stopping = false;
+    std::thread retention;
+    std::mutex retentionMutex;
+    std::condition_variable retentionWake;
+    bool retentionStop = false;
 
     bool prepare(std::string& error);
-    void installRoutes();
-    // Holds the answer back `ms` milliseconds (logged, with the uploaded file's name when
-    // there is one); stop() ends the wait.
-    void delay(int ms, const char* what, const std::string& fileName = {});
-    // Applies the drawn fault; true when the request has been answered by it.
-    bool applyFault(const FaultInjector::Plan& plan, const httplib::Request& req,
-                    httplib::Response& res, const char* what);
-
-    void handleVerify(const httplib::Request& req, httplib::Response& res);
-    void handleUpload(const std::string& kind, const httplib::Request& req, httplib::Response& res,
-                      const httplib::ContentReader& reader);
+    HttpRouter routes();
+    HttpResponse handleVerify(HttpRequest& request);
+    std::unique_ptr<HttpBodySink> openUpload(const std::string& what, const HttpRequest& request,
+                                             HttpResponse& refusal);
+    HttpResponse handleUpload(const std::string& route, HttpRequest& request);
     // Checks the fields of one upload kind; returns an error text or "".
     std::string checkFields(const std::string& kind, const UploadReceiver& receiver) const;
+    std::map<std::string, int> retentionDays() const;
+    void retentionLoop();
 };
 
 CollectorServer::CollectorServer(CollectorConfig config)
@@ -170,16 +203,19 @@ bool CollectorServer::Impl::prepare(std::string& error) {
     // Leftovers of uploads that were being received when a previous run ended.
     for (const auto& entry : fs::directory_iterator(tempDir, ec))
         fs::remove(entry.path(), ec);
-    if (!index.open((data / "collector.sqlite").string(), false, error)) return false;
+    const std::string url = config.databaseUrl.empty() ? CollectorIndex::defaultUrl(config.dataDir)
+                                                       : config.databaseUrl;
+    if (!index.open(url, false, error)) return false;
     for (const CollectorApp& app : config.apps) {
         std::string folder = CollectorNames::readableFolderName(app.name) + "-" +
                              CollectorNames::sha256Hex(app.key).substr(0, 8);
         // An application keeps the folder it was first given, also when renamed later.
         if (auto known = index.application(app.key)) folder = known->folder;
-        if (!index.registerApplication({app.key, app.name, folder}, error)) return false;
+        if (!index.registerApplication({app.key, app.name, folder, 0}, error)) return false;
         apps[app.key] = app;
         appFolders[app.key] = folder;
     }
+    store = std::make_unique<CollectorStore>(config.dataDir, index, log);
     return true;
 }
 
@@ -190,76 +226,27 @@ bool CollectorServer::start(std::string& error) {
         d.index.close();
         return false;
     }
-    if (d.config.usesTls()) {
-        auto tls = std::make_unique<httplib::SSLServer>(d.config.certFile.c_str(),
-                                                        d.config.keyFile.c_str());
-        if (!tls->is_valid()) {
-            error = "cannot use certificate " + d.config.certFile + " with key " + d.config.keyFile;
-            d.index.close();
-            return false;
-        }
-        d.server = std::move(tls);
-    } else {
-        d.server = std::make_unique<httplib::Server>();
-    }
-    int threads = d.config.threads;
-    d.server->new_task_queue = [threads] {
-        return new httplib::ThreadPool(static_cast<size_t>(threads));
-    };
-    d.server->set_payload_max_length(static_cast<size_t>(d.config.maxBodyBytes));
-    // Address reuse lets a restarted collector take its port back at once; port sharing (the
-    // library's default also turns it on) would let a second collector on the same port
-    // silently split the traffic, so it stays off and the second one fails to start.
-    d.server->set_socket_options([](int sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    d.server->set_keep_alive_timeout(1);
-    d.server->set_read_timeout(30, 0);
-    d.server->set_write_timeout(30, 0);
-    d.installRoutes();
-
-    int port = d.config.port;
-    if (port == 0) {
-        port = d.server->bind_to_any_port(d.config.host);
-    } else if (!d.server->bind_to_port(d.config.host, port)) {
-        port = -1;
-    }
-    if (port <= 0) {
-        error = "cannot listen on " + d.config.host + ":" + std::to_string(d.config.port);
-        d.server.reset();
+    HttpLimits limits = d.config.limits;
+    limits.workerThreads = static_cast<size_t>(d.config.threads);
+    const CollectorLog* log = &d.log;
+    d.http = std::make_unique<HttpServer>(limits, d.routes(),
+                                          [log](const std::string& line) { log->line(line); });
+    if (!d.http->listen(d.config.host, d.config.port, d.config.certFile, d.config.keyFile, error)) {
+        d.http.reset();
         d.index.close();
         return false;
     }
-    d.boundPort = port;
-    {
-        std::lock_guard<std::mutex> lock(d.stopMutex);
-        d.stopping = false;
-    }
+    d.boundPort = d.http->port();
+    d.http->start();
     d.running = true;
-    d.thread = std::thread([&d] {
-        // Request threads are created from this one and inherit the mask: a write to a client
-        // that has gone away then fails with EPIPE instead of raising SIGPIPE in the process.
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        d.server->listen_after_bind();
-    });
-    // stop() only reaches a server whose accept loop has begun; wait for it so that an
-    // immediate stop cannot be missed.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!d.server->is_running() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+        std::lock_guard<std::mutex> lock(d.retentionMutex);
+        d.retentionStop = false;
     }
-    if (!d.server->is_running()) {
-        error = "the server did not start accepting connections";
-        stop();
-        return false;
-    }
-    d.log.write("serving %s on %s (data folder %s)%s", d.config.usesTls() ? "HTTPS" : "HTTP",
-                url().c_str(), d.config.dataDir.c_str(),
-                d.faults.enabled() ? ", fault injection on" : "");
+    d.retention = std::thread([&d] { d.retentionLoop(); });
+    d.log.write("serving %s on %s (data folder %s, index %s)%s",
+                d.config.usesTls() ? "HTTPS" : "HTTP", url().c_str(), d.config.dataDir.c_str(),
+                d.index.engine(), d.faults.enabled() ? ", fault injection on" : "");
     return true;
 }
 
@@ -267,13 +254,14 @@ void CollectorServer::stop() {
     Impl& d = *impl_;
     if (!d.running.exchange(false)) return;
     {
-        std::lock_guard<std::mutex> lock(d.stopMutex);
-        d.stopping = true;
+        std::lock_guard<std::mutex> lock(d.retentionMutex);
+        d.retentionStop = true;
     }
-    d.stopSignal.notify_all();
-    d.server->stop();
-    if (d.thread.joinable()) d.thread.join();
-    d.server.reset();
+    d.retentionWake.notify_all();
+    if (d.retention.joinable()) d.retention.join();
+    d.http->stop();
+    d.http.reset();
+    d.store.reset();
     d.index.close();
     d.log.write("stopped serving on port %d", d.boundPort.load());
 }
@@ -286,6 +274,10 @@ int CollectorServer::port() const {
     return impl_->boundPort;
 }
 
+size_t CollectorServer::openConnections() const {
+    return impl_->http ? impl_->http->openConnections() : 0;
+}
+
 std::string CollectorServer::url() const {
     const Impl& d = *impl_;
     std::string host = d.config.host;
@@ -295,158 +287,197 @@ std::string CollectorServer::url() const {
            std::to_string(d.boundPort.load());
 }
 
-void CollectorServer::Impl::delay(int ms, const char* what, const std::string& fileName) {
-    if (ms <= 0) return;
-    if (fileName.empty()) {
-        log.write("%s: injected delay, the answer is held back %d ms", what, ms);
-    } else {
-        log.write("%s: injected delay, the answer for %s is held back %d ms", what,
-                  CollectorNames::printable(fileName).c_str(), ms);
-    }
-    std::unique_lock<std::mutex> lock(stopMutex);
-    stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+CollectorIndex& CollectorServer::index() {
+    return impl_->index;
 }
 
-bool CollectorServer::Impl::applyFault(const FaultInjector::Plan& plan, const httplib::Request& req,
-                                       httplib::Response& res, const char* what) {
-    switch (plan.outcome) {
-        case FaultInjector::Outcome::None:
-            return false;
-        case FaultInjector::Outcome::Fail:
-            log.write("%s: injected failure, answered 500", what);
-            answerError(res, 500, "injected failure");
-            return true;
-        case FaultInjector::Outcome::Reset:
-            if (resetConnection(req)) {
-                log.write("%s: injected connection reset", what);
-            } else {
-                log.write("%s: injected connection reset not possible, answered 500", what);
-            }
-            res.set_header("Connection", "close");
-            answerError(res, 500, "injected connection reset");
-            return true;
+bool CollectorServer::deleteInstallation(const std::string& appDeviceId, std::string& error) {
+    if (!impl_->store) {
+        error = "the collector is not running";
+        return false;
     }
-    return false;
+    return impl_->store->deleteInstallation(appDeviceId, error).has_value();
 }
 
-void CollectorServer::Impl::installRoutes() {
-    server->Post(kVerifyPath, [this](const httplib::Request& req, httplib::Response& res) {
-        handleVerify(req, res);
-    });
+size_t CollectorServer::runRetention(int64_t nowUnix) {
+    if (!impl_->store) return 0;
+    return impl_->store->expire(impl_->retentionDays(), nowUnix).files;
+}
+
+void CollectorServer::addRoute(HttpRoute route) {
+    impl_->extraRoutes.push_back(std::move(route));
+}
+
+std::map<std::string, int> CollectorServer::Impl::retentionDays() const {
+    std::map<std::string, int> days;
+    for (const auto& [key, app] : apps)
+        days[key] = app.retentionDays;
+    return days;
+}
+
+void CollectorServer::Impl::retentionLoop() {
+    std::unique_lock<std::mutex> lock(retentionMutex);
+    for (;;) {
+        if (retentionStop) return;
+        lock.unlock();
+        store->expire(retentionDays(), unixNow());
+        lock.lock();
+        retentionWake.wait_for(lock, std::chrono::seconds(config.retentionIntervalSeconds),
+                               [this] { return retentionStop; });
+    }
+}
+
+HttpRouter CollectorServer::Impl::routes() {
+    HttpRouter router;
+    HttpRoute verify;
+    verify.method = "POST";
+    verify.pattern = kVerifyPath;
+    verify.label = "verifyapp";
+    verify.maxBodyBytes = config.maxVerifyBodyBytes;
+    verify.handle = [this](HttpRequest& request) { return handleVerify(request); };
+    router.add(verify);
     const std::pair<const char*, const char*> uploads[] = {
         {kVideoPath, "video"}, {kDataPath, "data"}, {kTilePath, "tile"}};
     for (const auto& [path, kind] : uploads) {
-        std::string k = kind;
-        server->Post(path, [this, k](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader) {
-            handleUpload(k, req, res, reader);
-        });
-    }
-    for (const char* path : {kVerifyPath, kVideoPath, kDataPath, kTilePath}) {
-        auto refuse = [this](const httplib::Request& req, httplib::Response& res) {
-            log.write("%s %s: method not allowed", CollectorNames::printable(req.method).c_str(),
-                      CollectorNames::printable(req.path).c_str());
-            res.set_header("Allow", "POST");
-            answerError(res, 405, "method " + req.method + " is not allowed, use POST");
+        const std::string route = kind;
+        const std::string what = route == "video"  ? "uploadvideo"
+                                 : route == "data" ? "uploaddata"
+                                                   : "uploadheatcordsweb";
+        HttpRoute upload;
+        upload.method = "POST";
+        upload.pattern = path;
+        upload.label = what;
+        upload.maxBodyBytes = config.maxBodyBytes;
+        upload.openBody = [this, what](const HttpRequest& request, HttpResponse& refusal) {
+            return openUpload(what, request, refusal);
         };
-        server->Get(path, refuse);
-        server->Put(path, refuse);
-        server->Delete(path, refuse);
-        server->Patch(path, refuse);
+        upload.handle = [this, route](HttpRequest& request) {
+            return handleUpload(route, request);
+        };
+        router.add(upload);
     }
-    server->set_error_handler(httplib::Server::HandlerWithResponse(
-        [this](const httplib::Request& req, httplib::Response& res) {
-            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-            if (res.status == 404) {
-                log.write("%s %s: no such service", CollectorNames::printable(req.method).c_str(),
-                          CollectorNames::printable(req.path).c_str());
-                answerError(res, 404, "no such service: " + req.path);
-            } else {
-                log.write("%s %s: refused with status %d",
-                          CollectorNames::printable(req.method).c_str(),
-                          CollectorNames::printable(req.path).c_str(), res.status);
-                answerError(res, res.status,
-                            res.status == 400 ? "malformed HTTP request" : "request refused");
-            }
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    server->set_exception_handler(
-        [this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
-            std::string what = "unknown error";
-            try {
-                if (ep) std::rethrow_exception(ep);
-            } catch (const std::exception& e) {
-                what = e.what();
-            } catch (...) {
-            }
-            log.write("%s: internal error: %s", CollectorNames::printable(req.path).c_str(),
-                      what.c_str());
-            answerError(res, 500, "internal error");
-        });
+    for (HttpRoute& extra : extraRoutes)
+        router.add(extra);
+    return router;
 }
 
-void CollectorServer::Impl::handleVerify(const httplib::Request& req, httplib::Response& res) {
+HttpResponse CollectorServer::Impl::handleVerify(HttpRequest& request) {
     FaultInjector::Plan plan = faults.draw();
-    delay(plan.delayMs, "verifyapp");
-    if (applyFault(plan, req, res, "verifyapp")) return;
-
+    HttpResponse held;
+    held.delay = std::chrono::milliseconds(plan.delayMs);
+    if (plan.delayMs > 0)
+        log.write("verifyapp: injected delay, the answer is held back %d ms", plan.delayMs);
+    if (plan.outcome == FaultInjector::Outcome::Fail) {
+        log.write("verifyapp: injected failure, answered 500");
+        HttpResponse response = HttpResponse::error(500, "injected failure");
+        response.delay = held.delay;
+        return response;
+    }
+    if (plan.outcome == FaultInjector::Outcome::Reset) {
+        log.write("verifyapp: injected connection reset");
+        HttpResponse response;
+        response.reset = true;
+        return response;
+    }
+    const std::string type = request.header("content-type");
+    std::map<std::string, std::string> form =
+        type.rfind("application/x-www-form-urlencoded", 0) == 0
+            ? formFields(request.body)
+            : std::map<std::string, std::string>();
+    for (const auto& [name, value] : formFields(request.query))
+        form.emplace(name, value);
     static const char* const kFields[] = {"app_key",     "device_id", "device_os",
                                           "device_type", "platform",  "appname"};
     for (const char* field : kFields) {
-        if (!req.has_param(field)) {
+        if (!form.count(field)) {
             log.write("verifyapp: refused, missing form field \"%s\"", field);
-            answerError(res, 400, std::string("missing form field \"") + field + "\"");
-            return;
+            return HttpResponse::error(400, std::string("missing form field \"") + field + "\"");
         }
     }
-    VerificationFields fields{req.get_param_value("app_key"),   req.get_param_value("device_id"),
-                              req.get_param_value("device_os"), req.get_param_value("device_type"),
-                              req.get_param_value("platform"),  req.get_param_value("appname")};
+    VerificationFields fields{form["app_key"],     form["device_id"], form["device_os"],
+                              form["device_type"], form["platform"],  form["appname"]};
     if (fields.deviceId.empty()) {
         log.write("verifyapp: refused, empty form field \"device_id\"");
-        answerError(res, 400, "empty form field \"device_id\"");
-        return;
+        return HttpResponse::error(400, "empty form field \"device_id\"");
     }
     if (plan.malformedVerify) {
         log.write("verifyapp: injected malformed answer");
-        res.status = 200;
-        res.set_content("{\"verify_status\": true, \"app_device_id\": \"", "application/json");
-        return;
+        HttpResponse response;
+        response.body = "{\"verify_status\": true, \"app_device_id\": \"";
+        response.delay = held.delay;
+        return response;
     }
     auto app = apps.find(fields.appKey);
     if (app == apps.end()) {
         log.write("verifyapp: unknown application key \"%s\" from device %s",
                   CollectorNames::printable(fields.appKey).c_str(),
                   CollectorNames::printable(fields.deviceId).c_str());
-        answer(res, 200,
-               json{{"verify_status", false},
-                    {"app_device_id", ""},
-                    {"latest_run", 0},
-                    {"video_record", false},
-                    {"settings", json::object()}});
-        return;
+        HttpResponse response = HttpResponse::json(200, json{{"verify_status", false},
+                                                             {"app_device_id", ""},
+                                                             {"latest_run", 0},
+                                                             {"video_record", false},
+                                                             {"settings", json::object()}});
+        response.delay = held.delay;
+        return response;
     }
-    std::string error;
-    auto verified = index.recordVerification(
-        fields, CollectorNames::appDeviceId(fields.appKey, fields.deviceId), error);
-    if (!verified) {
-        log.write("verifyapp: %s", error.c_str());
-        answerError(res, 500, "the collector cannot record the installation");
-        return;
+    CollectorIndex::Verified verified = index.recordVerification(
+        fields, [] { return CollectorNames::newInstallationId(); }, app->second.maxInstallations);
+    using Outcome = CollectorIndex::Verified::Outcome;
+    if (verified.outcome == Outcome::OverQuota) {
+        log.write("verifyapp: refused device %s: application \"%s\" has its %llu installations",
+                  CollectorNames::printable(fields.deviceId).c_str(),
+                  CollectorNames::printable(app->second.name).c_str(),
+                  static_cast<unsigned long long>(app->second.maxInstallations));
+        HttpResponse response =
+            HttpResponse::error(429, "the application has as many installations as it may");
+        response.headers.emplace("Retry-After", "3600");
+        return response;
+    }
+    if (verified.outcome == Outcome::Failed) {
+        log.write("verifyapp: cannot record the installation of device %s: %s",
+                  CollectorNames::printable(fields.deviceId).c_str(), verified.note.c_str());
+        HttpResponse response =
+            HttpResponse::error(503, "the collector cannot record the installation");
+        response.headers.emplace("Retry-After", "60");
+        return response;
+    }
+    if (!verified.refreshed) {
+        log.write("verifyapp: device %s answered without recording this verification: %s",
+                  CollectorNames::printable(fields.deviceId).c_str(), verified.note.c_str());
     }
     // The answer carries a 32-bit run number.
-    int64_t latest = std::min<int64_t>(verified->latestRun, 0x7fffffff);
+    const int64_t latest = std::min<int64_t>(verified.latestRun, 0x7fffffff);
     log.write(
-        "verifyapp: application \"%s\" verified for device %s: app_device_id %s, latest run %lld",
+        "verifyapp: application \"%s\" verified for device %s: app_device_id %s%s, latest run "
+        "%lld",
         CollectorNames::printable(app->second.name).c_str(),
-        CollectorNames::printable(fields.deviceId).c_str(), verified->appDeviceId.c_str(),
-        static_cast<long long>(latest));
-    answer(res, 200,
-           json{{"verify_status", true},
-                {"app_device_id", verified->appDeviceId},
-                {"latest_run", latest},
-                {"video_record", app->second.videoRecord},
-                {"settings", app->second.settings}});
+        CollectorNames::printable(fields.deviceId).c_str(), verified.appDeviceId.c_str(),
+        verified.outcome == Outcome::Created ? " (new)" : "", static_cast<long long>(latest));
+    HttpResponse response = HttpResponse::json(200, json{{"verify_status", true},
+                                                         {"app_device_id", verified.appDeviceId},
+                                                         {"latest_run", latest},
+                                                         {"video_record", app->second.videoRecord},
+                                                         {"settings", app->second.settings}});
+    response.delay = held.delay;
+    return response;
+}
+
+std::unique_ptr<HttpBodySink> CollectorServer::Impl::openUpload(const std::string& what,
+                                                                const HttpRequest& request,
+                                                                HttpResponse& refusal) {
+    const std::string type = request.header("content-type");
+    const std::string boundary = MultipartParser::boundaryOf(type);
+    if (boundary.empty()) {
+        const bool multipart = type.find("multipart/form-data") != std::string::npos;
+        log.write(
+            "%s: refused, the body is not multipart/form-data with a boundary "
+            "(Content-Type \"%s\")",
+            what.c_str(), CollectorNames::printable(type).c_str());
+        refusal = multipart ? HttpResponse::error(400, "malformed multipart body: no boundary")
+                            : HttpResponse::error(415, "the body must be multipart/form-data");
+        return nullptr;
+    }
+    return std::make_unique<FaultedUpload>(tempDir, boundary, faults.draw(), log, what);
 }
 
 std::string CollectorServer::Impl::checkFields(const std::string& kind,
@@ -472,92 +503,47 @@ std::string CollectorServer::Impl::checkFields(const std::string& kind,
     return {};
 }
 
-void CollectorServer::Impl::handleUpload(const std::string& route, const httplib::Request& req,
-                                         httplib::Response& res,
-                                         const httplib::ContentReader& reader) {
+HttpResponse CollectorServer::Impl::handleUpload(const std::string& route, HttpRequest& request) {
     const std::string what = route == "video"  ? "uploadvideo"
                              : route == "data" ? "uploaddata"
                                                : "uploadheatcordsweb";
-    FaultInjector::Plan plan = faults.draw();
-    if (!req.is_multipart_form_data()) {
-        // The body is drained (within the size limit) so the connection stays usable.
-        uint64_t drained = 0;
-        bool complete = reader([&drained](const char*, size_t length) {
-            drained += length;
-            return true;
-        });
-        log.write(
-            "%s: refused, the body is not multipart/form-data (Content-Type \"%s\", %llu bytes)",
-            what.c_str(), CollectorNames::printable(req.get_header_value("Content-Type")).c_str(),
-            static_cast<unsigned long long>(drained));
-        if (!complete) res.set_header("Connection", "close");
-        answerError(res, complete ? 415 : (res.status == 413 ? 413 : 400),
-                    "the body must be multipart/form-data");
-        return;
-    }
-
-    UploadReceiver receiver(tempDir, plan.outcome == FaultInjector::Outcome::None);
-    // An injected reset of an upload cuts the connection in the middle of the body: as the
-    // file part begins to arrive.
-    bool resetMidBody = false;
-    bool complete = reader(
-        [&](const httplib::MultipartFormData& part) {
-            if (plan.outcome == FaultInjector::Outcome::Reset && part.name == "file" &&
-                resetConnection(req)) {
-                resetMidBody = true;
-                return false;
-            }
-            return receiver.onPartHeader(part.name, part.filename, part.content_type);
-        },
-        [&receiver](const char* data, size_t length) { return receiver.onPartData(data, length); });
-    receiver.finish();
-    if (resetMidBody) {
+    auto& receiver = static_cast<FaultedUpload&>(*request.sink);
+    const FaultInjector::Plan plan = receiver.plan;
+    if (!receiver.complete()) {
         receiver.discard();
-        log.write("%s: injected connection reset in the middle of the body", what.c_str());
-        res.set_header("Connection", "close");
-        answerError(res, 500, "injected connection reset");
-        return;
+        log.write("%s: refused, malformed or incomplete multipart body (%llu bytes read)",
+                  what.c_str(), static_cast<unsigned long long>(receiver.receivedBytes()));
+        return HttpResponse::error(400, "malformed or incomplete multipart body");
     }
-    if (!complete) {
-        // Nothing of a broken transfer stays behind once its refusal is in the log.
-        receiver.discard();
-        res.set_header("Connection", "close");
-        if (res.status == 413) {
-            log.write("%s: refused, the body is larger than %llu bytes", what.c_str(),
-                      static_cast<unsigned long long>(config.maxBodyBytes));
-            answerError(res, 413,
-                        "the body is larger than the limit of " +
-                            std::to_string(config.maxBodyBytes) + " bytes");
-        } else {
-            log.write("%s: refused, malformed or incomplete multipart body (%llu bytes read)",
-                      what.c_str(), static_cast<unsigned long long>(receiver.bodyBytes()));
-            answerError(res, 400, "malformed or incomplete multipart body");
+    receiver.sync();
+    const std::chrono::milliseconds delay(plan.delayMs);
+    auto answer = [&](HttpResponse response) {
+        response.delay = delay;
+        return response;
+    };
+    if (plan.outcome == FaultInjector::Outcome::Fail) {
+        if (delay.count() > 0) {
+            log.write("%s: injected delay, the answer is held back %d ms", what.c_str(),
+                      plan.delayMs);
         }
-        return;
+        log.write("%s: injected failure, answered 500", what.c_str());
+        return answer(HttpResponse::error(500, "injected failure"));
     }
-    // A delayed answer is held back once the whole body was read and the upload handled (and
-    // stored): a client that gives up waiting has lost the answer of a file that arrived, and
-    // sends it again later, which the index tells as a duplicate.
-    struct HeldAnswer {
-        Impl& impl;
-        int ms;
-        const std::string& what;
-        const UploadReceiver& receiver;
-        ~HeldAnswer() { impl.delay(ms, what.c_str(), receiver.fileName()); }
-    } held{*this, plan.outcome == FaultInjector::Outcome::None ? plan.delayMs : 0, what, receiver};
-    if (plan.outcome != FaultInjector::Outcome::None) delay(plan.delayMs, what.c_str());
-    if (applyFault(plan, req, res, what.c_str())) return;
+    if (plan.outcome == FaultInjector::Outcome::Reset) {  // a body without a file part
+        log.write("%s: injected connection reset", what.c_str());
+        HttpResponse response;
+        response.reset = true;
+        return response;
+    }
     if (faults.refuses(receiver.fileName())) {
         log.write("%s: injected refusal of %s, answered 400", what.c_str(),
                   CollectorNames::printable(receiver.fileName()).c_str());
-        answerError(res, 400, "injected refusal");
-        return;
+        return answer(HttpResponse::error(400, "injected refusal"));
     }
     if (receiver.failed()) {
         log.write("%s: refused, %s", what.c_str(),
                   CollectorNames::printable(receiver.error()).c_str());
-        answerError(res, receiver.errorStatus(), receiver.error());
-        return;
+        return HttpResponse::error(receiver.errorStatus(), receiver.error());
     }
 
     std::string kind = route;
@@ -565,22 +551,19 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
         auto type = receiver.fields().find("video_type");
         if (type == receiver.fields().end()) {
             log.write("%s: refused, missing form field \"video_type\"", what.c_str());
-            answerError(res, 400, "missing form field \"video_type\"");
-            return;
+            return HttpResponse::error(400, "missing form field \"video_type\"");
         }
         if (type->second != "screen" && type->second != "camera") {
             log.write("%s: refused, unknown video_type \"%s\"", what.c_str(),
                       CollectorNames::printable(type->second).c_str());
-            answerError(res, 400, "video_type must be \"screen\" or \"camera\"");
-            return;
+            return HttpResponse::error(400, "video_type must be \"screen\" or \"camera\"");
         }
         kind = type->second;
     }
     std::string problem = checkFields(kind, receiver);
     if (!problem.empty()) {
         log.write("%s: refused, %s", what.c_str(), CollectorNames::printable(problem).c_str());
-        answerError(res, 400, problem);
-        return;
+        return HttpResponse::error(400, problem);
     }
 
     UploadRecord record;
@@ -588,36 +571,27 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
     record.fileName = receiver.fileName();
     record.size = receiver.fileSize();
     record.receivedAt = CollectorNames::utcNow();
+    record.receivedUnix = unixNow();
     int64_t run = -1;
+    json document;
     if (kind == "data") {
         // A session document names its installation inside ("apd") and its run number ("dr").
-        json document;
-        if (receiver.fileSize() <= kMaxDocumentBytes) {
-            std::ifstream in(receiver.tempPath(), std::ios::binary);
-            document = json::parse(in, nullptr, false);
-        }
+        std::string why;
+        document =
+            CollectorJson::parseFile(receiver.tempPath(), CollectorJson::kMaxDocumentBytes, why);
         if (document.is_discarded() || !document.is_object()) {
-            log.write("%s: refused, %s is not a JSON session document", what.c_str(),
-                      CollectorNames::printable(record.fileName).c_str());
-            answerError(res, 400, "the file is not a JSON session document");
-            return;
+            log.write("%s: refused, %s is not a JSON session document (it %s)", what.c_str(),
+                      CollectorNames::printable(record.fileName).c_str(),
+                      why.empty() ? "is not an object" : why.c_str());
+            return HttpResponse::error(400, "the file is not a JSON session document");
         }
         if (document.contains("apd") && document["apd"].is_string()) {
             record.appDeviceId = document["apd"].get<std::string>();
-        } else if (document.contains("apd") && document["apd"].is_number()) {
-            record.appDeviceId = dumpJson(document["apd"]);
         }
         if (document.contains("dr")) {
             const json& dr = document["dr"];
-            if (dr.is_number_integer()) {
-                run = dr.get<int64_t>();
-            } else if (dr.is_string()) {
-                try {
-                    run = std::stoll(dr.get<std::string>());
-                } catch (...) {
-                    run = -1;
-                }
-            }
+            if (dr.is_number_integer() || dr.is_string())
+                run = CollectorSessions::integerOf(dr, -1);
         }
         record.fields = json{{"apd", record.appDeviceId}, {"dr", run}};
     } else {
@@ -627,45 +601,79 @@ void CollectorServer::Impl::handleUpload(const std::string& route, const httplib
             record.fields[name] = value;
     }
 
-    std::string appFolder = "_unattributed";
-    auto installation = index.installation(record.appDeviceId);
-    if (installation) {
-        auto folder = appFolders.find(installation->appKey);
-        if (folder != appFolders.end()) {
-            appFolder = folder->second;
-        } else if (auto known = index.application(installation->appKey)) {
-            appFolder = known->folder;
-        }
+    // Only an identifier this collector issued at a verification opens its installation.
+    const auto installation = index.installation(record.appDeviceId);
+    if (!installation) {
+        log.write("%s: refused %s: app_device_id \"%s\" was not issued by this collector",
+                  what.c_str(), CollectorNames::printable(record.fileName).c_str(),
+                  CollectorNames::printable(record.appDeviceId).c_str());
+        return answer(HttpResponse::error(403, "unknown installation"));
     }
-    record.path =
-        (fs::path("apps") / appFolder /
-         CollectorNames::folderName(record.appDeviceId.empty() ? "_none" : record.appDeviceId) /
-         kindFolder(kind) / record.fileName)
-            .string();
+    record.appKey = installation->appKey;
+    auto folder = appFolders.find(installation->appKey);
+    std::string appFolder = folder != appFolders.end() ? folder->second : std::string();
+    if (appFolder.empty()) {
+        if (auto known = index.application(installation->appKey)) appFolder = known->folder;
+    }
+    record.path = (fs::path("apps") / appFolder / CollectorNames::folderName(record.appDeviceId) /
+                   kindFolder(kind) / record.fileName)
+                      .string();
+    std::optional<SessionRecord> session;
+    if (kind == "data") session = sessionOf(document, record, run);
+    StorageQuota quota;
+    if (auto app = apps.find(installation->appKey); app != apps.end()) {
+        quota.applicationBytes = app->second.quotaBytes;
+        quota.installationBytes = app->second.installationQuotaBytes;
+    }
+
     std::string error;
-    CollectorIndex::Commit outcome =
-        index.commitUpload(record, receiver.tempPath(), config.dataDir, error);
+    const CollectorIndex::Commit outcome =
+        store->store(record, session, quota, receiver.tempPath(), error);
     switch (outcome) {
         case CollectorIndex::Commit::Stored:
             receiver.releaseTempFile();
-            if (installation && run >= 0) index.noteRun(record.appDeviceId, run);
+            if (run >= 0 && !index.noteRun(record.appDeviceId, run) &&
+                run > installation->verifications) {
+                log.write("%s: run %lld of %s is beyond its %lld verifications and not taken",
+                          what.c_str(), static_cast<long long>(run), record.appDeviceId.c_str(),
+                          static_cast<long long>(installation->verifications));
+            }
             log.write("%s: stored %s (%llu bytes) as %s", what.c_str(),
                       CollectorNames::printable(record.fileName).c_str(),
                       static_cast<unsigned long long>(record.size), record.path.c_str());
-            answer(res, 200, json{{"status", "stored"}, {"file", record.fileName}});
-            return;
+            if (delay.count() > 0) {
+                log.write("%s: injected delay, the answer for %s is held back %d ms", what.c_str(),
+                          CollectorNames::printable(record.fileName).c_str(), plan.delayMs);
+            }
+            return answer(
+                HttpResponse::json(200, json{{"status", "stored"}, {"file", record.fileName}}));
         case CollectorIndex::Commit::Duplicate:
             log.write("%s: %s was already stored for %s, kept the earlier copy", what.c_str(),
                       CollectorNames::printable(record.fileName).c_str(),
                       CollectorNames::printable(record.appDeviceId).c_str());
-            answer(res, 200, json{{"status", "duplicate"}, {"file", record.fileName}});
-            return;
-        case CollectorIndex::Commit::Failed:
-            log.write("%s: cannot store %s: %s", what.c_str(),
+            if (delay.count() > 0) {
+                log.write("%s: injected delay, the answer for %s is held back %d ms", what.c_str(),
+                          CollectorNames::printable(record.fileName).c_str(), plan.delayMs);
+            }
+            return answer(
+                HttpResponse::json(200, json{{"status", "duplicate"}, {"file", record.fileName}}));
+        case CollectorIndex::Commit::OverQuota:
+            log.write(
+                "%s: refused %s (%llu bytes): the storage quota of installation %s or its "
+                "application is used up",
+                what.c_str(), CollectorNames::printable(record.fileName).c_str(),
+                static_cast<unsigned long long>(record.size), record.appDeviceId.c_str());
+            return HttpResponse::error(507, "the storage quota is used up");
+        case CollectorIndex::Commit::DiskFull:
+            log.write("%s: cannot store %s: the disk is full (%s)", what.c_str(),
                       CollectorNames::printable(record.fileName).c_str(), error.c_str());
-            answerError(res, 500, "the collector cannot store the upload");
-            return;
+            return HttpResponse::error(507, "the collector's disk is full");
+        case CollectorIndex::Commit::Failed:
+            break;
     }
+    log.write("%s: cannot store %s: %s", what.c_str(),
+              CollectorNames::printable(record.fileName).c_str(), error.c_str());
+    return HttpResponse::error(500, "the collector cannot store the upload");
 }
 
 }  // namespace rivlo::collector

@@ -1,5 +1,6 @@
 #include "CollectorSessions.h"
 
+#include "CollectorJson.h"
 #include "protocol/RVWireProtocol.h"
 
 #include <algorithm>
@@ -82,9 +83,11 @@ CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
         }
         CollectedSession session;
         session.document = upload;
-        std::ifstream in(fs::path(dataDir) / upload.path, std::ios::binary);
-        session.content = json::parse(in, nullptr, false);
+        session.content =
+            CollectorJson::parseFile((fs::path(dataDir) / upload.path).string(),
+                                     CollectorJson::kMaxDocumentBytes, session.problem);
         session.readable = !session.content.is_discarded() && session.content.is_object();
+        if (!session.readable && session.problem.empty()) session.problem = "is not an object";
         if (session.readable && session.content.contains("tt")) {
             session.length = std::max<int64_t>(0, integerOf(session.content["tt"], 0));
         }

@@ -19,6 +19,7 @@ struct CollectedSession {
     UploadRecord document;
     nlohmann::json content;  // the parsed document (an object when `readable`)
     bool readable = false;
+    std::string problem;  // why it is not readable
     bool hasStamp = false;
     int64_t stamp = 0;   // the document's file stamp (seconds)
     int64_t length = 0;  // "tt", whole seconds

@@ -11,8 +11,31 @@
 
 namespace rivlo::collector {
 
-UploadReceiver::UploadReceiver(std::string tempDir, bool storeFile)
-    : tempDir_(std::move(tempDir)), storeFile_(storeFile) {}
+UploadReceiver::UploadReceiver(std::string tempDir, bool storeFile, const std::string& boundary)
+    : tempDir_(std::move(tempDir)), storeFile_(storeFile) {
+    if (boundary.empty()) return;
+    parser_ = std::make_unique<MultipartParser>(
+        boundary,
+        [this](const std::string& name, const std::string& fileName,
+               const std::string& contentType) {
+            if (resetAtFile_ && name == "file") {
+                resetRequested_ = true;
+                return false;
+            }
+            return onPartHeader(name, fileName, contentType);
+        },
+        [this](const char* data, size_t length) { return onPartData(data, length); });
+}
+
+bool UploadReceiver::write(const char* data, size_t length) {
+    receivedBytes_ += length;
+    if (parser_) parser_->feed(data, length);
+    return !resetRequested_;
+}
+
+void UploadReceiver::finish(bool complete) {
+    if (!complete) discard();
+}
 
 UploadReceiver::~UploadReceiver() {
     closeFile();
@@ -61,6 +84,10 @@ bool UploadReceiver::onPartHeader(const std::string& name, const std::string& fi
         std::vector<char> path(pattern.begin(), pattern.end());
         path.push_back('\0');
         fd_ = ::mkstemp(path.data());
+        if (fd_ < 0 && (errno == ENOSPC || errno == EDQUOT)) {
+            fail(507, "the collector's disk is full");
+            return true;
+        }
         if (fd_ < 0) {
             fail(500, std::string("cannot create a temporary file: ") + std::strerror(errno));
             return true;
@@ -105,6 +132,10 @@ bool UploadReceiver::onPartData(const char* data, size_t length) {
                 ssize_t written = ::write(fd_, data, length);
                 if (written < 0 && errno == EINTR) continue;
                 if (written <= 0) {
+                    if (errno == ENOSPC || errno == EDQUOT) {
+                        fail(507, "the collector's disk is full");
+                        return true;
+                    }
                     fail(500, std::string("cannot write the upload: ") + std::strerror(errno));
                     return true;
                 }
@@ -124,10 +155,17 @@ void UploadReceiver::discard() {
     }
 }
 
-void UploadReceiver::finish() {
-    if (fd_ >= 0 && ::close(fd_) != 0) {
+void UploadReceiver::sync() {
+    int code = 0;
+    if (fd_ >= 0 && ::fsync(fd_) != 0) code = errno;
+    if (fd_ >= 0 && ::close(fd_) != 0 && code == 0) code = errno;
+    if (code != 0) {
         fd_ = -1;
-        fail(500, std::string("cannot finish the upload: ") + std::strerror(errno));
+        if (code == ENOSPC || code == EDQUOT) {
+            fail(507, "the collector's disk is full");
+        } else {
+            fail(500, std::string("cannot finish the upload: ") + std::strerror(code));
+        }
     }
     fd_ = -1;
     target_ = Target::Ignored;

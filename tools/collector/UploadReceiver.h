@@ -2,24 +2,41 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+
+#include "HttpTypes.h"
+#include "MultipartParser.h"
 
 namespace rivlo::collector {
 
-// Receives the parts of one multipart upload as they stream in on a request thread: text fields
+// Receives the parts of one multipart upload as they stream in on an I/O thread: text fields
 // are kept (small and bounded), the part named "file" goes straight into a temporary file, so a
 // movie of any size costs a fixed amount of memory. A problem found on the way is remembered
 // and the rest of the body is drained, so the client still gets a clean answer. One instance
-// per request; not shared between threads.
-class UploadReceiver {
+// per request; the I/O thread feeds it, then the worker that handles the request reads it.
+class UploadReceiver : public HttpBodySink {
   public:
     static constexpr size_t kMaxFieldBytes = 64 * 1024;
     static constexpr size_t kMaxFields = 64;
 
     // `tempDir` must exist. With `storeFile` false the file bytes are counted but not written
     // (used when the request is going to be refused anyway).
-    UploadReceiver(std::string tempDir, bool storeFile);
-    ~UploadReceiver();
+    // With a `boundary`, write() takes the raw multipart body; without, the parts are handed in
+    // through onPartHeader() and onPartData().
+    UploadReceiver(std::string tempDir, bool storeFile, const std::string& boundary = {});
+    ~UploadReceiver() override;
+
+    // The body as it arrives (I/O thread). False once the transfer is to be reset.
+    bool write(const char* data, size_t length) override;
+    // The transfer ended; an incomplete one drops the temporary file at once.
+    void finish(bool complete) override;
+    // The connection is reset as the file part begins (an injected fault).
+    void resetAtFilePart() { resetAtFile_ = true; }
+    bool resetRequested() const { return resetRequested_; }
+    // The whole multipart body arrived, up to its closing delimiter.
+    bool complete() const { return parser_ && parser_->done(); }
+    uint64_t receivedBytes() const { return receivedBytes_; }
     UploadReceiver(const UploadReceiver&) = delete;
     UploadReceiver& operator=(const UploadReceiver&) = delete;
 
@@ -29,8 +46,9 @@ class UploadReceiver {
                       const std::string& contentType);
     // Called with each piece of the current part's body.
     bool onPartData(const char* data, size_t length);
-    // Called after the last part; closes the temporary file.
-    void finish();
+    // Called after the last part, on a worker: writes the temporary file through to the disk
+    // (fsync) and closes it, so it can be moved into place and indexed.
+    void sync();
 
     bool failed() const { return status_ != 0; }
     int errorStatus() const { return status_; }
@@ -70,6 +88,10 @@ class UploadReceiver {
     uint64_t bodyBytes_ = 0;
     std::string tempPath_;
     int fd_ = -1;
+    std::unique_ptr<MultipartParser> parser_;
+    uint64_t receivedBytes_ = 0;
+    bool resetAtFile_ = false;
+    bool resetRequested_ = false;
 };
 
 }  // namespace rivlo::collector

@@ -2,7 +2,9 @@
 //
 //   rivlo-collector serve --data DIR [options]    serve until SIGINT or SIGTERM
 //   rivlo-collector report --data DIR             print what DIR holds
+//   rivlo-collector delete --data DIR --installation ID | --user NAME --app-key KEY
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,31 +15,53 @@
 #include <pthread.h>
 
 #include "CollectorConfig.h"
+#include "CollectorIndex.h"
 #include "CollectorReport.h"
 #include "CollectorServer.h"
+#include "CollectorStore.h"
 
 using rivlo::collector::CollectorApp;
 using rivlo::collector::CollectorConfig;
+using rivlo::collector::CollectorIndex;
+using rivlo::collector::CollectorLog;
 using rivlo::collector::CollectorReport;
 using rivlo::collector::CollectorServer;
+using rivlo::collector::CollectorStore;
 
 namespace {
 
 const char* const kUsage = R"(usage:
   rivlo-collector serve --data DIR [options]
-  rivlo-collector report --data DIR
+  rivlo-collector report --data DIR [--database URL]
+  rivlo-collector delete --data DIR [--database URL] --installation ID
+  rivlo-collector delete --data DIR [--database URL] --user NAME --app-key KEY
 
 serve options:
   --host HOST                 address to listen on (default 127.0.0.1)
   --port N                    port (default 0: a free port is chosen)
+  --database URL              the index: an SQLite file (default DIR/collector.sqlite) or
+                              postgresql://user@host:port/name
   --config FILE               JSON configuration, applied before the options below
   --app-key KEY               accept this application key (repeatable)
   --app-name NAME             name of the application of the last --app-key
   --settings JSON             "settings" object handed out for the last --app-key
   --no-video-record           answer "video_record": false for the last --app-key
+  --retention-days N          remove the last --app-key's uploads N days after arrival
+  --quota-bytes N             at most N bytes stored for the last --app-key (0: no limit)
+  --installation-quota-bytes N  at most N bytes per installation (default 2 GiB; 0: none)
+  --max-installations N       at most N installations of the last --app-key (0: no limit)
   --cert FILE --key FILE      serve HTTPS with this certificate and private key (PEM)
-  --max-body-bytes N          refuse larger request bodies (default 1 GiB)
-  --threads N                 request threads (default 8)
+  --max-body-bytes N          refuse larger upload bodies, counted decoded (default 1 GiB)
+  --max-verify-body-bytes N   refuse larger verification bodies (default 16384)
+  --threads N                 worker threads (default 8)
+  --queue N                   requests waiting for a worker before "busy" (default 64)
+  --io-threads N              threads reading and writing connections (default 2)
+  --max-connections N         connections open at once (default 1024)
+  --max-connections-per-address N  from one address (default 32)
+  --header-timeout-ms N       a request head must arrive within N ms (default 10000)
+  --body-grace-ms N           then its body may take N ms before ... (default 10000)
+  --min-bytes-per-second N    ... it must keep this average rate (default 16384)
+  --shutdown-grace-ms N       SIGTERM ends requests still running after N ms (default 5000)
   --url-file FILE             write the served URL into FILE once listening
   --fail-share X              answer this share of requests with status 500
   --reset-share X             reset the connection of this share of requests (uploads:
@@ -50,9 +74,15 @@ serve options:
   --fault-seed N              seed of the fault draws
 
 configuration file:
-  {"data": DIR, "host": HOST, "port": N, "max_body_bytes": N, "threads": N,
+  {"data": DIR, "database": URL, "host": HOST, "port": N, "max_body_bytes": N,
+   "max_verify_body_bytes": N, "threads": N, "queue": N, "io_threads": N,
+   "max_connections": N, "max_connections_per_address": N, "header_bytes": N,
+   "header_timeout_ms": N, "body_grace_ms": N, "min_bytes_per_second": N,
+   "write_timeout_ms": N, "shutdown_grace_ms": N, "retention_interval_s": N,
    "tls": {"cert": FILE, "key": FILE},
-   "apps": [{"key": KEY, "name": NAME, "video_record": true, "settings": {...}}],
+   "apps": [{"key": KEY, "name": NAME, "video_record": true, "settings": {...},
+             "retention_days": N, "quota_bytes": N, "installation_quota_bytes": N,
+             "max_installations": N}],
    "faults": {"fail_share": X, "reset_share": X, "refuse_share": X, "delay_ms": N,
               "delay_share": X,
               "malformed_verify_share": X, "seed": N}}
@@ -84,13 +114,55 @@ bool parseUnsigned(const std::string& text, unsigned long long& out) {
     }
 }
 
-int runReport(const std::string& dataDir) {
+int runReport(const std::string& dataDir, const std::string& database) {
     std::string text, error;
-    if (!CollectorReport::build(dataDir, text, error)) {
+    if (!CollectorReport::build(dataDir, text, error, database)) {
         std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
         return 1;
     }
     std::fputs(text.c_str(), stdout);
+    return 0;
+}
+
+// Deletes one installation's or one user's data; each deletion is logged on standard error.
+int runDelete(const std::vector<std::pair<std::string, std::string>>& options) {
+    std::string dataDir, database, installation, user, appKey;
+    for (const auto& [name, value] : options) {
+        if (name == "--data") {
+            dataDir = value;
+        } else if (name == "--database") {
+            database = value;
+        } else if (name == "--installation") {
+            installation = value;
+        } else if (name == "--user") {
+            user = value;
+        } else if (name == "--app-key") {
+            appKey = value;
+        } else {
+            return usageError("delete does not take " + name);
+        }
+    }
+    if (dataDir.empty()) return usageError("delete needs --data DIR");
+    if (installation.empty() == user.empty() || (!user.empty() && appKey.empty())) {
+        return usageError("delete needs --installation ID, or --user NAME with --app-key KEY");
+    }
+    CollectorIndex index;
+    std::string error;
+    if (!index.open(database.empty() ? CollectorIndex::defaultUrl(dataDir) : database, false,
+                    error)) {
+        std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
+        return 1;
+    }
+    CollectorLog log;
+    CollectorStore store(dataDir, index, log);
+    auto removed = installation.empty() ? store.deleteUser(appKey, user, error)
+                                        : store.deleteInstallation(installation, error);
+    if (!removed) {
+        std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("deleted %zu files (%llu bytes)\n", removed->files,
+                static_cast<unsigned long long>(removed->bytes));
     return 0;
 }
 
@@ -103,7 +175,9 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (command != "serve" && command != "report") return usageError("unknown command " + command);
+    if (command != "serve" && command != "report" && command != "delete") {
+        return usageError("unknown command " + command);
+    }
 
     CollectorConfig config;
     std::string dataOption, urlFile, error;
@@ -129,13 +203,20 @@ int main(int argc, char** argv) {
         }
     }
     if (command == "report") {
+        std::string database;
         for (const auto& [name, value] : options) {
-            if (name != "--data") return usageError("report takes only --data");
-            dataOption = value;
+            if (name == "--data") {
+                dataOption = value;
+            } else if (name == "--database") {
+                database = value;
+            } else {
+                return usageError("report takes only --data and --database");
+            }
         }
         if (dataOption.empty()) return usageError("report needs --data DIR");
-        return runReport(dataOption);
+        return runReport(dataOption, database);
     }
+    if (command == "delete") return runDelete(options);
 
     if (!configFile.empty() && !config.loadFile(configFile, error)) {
         std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
@@ -148,6 +229,8 @@ int main(int argc, char** argv) {
             config.dataDir = value;
         } else if (name == "--host") {
             config.host = value;
+        } else if (name == "--database") {
+            config.databaseUrl = value;
         } else if (name == "--port") {
             if (!parseUnsigned(value, number) || number > 65535) return usageError("bad --port");
             config.port = static_cast<int>(number);
@@ -155,6 +238,38 @@ int main(int argc, char** argv) {
             cliApps.emplace_back();
             cliApps.back().key = value;
             cliApps.back().name = value;
+        } else if (name == "--retention-days" || name == "--quota-bytes" ||
+                   name == "--installation-quota-bytes" || name == "--max-installations") {
+            if (cliApps.empty()) return usageError(name + " must follow an --app-key");
+            if (!parseUnsigned(value, number) || number > (1ull << 62)) {
+                return usageError("bad " + name);
+            }
+            CollectorApp& app = cliApps.back();
+            if (name == "--retention-days") {
+                if (number > 100000) return usageError("bad --retention-days");
+                app.retentionDays = static_cast<int>(number);
+            }
+            if (name == "--quota-bytes") app.quotaBytes = number;
+            if (name == "--installation-quota-bytes") app.installationQuotaBytes = number;
+            if (name == "--max-installations") app.maxInstallations = number;
+        } else if (name == "--max-verify-body-bytes" || name == "--queue" ||
+                   name == "--io-threads" || name == "--max-connections" ||
+                   name == "--max-connections-per-address" || name == "--header-timeout-ms" ||
+                   name == "--body-grace-ms" || name == "--min-bytes-per-second" ||
+                   name == "--shutdown-grace-ms") {
+            if (!parseUnsigned(value, number) || number > (1ull << 40)) {
+                return usageError("bad " + name);
+            }
+            auto& l = config.limits;
+            if (name == "--max-verify-body-bytes") config.maxVerifyBodyBytes = number;
+            if (name == "--queue") l.queueLimit = number;
+            if (name == "--io-threads") l.ioThreads = number;
+            if (name == "--max-connections") l.maxConnections = number;
+            if (name == "--max-connections-per-address") l.maxConnectionsPerAddress = number;
+            if (name == "--header-timeout-ms") l.headerTimeout = std::chrono::milliseconds(number);
+            if (name == "--body-grace-ms") l.bodyGrace = std::chrono::milliseconds(number);
+            if (name == "--min-bytes-per-second") l.minBytesPerSecond = number;
+            if (name == "--shutdown-grace-ms") l.shutdownGrace = std::chrono::milliseconds(number);
         } else if (name == "--app-name" || name == "--settings" || name == "--no-video-record") {
             if (cliApps.empty()) return usageError(name + " must follow an --app-key");
             lastApp = &cliApps.back();
