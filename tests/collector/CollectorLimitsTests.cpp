@@ -219,6 +219,8 @@ TEST_F(CollectorLimitsTest, SlowClientsHoldNoWorkerAndMeetTheirDeadlines) {
 
 TEST_F(CollectorLimitsTest, ConnectionsPerAddressAreCapped) {
     start([](CollectorConfig& c) { c.limits.maxConnectionsPerAddress = 4; });
+    // The verification's connection is gone first.
+    ASSERT_TRUE(runUntil([&] { return collector_->server().openConnections() == 0; }));
     std::vector<std::unique_ptr<RawConnection>> open;
     for (int i = 0; i < 4; ++i)
         open.push_back(std::make_unique<RawConnection>(collector_->server().port()));
