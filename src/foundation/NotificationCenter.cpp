@@ -1,5 +1,7 @@
 #include "foundation/NotificationCenter.h"
 
+#include "foundation/SharedInstance.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -22,8 +24,8 @@ thread_local std::vector<const void*> deliveringHere;
 }  // namespace
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter* const center = new NotificationCenter;
-    return *center;
+    static SharedInstance<NotificationCenter> center;
+    return center.get([] { return new NotificationCenter; });
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(const std::string& name,

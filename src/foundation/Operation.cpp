@@ -1,6 +1,7 @@
 #include "foundation/Operation.h"
 
 #include "foundation/DispatchQueue.h"
+#include "foundation/PendingWork.h"
 
 #include <algorithm>
 
@@ -128,6 +129,7 @@ void Operation::stateDidChange() {
         finishedCv_.notify_all();
     }
     if (completion) DispatchQueue::global(DispatchQueue::Priority::Default, std::move(completion));
+    if (finished) settled_.store(true);
     for (auto& weak : dependents) {
         if (auto dep = weak.lock()) dep->dependencyFinished();
     }
@@ -148,16 +150,18 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
         std::vector<std::shared_ptr<Operation>> toStart;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            auto finishedNow = [](const std::shared_ptr<Operation>& op) {
-                return op->isFinished();
-            };
+            // An operation leaves once settled: finished, with its completion callback handed
+            // to the global queue, which counts it from there.
+            auto settled = [](const std::shared_ptr<Operation>& op) { return op->isSettled(); };
             for (auto& op : operations) {
-                if (finishedNow(op))
+                if (settled(op))
                     started.erase(std::remove(started.begin(), started.end(), op.get()),
                                   started.end());
             }
-            operations.erase(std::remove_if(operations.begin(), operations.end(), finishedNow),
-                             operations.end());
+            const auto kept = std::remove_if(operations.begin(), operations.end(), settled);
+            const auto left = std::distance(kept, operations.end());
+            operations.erase(kept, operations.end());
+            if (left > 0) PendingWork::done(left);
             if (!suspended) {
                 size_t running = started.size();
                 size_t limit = maxConcurrent < 0 ? SIZE_MAX : static_cast<size_t>(maxConcurrent);
@@ -182,7 +186,14 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
 OperationQueue::OperationQueue(std::string name)
     : state_(std::make_shared<State>()), name_(std::move(name)) {}
 
-OperationQueue::~OperationQueue() = default;
+OperationQueue::~OperationQueue() {
+    // Operations still held stop counting as pending work with the queue.
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->operations.empty())
+        PendingWork::done(static_cast<int64_t>(state_->operations.size()));
+    state_->operations.clear();
+    state_->started.clear();
+}
 
 void OperationQueue::addOperation(const std::shared_ptr<Operation>& op) {
     addOperations({op}, false);
@@ -199,6 +210,7 @@ void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>
                 state_->operations.end())
                 continue;
             state_->operations.push_back(op);
+            PendingWork::add();
         }
     }
     for (const auto& op : ops) {

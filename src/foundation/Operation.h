@@ -37,6 +37,9 @@ class Operation : public std::enable_shared_from_this<Operation> {
     // True when every dependency has finished (or the operation was cancelled).
     virtual bool isReady() const;
     virtual bool isConcurrent() const { return false; }
+    // True once the operation finished and its completion callback was handed to the global
+    // queue (or it had none): an operation queue lets go of it then.
+    bool isSettled() const { return settled_.load(); }
 
     void addDependency(const std::shared_ptr<Operation>& op);
     void removeDependency(const std::shared_ptr<Operation>& op);
@@ -68,7 +71,7 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
     mutable std::mutex mutex_;
     std::condition_variable finishedCv_;
-    std::atomic<bool> cancelled_{false}, executing_{false}, finished_{false};
+    std::atomic<bool> cancelled_{false}, executing_{false}, finished_{false}, settled_{false};
     bool completionFired_ = false;
     std::vector<std::shared_ptr<Operation>> dependencies_;
     std::vector<std::weak_ptr<Operation>> dependents_;
@@ -78,7 +81,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
 // Runs operations on background threads as they become ready, at most
 // maxConcurrentOperationCount at once (-1: the system decides, which here is unlimited).
-// Operations leave the queue when they finish. All methods: any thread.
+// Operations leave the queue when they finish; from adding until their completion callback was
+// handed on they count as the library's pending work (PendingWork). All methods: any thread.
 class OperationQueue {
   public:
     static constexpr int DefaultMaxConcurrentOperationCount = -1;

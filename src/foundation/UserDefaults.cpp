@@ -1,6 +1,7 @@
 #include "foundation/UserDefaults.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "foundation/StorageSpace.h"
 
 #include <cerrno>
@@ -89,12 +90,15 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes) {
 }
 
 UserDefaults& UserDefaults::standard() {
-    static UserDefaults* const defaults = [] {
-        std::lock_guard<std::mutex> lock(standardDirMutex);
-        std::string dir = standardDir.empty() ? std::string(".") : standardDir;
-        return new UserDefaults(dir + "/rivlo.defaults.plist");
-    }();
-    return *defaults;
+    // Written to its file when the library closes, then freed with the library's other objects.
+    static SharedInstance<UserDefaults> defaults;
+    return defaults.get(
+        [] {
+            std::lock_guard<std::mutex> lock(standardDirMutex);
+            std::string dir = standardDir.empty() ? std::string(".") : standardDir;
+            return new UserDefaults(dir + "/rivlo.defaults.plist");
+        },
+        [](UserDefaults& d) { d.synchronize(); });
 }
 
 void UserDefaults::setStandardDirectory(const std::string& directory) {
