@@ -4,6 +4,7 @@
 #include "platform/linux/FfmpegCaptureEncoder.h"
 #include "platform/linux/FfmpegMovieDuration.h"
 
+#include "foundation/BackgroundThreads.h"
 #include "platform/linux/FfmpegSupport.h"
 #include "platform/linux/H264PictureRepeater.h"
 
@@ -234,9 +235,10 @@ bool FfmpegWriterInput::isReadyForMoreMediaData() const {
 
 FfmpegMovieWriter::~FfmpegMovieWriter() {
     if (encoderThread_.joinable()) {
-        // The finish handler may drop the last reference on the encoder thread itself.
+        // The finish handler may drop the last reference on the encoder thread itself: the
+        // thread is then joined later (at the latest when the library closes).
         if (encoderThread_.get_id() == std::this_thread::get_id()) {
-            encoderThread_.detach();
+            BackgroundThreads::adopt(std::move(encoderThread_));
         } else {
             {
                 std::lock_guard<std::mutex> lock(mutex_);

@@ -4,7 +4,9 @@
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "core/RivloHandler.h"
+#include "foundation/BackgroundThreads.h"
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "overlay/RVStatusBar.h"
 #include "platform/Application.h"
 #include "platform/Platform.h"
@@ -30,16 +32,22 @@ bool cameraWanted() {
 RVCameraVideoHandler::RVCameraVideoHandler() = default;
 
 RVCameraVideoHandler* RVCameraVideoHandler::sharedHandler() {
-    // Held for the life of the process; delegates refer to it weakly.
-    static auto* const holder = new std::shared_ptr<RVCameraVideoHandler>([] {
-        auto handler = std::make_shared<RVCameraVideoHandler>();
-        RVCameraVideoHandler* raw = handler.get();
-        handler->backgroundObserver_ = NotificationCenter::defaultCenter().addObserver(
-            ApplicationNotification::DidEnterBackground, nullptr,
-            [raw](const Notification&) { raw->applicationDidEnterBackground(); });
-        return handler;
-    }());
-    return holder->get();
+    // Held until the library closes; delegates refer to it weakly.
+    static SharedInstance<std::shared_ptr<RVCameraVideoHandler>> holder;
+    auto& held = holder.get(
+        [] {
+            auto handler = std::make_shared<RVCameraVideoHandler>();
+            RVCameraVideoHandler* raw = handler.get();
+            handler->backgroundObserver_ = NotificationCenter::defaultCenter().addObserver(
+                ApplicationNotification::DidEnterBackground, nullptr,
+                [raw](const Notification&) { raw->applicationDidEnterBackground(); });
+            return new std::shared_ptr<RVCameraVideoHandler>(std::move(handler));
+        },
+        [](std::shared_ptr<RVCameraVideoHandler>& handler) {
+            if (handler->backgroundObserver_)
+                NotificationCenter::defaultCenter().removeObserver(*handler->backgroundObserver_);
+        });
+    return held.get();
 }
 
 void RVCameraVideoHandler::registerSessionSteps() {
@@ -110,7 +118,8 @@ void RVCameraVideoHandler::alertViewClickedButtonAtIndex(AlertView& alert, int b
             setupStarting_ = false;
             setupCancelled_ = false;
         }
-        std::thread([] { sharedHandler()->startRecordingInBackground(); }).detach();
+        BackgroundThreads::start("rivlo.camera",
+                                 [] { sharedHandler()->startRecordingInBackground(); });
     } else {
         alert.dismissWithClickedButtonIndex(buttonIndex, true);
     }

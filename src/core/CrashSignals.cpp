@@ -24,11 +24,14 @@ constexpr std::array<int, 6> kTrappedSignals = {SIGABRT, SIGILL, SIGSEGV, SIGFPE
 constexpr size_t kDescriptionSize = 1024;
 constexpr size_t kAlternateStackSize = 256 * 1024;
 
-// Everything the handlers read. Created once at install and never destroyed, so a handler
-// running while the process exits still finds it. The fields the handlers read are written
-// before the handlers are installed, or are atomics.
+// Everything the handlers read. Created at install and freed only by uninstall (the library
+// closing), after the handlers were taken out, so a handler running while the process exits
+// still finds it. The fields the handlers read are written before the handlers are installed,
+// or are atomics.
 struct CrashState {
     std::atomic<bool> handled{false};
+    std::atomic<bool> quit{false};  // uninstall: the crash thread leaves without work
+    std::thread thread;
     // Set (release) by the crash thread before its done byte; a waiter that saw the byte reads
     // it (acquire), which orders the work before whatever the waiter does next.
     std::atomic<bool> workDone{false};
@@ -51,6 +54,7 @@ struct CrashState {
 };
 
 std::atomic<CrashState*> gState{nullptr};
+std::atomic<bool> gStarted{false};  // an install is done or under way
 
 long currentThreadId() {
     return static_cast<long>(syscall(SYS_gettid));
@@ -206,6 +210,7 @@ void crashThreadMain(CrashState* state) {
         if (count < 0 && errno == EINTR) continue;
         return;
     }
+    if (state->quit.load() && !state->handled.load()) return;
     CrashEvent event;
     event.signal = state->signal.load();
     if (event.signal != 0) {
@@ -259,7 +264,7 @@ const std::array<int, 6>& CrashSignals::trappedSignals() {
 
 bool CrashSignals::install(Work work, Options options,
                            std::shared_ptr<ExceptionHandlerSlot> exceptionSlot) {
-    static std::atomic<bool> started{false};
+    std::atomic<bool>& started = gStarted;
     bool expected = false;
     if (!started.compare_exchange_strong(expected, true)) return false;
 
@@ -275,7 +280,16 @@ bool CrashSignals::install(Work work, Options options,
         started.store(false);
         return false;
     }
-    std::thread(crashThreadMain, state).detach();
+    try {
+        state->thread = std::thread(crashThreadMain, state);
+    } catch (const std::system_error& error) {
+        RVLog("Rivlo: Crash handler not installed: no thread (%s)", error.what());
+        for (int fd : {state->wakeRead, state->wakeWrite, state->doneRead, state->doneWrite})
+            close(fd);
+        delete state;
+        started.store(false);
+        return false;
+    }
     prepareCurrentThread();
 
     state->exceptionSlot = std::move(exceptionSlot);
@@ -301,6 +315,34 @@ bool CrashSignals::install(Work work, Options options,
         sigemptyset(&ours.sa_mask);
         if (sigaction(sig, &ours, nullptr) == 0) state->trapped[sig].store(true);
     }
+    return true;
+}
+
+bool CrashSignals::uninstall() {
+    CrashState* state = gState.load();
+    if (state == nullptr) return false;
+    // A fatal event under way keeps everything in place: the process is on its way down.
+    if (state->handled.load()) return false;
+    for (int sig : kTrappedSignals) {
+        if (!state->trapped[sig].load()) continue;
+        struct sigaction current {};
+        if (sigaction(sig, nullptr, &current) != 0) continue;
+        // A host that installed its own handler since keeps it.
+        const bool ours = (current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == onSignal;
+        if (ours) sigaction(sig, &state->previous[sig], nullptr);
+        state->trapped[sig].store(false);
+    }
+    if (state->exceptionSlot && state->exceptionSlot->handler() == onUncaughtException) {
+        state->exceptionSlot->setHandler(state->previousExceptionHandler);
+    }
+    gState.store(nullptr);
+    state->quit.store(true);
+    writeByte(state->wakeWrite);
+    if (state->thread.joinable()) state->thread.join();
+    for (int fd : {state->wakeRead, state->wakeWrite, state->doneRead, state->doneWrite})
+        close(fd);
+    delete state;
+    gStarted.store(false);
     return true;
 }
 

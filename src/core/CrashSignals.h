@@ -47,11 +47,15 @@ class CrashSignals {
 
     // Remembers the uncaught-exception handler of the slot (when one is given) and the signal
     // dispositions, installs ours, starts the crash thread and gives the calling thread an
-    // alternate signal stack. Only the first call in a process installs; it returns true,
-    // later calls return false and change nothing. Any thread; the handlers then stay
-    // installed for the life of the process.
+    // alternate signal stack. Only the first call installs; it returns true, later calls
+    // return false and change nothing until uninstall(). Any thread.
     static bool install(Work work, Options options,
                         std::shared_ptr<ExceptionHandlerSlot> exceptionSlot);
+    // The library closing: puts back the dispositions and the exception handler that were
+    // there before (where ours is still the one installed; a host's later handler stays), ends
+    // and joins the crash thread and frees its state. Does nothing once a fatal event was taken.
+    // Returns true when it uninstalled. Any thread but the crash thread.
+    static bool uninstall();
     static bool isInstalled();
 
     // True once a fatal event has been taken; never cleared. Any thread.

@@ -6,11 +6,24 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
 #include <unistd.h>
 
 namespace rivlo {
 
 namespace {
+
+struct Configuration {
+    std::optional<std::string> baseURL;
+    std::optional<std::string> caFile;
+};
+std::mutex gMutex;
+std::optional<Configuration> gConfiguration;  // guarded by gMutex; set while the library runs
+
+std::optional<Configuration> configuration() {
+    std::lock_guard lock(gMutex);
+    return gConfiguration;
+}
 
 std::string lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -67,7 +80,19 @@ RVServiceConfig::Override RVServiceConfig::checkOverride(const std::string& text
     return result;
 }
 
+void RVServiceConfig::configure(const std::optional<std::string>& baseURL,
+                                const std::optional<std::string>& caFile) {
+    std::lock_guard lock(gMutex);
+    gConfiguration = Configuration{baseURL, caFile};
+}
+
+void RVServiceConfig::forgetConfiguration() {
+    std::lock_guard lock(gMutex);
+    gConfiguration.reset();
+}
+
 std::string RVServiceConfig::serviceBaseURL() {
+    if (auto configured = configuration()) return configured->baseURL.value_or(kDefaultBaseURL);
     const char* text = std::getenv("RIVLO_SERVICE_URL");
     if (!text || !*text) return kDefaultBaseURL;
     const Override checked = checkOverride(text);
@@ -78,6 +103,7 @@ std::string RVServiceConfig::serviceBaseURL() {
 }
 
 std::optional<std::string> RVServiceConfig::caFile() {
+    if (auto configured = configuration()) return configured->caFile;
     const char* path = std::getenv("RIVLO_CA_FILE");
     if (!path || !*path) return std::nullopt;
     if (::access(path, R_OK) != 0) {

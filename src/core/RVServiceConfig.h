@@ -5,11 +5,11 @@
 
 namespace rivlo {
 
-// Where the service lives. The base URL is a fixed HTTPS endpoint; the environment variable
-// RIVLO_SERVICE_URL replaces it (plain http only towards the loopback interface, for local
-// work with the reference collector), and RIVLO_CA_FILE names an extra certificate bundle to
-// trust. Certificate and host verification always stay on. Any thread; the environment is
-// read at each call.
+// Where the service lives. The base URL is a fixed HTTPS endpoint; the library's options (or,
+// before the library started, the environment variable RIVLO_SERVICE_URL) replace it (plain
+// http only towards the loopback interface, for local work with the reference collector), and
+// name an extra certificate bundle to trust (RIVLO_CA_FILE). Certificate and host verification
+// always stay on. Any thread; until configure() the environment is read at each call.
 class RVServiceConfig {
   public:
     static constexpr const char* kDefaultBaseURL = "https://service.rivlo.com/";
@@ -27,6 +27,13 @@ class RVServiceConfig {
     static std::optional<std::string> caFile();
     // True for "localhost", "127.x.x.x" and "::1" / "[::1]".
     static bool isLoopbackHost(const std::string& host);
+
+    // What the library was started with (already checked): from here on the environment is not
+    // read. A base URL of nullopt means the built-in one, a CA file of nullopt none.
+    static void configure(const std::optional<std::string>& baseURL,
+                          const std::optional<std::string>& caFile);
+    // Back to reading the environment (the library closing).
+    static void forgetConfiguration();
 };
 
 }  // namespace rivlo

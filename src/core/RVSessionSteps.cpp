@@ -1,5 +1,7 @@
 #include "core/RVSessionSteps.h"
 
+#include "foundation/SharedInstance.h"
+
 #include <mutex>
 
 namespace rivlo {
@@ -16,9 +18,11 @@ struct Registry {
     RVCrashSteps crash;
 };
 
+// Emptied when the library closes; the next start registers the steps again.
+SharedInstance<Registry> gRegistry;
+
 Registry& registry() {
-    static Registry* const instance = new Registry;
-    return *instance;
+    return gRegistry.get([] { return new Registry; });
 }
 
 template <class T>

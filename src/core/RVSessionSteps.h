@@ -12,7 +12,8 @@ namespace rivlo {
 class View;
 
 // The recorders, trackers and uploaders the session controller drives register their steps
-// here, each subsystem once, at start-up (before the first start call). The controller runs
+// here, each subsystem once, when the library starts (before the first start call); closing the
+// library forgets them. The controller runs
 // them in its own fixed order (see RivloHandler); a step nobody registered is skipped. Each
 // step's comment names the thread it is called on.
 

@@ -5,6 +5,7 @@
 #include "core/RivloReachability.h"
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "foundation/UserDefaults.h"
 #include "platform/Application.h"
 #include "platform/Device.h"
@@ -30,8 +31,8 @@
 namespace rivlo {
 
 RVUtil* RVUtil::sharedHandler() {
-    static RVUtil* const instance = new RVUtil;
-    return instance;
+    static SharedInstance<RVUtil> instance;
+    return &instance.get([] { return new RVUtil; });
 }
 
 // Identity, session clock, stamps and folders are the store's: it names its files and fills its
@@ -151,6 +152,20 @@ size_t whitespaceBefore(const std::string& text, size_t end) {
 }
 
 }  // namespace
+
+void RVUtil::forgetSession() {
+    std::shared_ptr<RVSetting> previous;
+    {
+        std::lock_guard<std::mutex> lock(gSessionMutex);
+        gApplicationKey.clear();
+        gTheme.clear();
+        gAliasName.clear();
+        previous = std::move(gSetting);
+        gSetting = nullptr;
+    }
+    gAppLoadingFirstTime.store(true);
+    RVStoreSession::forget();
+}
 
 void RVUtil::applicationKey(const std::string& key) {
     std::lock_guard<std::mutex> lock(gSessionMutex);

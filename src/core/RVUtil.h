@@ -24,8 +24,11 @@ class RVSetting;
 // Every member is safe to call from any thread.
 class RVUtil {
   public:
-    // The shared instance, created on first use and never destroyed.
+    // The shared instance, created on first use and freed when the library closes.
     static RVUtil* sharedHandler();
+    // Forgets the session's values (key, theme, alias, settings record, identity, session
+    // clock, first-launch flag) when the library closes, so a new start begins afresh.
+    static void forgetSession();
 
     // ---- Identity -------------------------------------------------------------------------
 

@@ -4,9 +4,11 @@
 #include "core/RVSessionSteps.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
+#include "foundation/BackgroundThreads.h"
 #include "foundation/DispatchQueue.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
 #include "foundation/URL.h"
 #include "http/RVAFHTTPClient.h"
 #include "http/RVAFJSONRequestOperation.h"
@@ -35,8 +37,8 @@ std::shared_ptr<Semaphore> gPostSemaphore;  // guarded by gSemaphoreMutex
 
 // The lock tied to the controller's class: serialises the first start.
 std::recursive_mutex& classLock() {
-    static std::recursive_mutex* const lock = new std::recursive_mutex;
-    return *lock;
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 std::shared_ptr<Semaphore> postSemaphore() {
@@ -51,17 +53,18 @@ void renewPostSemaphore() {
 }
 
 // Runs fn on a short-lived thread of its own (the recorders' stop steps).
-void runOnNewThread(std::function<void()> fn) {
+void runOnNewThread(const char* name, std::function<void()> fn) {
     if (!fn) return;
-    std::thread(std::move(fn)).detach();
+    BackgroundThreads::start(name, std::move(fn));
 }
 
 // Orders the application's moves between background and foreground: the background
 // stop-and-post, the foreground clean-up and the session an activation begins run one after
-// the other, in the order the application moved. Lives for the process.
+// the other, in the order the application moved. Drained and joined when the library closes.
+SharedInstance<DispatchQueue> gLifecycleQueue;
+
 DispatchQueue& lifecycleQueue() {
-    static DispatchQueue* const queue = new DispatchQueue("com.rivlo.RivloHandler.lifecycle");
-    return *queue;
+    return sharedQueue(gLifecycleQueue, "com.rivlo.RivloHandler.lifecycle");
 }
 
 // Signals the semaphore however the stop-and-post run ends.
@@ -194,8 +197,8 @@ void RivloHandler::stop() {
 
     // The recorders finish their movies on threads of their own; nobody waits for them here
     // (the uploaders wait for the movies they need).
-    runOnNewThread(RVSessionSteps::screenRecorder().stopScreenRecording);
-    runOnNewThread(RVSessionSteps::cameraRecorder().stopCameraRecording);
+    runOnNewThread("rivlo.stopscreen", RVSessionSteps::screenRecorder().stopScreenRecording);
+    runOnNewThread("rivlo.stopcamera", RVSessionSteps::cameraRecorder().stopCameraRecording);
 
     runStep(RVSessionSteps::timeline().saveHeatMap);
     RVJSONDataHandler::saveDataToFile();
@@ -228,6 +231,30 @@ void RivloHandler::restartSession() {
 
 void RivloHandler::cleanupData() {
     RVPlistHandler::sharedHandler()->cleanupData();
+}
+
+void RivloHandler::stopAndPostForClose() {
+    if (!rivlo() || !gSessionStarted.load()) return;
+    // In turn with the application's own moves, as entering the background would.
+    lifecycleQueue().async([] { stopAndPostData(); });
+}
+
+void RivloHandler::shutdown() {
+    std::lock_guard lock(classLock());
+    RivloHandler* handler = gInstance.exchange(nullptr);
+    ++gSessionGeneration;  // an answer still on its way starts nothing
+    gSessionStarted.store(false);
+    gRecording.store(false);
+    {
+        std::lock_guard semaphoreLock(gSemaphoreMutex);
+        gPostSemaphore.reset();
+    }
+    if (!handler) return;
+    handler->stopOperation();
+    handler->finishBackgroundTask();
+    for (auto token : handler->applicationObservers_)
+        NotificationCenter::defaultCenter().removeObserver(token);
+    delete handler;
 }
 
 void RivloHandler::cleanupDataAfterPosting() {

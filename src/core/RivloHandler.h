@@ -18,7 +18,7 @@ namespace rivlo {
 class RVAFHTTPClient;
 class Semaphore;
 
-// The session controller: created by the first start call, alive until the process ends. It
+// The session controller: created by the first start call, alive until the library closes. It
 // owns the HTTP client that talks to the service, begins sessions (verification, then
 // recording), stops the recorders and hands their data to the uploaders, and follows the
 // application between foreground and background.
@@ -58,6 +58,14 @@ class RivloHandler {
     static void restartSession();
     // Cleans the store's folders of files no list names.
     static void cleanupData();
+
+    // The library closing: stops the open session and starts its uploads, in turn with the
+    // application's moves (nothing when no session is open). Returns at once. Any thread.
+    static void stopAndPostForClose();
+    // The library closing, once its work has ended or been cancelled: forgets the controller
+    // (observers removed, background task ended, instance freed) and the session flags, so the
+    // next start creates it again. Any thread but the library's own.
+    static void shutdown();
     // The same once no stop-and-post is running (taken in turn with them). A background
     // thread.
     static void cleanupDataAfterPosting();
@@ -125,7 +133,7 @@ class RivloHandler {
 
   private:
     RivloHandler();
-    ~RivloHandler() = delete;  // lives for the process
+    ~RivloHandler() = default;  // only shutdown() frees it
 
     void beginSession();
 

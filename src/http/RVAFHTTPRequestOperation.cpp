@@ -2,6 +2,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
 #include "http/RVAFNetworking.h"
 #include "http/RVAFStringEncoding.h"
 
@@ -21,28 +22,29 @@ std::string trim(const std::string& s) {
 }
 
 std::mutex& classMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
+    static std::mutex m;
+    return m;
 }
 
+// The class-wide settings below go back to their defaults when the library closes.
 std::set<long>& statusCodes() {
-    static auto* const codes = [] {
+    static SharedInstance<std::set<long>> codes;
+    return codes.get([] {
         auto* s = new std::set<long>;
         for (long c = 200; c < 300; ++c)
             s->insert(c);
         return s;
-    }();
-    return *codes;
+    });
 }
 
 std::optional<std::set<std::string>>& contentTypes() {
-    static auto* const types = new std::optional<std::set<std::string>>();
-    return *types;
+    static SharedInstance<std::optional<std::set<std::string>>> types;
+    return types.get([] { return new std::optional<std::set<std::string>>(); });
 }
 
 std::map<std::string, RVAFHTTPOperationClass>& classRegistry() {
-    static auto* const registry = new std::map<std::string, RVAFHTTPOperationClass>;
-    return *registry;
+    static SharedInstance<std::map<std::string, RVAFHTTPOperationClass>> registry;
+    return registry.get([] { return new std::map<std::string, RVAFHTTPOperationClass>; });
 }
 
 }  // namespace

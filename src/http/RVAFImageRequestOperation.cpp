@@ -1,6 +1,7 @@
 #include "http/RVAFImageRequestOperation.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "http/RVAFImageDecoder.h"
 #include "http/RVAFJSONRequestOperation.h"
 #include "platform/Platform.h"
@@ -10,14 +11,16 @@ namespace rivlo {
 namespace {
 
 std::mutex& typesMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
+    static std::mutex m;
+    return m;
 }
 std::set<std::string>& types() {
-    static auto* const t = new std::set<std::string>{
-        "image/tiff",   "image/jpeg", "image/gif",   "image/png",       "image/ico",
-        "image/x-icon", "image/bmp",  "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
-    return *t;
+    static SharedInstance<std::set<std::string>> t;
+    return t.get([] {
+        return new std::set<std::string>{
+            "image/tiff",   "image/jpeg", "image/gif",   "image/png",       "image/ico",
+            "image/x-icon", "image/bmp",  "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
+    });
 }
 
 }  // namespace
@@ -71,8 +74,8 @@ RVAFImageRequestOperation::imageRequestOperationWithRequest(const RVURLRequest& 
 }
 
 DispatchQueue& RVAFImageRequestOperation::processingQueue() {
-    static auto* const queue = new DispatchQueue("com.rivlo.networking.image-request.processing");
-    return *queue;
+    static SharedInstance<DispatchQueue> queue;
+    return sharedQueue(queue, "com.rivlo.networking.image-request.processing");
 }
 
 std::optional<std::set<std::string>> RVAFImageRequestOperation::acceptableContentTypes() {

@@ -1,4 +1,5 @@
 #include "http/RVAFImageViewLoader.h"
+#include "foundation/SharedInstance.h"
 
 #include <map>
 
@@ -22,13 +23,14 @@ bool isCurrent(const ImageView* view, const RVURLRequest& finished) {
 }  // namespace
 
 OperationQueue& RVAFImageViewLoader::sharedImageRequestOperationQueue() {
-    static auto* const queue = new OperationQueue("com.rivlo.networking.image-views");
-    return *queue;
+    static SharedInstance<OperationQueue> queue;
+    return queue.get([] { return new OperationQueue("com.rivlo.networking.image-views"); },
+                     [](OperationQueue& q) { q.cancelAllOperations(); });
 }
 
 RVAFImageCache& RVAFImageViewLoader::sharedImageCache() {
-    static auto* const cache = new RVAFImageCache();
-    return *cache;
+    static SharedInstance<RVAFImageCache> cache;
+    return cache.get([] { return new RVAFImageCache(); });
 }
 
 std::shared_ptr<RVAFImageRequestOperation> RVAFImageViewLoader::imageRequestOperation(

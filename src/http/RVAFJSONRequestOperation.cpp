@@ -1,6 +1,7 @@
 #include "http/RVAFJSONRequestOperation.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "http/RVAFStringEncoding.h"
 
 namespace rivlo {
@@ -8,14 +9,16 @@ namespace rivlo {
 namespace {
 
 std::mutex& typesMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
+    static std::mutex m;
+    return m;
 }
 
 std::set<std::string>& types() {
-    static auto* const t =
-        new std::set<std::string>{"application/json", "text/json", "text/javascript", "text/html"};
-    return *t;
+    static SharedInstance<std::set<std::string>> t;
+    return t.get([] {
+        return new std::set<std::string>{"application/json", "text/json", "text/javascript",
+                                         "text/html"};
+    });
 }
 
 Error parseError(const std::string& detail) {
@@ -59,8 +62,8 @@ std::shared_ptr<RVAFJSONRequestOperation> RVAFJSONRequestOperation::JSONRequestO
 }
 
 DispatchQueue& RVAFJSONRequestOperation::processingQueue() {
-    static auto* const queue = new DispatchQueue("com.rivlo.networking.json-request.processing");
-    return *queue;
+    static SharedInstance<DispatchQueue> queue;
+    return sharedQueue(queue, "com.rivlo.networking.json-request.processing");
 }
 
 std::optional<std::set<std::string>> RVAFJSONRequestOperation::acceptableContentTypes() {

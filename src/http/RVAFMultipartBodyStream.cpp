@@ -26,8 +26,8 @@ std::string finalBoundary() {
 }
 
 const std::string& emptyText() {
-    static const std::string* const empty = new std::string();
-    return *empty;
+    static const std::string empty;  // constant-initialised, nothing to free
+    return empty;
 }
 
 }  // namespace
@@ -82,10 +82,9 @@ const std::string& RVAFHTTPBodyPart::textForPhase(Phase phase) {
             return boundaryText_;
         case Headers:
             return encodedHeaders_;
-        case FinalBoundary: {
-            static const std::string* const text = new std::string(finalBoundary());
-            return hasFinalBoundary ? *text : emptyText();
-        }
+        case FinalBoundary:
+            if (finalBoundaryText_.empty()) finalBoundaryText_ = finalBoundary();
+            return hasFinalBoundary ? finalBoundaryText_ : emptyText();
         default:
             return emptyText();
     }

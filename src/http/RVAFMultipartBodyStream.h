@@ -59,6 +59,7 @@ class RVAFHTTPBodyPart {
     uint64_t bodyContentLength_;
     std::string encodedHeaders_;
     std::string boundaryText_;
+    std::string finalBoundaryText_;
     Phase phase_ = Boundary;
     uint64_t phaseReadOffset_ = 0;
     bool failed_ = false;

@@ -1,6 +1,7 @@
 #include "http/RVAFNetworkActivityIndicatorManager.h"
 
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
 #include "http/RVAFNetworking.h"
 #include "platform/Platform.h"
 
@@ -26,8 +27,8 @@ struct RVAFNetworkActivityIndicatorManager::State {
 };
 
 RVAFNetworkActivityIndicatorManager& RVAFNetworkActivityIndicatorManager::sharedManager() {
-    static auto* const manager = new RVAFNetworkActivityIndicatorManager();
-    return *manager;
+    static SharedInstance<RVAFNetworkActivityIndicatorManager> manager;
+    return manager.get([] { return new RVAFNetworkActivityIndicatorManager(); });
 }
 
 RVAFNetworkActivityIndicatorManager::RVAFNetworkActivityIndicatorManager()

@@ -1,6 +1,7 @@
 #include "http/RVAFNetworkThread.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 
 #include <curl/curl.h>
 
@@ -9,17 +10,38 @@
 
 namespace rivlo {
 
+namespace {
+// With nothing to drive, the thread waits this long between looks (only a posted task wakes it
+// sooner); curl_multi_poll takes an int.
+constexpr long kIdleWaitMillis = 24L * 60 * 60 * 1000;
+SharedInstance<RVAFNetworkThread> gShared;
+}  // namespace
+
 RVAFNetworkThread& RVAFNetworkThread::shared() {
-    static RVAFNetworkThread* const thread = new RVAFNetworkThread();
-    return *thread;
+    return gShared.get([] { return new RVAFNetworkThread(); },
+                       [](RVAFNetworkThread& thread) { thread.shutdown(); });
 }
 
 RVAFNetworkThread::RVAFNetworkThread() {
+    // Counted by curl: the host's own use of curl (and its own global init) is not disturbed
+    // by the cleanup when the library closes.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
     thread_ = std::thread([this] { run(); });
     threadId_ = thread_.get_id();
-    thread_.detach();
+}
+
+RVAFNetworkThread::~RVAFNetworkThread() {
+    shutdown();
+    if (multi_) curl_multi_cleanup(multi_);
+    curl_global_cleanup();
+}
+
+void RVAFNetworkThread::shutdown() {
+    if (!thread_.joinable() || isCurrent()) return;
+    stopping_.store(true);
+    curl_multi_wakeup(multi_);
+    thread_.join();
 }
 
 void RVAFNetworkThread::post(Task task) {
@@ -83,7 +105,7 @@ void RVAFNetworkThread::run() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     pthread_setname_np(pthread_self(), "rivlo.network");
 
-    for (;;) {
+    while (!stopping_.load()) {
         runTasks();
         int running = 0;
         curl_multi_perform(multi_, &running);
@@ -93,8 +115,25 @@ void RVAFNetworkThread::run() {
         timespec zero{0, 0};
         while (sigtimedwait(&set, nullptr, &zero) > 0) {
         }
-        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        if (stopping_.load()) break;
+        // Sleeps until a socket is ready, a task is posted (curl_multi_wakeup) or curl's own
+        // next time-out; with nothing running, only a task wakes it.
+        long timeout = -1;
+        curl_multi_timeout(multi_, &timeout);
+        if (timeout < 0) timeout = transfers_.empty() ? kIdleWaitMillis : 1000;
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout), nullptr);
     }
+    // Closing: what is still posted runs, and transfers still running end as aborted.
+    runTasks();
+    while (!transfers_.empty()) {
+        auto it = transfers_.begin();
+        CURL* easy = it->first;
+        DoneHandler handler = std::move(it->second);
+        transfers_.erase(it);
+        curl_multi_remove_handle(multi_, easy);
+        if (handler) handler(CURLE_ABORTED_BY_CALLBACK);
+    }
+    runTasks();
 }
 
 }  // namespace rivlo

@@ -14,7 +14,8 @@ namespace rivlo {
 
 // The one network thread of the process. It runs a curl multi handle that drives every
 // connection of every operation; connections are created, driven and called back only here.
-// Created on first use and never destroyed.
+// Created on first use; stopped, joined and freed when the library closes. It sleeps until a
+// task is posted, a socket is ready or curl has a time-out due: no transfer, no wake-up.
 class RVAFNetworkThread {
   public:
     using Task = std::function<void()>;
@@ -34,6 +35,12 @@ class RVAFNetworkThread {
     // Network thread only: stops driving a transfer without calling its done handler.
     void removeTransfer(CURL* easy);
 
+    // Ends the loop: transfers still running end with an aborted result (their done handlers
+    // run on the network thread), then the thread is joined. Any thread but the network thread.
+    void shutdown();
+    // Joins the thread (when shutdown() did not) and frees curl's handles. Close only.
+    ~RVAFNetworkThread();
+
   private:
     RVAFNetworkThread();
     void run();
@@ -44,6 +51,7 @@ class RVAFNetworkThread {
     std::mutex mutex_;
     std::vector<Task> tasks_;
     std::map<CURL*, DoneHandler> transfers_;  // network thread only
+    std::atomic<bool> stopping_{false};
     std::thread thread_;
     std::atomic<std::thread::id> threadId_{};
 };

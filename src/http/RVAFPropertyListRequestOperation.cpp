@@ -1,5 +1,6 @@
 #include "http/RVAFPropertyListRequestOperation.h"
 
+#include "foundation/SharedInstance.h"
 #include "http/RVAFJSONRequestOperation.h"
 
 namespace rivlo {
@@ -7,12 +8,12 @@ namespace rivlo {
 namespace {
 
 std::mutex& typesMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
+    static std::mutex m;
+    return m;
 }
 std::set<std::string>& types() {
-    static auto* const t = new std::set<std::string>{"application/x-plist"};
-    return *t;
+    static SharedInstance<std::set<std::string>> t;
+    return t.get([] { return new std::set<std::string>{"application/x-plist"}; });
 }
 
 }  // namespace
@@ -39,9 +40,8 @@ RVAFPropertyListRequestOperation::propertyListRequestOperationWithRequest(
 }
 
 DispatchQueue& RVAFPropertyListRequestOperation::processingQueue() {
-    static auto* const queue =
-        new DispatchQueue("com.rivlo.networking.property-list-request.processing");
-    return *queue;
+    static SharedInstance<DispatchQueue> queue;
+    return sharedQueue(queue, "com.rivlo.networking.property-list-request.processing");
 }
 
 std::optional<std::set<std::string>> RVAFPropertyListRequestOperation::acceptableContentTypes() {

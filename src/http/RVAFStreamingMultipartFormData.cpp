@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
+#include <string_view>
+#include <utility>
 #include <sys/stat.h>
 
 namespace rivlo {
@@ -56,7 +57,8 @@ std::string disposition(const std::string& name, const std::string& fileName) {
 }  // namespace
 
 std::string RVAFContentTypeForPathExtension(const std::string& extension) {
-    static const auto* const types = new std::map<std::string, std::string>{
+    // A fixed table: a sorted array needs no allocation.
+    static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
         {"mp4", "video/mp4"},       {"m4v", "video/x-m4v"},     {"mov", "video/quicktime"},
         {"txt", "text/plain"},      {"text", "text/plain"},     {"json", "application/json"},
         {"jpeg", "image/jpeg"},     {"jpg", "image/jpeg"},      {"png", "image/png"},
@@ -69,8 +71,10 @@ std::string RVAFContentTypeForPathExtension(const std::string& extension) {
     std::string ext = extension;
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const auto it = types->find(ext);
-    return it == types->end() ? std::string() : it->second;
+    for (const auto& [known, type] : kTypes) {
+        if (known == ext) return std::string(type);
+    }
+    return std::string();
 }
 
 RVAFStreamingMultipartFormData::RVAFStreamingMultipartFormData(const RVURLRequest& request,

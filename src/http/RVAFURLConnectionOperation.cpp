@@ -22,6 +22,9 @@ namespace rivlo {
 
 namespace {
 std::atomic<double> gTimeoutCap{0};
+// The certificate bundle the library was started with (the outer optional is set while it runs).
+std::mutex gCertificateMutex;
+std::optional<std::optional<std::string>> gCertificateFile;  // guarded by gCertificateMutex
 }  // namespace
 
 void RVAFURLConnectionOperation::setTimeoutCap(double seconds) {
@@ -30,6 +33,26 @@ void RVAFURLConnectionOperation::setTimeoutCap(double seconds) {
 
 double RVAFURLConnectionOperation::timeoutCap() {
     return gTimeoutCap.load();
+}
+
+void RVAFURLConnectionOperation::setCertificateFile(std::optional<std::string> path) {
+    std::lock_guard<std::mutex> lock(gCertificateMutex);
+    gCertificateFile = std::move(path);
+}
+
+void RVAFURLConnectionOperation::forgetCertificateFile() {
+    std::lock_guard<std::mutex> lock(gCertificateMutex);
+    gCertificateFile.reset();
+}
+
+std::optional<std::string> RVAFURLConnectionOperation::certificateFile() {
+    {
+        std::lock_guard<std::mutex> lock(gCertificateMutex);
+        if (gCertificateFile) return *gCertificateFile;
+    }
+    const char* file = std::getenv("RIVLO_CA_FILE");
+    if (!file || !*file) return std::nullopt;
+    return std::string(file);
 }
 
 // ---- background tasks ---------------------------------------------------------------------
@@ -78,13 +101,14 @@ long urlErrorCodeForCurl(CURLcode code) {
     }
 }
 
-// Adds the bundle named by RIVLO_CA_FILE to the default trust store of each TLS context.
+// Adds the extra bundle (RVAFURLConnectionOperation::certificateFile) to the default trust store
+// of each TLS context.
 CURLcode addExtraCertificates(CURL*, void* sslContext, void*) {
-    const char* file = std::getenv("RIVLO_CA_FILE");
-    if (!file || !*file) return CURLE_OK;
+    const auto file = RVAFURLConnectionOperation::certificateFile();
+    if (!file) return CURLE_OK;
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    if (!store || X509_STORE_load_file(store, file) != 1) {
-        RVLog("Rivlo: could not load the certificate bundle %s", file);
+    if (!store || X509_STORE_load_file(store, file->c_str()) != 1) {
+        RVLog("Rivlo: could not load the certificate bundle %s", file->c_str());
     }
     return CURLE_OK;
 }
@@ -348,8 +372,7 @@ void RVAFURLConnectionOperation::startTransfer(const RVURLRequest& request) {
     // Certificates and host names are always verified; RIVLO_CA_FILE adds trusted roots.
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-    const char* caFile = std::getenv("RIVLO_CA_FILE");
-    if (caFile && *caFile) curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, addExtraCertificates);
+    if (certificateFile()) curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, addExtraCertificates);
 
     // Redirects: followed by curl unless a redirect callback decides each one, or the request
     // has a body (below).

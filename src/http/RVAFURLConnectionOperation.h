@@ -65,6 +65,14 @@ class RVAFURLConnectionOperation : public Operation {
     static void setTimeoutCap(double seconds);
     static double timeoutCap();
 
+    // The extra certificate bundle every TLS connection trusts besides the system's: set by the
+    // library's start from its options (nullopt: none); until then, and after close
+    // (forgetCertificateFile), RIVLO_CA_FILE names it. Any thread; applies to transfers started
+    // afterwards.
+    static void setCertificateFile(std::optional<std::string> path);
+    static void forgetCertificateFile();
+    static std::optional<std::string> certificateFile();
+
     RVURLRequest request() const;
     std::optional<RVHTTPURLResponse> response() const;
     // The transport error (subclasses add their own checks).

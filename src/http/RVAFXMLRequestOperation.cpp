@@ -1,5 +1,6 @@
 #include "http/RVAFXMLRequestOperation.h"
 
+#include "foundation/SharedInstance.h"
 #include "http/RVAFJSONRequestOperation.h"
 
 namespace rivlo {
@@ -7,12 +8,14 @@ namespace rivlo {
 namespace {
 
 std::mutex& typesMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
+    static std::mutex m;
+    return m;
 }
 std::set<std::string>& types() {
-    static auto* const t = new std::set<std::string>{"application/xml", "text/xml", "text/html"};
-    return *t;
+    static SharedInstance<std::set<std::string>> t;
+    return t.get([] {
+        return new std::set<std::string>{"application/xml", "text/xml", "text/html"};
+    });
 }
 
 }  // namespace
@@ -38,8 +41,8 @@ RVAFXMLRequestOperation::XMLParserRequestOperationWithRequest(const RVURLRequest
 }
 
 DispatchQueue& RVAFXMLRequestOperation::processingQueue() {
-    static auto* const queue = new DispatchQueue("com.rivlo.networking.xml-request.processing");
-    return *queue;
+    static SharedInstance<DispatchQueue> queue;
+    return sharedQueue(queue, "com.rivlo.networking.xml-request.processing");
 }
 
 std::optional<std::set<std::string>> RVAFXMLRequestOperation::acceptableContentTypes() {

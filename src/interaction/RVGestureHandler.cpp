@@ -5,6 +5,7 @@
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
 #include "platform/Application.h"
 #include "platform/Device.h"
 #include "platform/GestureRecognizer.h"
@@ -37,8 +38,8 @@ class RVGestureHandler::Delegate final : public GestureRecognizerDelegate {
 };
 
 RVGestureHandler* RVGestureHandler::sharedHandler() {
-    static RVGestureHandler* const handler = new RVGestureHandler;
-    return handler;
+    static SharedInstance<RVGestureHandler> handler;
+    return &handler.get([] { return new RVGestureHandler; });
 }
 
 RVGestureHandler::RVGestureHandler() : delegate_(std::make_shared<Delegate>()) {

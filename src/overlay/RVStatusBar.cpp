@@ -2,6 +2,7 @@
 
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
 #include "platform/Application.h"
 #include "platform/Platform.h"
 
@@ -31,10 +32,13 @@ RVStatusBar::RVStatusBar(const Rect& frame) : View(frame) {
 }
 
 std::shared_ptr<RVStatusBar> RVStatusBar::sharedView() {
-    // Never destroyed: the overlay lives as long as the process.
-    static auto* const shared =
-        new std::shared_ptr<RVStatusBar>(std::make_shared<RVStatusBar>(screenBounds()));
-    return *shared;
+    // Lives until the library closes, which takes it off the screen.
+    static SharedInstance<std::shared_ptr<RVStatusBar>> shared;
+    return shared.get(
+        [] {
+            return new std::shared_ptr<RVStatusBar>(std::make_shared<RVStatusBar>(screenBounds()));
+        },
+        [](std::shared_ptr<RVStatusBar>& view) { view->takeOffScreen(); });
 }
 
 // ---- Class methods: any thread, the work on the main thread --------------------------------
@@ -218,14 +222,18 @@ void RVStatusBar::dismissOverlay() {
         [generation](bool) {
             auto view = sharedView();
             if (view->showGeneration_ != generation) return;  // shown again meanwhile
-            if (view->topBar_) view->topBar_->removeFromSuperview();
-            view->topBar_.reset();
-            if (view->overlayWindow_) {
-                view->removeFromSuperview();
-                view->overlayWindow_->setHidden(true);  // off the screen's list of windows
-            }
-            view->overlayWindow_.reset();
+            view->takeOffScreen();
         });
+}
+
+void RVStatusBar::takeOffScreen() {
+    if (topBar_) topBar_->removeFromSuperview();
+    topBar_.reset();
+    if (overlayWindow_) {
+        removeFromSuperview();
+        overlayWindow_->setHidden(true);  // off the screen's list of windows
+    }
+    overlayWindow_.reset();
 }
 
 void RVStatusBar::handleRoration() {

@@ -43,6 +43,8 @@ class RVStatusBar : public View {
     void showWithStatus(const std::optional<std::string>& status, Color barColor, Color textColor);
     // The instance side of dismiss.
     void dismissOverlay();
+    // Removes the overlay from the screen at once (the library closing). Main thread.
+    void takeOffScreen();
 
     // The parts, created on first use. overlayWindow and topBar exist only while shown (the
     // accessors create them again).

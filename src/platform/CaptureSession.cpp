@@ -1,5 +1,6 @@
 #include "platform/CaptureSession.h"
 
+#include "foundation/BackgroundThreads.h"
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
 #include "platform/Platform.h"
@@ -61,9 +62,9 @@ struct CaptureMovieFileOutput::Recording {
 
 namespace {
 
-// Runs work on a thread of its own that nobody waits for.
+// Runs work on a thread of its own that the caller does not wait for (joined later).
 void runDetached(std::function<void()> work) {
-    std::thread(std::move(work)).detach();
+    BackgroundThreads::start("rivlo.capture", std::move(work));
 }
 
 }  // namespace

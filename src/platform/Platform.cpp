@@ -1,12 +1,15 @@
 #include "platform/Platform.h"
 
+#include "foundation/SharedInstance.h"
+
 #include <utility>
 
 namespace rivlo {
 
 Platform& Platform::current() {
-    static Platform* const p = new Platform;
-    return *p;
+    // Emptied and freed when the library closes; a platform installs itself again after that.
+    static SharedInstance<Platform> platform;
+    return platform.get([] { return new Platform; });
 }
 
 void Platform::install(PlatformServices services) {

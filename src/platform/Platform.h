@@ -25,7 +25,7 @@ struct PlatformServices {
 // The process-wide registry of platform seams. A platform (the Linux defaults, the headless
 // device, a toolkit adapter) installs its objects before the library is used; everything above
 // the seams reaches them here. Any thread; accessors return shared pointers, so an object stays
-// alive for a caller even if another is installed meanwhile.
+// alive for a caller even if another is installed meanwhile. Closing the library empties it.
 class Platform {
   public:
     static Platform& current();

@@ -6,6 +6,8 @@
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SharedInstance.h"
+#include "foundation/Teardown.h"
 #include "platform/Application.h"
 #include "platform/Device.h"
 #include "platform/Graphics.h"
@@ -42,8 +44,8 @@ struct SensitiveViews {
 };
 
 SensitiveViews& sensitiveViews() {
-    static SensitiveViews* const set = new SensitiveViews;
-    return *set;
+    static SharedInstance<SensitiveViews> set;
+    return set.get([] { return new SensitiveViews; });
 }
 
 // Views belong to the main thread, and so does their destruction.
@@ -55,9 +57,11 @@ void releaseOnMainThread(std::vector<std::shared_ptr<View>> views) {
 
 // The recording generation: a frame loop only continues while its recording is the open one, so
 // a loop left scheduled by an earlier recording can never run alongside a new one.
+// Not reset when the library closes: a loop of a recording before the close never matches.
+std::atomic<uint64_t> gRecordingGeneration{0};
+
 std::atomic<uint64_t>& recordingGeneration() {
-    static std::atomic<uint64_t>* const g = new std::atomic<uint64_t>(0);
-    return *g;
+    return gRecordingGeneration;
 }
 
 }  // namespace
@@ -65,8 +69,8 @@ std::atomic<uint64_t>& recordingGeneration() {
 // ---- Shared instance and class-level state ---------------------------------------------------
 
 RVViewVideoHandler* RVViewVideoHandler::sharedHandler() {
-    static RVViewVideoHandler* const handler = new RVViewVideoHandler;
-    return handler;
+    static SharedInstance<RVViewVideoHandler> handler;
+    return &handler.get([] { return new RVViewVideoHandler; });
 }
 
 RVViewVideoHandler::RVViewVideoHandler() {
@@ -103,8 +107,8 @@ void RVViewVideoHandler::initialize() {
 }
 
 DispatchQueue& RVViewVideoHandler::makeVideoFrameQueue() {
-    static DispatchQueue* const queue = new DispatchQueue("com.rivlo.makeVideoFrame");
-    return *queue;
+    static SharedInstance<DispatchQueue> queue;
+    return sharedQueue(queue, "com.rivlo.makeVideoFrame");
 }
 
 void RVViewVideoHandler::addSensitiveView(const std::shared_ptr<View>& view) {
@@ -206,6 +210,14 @@ void RVViewVideoHandler::startScreenRecording() {
     auto setting = RVUtil::setting();
     if (!setting || !setting->isScreenVideoOn()) return;
     if (isRecording_) return;
+    // A host without a toolkit (a daemon, a command-line tool) has no screen: no movie is made,
+    // and no frame wakes its main thread for nothing.
+    if (!Platform::current().graphics()) {
+        RVLog(
+            "RVViewVideoHandler: No screen to record (no toolkit is installed); the session "
+            "has no screen movie");
+        return;
+    }
     if (!setupAssetWriter()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -234,13 +246,16 @@ void RVViewVideoHandler::waitUntilRecordingIsFinished() {
     // Bounded: the upload pass waits here under the controller's post semaphore, and a movie
     // writer that never reports back must not hold every later stop and clean-up for good.
     const double deadline = Clock::monotonic() + kFinishWaitSeconds;
+    // A closing library whose time is up stops waiting (the movie stays for the next start
+    // when it is finished in time, else it is lost with the session's last seconds).
     if (RunLoop::isMainThread()) {
         // Frames are drawn on the main thread: keep it turning while waiting.
-        while (isRecording_ && Clock::monotonic() < deadline)
-            RunLoop::main().runUntil([this] { return !isRecording_; }, 0.5);
+        while (isRecording_ && Clock::monotonic() < deadline && !Teardown::isCancelled())
+            RunLoop::main().runUntil([this] { return !isRecording_ || Teardown::isCancelled(); },
+                                     0.5);
     } else {
-        while (isRecording_ && Clock::monotonic() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        while (isRecording_ && Clock::monotonic() < deadline && !Teardown::isCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (isRecording_) {
         RVLog(
@@ -603,7 +618,9 @@ void RVViewVideoHandler::completeRecordingSession() {
     }
     try {
         if (input) input->markAsFinished();
-        for (int tries = 0; tries < 20 && writer->status() == MovieWriterStatus::Unknown; ++tries) {
+        for (int tries = 0; tries < 20 && writer->status() == MovieWriterStatus::Unknown &&
+                            !Teardown::isCancelled();
+             ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
         writer->endSessionAtSourceTime(elapsedTime(true));

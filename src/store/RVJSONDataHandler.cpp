@@ -1,14 +1,15 @@
 #include "store/RVJSONDataHandler.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "store/RVPlistHandler.h"
 #include "store/RVStoreSession.h"
 
 namespace rivlo {
 
 RVJSONDataHandler* RVJSONDataHandler::sharedHandler() {
-    static RVJSONDataHandler* const instance = new RVJSONDataHandler;
-    return instance;
+    static SharedInstance<RVJSONDataHandler> instance;
+    return &instance.get([] { return new RVJSONDataHandler; });
 }
 
 RVJSONDataHandler::RVJSONDataHandler() {

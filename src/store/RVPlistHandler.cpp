@@ -1,6 +1,7 @@
 #include "store/RVPlistHandler.h"
 
 #include "foundation/Log.h"
+#include "foundation/SharedInstance.h"
 #include "foundation/StorageSpace.h"
 #include "foundation/UserDefaults.h"
 #include "store/RVStoreFiles.h"
@@ -61,8 +62,10 @@ void splitVideoName(const std::string& name, std::string& prefix, std::string& e
 }  // namespace
 
 RVPlistHandler* RVPlistHandler::sharedHandler() {
-    static RVPlistHandler* const instance = new RVPlistHandler;
-    return instance;
+    // Its queue runs what is queued and ends with the library's other threads at close.
+    static SharedInstance<RVPlistHandler> instance;
+    return &instance.get([] { return new RVPlistHandler; },
+                         [](RVPlistHandler& handler) { handler.queue_.shutdown(); });
 }
 
 RVPlistHandler::RVPlistHandler() : queue_("com.rivlo.RVPlistHandler") {}

@@ -37,6 +37,15 @@ bool RVStoreSession::isInfoPostSuccess() {
     return gInfoPostSuccess.load();
 }
 
+void RVStoreSession::forget() {
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        gAppDeviceId.clear();
+    }
+    gInfoPostSuccess.store(false);
+    gSessionStart.store(0);
+}
+
 void RVStoreSession::startApplicationTimer() {
     gSessionStart.store(Clock::now());
 }

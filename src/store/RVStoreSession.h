@@ -20,6 +20,8 @@ class RVStoreSession {
 
     // Notes now as the session start.
     static void startApplicationTimer();
+    // Forgets the identifier, the flag and the session clock (the library closing). Any thread.
+    static void forget();
     // Whole seconds since the session start, "%ld" ("0" before any start).
     static std::string applicationTotalTime();
 };

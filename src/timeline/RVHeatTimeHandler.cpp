@@ -1,6 +1,7 @@
 #include "timeline/RVHeatTimeHandler.h"
 
 #include "foundation/Clock.h"
+#include "foundation/SharedInstance.h"
 #include "store/RVJSONDataHandler.h"
 
 #include <atomic>
@@ -10,7 +11,7 @@
 namespace rivlo {
 namespace {
 // Monotonic moment of startTimer; not a number while the clock is stopped. Constant-initialised,
-// so it is valid before any load-time initialiser runs.
+// so it is valid before anything of the library has run.
 constexpr double kStopped = std::numeric_limits<double>::quiet_NaN();
 std::atomic<double> clockStart{kStopped};
 }  // namespace
@@ -18,8 +19,8 @@ std::atomic<double> clockStart{kStopped};
 RVHeatTimeHandler::RVHeatTimeHandler() : vcDetail_(std::make_shared<RVVCDetail>()) {}
 
 RVHeatTimeHandler* RVHeatTimeHandler::sharedHandler() {
-    static RVHeatTimeHandler* const handler = new RVHeatTimeHandler;
-    return handler;
+    static SharedInstance<RVHeatTimeHandler> handler;
+    return &handler.get([] { return new RVHeatTimeHandler; });
 }
 
 void RVHeatTimeHandler::startTimer() {

@@ -1,6 +1,7 @@
 #include "webview/RVWebViewHandler.h"
 
 #include "core/RVSessionSteps.h"
+#include "foundation/SharedInstance.h"
 #include "platform/Application.h"
 #include "store/RVPlistHandler.h"
 #include "webview/RVWebView.h"
@@ -10,15 +11,19 @@
 namespace rivlo {
 
 RVWebViewHandler* RVWebViewHandler::sharedHandler() {
-    static RVWebViewHandler* const handler = new RVWebViewHandler;
-    return handler;
+    static SharedInstance<RVWebViewHandler> handler;
+    return &handler.get([] { return new RVWebViewHandler; });
 }
 
 RVWebViewHandler::RVWebViewHandler() {
-    // Observed for the life of the process.
+    // Observed until the library closes.
     activationObserver_ = NotificationCenter::defaultCenter().addObserver(
         ApplicationNotification::DidBecomeActive, nullptr,
         [this](const Notification&) { applicationDidBecomeActive(); });
+}
+
+RVWebViewHandler::~RVWebViewHandler() {
+    NotificationCenter::defaultCenter().removeObserver(activationObserver_);
 }
 
 RVWebViewHandler::WebViewDict RVWebViewHandler::webViewDict() const {

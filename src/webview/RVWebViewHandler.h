@@ -74,12 +74,15 @@ class RVWebViewHandler {
     static void postWebViewGrid(const std::shared_ptr<RVWebView>& record,
                                 const std::shared_ptr<Pass>& pass);
 
-    // Registers saveWebViewData and postWebViewData with the session controller. Load time.
+    // Registers saveWebViewData and postWebViewData with the session controller. Called when
+    // the library starts (rivlo_init).
     static void registerSessionSteps();
+
+    // Freed when the library closes.
+    ~RVWebViewHandler();
 
   private:
     RVWebViewHandler();
-    ~RVWebViewHandler() = delete;  // lives for the process
 
     // The next record of the pass (the last stored one it has not finished), or null when the
     // pass ends here: nothing left, no network, or no allowance.

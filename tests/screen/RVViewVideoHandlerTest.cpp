@@ -639,15 +639,34 @@ TEST_F(ScreenRecorderTest, FinishingThatFailsStillEndsTheRecordingWithoutARecord
     {
         SCOPED_TRACE("not a single frame could be drawn");
         LogCapture log;
+        // The graphics go away once the recording has started (frames are taken later).
         PlatformServices services = Platform::current().services();
         auto graphics = services.graphics;
+        recorder()->startScreenRecording();
+        EXPECT_TRUE(recorder()->isRecording());
         services.graphics = nullptr;
         Platform::current().install(services);
-        recordFor(1.2);
+        RunLoop::main().runUntil([] { return false; }, 1.2);
+        stopOnAnotherThread();
+        EXPECT_TRUE(RunLoop::main().runUntil([] { return !recorder()->isRecording(); }, 30));
         services.graphics = graphics;
         Platform::current().install(services);
         EXPECT_TRUE(log.contains("The screen movie holds no frames; it is discarded"));
         EXPECT_TRUE(storedEntries().empty());
+        EXPECT_FALSE(fs::exists(workingFile));
+    }
+    {
+        SCOPED_TRACE("no screen at all (a host without a toolkit)");
+        LogCapture log;
+        PlatformServices services = Platform::current().services();
+        auto graphics = services.graphics;
+        services.graphics = nullptr;
+        Platform::current().install(services);
+        recorder()->startScreenRecording();
+        EXPECT_FALSE(recorder()->isRecording());
+        EXPECT_TRUE(log.contains("RVViewVideoHandler: No screen to record"));
+        services.graphics = graphics;
+        Platform::current().install(services);
         EXPECT_FALSE(fs::exists(workingFile));
     }
     // A good writer again: recording works after all of that.
