@@ -41,15 +41,6 @@ function(rivlo_component name)
                           PRIVATE rivlo_internals rivlo_build_flags ${ARG_PRIVATE_DEPS})
 endfunction()
 
-# rivlo_load_archive(COMPONENT LOAD): LOAD holds COMPONENT's load-time registration, which
-# nothing refers to; a program linking COMPONENT's archive gets LOAD linked whole so that its
-# initialiser runs. The shared object (RIVLO_REGISTERS_ITSELF) registers every recorder from its
-# own load-time entry point instead and leaves these out.
-function(rivlo_load_archive component load)
-    target_link_libraries(${component} INTERFACE
-        "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:RIVLO_REGISTERS_ITSELF>>>:$<LINK_LIBRARY:WHOLE_ARCHIVE,${load}>>")
-endfunction()
-
 # rivlo_require(TARGET... FOR what): stops the configuration with a clear message when a
 # component something needs is not part of this build (instead of leaving a recorder out).
 function(rivlo_require)

@@ -5,6 +5,7 @@
 
 #include "interaction/RVTouchHooks.h"
 #include "platform/TextField.h"
+#include "support/Registrations.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,11 @@ using namespace rivlo;
 using namespace rivlo::test;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerInteraction(), rivlo::test::registerScreenRecorder(),
+                          rivlo::test::registerTimeline(), true);
 
 // 500 views under the key window: 25 groups of 19 plain views and one text field (every fifth
 // one secure), so the scan walks nested levels like a real screen.

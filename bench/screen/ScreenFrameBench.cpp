@@ -21,6 +21,7 @@
 #include "platform/Graphics.h"
 #include "platform/Label.h"
 #include "screen/ScreenRecorderFixture.h"
+#include "support/Registrations.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -41,6 +42,10 @@ using namespace rivlo;
 using rivlo::test::ScreenRecorderWorld;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerScreenRecorder(), true);
 
 struct ScreenSize {
     double width, height;

@@ -4,6 +4,7 @@
 // through the key window's hit test.
 
 #include "webview/WebViewWorld.h"
+#include "support/Registrations.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +14,10 @@ using namespace rivlo;
 using namespace rivlo::test;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerWebViews(), rivlo::test::registerTimeline(), true);
 
 constexpr Size kScreen{390, 844};
 constexpr Size kPage{390, 3000};

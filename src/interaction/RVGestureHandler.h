@@ -36,7 +36,8 @@ class RVGestureHandler {
     // The shared recorder with its recognisers, created once (thread-safely), never destroyed.
     static RVGestureHandler* sharedHandler();
 
-    // Registers the recorder's steps with the session controller. Called once at load.
+    // Registers the recorder's steps with the session controller. Called when the library
+    // starts (rivlo_init).
     static void registerSessionSteps();
 
     // Main thread. Attaches the seven recognisers, in list order, to the current key window

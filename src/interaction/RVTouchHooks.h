@@ -13,7 +13,8 @@ class View;
 class Window;
 
 // The hooks through which every touch and shake of the host reaches the library, installed in
-// the toolkit's method tables when the library is loaded:
+// the toolkit's method tables when the library starts (once per process: they stay, inert
+// outside a verified session, across a close and the next start):
 //  - the window's "hitTest:withEvent:" (the TouchWindow category on UIWindow): runs the hit
 //    test it replaced, then, once a session is verified, takes a point that differs from the
 //    stored heat-map point as a new touch: attaches the gesture recognisers to the key window,

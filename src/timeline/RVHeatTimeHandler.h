@@ -56,7 +56,8 @@ class RVHeatTimeHandler {
     // renamed as a will-appear and a did-appear of that name would. Any thread.
     static void tagScreenName(const std::string& name);
 
-    // Registers the timeline's steps with the session controller. Called once at load.
+    // Registers the timeline's steps with the session controller. Called when the library
+    // starts (rivlo_init).
     static void registerSessionSteps();
 
     // The timeline as the session document writes it: [{"an","at","cor","wb"}, ...].

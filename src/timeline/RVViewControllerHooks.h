@@ -8,7 +8,7 @@ namespace rivlo {
 class ViewController;
 
 // The screen-naming hooks (the Name category on UIViewController), installed in the toolkit's
-// method tables when the library is loaded: "viewWillAppear:" and "viewDidAppear:" are
+// method tables when the library first starts: "viewWillAppear:" and "viewDidAppear:" are
 // exchanged with "rivlo_swizzled_viewWillAppear:" and "rivlo_swizzled_viewDidAppear:". Each hook
 // names the current screen after the appearing controller (before the host's handler runs),
 // then runs the host's own handler unchanged. The name stays up to date at all times, session

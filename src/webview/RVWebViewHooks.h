@@ -11,7 +11,7 @@ namespace rivlo {
 class View;
 
 // The web view's "hitTest:withEvent:" hook (the RvInteraction category on UIWebView), installed
-// in the toolkit's method tables when the library is loaded. It runs the hit test it replaced
+// in the toolkit's method tables when the library first starts. It runs the hit test it replaced
 // and answers its result unchanged; once a session is verified, every new touch point in a web
 // view (a content point that differs from the previous one) is turned into the page's content
 // coordinates (scroll offset plus point) and:

@@ -12,6 +12,7 @@
 #include "platform/AlertView.h"
 #include "screen/RVViewVideoHandler.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Registrations.h"
 #include "timeline/RVHeatTimeHandler.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,12 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered =
+    (rivlo::test::registerCameraRecorder(), rivlo::test::registerScreenRecorder(),
+     rivlo::test::registerTimeline(), true);
 
 constexpr const char* kVideoPath = "/webservices/v2/uploadvideo";
 

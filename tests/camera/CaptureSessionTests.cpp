@@ -6,6 +6,7 @@
 #include "camera/RVCameraVideoHandler.h"
 #include "foundation/Clock.h"
 #include "platform/CaptureSession.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,10 @@ using namespace rivlo::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerCameraRecorder(), true);
 
 class RecordingDelegate : public CaptureFileOutputRecordingDelegate {
   public:

@@ -5,9 +5,8 @@
 // first start, the verification exchange, stops, restarts, background and foreground moves.
 // Each chapter begins where the previous one left off.
 
-#include "rivlo/Rivlo.h"
-
 #include "core/RVSessionSteps.h"
+#include "core/RVFacade.h"
 #include "core/RVSetting.h"
 #include "core/RVUtil.h"
 #include "core/RivloHandler.h"
@@ -169,19 +168,19 @@ void waitForStopped() {
 }
 
 void CallsBeforeAnyStartAreKeptForTheFirstSession() {
-    EXPECT_FALSE(Rivlo::isRecording());
+    EXPECT_FALSE(RVFacade::isRecording());
     EXPECT_EQ(RivloHandler::rivlo(), nullptr);
     // No session was ever begun: stop-and-post returns at once, stop does nothing.
     RivloHandler::stopAndPostData();
     RivloHandler::stop();
     EXPECT_TRUE(world().takeSteps().empty());
 
-    Rivlo::addTag("before-start");
-    Rivlo::markUserAsFavorite();
-    Rivlo::setPreciseLocationLatitude(1.5, 2.5);
-    Rivlo::setPreciseLocationLatitude(48.8566, 2.3522);  // only the last pair stays
-    Rivlo::tagUsersName("", std::string("ignored"));
-    Rivlo::tagScreenName("Checkout");
+    RVFacade::addTag("before-start");
+    RVFacade::markUserAsFavorite();
+    RVFacade::setPreciseLocationLatitude(1.5, 2.5);
+    RVFacade::setPreciseLocationLatitude(48.8566, 2.3522);  // only the last pair stays
+    RVFacade::tagUsersName("", std::string("ignored"));
+    RVFacade::tagScreenName("Checkout");
     RivloViews::occludeSensitiveView(nullptr);
     EXPECT_EQ(world().takeSteps(),
               (std::vector<std::string>{"tagScreenName:Checkout", "addSensitiveView"}));
@@ -193,12 +192,12 @@ void CallsBeforeAnyStartAreKeptForTheFirstSession() {
 
 void OldSystemOnlyLogs() {
     world().takeLog();
-    Rivlo::startApplicationWithKey("key");
+    RVFacade::startApplicationWithKey("key");
     EXPECT_EQ(world().takeLog(),
               (std::vector<std::string>{"Rivlo: startApplicationWithKey: Failed to start as Rivlo "
                                         "requires iOS7.0 or higher"}));
     EXPECT_EQ(RivloHandler::rivlo(), nullptr);
-    EXPECT_FALSE(Rivlo::isRecording());
+    EXPECT_FALSE(RVFacade::isRecording());
     EXPECT_EQ(world().server->requestCount(), 0u);
 }
 
@@ -213,9 +212,9 @@ void FirstStartSendsTheVerificationRequestInFormEncoding() {
 
     // The theme variant has no version check, so it starts even on this old system. The key
     // loses its spaces and tabs but keeps its line break.
-    Rivlo::start(" \tkey-1\n\t", "  dark ");
+    RVFacade::start(" \tkey-1\n\t", "  dark ");
     ASSERT_NE(RivloHandler::rivlo(), nullptr);
-    EXPECT_TRUE(Rivlo::isRecording());
+    EXPECT_TRUE(RVFacade::isRecording());
     EXPECT_TRUE(RivloHandler::isSessionStarted());
     EXPECT_EQ(RVUtil::applicationKey(), "key-1\n");
     EXPECT_EQ(RVUtil::theme(), "dark");
@@ -281,8 +280,8 @@ void PositiveAnswerStartsRecordingAndCollectsTheFacts() {
 
 void SecondStartChangesNothing() {
     const size_t before = world().server->requestCount();
-    Rivlo::start("other-key", "");
-    Rivlo::startApplicationWithKey("third-key");
+    RVFacade::start("other-key", "");
+    RVFacade::startApplicationWithKey("third-key");
     EXPECT_EQ(RVUtil::applicationKey(), "key-1\n");
     EXPECT_EQ(world().server->requestCount(), before);
     EXPECT_TRUE(RVUtil::isInfoPostSuccess());
@@ -290,7 +289,7 @@ void SecondStartChangesNothing() {
 
 void RestartWhileOpenOnlyLogs() {
     world().takeLog();
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     EXPECT_EQ(world().takeLog(), (std::vector<std::string>{
                                      "Rivlo:restartSession: Session is not running. Call "
                                      "[Rivlo startApplicationWithKey:] to start a new session"}));
@@ -309,14 +308,14 @@ void ResignAndRegainActiveWithoutBackgroundBeginsNothing() {
     EXPECT_TRUE(RVUtil::isAppLoadingFirstTime());
     EXPECT_EQ(verifyRequests(), before);
     EXPECT_TRUE(RivloHandler::isSessionStarted());
-    EXPECT_TRUE(Rivlo::isRecording());
+    EXPECT_TRUE(RVFacade::isRecording());
 }
 
 void StopAndUploadStopsSavesAndPostsInOrder() {
     auto& w = world();
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
-    EXPECT_FALSE(Rivlo::isRecording());
+    EXPECT_FALSE(RVFacade::isRecording());
     // The recorders stop on threads of their own; everything else runs in this order.
     std::vector<std::string> steps;
     ASSERT_TRUE(runUntil([&] {
@@ -357,8 +356,8 @@ void RefusedKeyStillAppliesIdentifierAndRunNumber() {
                     ScriptedResponse::json(200, verifyAnswer(false, true, 20)));
     w.takeLog();
     const size_t before = verifyRequests();
-    Rivlo::restartSession();
-    EXPECT_TRUE(Rivlo::isRecording());
+    RVFacade::restartSession();
+    EXPECT_TRUE(RVFacade::isRecording());
     EXPECT_EQ(storedRunNumber(), 9);
     ASSERT_TRUE(runUntil([] { return RVUtil::appDeviceId() == "apd-20"; }));
     EXPECT_EQ(verifyRequests(), before + 1);
@@ -372,7 +371,7 @@ void RefusedKeyStillAppliesIdentifierAndRunNumber() {
     EXPECT_FALSE(RVUtil::setting()->isScreenVideoOn());
 
     // Stopping a session that was never verified writes no document.
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
     EXPECT_EQ(RVPlistHandler::sharedHandler()->textFileList().size(), 1u);
     ASSERT_TRUE(runUntil([&] { return contains(w.takeSteps(), "stopScreenRecording"); }));
@@ -382,7 +381,7 @@ void FailedVerificationLogsErrorAndResponse() {
     auto& w = world();
     w.server->route("POST", kVerifyPath, ScriptedResponse::text(500, "service down", "text/plain"));
     w.takeLog();
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     std::vector<std::string> lines;
     ASSERT_TRUE(runUntil([&] {
         auto more = w.takeLog();
@@ -398,7 +397,7 @@ void FailedVerificationLogsErrorAndResponse() {
     EXPECT_NE(line.find("-1011"), std::string::npos) << line;
     EXPECT_NE(line.find(", Response: service down"), std::string::npos) << line;
     EXPECT_FALSE(RVUtil::isInfoPostSuccess());
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
 }
 
@@ -406,24 +405,24 @@ void AnswerOfTheWrongShapeIsTreatedAsEmpty() {
     auto& w = world();
     w.server->route("POST", kVerifyPath, ScriptedResponse::json(200, R"([1, 2, {"a": 3}])"));
     const size_t before = verifyRequests();
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(runUntil([&] { return verifyRequests() == before + 1; }));
     ASSERT_TRUE(runUntil([&] { return RVUtil::appDeviceId().empty(); }));
     EXPECT_FALSE(RVUtil::isInfoPostSuccess());
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
 
     // Verified, but every value of the wrong type: no settings, recording per the defaults.
     w.server->route("POST", kVerifyPath, ScriptedResponse::json(200, R"({
         "verify_status": "yes", "app_device_id": 4711, "latest_run": "3",
         "video_record": true, "settings": "screen please"})"));
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
     EXPECT_EQ(RVUtil::appDeviceId(), "4711");
     EXPECT_EQ(storedRunNumber(), 4);
     EXPECT_FALSE(RVUtil::setting()->isScreenVideoOn());
     EXPECT_EQ(RVUtil::setting()->validUrl(), "http://");
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
     world().takeSteps();
 }
@@ -435,14 +434,14 @@ void VerifiedWithoutVideoStillCollectsInformation() {
         ScriptedResponse::json(200, verifyAnswer(true, false, 30, R"({"screen_record": true})")));
     w.takeLog();
     const size_t documents = RVPlistHandler::sharedHandler()->textFileList().size();
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
     EXPECT_TRUE(contains(w.takeLog(),
                          "Rivlo: Application key verified, but video recording is "
                          "disabled. Just session information will be recorded."));
     EXPECT_FALSE(RVUtil::setting()->isScreenVideoOn());
     EXPECT_EQ(RVJSONDataHandler::sharedHandler()->infoDic()["apd"], "apd-30");
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
     EXPECT_EQ(RVPlistHandler::sharedHandler()->textFileList().size(), documents + 1);
     world().takeSteps();
@@ -453,7 +452,7 @@ void NoNetworkSendsNothing() {
     w.platform->reachability().setStatus(NetworkStatus::None);
     const int64_t run = storedRunNumber();
     const size_t before = verifyRequests();
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     EXPECT_TRUE(RivloHandler::isSessionStarted());
     EXPECT_EQ(storedRunNumber(), run);  // no request, no new run number
     RunLoop::main().runUntil([] { return false; }, 0.2);
@@ -467,7 +466,7 @@ void NoNetworkSendsNothing() {
     EXPECT_FALSE(RVUtil::setting()->isRecentlyNetworkAvailable());
     EXPECT_FALSE(RVUtil::canSendData(0));
     w.platform->reachability().setStatus(NetworkStatus::WiFi);
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
     world().takeSteps();
 }
@@ -478,8 +477,8 @@ void AnswerArrivingAfterItsSessionStoppedStartsNothing() {
         ScriptedResponse::json(200, verifyAnswer(true, true, 40, R"({"screen_record": true})"));
     slow.delay = 300ms;
     w.server->route("POST", kVerifyPath, slow);
-    Rivlo::restartSession();
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::restartSession();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
     ASSERT_TRUE(runUntil([] { return RVUtil::appDeviceId() == "apd-40"; }));
     RunLoop::main().runPending();
@@ -520,7 +519,7 @@ void AnswerArrivingWhileTheStopRunsStartsNothing() {
         return ScriptedResponse::json(200,
                                       verifyAnswer(true, true, 45, R"({"screen_record": true})"));
     });
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(runUntil([&] { return answer->isReached(); }));
 
     // The stop-and-post is held in its screen upload step while the answer arrives.
@@ -531,7 +530,7 @@ void AnswerArrivingWhileTheStopRunsStartsNothing() {
         posting->pass();
     };
     RVSessionSteps::registerScreenRecorder(held);
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     ASSERT_TRUE(runUntil([&] { return posting->isReached(); }));
     answer->release();
     ASSERT_TRUE(runUntil([] { return RVUtil::appDeviceId() == "apd-45"; }));
@@ -553,16 +552,16 @@ void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     w.server->route(
         "POST", kVerifyPath,
         ScriptedResponse::json(200, verifyAnswer(true, true, 50, R"({"screen_record": true})")));
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
-    EXPECT_TRUE(Rivlo::isRecording());
+    EXPECT_TRUE(RVFacade::isRecording());
     w.takeSteps();
 
     auto& app = w.platform->application();
     app.moveToBackground();
     ASSERT_TRUE(runUntil([] { return !RivloHandler::isSessionStarted(); }));
     EXPECT_FALSE(RVUtil::isAppLoadingFirstTime());
-    EXPECT_FALSE(Rivlo::isRecording());
+    EXPECT_FALSE(RVFacade::isRecording());
     // The background task was begun, and ended once the uploads had started.
     ASSERT_TRUE(
         runUntil([] { return RivloHandler::rivlo()->backgroundTask() == InvalidBackgroundTask; }));
@@ -581,7 +580,7 @@ void BackgroundStopsInsideABackgroundTaskAndActivationBeginsANewSession() {
     EXPECT_EQ(RVUtil::deviceRunNo(), std::to_string(run + 1));
     EXPECT_TRUE(RivloHandler::isSessionStarted());
     // A session begun by activation records, and the host is told so.
-    EXPECT_TRUE(Rivlo::isRecording());
+    EXPECT_TRUE(RVFacade::isRecording());
     auto steps = w.takeSteps();
     EXPECT_TRUE(contains(steps, "resetTimer"));
     EXPECT_TRUE(contains(steps, "startScreenRecording"));
@@ -600,14 +599,14 @@ void AfterOneBackgroundPeriodEveryActivationBeginsASession() {
     EXPECT_TRUE(RivloHandler::isSessionStarted());
 
     // Finally the host stops, and a restart records again.
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
-    Rivlo::restartSession();
-    EXPECT_TRUE(Rivlo::isRecording());
+    RVFacade::restartSession();
+    EXPECT_TRUE(RVFacade::isRecording());
     ASSERT_TRUE(runUntil([] { return RVUtil::isInfoPostSuccess(); }));
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     waitForStopped();
-    EXPECT_FALSE(Rivlo::isRecording());
+    EXPECT_FALSE(RVFacade::isRecording());
 }
 
 TEST(Session, WholeStoryFromCallsBeforeStartToBackgroundAndRestart) {

@@ -10,6 +10,7 @@
 // handlers, as in crash_child), "paths" (the defaults file, then the store's data folder) and
 // the application's sandbox under "app".
 #include "core/RVCrashHandler.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "core/RivloHandler.h"
 #include "foundation/DispatchQueue.h"
@@ -19,9 +20,9 @@
 #include "platform/Platform.h"
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/linux/LinuxExceptionHandlerSlot.h"
-#include "rivlo/Rivlo.h"
 #include "store/RVPlistHandler.h"
 #include "timeline/RVHeatTimeHandler.h"
+#include "timeline/RVViewControllerHooks.h"
 
 #include <csignal>
 #include <cstdio>
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
     appendLine("paths", probe.substr(0, probe.rfind('/')));
 
     RVCrashHandler::registerSteps();
+    RVViewControllerHooks::install();
     RVHeatTimeHandler::registerSessionSteps();
     if (host) {
         for (int sig : CrashSignals::trappedSignals()) {
@@ -114,12 +116,12 @@ int main(int argc, char** argv) {
         LinuxExceptionHandlerSlot::shared()->setHandler(hostException);
     }
 
-    Rivlo::startApplicationWithKey("crash-key");
+    RVFacade::startApplicationWithKey("crash-key");
     if (!RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20.0)) {
         appendLine("status", "not verified");
         return 3;
     }
-    Rivlo::addTag("before the crash");
+    RVFacade::addTag("before the crash");
 
     if (mode == "upload") {
         // The documents the crashed launch left; this launch's own document comes on top.

@@ -8,6 +8,7 @@
 
 #include "CollectorServer.h"
 
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "core/RivloViews.h"
 #include "foundation/Log.h"
@@ -18,10 +19,10 @@
 #include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/headless/Scenario.h"
 #include "platform/headless/ScenarioPlayer.h"
-#include "rivlo/Rivlo.h"
 #include "screen/MovieProbe.h"
 #include "screen/RVViewVideoHandler.h"
 #include "store/RVPlistHandler.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,11 @@ using namespace rivlo;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerInteraction(), rivlo::test::registerTimeline(),
+                          rivlo::test::registerScreenRecorder(), true);
 
 constexpr const char* kAppKey = "e2e-application-key";
 
@@ -166,7 +172,6 @@ TEST(EndToEnd, AScenarioRecordedOnTheDeviceArrivesWholeAtTheCollector) {
     RVUtil::setApplicationCachesDirectory(platform->device().cachesDirectory());
     UserDefaults::setStandardDirectory(platform->device().defaultsDirectory());
     FfmpegMovieWriterFactory::installDefaults();  // the movie writer of this machine
-    RVViewVideoHandler::registerSessionSteps();
 
     auto scenario = Scenario::parse(kScenario, error);
     ASSERT_TRUE(scenario) << error;
@@ -176,24 +181,24 @@ TEST(EndToEnd, AScenarioRecordedOnTheDeviceArrivesWholeAtTheCollector) {
     ASSERT_TRUE(password);
 
     // The user's name goes into the information entries taken when the service says yes.
-    Rivlo::tagUsersName("ada");
-    Rivlo::startApplicationWithKey(kAppKey);
+    RVFacade::tagUsersName("ada");
+    RVFacade::startApplicationWithKey(kAppKey);
     ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s))
         << "the collector did not verify the application";
     RivloViews::occludeSensitiveView(password);
-    Rivlo::addTag("checkout");
+    RVFacade::addTag("checkout");
 
     player.start();
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return player.isFinished(); }, 60s));
     EXPECT_GE(player.played().size(), scenario->actions.size());
 
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     const fs::path dataDir = config.dataDir;
     ASSERT_TRUE(RunLoop::main().runUntil(
         [&] {
             const Stored files = storedFiles(dataDir);
             // The stop runs on a background queue: the session ends a moment later.
-            return !Rivlo::isRecording() && nothingPending() && !files.movies.empty() &&
+            return !RVFacade::isRecording() && nothingPending() && !files.movies.empty() &&
                    !files.documents.empty();
         },
         60s))

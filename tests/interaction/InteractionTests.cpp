@@ -10,6 +10,7 @@
 #include "platform/OverrideScope.h"
 #include "platform/TextField.h"
 #include "platform/ViewController.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,11 @@ using namespace rivlo::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerInteraction(), rivlo::test::registerScreenRecorder(),
+                          rivlo::test::registerTimeline(), true);
 
 class Interaction : public ::testing::Test {
   protected:

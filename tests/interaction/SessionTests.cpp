@@ -4,10 +4,11 @@
 
 #include "InteractionWorld.h"
 
+#include "core/RVFacade.h"
 #include "core/RivloHandler.h"
 #include "platform/ViewController.h"
-#include "rivlo/Rivlo.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,12 @@ using namespace rivlo::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerInteraction(), rivlo::test::registerScreenRecorder(),
+                          rivlo::test::registerTimeline(), true);
+
 class Screen : public ViewController {
   public:
     explicit Screen(const std::string& name)
@@ -44,7 +51,7 @@ TEST(InteractionSession, TouchesOfAVerifiedSessionReachTheUploadedDocument) {
 
     // Before verification, touches are not recorded.
     world.platform().tap({5, 5});
-    Rivlo::startApplicationWithKey(" key ");
+    RVFacade::startApplicationWithKey(" key ");
     ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 10s));
 
     auto home = std::make_shared<Screen>("HomeViewController");
@@ -53,7 +60,7 @@ TEST(InteractionSession, TouchesOfAVerifiedSessionReachTheUploadedDocument) {
     world.platform().doubleTap({30, 40});
     ASSERT_TRUE(RVGestureHandler::sharedHandler()->gestureRecognizersRegistered());
 
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     auto uploads = [&] {
         size_t n = 0;
         for (const auto& r : server.requests())
@@ -116,10 +123,10 @@ TEST(InteractionSession, TapsWhileARestartedSessionAwaitsItsVerificationAreNotRe
     } releaseAtEnd{releaseAnswer};
     setenv("RIVLO_SERVICE_URL", server.baseURL().c_str(), 1);
 
-    Rivlo::startApplicationWithKey("key");
+    RVFacade::startApplicationWithKey("key");
     ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 10s));
     world.platform().tap({10, 20});
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     ASSERT_TRUE(RunLoop::main().runUntil([] { return !RivloHandler::isSessionStarted(); }, 20s));
     ASSERT_TRUE(RunLoop::main().runUntil(
         [&] { return world.window()->gestureRecognizers().empty(); }, 10s));
@@ -127,7 +134,7 @@ TEST(InteractionSession, TapsWhileARestartedSessionAwaitsItsVerificationAreNotRe
     world.platform().tap({40, 50});
     ASSERT_TRUE(RVGestureHandler::sharedHandler()->gestureRecognizersRegistered());
 
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return verifications.load() == 2; }, 10s));
     ASSERT_FALSE(RVUtil::isInfoPostSuccess());
     EXPECT_TRUE(InteractionWorld::ut().empty());

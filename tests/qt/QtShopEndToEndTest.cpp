@@ -12,9 +12,10 @@
 #include "ShopScript.h"
 #include "ShopWindow.h"
 
+#include "all/RivloRecorders.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "rivlo/Rivlo.h"
 #include "rivlo/qt/QtPlatform.h"
 #include "screen/RVViewVideoHandler.h"
 
@@ -58,7 +59,7 @@ TEST(QtEndToEnd, TheShopRecordedWithRealQtInputArrivesWholeAtTheCollector) {
     device.defaultsDirectory = (root / "defaults").string();
     auto linuxDevice = LinuxPlatform::install(device);
     RVUtil::setApplicationCachesDirectory(linuxDevice->cachesDirectory());
-    RVViewVideoHandler::registerSessionSteps();
+    RivloRecorders::registerAll();  // what the library's start registers
     rivlo::test::qtBridge();
 
     shop::ShopWindow window(shop::defaultArticleFile());
@@ -67,9 +68,10 @@ TEST(QtEndToEnd, TheShopRecordedWithRealQtInputArrivesWholeAtTheCollector) {
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
-    Rivlo::tagUsersName("ada");
-    Rivlo::startApplicationWithKey(app.key);
-    ASSERT_TRUE(qtWaitFor([] { return RVUtil::isInfoPostSuccess() && Rivlo::isRecording(); }, 30))
+    RVFacade::tagUsersName("ada");
+    RVFacade::startApplicationWithKey(app.key);
+    ASSERT_TRUE(
+        qtWaitFor([] { return RVUtil::isInfoPostSuccess() && RVFacade::isRecording(); }, 30))
         << "the collector did not verify the application";
 
     const shop::ShopVisit visit = shop::ShopScript::play(window);

@@ -8,6 +8,7 @@
 #include "screen/MovieProbe.h"
 #include "screen/RVScreenVideo.h"
 #include "support/LogCapture.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,10 @@ namespace fs = std::filesystem;
 using namespace rivlo;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerScreenRecorder(), true);
 
 const char* kVendor = "6B29FC40-CA47-1067-B31D-00DD010662DA";
 

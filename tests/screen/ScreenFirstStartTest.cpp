@@ -2,13 +2,13 @@
 // over in the movie that reaches the service. The controller lives for the process, so this
 // story has a binary of its own.
 
-#include "rivlo/Rivlo.h"
-
 #include "core/RivloHandler.h"
+#include "core/RVFacade.h"
 #include "core/RivloViews.h"
 #include "screen/MovieProbe.h"
 #include "screen/ScreenRecorderFixture.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +23,10 @@ using rivlo::test::ScreenRecorderWorld;
 using rivlo::test::ScriptedResponse;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerScreenRecorder(), true);
 
 constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
 
@@ -48,7 +52,7 @@ TEST(ScreenFirstStart, ViewMarkedBeforeTheFirstStartStaysMasked) {
     ASSERT_EQ(RivloHandler::rivlo(), nullptr);
     RivloViews::occludeSensitiveView(card);  // the host marks it while building its screen
 
-    Rivlo::startApplicationWithKey("first-start-key");
+    RVFacade::startApplicationWithKey("first-start-key");
     ASSERT_TRUE(RunLoop::main().runUntil(
         [] { return RVViewVideoHandler::sharedHandler()->isRecording(); }, 20));
     RunLoop::main().runUntil([] { return false; }, 2.5);

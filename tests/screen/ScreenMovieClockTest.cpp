@@ -5,6 +5,7 @@
 #include "foundation/Clock.h"
 #include "screen/MovieProbe.h"
 #include "screen/ScreenRecorderFixture.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,9 @@
 using namespace rivlo;
 using rivlo::test::MovieProbe;
 using rivlo::test::ScreenRecorderWorld;
+
+// The session steps the library's start registers for the screen recorder.
+static const bool kRegistered = (rivlo::test::registerScreenRecorder(), true);
 
 #ifndef RIVLO_TEST_FPS
 #error "RIVLO_TEST_FPS names the frame rate under test"

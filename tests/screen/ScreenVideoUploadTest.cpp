@@ -6,6 +6,7 @@
 #include "screen/RVScreenVideo.h"
 #include "screen/ScreenRecorderFixture.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,10 @@ using rivlo::test::ScreenRecorderWorld;
 using rivlo::test::ScriptedResponse;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerScreenRecorder(), true);
 
 constexpr const char* kUploadPath = "/webservices/v2/uploadvideo";
 

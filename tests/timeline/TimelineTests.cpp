@@ -1,4 +1,5 @@
 #include "store/RVJSONDataHandler.h"
+#include "support/Registrations.h"
 #include "timeline/RVHeatTimeHandler.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,10 @@
 using namespace rivlo;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerTimeline(), true);
 
 std::shared_ptr<RVHeatTimeDetail> gesture(const std::string& screen, const std::string& at,
                                           RVCoordinate record, bool web = false) {

@@ -4,6 +4,7 @@
 #include "WebViewWorld.h"
 
 #include "platform/Application.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,10 @@ using namespace rivlo;
 using namespace rivlo::test;
 
 namespace {
+
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered = (rivlo::test::registerWebViews(), rivlo::test::registerTimeline(), true);
 
 std::vector<double> tileTops(const std::vector<RVWebViewGrid>& tiles) {
     std::vector<double> tops;

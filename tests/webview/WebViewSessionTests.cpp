@@ -5,10 +5,11 @@
 
 #include "WebViewWorld.h"
 
+#include "core/RVFacade.h"
 #include "core/RivloHandler.h"
 #include "interaction/RVGestureHandler.h"
-#include "rivlo/Rivlo.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,13 @@
 using namespace rivlo;
 using namespace rivlo::test;
 using namespace std::chrono_literals;
+
+namespace {
+// The hooks and session steps the library's start registers, for the recorders this suite
+// links.
+const bool kRegistered =
+    (registerWebViews(), registerInteraction(), registerTimeline(), registerScreenRecorder(), true);
+}  // namespace
 
 TEST(WebViewSession, TilesOfAVerifiedSessionAreSavedAtTheStopAndUploaded) {
     WebViewWorld world;
@@ -36,7 +44,7 @@ TEST(WebViewSession, TilesOfAVerifiedSessionAreSavedAtTheStopAndUploaded) {
     // Before verification, touches capture nothing.
     world.tapWeb({5, 5});
     EXPECT_TRUE(RVWebViewHandler::sharedHandler()->webViewDict().empty());
-    Rivlo::startApplicationWithKey(" key ");
+    RVFacade::startApplicationWithKey(" key ");
     ASSERT_TRUE(RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 10s));
 
     world.tapWeb({100, 100});
@@ -47,7 +55,7 @@ TEST(WebViewSession, TilesOfAVerifiedSessionAreSavedAtTheStopAndUploaded) {
     const auto tiles = record->achievedGridList();
     ASSERT_EQ(tiles.size(), 2u);
 
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     auto requestsTo = [&](const std::string& path) {
         std::vector<RecordedRequest> out;
         for (const auto& r : server.requests())

@@ -2,6 +2,8 @@
 
 #include "CollectorServer.h"
 
+#include "all/RivloRecorders.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "core/RivloViews.h"
 #include "foundation/RunLoop.h"
@@ -9,7 +11,6 @@
 #include "platform/headless/HeadlessPlatform.h"
 #include "platform/headless/ScenarioPlayer.h"
 #include "platform/linux/FfmpegMovieWriter.h"
-#include "rivlo/Rivlo.h"
 #include "store/RVPlistHandler.h"
 
 #include <algorithm>
@@ -42,19 +43,19 @@ bool hostCall(ScenarioPlayer& player, const DemoOptions& options, const std::str
               const std::vector<std::string>& args) {
     const auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
     if (name == "startApplicationWithKey") {
-        Rivlo::startApplicationWithKey(args.empty() ? options.appKey : arg(0));
+        RVFacade::startApplicationWithKey(args.empty() ? options.appKey : arg(0));
     } else if (name == "stopApplicationAndUploadData") {
-        Rivlo::stopApplicationAndUploadData();
+        RVFacade::stopApplicationAndUploadData();
     } else if (name == "tagUsersName") {
-        Rivlo::tagUsersName(arg(0));
+        RVFacade::tagUsersName(arg(0));
     } else if (name == "addTag") {
-        Rivlo::addTag(arg(0));
+        RVFacade::addTag(arg(0));
     } else if (name == "setPreciseLocation") {
-        Rivlo::setPreciseLocationLatitude(std::atof(arg(0).c_str()), std::atof(arg(1).c_str()));
+        RVFacade::setPreciseLocationLatitude(std::atof(arg(0).c_str()), std::atof(arg(1).c_str()));
     } else if (name == "markUserAsFavorite") {
-        Rivlo::markUserAsFavorite();
+        RVFacade::markUserAsFavorite();
     } else if (name == "tagScreenName") {
-        Rivlo::tagScreenName(arg(0));
+        RVFacade::tagScreenName(arg(0));
     } else if (name == "occludeSensitiveView") {
         auto view = player.viewWithIdentifier(arg(0));
         if (!view) return false;
@@ -108,6 +109,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
     RVUtil::setApplicationCachesDirectory(platform->device().cachesDirectory());
     UserDefaults::setStandardDirectory(platform->device().defaultsDirectory());
     FfmpegMovieWriterFactory::installDefaults();
+    RivloRecorders::registerAll();  // what the library's start registers
     result.screen = profile.screenBounds.size;
 
     ScenarioPlayer player(*platform, scenario);
@@ -121,7 +123,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
     };
     // A scenario that does not start the library itself plays a started, verified session.
     if (!calls("startApplicationWithKey")) {
-        Rivlo::startApplicationWithKey(options.appKey);
+        RVFacade::startApplicationWithKey(options.appKey);
         if (!RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 30s))
             result.problems.push_back("the collector did not verify the application");
     }
@@ -139,7 +141,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
 
     for (const auto& [name, screen] : scenario.screens)
         collectViews(player, screen.views, result.views);
-    if (!calls("stopApplicationAndUploadData")) Rivlo::stopApplicationAndUploadData();
+    if (!calls("stopApplicationAndUploadData")) RVFacade::stopApplicationAndUploadData();
 
     auto* store = RVPlistHandler::sharedHandler();
     auto nothingPending = [&] {
@@ -154,7 +156,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
     // The stop and its uploads run on background queues: wait for the session to end and
     // for the store to empty, then for anything still on its way.
     result.settled =
-        RunLoop::main().runUntil([&] { return !Rivlo::isRecording() && nothingPending(); },
+        RunLoop::main().runUntil([&] { return !RVFacade::isRecording() && nothingPending(); },
                                  std::chrono::duration<double>(options.settleTimeout));
     RunLoop::main().runUntil([] { return false; }, 300ms);
     if (!result.settled) {
@@ -163,7 +165,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
             std::to_string(result.pendingScreenMovies) + " screen movies, " +
             std::to_string(result.pendingCameraMovies) + " camera movies and " +
             std::to_string(result.pendingWebPages) + " web pages" +
-            (Rivlo::isRecording() ? ", and is still recording" : ""));
+            (RVFacade::isRecording() ? ", and is still recording" : ""));
     }
     server.stop();
     return result;

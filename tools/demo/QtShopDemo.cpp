@@ -4,9 +4,10 @@
 #include "ShopScript.h"
 #include "ShopWindow.h"
 
+#include "all/RivloRecorders.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "rivlo/Rivlo.h"
 #include "rivlo/qt/QtPlatform.h"
 #include "screen/RVViewVideoHandler.h"
 
@@ -59,7 +60,7 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     device.defaultsDirectory = (options.dataDir / "device" / "defaults").string();
     auto linuxDevice = LinuxPlatform::install(device);
     RVUtil::setApplicationCachesDirectory(linuxDevice->cachesDirectory());
-    RVViewVideoHandler::registerSessionSteps();
+    RivloRecorders::registerAll();  // what the library's start registers
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     static int argc = 1;
     static char name[] = "rivlo-qt-shop";
@@ -73,9 +74,9 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     window->show();
     if (!QTest::qWaitForWindowExposed(window)) result.problems.push_back("the shop did not show");
 
-    Rivlo::tagUsersName("ada");
-    Rivlo::startApplicationWithKey(options.appKey);
-    if (!QTest::qWaitFor([] { return RVUtil::isInfoPostSuccess() && Rivlo::isRecording(); },
+    RVFacade::tagUsersName("ada");
+    RVFacade::startApplicationWithKey(options.appKey);
+    if (!QTest::qWaitFor([] { return RVUtil::isInfoPostSuccess() && RVFacade::isRecording(); },
                          30000)) {
         result.problems.push_back("the collector did not verify the application");
         return result;

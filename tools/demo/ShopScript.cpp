@@ -2,10 +2,10 @@
 
 #include "ShopWindow.h"
 
+#include "core/RVFacade.h"
 #include "movieprobe/MovieProbe.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtBridge.h"
-#include "rivlo/Rivlo.h"
 #include "screen/RVViewVideoHandler.h"
 #include "store/RVPlistHandler.h"
 
@@ -177,7 +177,7 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     if (!waitFor(
             [] {
                 auto* bridge = rivlo::QtBridge::current();
-                return !rivlo::Rivlo::isRecording() && nothingPending() && bridge &&
+                return !rivlo::RVFacade::isRecording() && nothingPending() && bridge &&
                        bridge->application().openBackgroundTaskCount() == 0;
             },
             90))
@@ -197,10 +197,10 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     letTimePass(0.6);
 
     say("the host stops and uploads");
-    rivlo::Rivlo::stopApplicationAndUploadData();
+    rivlo::RVFacade::stopApplicationAndUploadData();
     if (!waitFor(
             [] {
-                return !rivlo::Rivlo::isRecording() &&
+                return !rivlo::RVFacade::isRecording() &&
                        !rivlo::RVViewVideoHandler::sharedHandler()->isRecording() &&
                        nothingPending();
             },

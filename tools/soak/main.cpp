@@ -29,10 +29,10 @@
 //   rivlo-soak collected DATADIR
 //       What a collector's index holds: "stored KIND N" and "duplicates N".
 
-#include "rivlo/Rivlo.h"
-
 #include "CollectorIndex.h"
 #include "CollectorServer.h"
+#include "all/RivloRecorders.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "core/RivloHandler.h"
 #include "foundation/Log.h"
@@ -80,6 +80,7 @@ std::shared_ptr<HeadlessPlatform> installPlatform(const std::string& sandbox) {
     RVUtil::setApplicationCachesDirectory(platform->device().cachesDirectory());
     UserDefaults::setStandardDirectory(platform->device().defaultsDirectory());
     FfmpegMovieWriterFactory::installDefaults();
+    RivloRecorders::registerAll();  // what the library's start registers
     return platform;
 }
 
@@ -128,7 +129,7 @@ size_t requestsInFlight() {
 bool settle(std::chrono::seconds limit) {
     const bool settled = RunLoop::main().runUntil(
         [] {
-            return !Rivlo::isRecording() && !RivloHandler::isSessionStarted() &&
+            return !RVFacade::isRecording() && !RivloHandler::isSessionStarted() &&
                    requestsInFlight() == 0;
         },
         limit);
@@ -142,15 +143,15 @@ int sessions(const std::string& sandbox, const std::string& key, int count, doub
     int verified = 0;
     for (int i = 0; i < count; ++i) {
         if (i == 0) {
-            Rivlo::startApplicationWithKey(key);
+            RVFacade::startApplicationWithKey(key);
         } else {
-            Rivlo::restartSession();
+            RVFacade::restartSession();
         }
         const bool ok = RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s);
         verified += ok ? 1 : 0;
         RunLoop::main().runUntil([] { return false; }, std::chrono::duration<double>(seconds));
-        Rivlo::addTag("soak " + std::to_string(i));
-        Rivlo::stopApplicationAndUploadData();
+        RVFacade::addTag("soak " + std::to_string(i));
+        RVFacade::stopApplicationAndUploadData();
         const bool settled = settle(200s);
         auto* store = RVPlistHandler::sharedHandler();
         std::printf("session %d: %s, %s, pending documents %zu screen %zu\n", i + 1,
@@ -261,14 +262,14 @@ class Journal {
         }
     });
     auto server = startCollector(sandbox + "/collector", "soak-key");
-    Rivlo::startApplicationWithKey("soak-key");
+    RVFacade::startApplicationWithKey("soak-key");
     // The main thread keeps the session recording (frames, the movie's working file) until
     // the kill; now and then the session is stopped (its movie and document go into the store)
     // and a new one begins.
     for (;;) {
         RunLoop::main().runUntil([] { return false; }, 3s);
         std::thread([] { RivloHandler::stop(); }).join();
-        Rivlo::restartSession();
+        RVFacade::restartSession();
     }
 }
 
@@ -364,7 +365,7 @@ int record(const std::string& sandbox, double minutes) {
     auto platform = installPlatform(sandbox);
     auto window = showWindow(*platform);
     auto server = startCollector(sandbox + "/collector", "soak-key");
-    Rivlo::startApplicationWithKey("soak-key");
+    RVFacade::startApplicationWithKey("soak-key");
     if (!RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s)) {
         std::printf("not verified\n");
         return 1;
@@ -378,7 +379,7 @@ int record(const std::string& sandbox, double minutes) {
         std::printf("sample %.0f rss_kib %ld fds %ld\n", t, residentKiB(), openDescriptors());
         std::fflush(stdout);
     }
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     settle(600s);
     collector::CollectorIndex index;
     std::string error;
@@ -431,7 +432,7 @@ int fill(const std::string& sandbox, const std::string& collectorDir) {
             }
         }
     };
-    Rivlo::startApplicationWithKey("soak-key");
+    RVFacade::startApplicationWithKey("soak-key");
     if (!RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s)) return 2;
     addItems(5, &before);
     RunLoop::main().runUntil([] { return false; }, 2s);
@@ -485,7 +486,7 @@ int fill(const std::string& sandbox, const std::string& collectorDir) {
 
     // Space returns.
     ::unlink((sandbox + "/filler").c_str());
-    Rivlo::restartSession();
+    RVFacade::restartSession();
     RunLoop::main().runUntil([] { return RVUtil::isInfoPostSuccess(); }, 20s);
     std::vector<std::string> after;
     addItems(3, &after);

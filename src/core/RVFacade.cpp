@@ -1,4 +1,4 @@
-#include "rivlo/Rivlo.h"
+#include "core/RVFacade.h"
 
 #include "core/RVSessionSteps.h"
 #include "core/RVUtil.h"
@@ -9,7 +9,7 @@
 
 namespace rivlo {
 
-void Rivlo::startApplicationWithKey(const std::string& key) {
+void RVFacade::startApplicationWithKey(const std::string& key) {
     // The minimum is a mobile system's version; a platform whose version numbers something
     // else (Linux: "3.18" on Alpine, a 6.x kernel) is not compared with it.
     if (!RVUtil::isSupportedSystemVersion(kMinimumSystemVersion)) {
@@ -21,39 +21,39 @@ void Rivlo::startApplicationWithKey(const std::string& key) {
     RivloHandler::start(key);
 }
 
-void Rivlo::start(const std::string& key, const std::string& theme) {
+void RVFacade::start(const std::string& key, const std::string& theme) {
     RivloHandler::start(key, theme);
 }
 
-void Rivlo::stopApplicationAndUploadData() {
+void RVFacade::stopApplicationAndUploadData() {
     DispatchQueue::global(DispatchQueue::Priority::High, [] { RivloHandler::stopAndPostData(); });
 }
 
-void Rivlo::restartSession() {
+void RVFacade::restartSession() {
     RivloHandler::restartSession();
 }
 
-bool Rivlo::isRecording() {
+bool RVFacade::isRecording() {
     return RivloHandler::isSessionRecording();
 }
 
-void Rivlo::markUserAsFavorite() {
+void RVFacade::markUserAsFavorite() {
     RVJSONDataHandler::sharedHandler()->setMarkAsFavorite(1);
 }
 
-void Rivlo::tagScreenName(const std::string& screenName) {
+void RVFacade::tagScreenName(const std::string& screenName) {
     runStep(RVSessionSteps::timeline().tagScreenName, screenName);
 }
 
-void Rivlo::tagUsersName(const std::string& name, const std::any& additionalData) {
+void RVFacade::tagUsersName(const std::string& name, const std::any& additionalData) {
     RVUtil::tagUserName(name, additionalData);
 }
 
-void Rivlo::addTag(const std::string& tag) {
+void RVFacade::addTag(const std::string& tag) {
     RVJSONDataHandler::sharedHandler()->addTag(tag);
 }
 
-void Rivlo::setPreciseLocationLatitude(double latitude, double longitude) {
+void RVFacade::setPreciseLocationLatitude(double latitude, double longitude) {
     RVJSONDataHandler::sharedHandler()->setPreciseLocation(latitude, longitude);
 }
 
