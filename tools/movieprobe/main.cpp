@@ -3,7 +3,9 @@
 //
 //   rivlo-movieprobe MOVIE [FX FY]...
 //
-// Prints the movie's codec, size and frame count, then one line per decoded frame: its time
+// Prints the movie's codec, size, duration and frame count with its bits per second (the file's
+// size over the movie's duration, and the video track's most over any 30 seconds), then one line
+// per decoded frame: its time
 // and the red, green and blue of the pixel at each point given as fractions of the frame's
 // width and height (0.5 0.5 is the middle). Exit status 1 when the movie cannot be opened or
 // holds no frame, 2 on bad arguments.
@@ -44,8 +46,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rivlo-movieprobe: %s cannot be opened as a movie\n", argv[1]);
         return 1;
     }
-    std::printf("movie %s %dx%d %.3f s %zu frames\n", probe.codecName.c_str(), probe.width,
-                probe.height, probe.duration, probe.frames.size());
+    std::printf("movie %s %dx%d %.3f s %zu frames %.0f bit/s, most over 30 s %.0f bit/s\n",
+                probe.codecName.c_str(), probe.width, probe.height, probe.duration,
+                probe.frames.size(), probe.bitsPerSecond(), probe.mostBitsPerSecondOver(30));
     for (const auto& frame : probe.frames) {
         std::printf("frame %.3f", frame.seconds);
         for (const auto& [fx, fy] : points) {
