@@ -1,8 +1,10 @@
 #include "platform/linux/FfmpegCaptureEncoder.h"
 
+#include "foundation/Log.h"
 #include "platform/Platform.h"
 
 #include "platform/linux/FfmpegSupport.h"
+#include "platform/linux/H264RateControl.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +22,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace rivlo {
@@ -62,6 +65,7 @@ class FfmpegCaptureEncoder : public CaptureMovieEncoder {
     SwsContext* sws_ = nullptr;
     int64_t lastVideoPts_ = -1;
     int64_t frameDuration_ = 66;
+    std::optional<H264RateControl> rateControl_;
     AVCodecContext* audio_ = nullptr;
     AVStream* audioStream_ = nullptr;
     AVFrame* audioFrame_ = nullptr;
@@ -125,7 +129,6 @@ bool FfmpegCaptureEncoder::openVideo(std::string& reason) {
     video_->framerate = av_d2q(fps, 1000);
     video_->gop_size = std::max(1, static_cast<int>(fps));
     video_->max_b_frames = 0;
-    video_->bit_rate = std::max<int64_t>(100000, int64_t{settings_.width} * settings_.height * 2);
     video_->thread_count = 1;
     video_->sample_aspect_ratio = AVRational{1, 1};
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -134,6 +137,17 @@ bool FfmpegCaptureEncoder::openVideo(std::string& reason) {
         av_dict_set(&options, "preset", "ultrafast", 0);
         av_dict_set(&options, "tune", "zerolatency", 0);
     }
+    double bitRate = settings_.averageBitRate;
+    if (!(std::isfinite(bitRate) && bitRate >= 1000 && bitRate <= 100e6)) {
+        const double fallback =
+            CaptureMovieSettings::videoBitRateForSize(settings_.width, settings_.height);
+        if (bitRate != 0) {
+            RVLog("Rivlo: Camera movie bit rate %g is out of range; using %g", bitRate, fallback);
+        }
+        bitRate = fallback;
+    }
+    rateControl_.emplace(bitRate, 1.0 / fps);
+    rateControl_->configure(*video_, &options);
     int rc = avcodec_open2(video_, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -259,6 +273,7 @@ bool FfmpegCaptureEncoder::encode(AVCodecContext* codec, AVStream* stream, AVFra
 }
 
 bool FfmpegCaptureEncoder::encodeVideoAt(int64_t pts) {
+    rateControl_->beforeEncoding(*video_, static_cast<double>(pts) / kVideoTimescale);
     videoFrame_->pts = pts;
     lastVideoPts_ = pts;
     return encode(video_, videoStream_, videoFrame_);

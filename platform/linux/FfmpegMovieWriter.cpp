@@ -26,6 +26,7 @@ extern "C" {
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -67,8 +68,8 @@ class FfmpegWriterInput : public MovieWriterInput {
 class FfmpegMovieWriter : public MovieWriter,
                           public std::enable_shared_from_this<FfmpegMovieWriter> {
   public:
-    FfmpegMovieWriter(std::string path, std::string preset)
-        : path_(std::move(path)), preset_(std::move(preset)) {}
+    FfmpegMovieWriter(std::string path, std::string preset, H264RateControl::Mode rateMode)
+        : path_(std::move(path)), preset_(std::move(preset)), rateMode_(rateMode) {}
     ~FfmpegMovieWriter() override;
 
     const std::string& path() const override { return path_; }
@@ -119,6 +120,7 @@ class FfmpegMovieWriter : public MovieWriter,
 
     const std::string path_;
     const std::string preset_;
+    const H264RateControl::Mode rateMode_;
     std::atomic<int> status_{static_cast<int>(MovieWriterStatus::Unknown)};
 
     mutable std::mutex mutex_;
@@ -184,6 +186,9 @@ class FfmpegMovieWriter : public MovieWriter,
     std::vector<uint8_t> lastKeyFrame_;
     bool encodedSinceKeyFrame_ = true;
     int64_t endPts_ = INT64_MIN;  // guarded by mutex_
+    // The movie's bit budget, set up with the encoder, then told of every picture encoded and of
+    // every copy and key frame written again: used by the muxer's owner, as the repeater.
+    std::optional<H264RateControl> rateControl_;
 };
 
 class FfmpegPixelBufferAdaptor : public PixelBufferAdaptor {
@@ -337,13 +342,12 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
     encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
     encoder_->time_base = AVRational{1, timescale};
     timeBase_ = encoder_->time_base;
-    // The rate control spreads the bit rate over the nominal frame rate: frames per second is
-    // the largest key-frame interval (one key frame a second at most).
+    // The nominal frame rate is the largest key-frame interval (one key frame a second at
+    // most): the rate control's unit of time between two pictures.
     const double fps = s.maxKeyFrameInterval >= 1 ? s.maxKeyFrameInterval : 1.0;
     encoder_->framerate = av_d2q(fps, 1000);
     encoder_->gop_size = std::max(1, static_cast<int>(std::floor(fps)));
     encoder_->max_b_frames = 0;  // frames leave the encoder in order, at once
-    encoder_->bit_rate = static_cast<int64_t>(std::max(1000.0, s.averageBitRate));
     encoder_->thread_count = 1;  // a few frames a second: one thread, least memory
     encoder_->color_range = AVCOL_RANGE_MPEG;
     encoder_->colorspace = AVCOL_SPC_SMPTE170M;
@@ -359,6 +363,8 @@ bool FfmpegMovieWriter::openEncoder(int32_t timescale, std::string& reason) {
         av_dict_set(&options, "tune", "zerolatency", 0);
         av_dict_set(&options, "forced-idr", "1", 0);
     }
+    rateControl_.emplace(s.averageBitRate, 1.0 / fps, rateMode_);
+    rateControl_->configure(*encoder_, &options);
     int rc = avcodec_open2(encoder_, codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -691,6 +697,7 @@ bool FfmpegMovieWriter::writeRepeat(int64_t pts) {
     packet_->pts = pts;
     packet_->dts = pts;
     packet_->flags = 0;
+    if (rateControl_) rateControl_->addBytesBeside(packet_->size);
     writePacket(packet_);  // a failure fails the writer
     return true;
 }
@@ -711,6 +718,7 @@ bool FfmpegMovieWriter::writeKeyFrameAgain(int64_t pts) {
         av_packet_unref(packet_);
         return false;
     }
+    if (rateControl_) rateControl_->addBytesBeside(packet_->size);
     writePacket(packet_);  // a failure fails the writer
     return true;
 }
@@ -753,6 +761,7 @@ void FfmpegMovieWriter::encoderMain() {
             AVFrame* frame = frames_[slot];
             frame->pts = pts;
             frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            if (rateControl_) rateControl_->beforeEncoding(*encoder_, pts * av_q2d(timeBase_));
             encodeFrame(frame);
         }
         {
@@ -831,8 +840,9 @@ void FfmpegMovieWriter::finishWriting(std::function<void()> handler) {
 
 }  // namespace
 
-FfmpegMovieWriterFactory::FfmpegMovieWriterFactory(std::string x264Preset)
-    : preset_(std::move(x264Preset)) {
+FfmpegMovieWriterFactory::FfmpegMovieWriterFactory(std::string x264Preset,
+                                                   H264RateControl::Mode rateControl)
+    : preset_(std::move(x264Preset)), rateControl_(rateControl) {
     ffmpeg::quietLogOnce();
 }
 
@@ -848,7 +858,7 @@ std::shared_ptr<MovieWriter> FfmpegMovieWriterFactory::createWriter(const std::s
         if (error) *error = "a file already exists at " + path;
         return nullptr;
     }
-    return std::make_shared<FfmpegMovieWriter>(path, preset_);
+    return std::make_shared<FfmpegMovieWriter>(path, preset_, rateControl_);
 }
 
 std::shared_ptr<MovieWriterInput> FfmpegMovieWriterFactory::createVideoInput(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/MovieWriter.h"
+#include "platform/linux/H264RateControl.h"
 
 #include <memory>
 #include <string>
@@ -23,13 +24,19 @@ namespace rivlo {
 // that 4:2:0 cannot code (an odd width or height) are encoded one pixel larger, the last row or
 // column repeated, and the file declares the requested display size. The last frame lasts until
 // the session's end time, so the movie's duration is the session's even when frames are missing.
-// Finishing runs on the encoder thread, which then calls the finish handler.
+// The movie keeps the input's average bit rate over any stretch of it, copies and key frames
+// written again included (see H264RateControl). Finishing runs on the encoder thread, which then
+// calls the finish handler.
 class FfmpegMovieWriterFactory : public MovieWriterFactory {
   public:
     // The x264 speed preset ("ultrafast" ... "placebo"). "ultrafast" keeps a phone-sized frame
     // under a millisecond of encoding, where "veryfast" takes three to four times as long; the
-    // slower presets meet the same average bit rate with about a quarter fewer bytes.
-    explicit FfmpegMovieWriterFactory(std::string x264Preset = "ultrafast");
+    // slower presets look better at the same bit rate. The rate control: Capped holds every
+    // stretch of the movie to the bit rate; AverageOnly is how movies were written before (the
+    // benchmarks compare the two).
+    explicit FfmpegMovieWriterFactory(
+        std::string x264Preset = "ultrafast",
+        H264RateControl::Mode rateControl = H264RateControl::Mode::Capped);
 
     std::shared_ptr<MovieWriter> createWriter(const std::string& path, MovieFileType fileType,
                                               std::string* error) override;
@@ -45,6 +52,7 @@ class FfmpegMovieWriterFactory : public MovieWriterFactory {
 
   private:
     std::string preset_;
+    H264RateControl::Mode rateControl_;
 };
 
 }  // namespace rivlo

@@ -131,6 +131,8 @@ void CaptureMovieFileOutput::startRecordingToOutputFileURL(
         settings.width = videoFormat.width;
         settings.height = videoFormat.height;
         settings.frameRate = videoFormat.frameRate;
+        settings.averageBitRate =
+            CaptureMovieSettings::videoBitRateForSize(videoFormat.width, videoFormat.height);
         settings.hasAudio = recording->hasAudio;
         settings.sampleRate = audioFormat.sampleRate;
         settings.channels = audioFormat.channels;

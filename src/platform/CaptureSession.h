@@ -4,6 +4,7 @@
 #include "foundation/URL.h"
 #include "platform/MovieWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -120,10 +121,20 @@ struct CaptureMovieSettings {
     int width = 0;
     int height = 0;
     double frameRate = 15;
+    // The video's average bit rate, bits per second: no stretch of the movie holds much more
+    // than its length's worth. Sessions set videoBitRateForSize(width, height), which an
+    // encoder also takes when this is 0.
+    double averageBitRate = 0;
     bool hasAudio = false;
     int sampleRate = 44100;
     int channels = 1;
     int videoOrientation = CaptureVideoOrientation::Portrait;
+
+    // Two bits a pixel a second, 100,000 at least: 100,000 for the low preset's 192 x 144,
+    // 345,600 for medium, 614,400 for high.
+    static double videoBitRateForSize(int width, int height) {
+        return std::max(100000.0, 2.0 * std::max(0, width) * std::max(0, height));
+    }
 };
 
 // Encodes one capture movie. Appends come from the sources' threads (the encoder serialises

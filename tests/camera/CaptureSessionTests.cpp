@@ -5,7 +5,9 @@
 
 #include "camera/RVCameraVideoHandler.h"
 #include "foundation/Clock.h"
+#include "movieprobe/MovieProbe.h"
 #include "platform/CaptureSession.h"
+#include "platform/linux/FfmpegCaptureEncoder.h"
 #include "support/Registrations.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +130,73 @@ TEST(CaptureSession, EachPresetRecordsMovingPicturesAndTheToneAtItsSize) {
         EXPECT_NEAR(r.movie.audioRms, 0.3 / std::sqrt(2.0), 0.05);
         EXPECT_NEAR(r.movie.duration, r.seconds, 0.5);
     }
+}
+
+// A camera movie keeps the video bit rate its settings give (two bits a pixel a second for the
+// session's presets) over the whole movie, short or long, and over every 30 s, even when the
+// pictures hold more detail than that rate can carry.
+TEST(CaptureSession, TheMovieKeepsItsVideoBitRate) {
+    CameraWorld world;
+    CaptureMovieSettings settings;
+    settings.width = 640;  // the high preset
+    settings.height = 480;
+    settings.frameRate = 15;
+    settings.averageBitRate = CaptureMovieSettings::videoBitRateForSize(640, 480);
+    ASSERT_DOUBLE_EQ(settings.averageBitRate, 614400);
+    // A fine grain that moves on every picture, over a colour wash.
+    PixelBuffer frame(settings.width, settings.height);
+    auto paint = [&](int n) {
+        frame.lockBaseAddress();
+        uint32_t state = 2166136261u ^ static_cast<uint32_t>(n);
+        for (int y = 0; y < frame.height(); ++y) {
+            uint8_t* row = frame.baseAddress() + y * frame.bytesPerRow();
+            for (int x = 0; x < frame.width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                const uint8_t grain = static_cast<uint8_t>(state >> 27);
+                row[x * 4 + 0] = static_cast<uint8_t>((x + n * 4) / 3 + grain);
+                row[x * 4 + 1] = static_cast<uint8_t>((y + n * 2) / 2 + grain);
+                row[x * 4 + 2] = static_cast<uint8_t>(200 - grain * 2);
+                row[x * 4 + 3] = 255;
+            }
+        }
+        frame.unlockBaseAddress();
+    };
+    FfmpegCaptureEncoderFactory factory;
+    for (double seconds : {1.0, 40.0}) {
+        SCOPED_TRACE(std::to_string(seconds) + " s");
+        const std::string path = world.directory() + "/rate" + std::to_string(seconds) + ".mov";
+        std::string error;
+        auto encoder = factory.createEncoder(path, settings, &error);
+        ASSERT_TRUE(encoder) << error;
+        const int frames = static_cast<int>(seconds * settings.frameRate);
+        for (int n = 0; n < frames; ++n) {
+            paint(n);
+            ASSERT_TRUE(encoder->appendVideo(frame, n / settings.frameRate));
+        }
+        ASSERT_TRUE(encoder->finish(seconds, &error)) << error;
+        const auto movie = media::MovieProbe::open(path, false);
+        ASSERT_TRUE(movie.opened);
+        EXPECT_NEAR(movie.duration, seconds, 0.1);
+        EXPECT_LE(movie.bitsPerSecond(), 1.05 * settings.averageBitRate);
+        EXPECT_LE(movie.mostBitsPerSecondOver(30), 1.05 * settings.averageBitRate);
+        // The budget is spent, not left over.
+        EXPECT_GT(movie.bitsPerSecond(), 0.5 * settings.averageBitRate);
+    }
+
+    // An absurd rate: a log line, and the rate for the picture size.
+    LogCapture log;
+    settings.averageBitRate = -1;
+    const std::string path = world.directory() + "/absurd.mov";
+    std::string error;
+    auto encoder = factory.createEncoder(path, settings, &error);
+    ASSERT_TRUE(encoder) << error;
+    for (int n = 0; n < 30; ++n) {
+        paint(n);
+        ASSERT_TRUE(encoder->appendVideo(frame, n / settings.frameRate));
+    }
+    ASSERT_TRUE(encoder->finish(2.0, &error)) << error;
+    EXPECT_TRUE(log.contains("Rivlo: Camera movie bit rate -1 is out of range; using 614400"));
+    EXPECT_LE(media::MovieProbe::open(path, false).bitsPerSecond(), 1.05 * 614400);
 }
 
 TEST(CaptureSession, DeniedCameraAccessFailsToOpenWithAnErrorWhileTheMicrophoneOpens) {
