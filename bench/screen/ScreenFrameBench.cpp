@@ -20,6 +20,7 @@
 #include "foundation/Clock.h"
 #include "platform/Graphics.h"
 #include "platform/Label.h"
+#include "platform/linux/H264RateControl.h"
 #include "screen/ScreenRecorderFixture.h"
 #include "support/Registrations.h"
 
@@ -187,7 +188,8 @@ void BM_ColourConversionSwscale(benchmark::State& state) {
 
 const char* const kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "medium"};
 
-// The writer's encoder settings with a chosen preset, on frames that change by one line of text.
+// The writer's encoder settings (its rate control included) with a chosen preset, on frames that
+// change by one line of text.
 void BM_Encode(benchmark::State& state) {
     Scene scene(sizeArg(state));
     const char* preset = kPresets[state.range(1)];
@@ -201,13 +203,14 @@ void BM_Encode(benchmark::State& state) {
     enc->framerate = AVRational{2, 1};
     enc->gop_size = 2;
     enc->max_b_frames = 0;
-    enc->bit_rate = 307200;
     enc->thread_count = 1;
     enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "preset", preset, 0);
     av_dict_set(&opts, "tune", "zerolatency", 0);
     av_dict_set(&opts, "forced-idr", "1", 0);
+    H264RateControl rate(307200, 0.5);
+    rate.configure(*enc, &opts);
     av_log_set_level(AV_LOG_ERROR);
     if (avcodec_open2(enc, codec, &opts) < 0) {
         state.SkipWithError("cannot open libx264");
@@ -234,6 +237,7 @@ void BM_Encode(benchmark::State& state) {
         AVFrame* f = frames[pts % 2];
         f->pts = pts * 250;
         f->pict_type = (pts % 2 == 0) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        rate.beforeEncoding(*enc, static_cast<double>(pts) * 0.5);
         ++pts;
         avcodec_send_frame(enc, f);
         while (avcodec_receive_packet(enc, packet) == 0) {
