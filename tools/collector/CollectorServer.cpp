@@ -54,7 +54,7 @@ std::map<std::string, std::string> formFields(const std::string& body) {
         for (size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '+') {
                 value.push_back(' ');
-            } else if (text[i] == '%' && i + 2 < text.size() + 0 && hexValue(text[i + 1]) >= 0 &&
+            } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
                        hexValue(text[i + 2]) >= 0) {
                 value.push_back(
                     static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
@@ -626,6 +626,14 @@ HttpResponse CollectorServer::Impl::handleUpload(const std::string& route, HttpR
         quota.installationBytes = app->second.installationQuotaBytes;
     }
 
+    // An answer held back goes out once the upload is handled (and stored): a client that gives
+    // up waiting has lost the answer of a file that arrived, and sends it again later.
+    auto logHeldAnswer = [&] {
+        if (delay.count() > 0) {
+            log.write("%s: injected delay, the answer for %s is held back %d ms", what.c_str(),
+                      CollectorNames::printable(record.fileName).c_str(), plan.delayMs);
+        }
+    };
     std::string error;
     const CollectorIndex::Commit outcome =
         store->store(record, session, quota, receiver.tempPath(), error);
@@ -641,20 +649,14 @@ HttpResponse CollectorServer::Impl::handleUpload(const std::string& route, HttpR
             log.write("%s: stored %s (%llu bytes) as %s", what.c_str(),
                       CollectorNames::printable(record.fileName).c_str(),
                       static_cast<unsigned long long>(record.size), record.path.c_str());
-            if (delay.count() > 0) {
-                log.write("%s: injected delay, the answer for %s is held back %d ms", what.c_str(),
-                          CollectorNames::printable(record.fileName).c_str(), plan.delayMs);
-            }
+            logHeldAnswer();
             return answer(
                 HttpResponse::json(200, json{{"status", "stored"}, {"file", record.fileName}}));
         case CollectorIndex::Commit::Duplicate:
             log.write("%s: %s was already stored for %s, kept the earlier copy", what.c_str(),
                       CollectorNames::printable(record.fileName).c_str(),
                       CollectorNames::printable(record.appDeviceId).c_str());
-            if (delay.count() > 0) {
-                log.write("%s: injected delay, the answer for %s is held back %d ms", what.c_str(),
-                          CollectorNames::printable(record.fileName).c_str(), plan.delayMs);
-            }
+            logHeldAnswer();
             return answer(
                 HttpResponse::json(200, json{{"status", "duplicate"}, {"file", record.fileName}}));
         case CollectorIndex::Commit::OverQuota:
