@@ -46,9 +46,12 @@ TEST(CollectorProcessTest, LargeMovieIsStreamedToDiskWithFlatMemory) {
     ASSERT_EQ(r.curlCode, 0);
     ASSERT_EQ(r.status, 200) << r.body;
 
-    // A collector that held the body in memory would have grown by at least 200 MiB.
+    // A collector that held the body in memory would have grown by at least 200 MiB. (Under
+    // AddressSanitizer freed memory waits in its quarantine, so the figure means nothing there.)
+#if !defined(__SANITIZE_ADDRESS__)
     long peak = process.peakResidentKiB();
     EXPECT_LT(peak - before, 32 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
+#endif
 
     std::vector<std::string> stored = listFiles(data.path() + "/apps");
     ASSERT_EQ(stored.size(), 1u);
