@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= 2
 
-.PHONY: setup configure build test asan tsan bench clean format fuzz
+.PHONY: setup configure build test asan tsan bench clean format fuzz privacy
 
 setup:
 	bash scripts/setup.sh
@@ -27,6 +27,13 @@ tsan:
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/fuzz.sh
+
+# The privacy property of the Qt bridge over SEEDS random sequences of widget operations (and
+# every seed that ever failed, tests/qt/privacy-seeds.txt), each recorded and decoded.
+SEEDS ?= 20
+privacy: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target test_qt_privacy
+	RIVLO_PRIVACY_SEEDS=$(SEEDS) QT_QPA_PLATFORM=offscreen build/$(PRESET)/tests/qt/test_qt_privacy
 
 bench: build
 	bash scripts/run-bench.sh build/$(PRESET)

@@ -5,8 +5,11 @@
 #include "platform/Platform.h"
 #include "platform/Window.h"
 #include "platform/qt/QtApplication.h"
+#include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtGraphics.h"
 #include "platform/qt/QtShadowTree.h"
+#include "platform/qt/QtWebMasks.h"
+#include "platform/qt/QtWidgetMasks.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -61,13 +64,14 @@ QtBridge::QtBridge(QApplication& app) {
     RunLoop::main().setMainThread();
     application_ = std::make_shared<QtApplication>();
     tree_ = std::make_unique<QtShadowTree>(application_);
-    graphics_ = std::make_shared<QtGraphics>(tree_.get());
+    widgetMasks_ = std::make_unique<QtWidgetMasks>();
+    webMasks_ = std::make_unique<QtWebMasks>(*widgetMasks_);
+    capture_ = std::make_unique<QtFrameCapture>(*tree_, *widgetMasks_, *webMasks_);
+    graphics_ = std::make_shared<QtGraphics>(tree_.get(), capture_.get());
     application_->setShadowWindowTest(
         [this](const Window& window) { return tree_->topLevelForWindow(&window) != nullptr; });
-    graphics_->setBeforeDrawing([this] {
-        tree_->syncIfDirty();
-        tree_->refreshSensitiveViews();
-    });
+    graphics_->setBeforeDrawing([this] { tree_->syncIfDirty(); });
+    tree_->setWebViewHandler([this](QWebEngineView* view) { webMasks_->watch(view); });
     tree_->setWindowGoneHandler([this](const std::shared_ptr<Window>& window) {
         if (touchWindow_.lock() == window) {
             RVLog("QtBridge: the window of the running touch sequence went away; it ends here");
@@ -114,6 +118,11 @@ void QtBridge::drainRunLoop() {
 
 void QtBridge::scheduleSync() {
     tree_->markDirty();
+    if (!syncTimer_.isActive()) syncTimer_.start();
+}
+
+void QtBridge::structureChanged(QObject* watched, QEvent* event) {
+    if (!tree_->noteEvent(watched, event)) return;
     if (!syncTimer_.isActive()) syncTimer_.start();
 }
 
@@ -217,14 +226,12 @@ bool QtBridge::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::ParentChange:
         case QEvent::ZOrderChange:
         case QEvent::EnabledChange:
-            if (watched->isWidgetType()) scheduleSync();
+            structureChanged(watched, event);
             break;
         case QEvent::WindowActivate:
-            if (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
-                tree_->syncIfDirty();
-                if (auto window = tree_->windowForWidget(static_cast<QWidget*>(watched)))
-                    application_->makeKeyWindow(window);
-            }
+            // The window worked in changes now (a dialog or popup leaves it as it is).
+            structureChanged(watched, event);
+            tree_->syncIfDirty();
             break;
         default:
             break;
@@ -242,9 +249,14 @@ bool QtBridge::isDuplicate(QEvent* event, QPointF global) {
 }
 
 QWidget* QtBridge::topLevelOf(QObject* watched) const {
-    if (watched->isWidgetType()) return static_cast<QWidget*>(watched)->window();
-    if (watched->isWindowType()) return tree_->topLevelForWindowHandle(watched);
-    return nullptr;
+    QWidget* topLevel = nullptr;
+    if (watched->isWidgetType()) topLevel = static_cast<QWidget*>(watched)->window();
+    if (watched->isWindowType()) topLevel = tree_->topLevelForWindowHandle(watched);
+    if (!topLevel) return nullptr;
+    // A dialog or popup is touched where the frame shows it: over its main window.
+    tree_->syncIfDirty();
+    QWidget* main = tree_->frameWindowFor(topLevel);
+    return main ? main : topLevel;
 }
 
 void QtBridge::handleMouse(QObject* watched, QMouseEvent* event) {

@@ -13,25 +13,33 @@ class QApplication;
 class QMouseEvent;
 class QNativeGestureEvent;
 class QTouchEvent;
+class QWebEngineView;
 class QWidget;
 
 namespace rivlo {
 
 class QtApplication;
+class QtFrameCapture;
 class QtGraphics;
 class QtShadowTree;
+class QtWebMasks;
+class QtWidgetMasks;
 class Window;
 
-// The Qt bridge: installs the application and graphics seams, keeps the shadow tree, drives
-// the library's main run loop from Qt's event loop, and watches every event of the
-// application through one event filter:
-//  - structure (show, hide, move, resize, children, reparenting) marks the shadow tree dirty
-//    and schedules one sync;
+// The Qt bridge: installs the application and graphics seams, keeps the shadow tree and what
+// decides the masks of frames (QtWidgetMasks, QtWebMasks, QtFrameCapture), drives the library's
+// main run loop from Qt's event loop, and watches every event of the application through one
+// event filter:
+//  - structure (show, hide, move, resize, children, reparenting) updates the shadow tree one
+//    widget at a time and schedules one sync when children or windows changed;
 //  - touches, and left-button mouse press/move/release from a mouse, become the library's
-//    touch sequence: at a touch begin the tree is brought up to date and the finger is
-//    hit-tested through the window's method table, then every phase goes to the shared
-//    recogniser logic; a two-finger touch or a touchpad zoom gives a pinch;
-//  - window activation makes the window key.
+//    touch sequence in the coordinates of the window the person works in (a touch on one of
+//    its dialogs or popups too, where the frame shows it): at a touch begin the tree is
+//    brought up to date and the finger is hit-tested through the window's method table, then
+//    every phase goes to the shared recogniser logic; a two-finger touch or a touchpad zoom
+//    gives a pinch;
+//  - window activation makes the window the one worked in (the key window) unless it is a
+//    dialog or popup of it.
 // Lifecycle: Qt's application state becomes the application notifications; quitting runs the
 // background path for at most quitAllowance seconds. One bridge per process, created by
 // QtPlatform::install and never destroyed. Main (GUI) thread only unless noted.
@@ -42,6 +50,9 @@ class QtBridge : public QObject {
     static QtBridge* current();
 
     QtShadowTree& tree() { return *tree_; }
+    QtWidgetMasks& widgetMasks() { return *widgetMasks_; }
+    QtWebMasks& webMasks() { return *webMasks_; }
+    QtFrameCapture& frameCapture() { return *capture_; }
     QtApplication& application() { return *application_; }
     std::shared_ptr<QtApplication> sharedApplication() const { return application_; }
 
@@ -64,6 +75,7 @@ class QtBridge : public QObject {
     explicit QtBridge(QApplication& app);
     void drainRunLoop();
     void scheduleSync();
+    void structureChanged(QObject* watched, QEvent* event);
     bool isDuplicate(QEvent* event, QPointF global);
     void handleMouse(QObject* watched, QMouseEvent* event);
     void handleTouch(QObject* watched, QTouchEvent* event);
@@ -77,6 +89,9 @@ class QtBridge : public QObject {
     std::shared_ptr<QtApplication> application_;
     std::shared_ptr<QtGraphics> graphics_;
     std::unique_ptr<QtShadowTree> tree_;
+    std::unique_ptr<QtWidgetMasks> widgetMasks_;
+    std::unique_ptr<QtWebMasks> webMasks_;
+    std::unique_ptr<QtFrameCapture> capture_;
     TouchDispatcher touches_;
     std::weak_ptr<Window> touchWindow_;
     bool mouseDown_ = false;

@@ -4,9 +4,10 @@
 #include "foundation/RunLoop.h"
 #include "platform/View.h"
 #include "platform/Window.h"
+#include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtViewPainter.h"
-#include "platform/qt/QtWindowPixels.h"
+#include "platform/qt/QtWidgetMasks.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -92,25 +93,56 @@ bool QtGraphicsContext::coversWholeImage(const QRectF& rect) const {
            device.bottom() >= image_.height();
 }
 
+QImage QtGraphicsContext::renderFrame(QColor background, bool mayWait,
+                                      std::vector<uint8_t>* bytes) const {
+    std::shared_ptr<QtFrame> frame = std::move(frame_);
+    frame_.reset();
+    if (!frame || frame->dropped()) {
+        if (frame) RVLog("QtGraphics: frame dropped: %s", frame->outcome().reason().c_str());
+        return QImage();
+    }
+    const int w = image_.width();
+    const int h = image_.height();
+    QImage out;
+    if (bytes) {
+        // Drawn straight into the bytes handed over.
+        bytes->resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+        out = QImage(bytes->data(), w, h, w * 4, QImage::Format_ARGB32_Premultiplied);
+    } else {
+        out = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    }
+    out.fill(background);
+    frame->render(out, mayWait);
+    for (const auto& [area, color] : frameFills_) {
+        const QRect r = area & out.rect();
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+            std::fill(line + r.left(), line + r.right() + 1, color);
+        }
+    }
+    frameFills_.clear();
+    return out;
+}
+
 void QtGraphicsContext::settle() {
-    if (baseGiven_) {
-        baseGiven_ = false;
+    if (frameGiven_) {
+        frameGiven_ = false;
         RVLog("QtGraphics: drawing on after the frame's image was made; the frame starts %s",
               opaque_ ? "black" : "clear");
         image_.fill(opaque_ ? Qt::black : Qt::transparent);
     }
-    if (!base_.isNull()) {
-        const size_t row = static_cast<size_t>(image_.width()) * 4;
-        for (int y = 0; y < image_.height(); ++y)
-            std::memcpy(image_.scanLine(y), base_.constScanLine(y), row);
-        for (const auto& [area, color] : baseFills_) {
-            for (int y = area.top(); y <= area.bottom(); ++y) {
-                auto* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
-                std::fill(line + area.left(), line + area.right() + 1, color);
-            }
+    if (frame_) {
+        const QImage rendered = renderFrame(frameBackground_, false, nullptr);
+        if (rendered.isNull()) {
+            incomplete_ = true;  // what was drawn cannot be shown: nothing of it is
+        } else {
+            painter_.save();
+            painter_.resetTransform();
+            painter_.setCompositionMode(QPainter::CompositionMode_Source);
+            painter_.drawImage(0, 0, rendered);
+            painter_.restore();
         }
-        base_ = QImage();
-        baseFills_.clear();
+        pendingFill_.reset();
     }
     if (pendingFill_) {
         const QColor color = *pendingFill_;
@@ -128,14 +160,14 @@ void QtGraphicsContext::fillRect(const Rect& r) {
     if (fill_.alpha() == 255 && coversWholeImage(rect)) {
         // Replaces whatever was there.
         pendingFill_ = fill_;
-        base_ = QImage();
-        baseFills_.clear();
-        baseGiven_ = false;
+        frame_.reset();
+        frameFills_.clear();
+        frameGiven_ = false;
+        incomplete_ = false;
         return;
     }
-    if (!base_.isNull() && fill_.alpha() == 255 &&
-        painter_.transform().type() <= QTransform::TxScale) {
-        // An opaque area over the held picture, on whole pixels: noted, put in with the copy.
+    if (frame_ && fill_.alpha() == 255 && painter_.transform().type() <= QTransform::TxScale) {
+        // An opaque area over the frame, on whole pixels: noted, put in after the frame.
         const QRectF device = painter_.transform().mapRect(rect);
         const QRectF snapped(std::round(device.left()), std::round(device.top()),
                              std::round(device.right()) - std::round(device.left()),
@@ -145,36 +177,12 @@ void QtGraphicsContext::fillRect(const Rect& r) {
             std::abs(device.width() - snapped.width()) < 1e-6 &&
             std::abs(device.height() - snapped.height()) < 1e-6) {
             const QRect area = snapped.toRect() & image_.rect();
-            if (!area.isEmpty()) baseFills_.emplace_back(area, fill_.rgba());
+            if (!area.isEmpty()) frameFills_.emplace_back(area, fill_.rgba());
             return;
         }
     }
     settle();
     painter_.fillRect(rect, fill_);
-}
-
-bool QtGraphicsContext::takeWholeFrame(const QImage& pixels, const QRectF& target,
-                                       bool windowOpaque) {
-    if (pixels.size() != image_.size() || !coversWholeImage(target)) return false;
-    // 1:1: the target maps onto exactly the bitmap.
-    const QRectF device = painter_.transform().mapRect(target);
-    if (std::abs(device.width() - image_.width()) > 0.5 ||
-        std::abs(device.height() - image_.height()) > 0.5 || std::abs(device.left()) > 0.5 ||
-        std::abs(device.top()) > 0.5)
-        return false;
-    // Same byte layout as the bitmap (B, G, R, and A or 0xff), and no pixel to blend: a window
-    // that is neither translucent nor left unpainted has its background filled.
-    const QImage::Format format = pixels.format();
-    const bool opaque =
-        format == QImage::Format_RGB32 ||
-        ((format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_ARGB32) &&
-         windowOpaque);
-    if (!opaque) return false;
-    base_ = pixels;
-    baseFills_.clear();
-    pendingFill_.reset();
-    baseGiven_ = false;
-    return true;
 }
 
 void QtGraphicsContext::drawImage(const Image& image, const Rect& r) {
@@ -193,32 +201,54 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
     }
     graphics_.beforeDrawing();
     QtShadowTree* tree = graphics_.tree();
+    QtFrameCapture* capture = graphics_.capture();
+    const QRectF target =
+        painter_.transform().mapRect(QRectF(rect.minX(), rect.minY(), rect.width(), rect.height()));
     QWidget* topLevel = tree ? tree->topLevelForWindow(&view) : nullptr;
-    const QRectF target(rect.minX(), rect.minY(), rect.width(), rect.height());
-    if (topLevel) {
-        const QImage pixels = QtWindowPixels::grab(topLevel);
-        if (pixels.isNull()) return false;
-        const bool windowOpaque = !topLevel->testAttribute(Qt::WA_TranslucentBackground) &&
-                                  !topLevel->testAttribute(Qt::WA_NoSystemBackground);
-        if (takeWholeFrame(pixels, target, windowOpaque)) return true;
+    QWidget* widget = topLevel ? nullptr : (tree ? tree->widgetForView(&view) : nullptr);
+    if ((topLevel || widget) && capture) {
+        std::shared_ptr<QtFrame> frame =
+            topLevel ? capture->capture(topLevel, target, image_.size())
+                     : capture->captureWidget(widget, target, image_.size());
+        if (frame->dropped()) {
+            RVLog("QtGraphics: frame dropped: %s", frame->outcome().reason().c_str());
+            incomplete_ = true;
+            return true;  // drawn as far as it may be: not at all
+        }
+        // The frame over what is there: put off while that is a whole fill (the recorder's
+        // frame), drawn now otherwise.
+        if (!frame_ && !frameGiven_ && pendingFill_) {
+            frameBackground_ = *pendingFill_;
+            pendingFill_.reset();
+            frame_ = std::move(frame);
+            frameFills_.clear();
+            return true;
+        }
         settle();
-        painter_.drawImage(target, pixels);
+        frame_ = std::move(frame);
+        const QImage rendered = renderFrame(Qt::transparent, false, nullptr);
+        if (rendered.isNull()) {
+            incomplete_ = true;
+            return true;
+        }
+        painter_.save();
+        painter_.resetTransform();
+        painter_.drawImage(0, 0, rendered);
+        painter_.restore();
+        return true;
+    }
+    if (topLevel || widget) {
+        RVLog("QtGraphics: no frame capture; a widget is not drawn without its masks");
+        incomplete_ = true;
         return true;
     }
     settle();
-    QWidget* widget = tree ? tree->widgetForView(&view) : nullptr;
-    if (widget) {
-        const QImage pixels = widget->grab().toImage();
-        if (pixels.isNull()) return false;
-        painter_.drawImage(target, pixels);
-        return true;
-    }
     // A view tree of the library's own, stretched into the rectangle.
     const Rect b = view.bounds();
     if (b.width() <= 0 || b.height() <= 0) return false;
     painter_.save();
-    painter_.translate(target.x(), target.y());
-    painter_.scale(target.width() / b.width(), target.height() / b.height());
+    painter_.translate(rect.minX(), rect.minY());
+    painter_.scale(rect.width() / b.width(), rect.height() / b.height());
     painter_.translate(-b.minX(), -b.minY());
     paintLibraryViewTree(painter_, view);
     painter_.restore();
@@ -230,27 +260,34 @@ void QtGraphicsContext::renderLayer(View& view) {
         RVLog("QtGraphics: views are drawn on the main thread only");
         return;
     }
-    settle();
     QtShadowTree* tree = graphics_.tree();
     if (tree && tree->webProxyForContentView(&view)) {
+        settle();
         renderWebContent(view);
         return;
     }
-    QWidget* widget = tree ? tree->widgetForView(&view) : nullptr;
-    if (!widget && tree) widget = tree->topLevelForWindow(&view);
-    if (widget) {
-        const QImage pixels =
-            widget->isWindow() ? QtWindowPixels::grab(widget) : widget->grab().toImage();
-        if (!pixels.isNull()) painter_.drawImage(QRectF(QPointF(0, 0), widget->size()), pixels);
+    if (tree && (tree->topLevelForWindow(&view) || tree->widgetForView(&view))) {
+        // The same pixels and masks as its drawing, in its own size at the origin.
+        const Rect b = view.bounds();
+        drawViewHierarchy(view, Rect(0, 0, b.width(), b.height()), false);
         return;
     }
+    settle();
     paintLibraryViewTree(painter_, view);
 }
 
 void QtGraphicsContext::renderWebContent(View& contentView) {
     QtWebViewProxy* proxy = graphics_.tree()->webProxyForContentView(&contentView);
     QWebEngineView* web = proxy ? proxy->webView() : nullptr;
-    if (!web) {
+    QtFrameCapture* capture = graphics_.capture();
+    if (!web || !capture) {
+        incomplete_ = true;
+        return;
+    }
+    if (capture->widgets().isWithinRegistered(web)) {
+        // A registered web view, or one inside a registered widget: no picture of it leaves.
+        RVLog("QtGraphics: web view %s is painted over; none of its page is captured",
+              web->url().toString().toUtf8().constData());
         incomplete_ = true;
         return;
     }
@@ -271,8 +308,13 @@ void QtGraphicsContext::renderWebContent(View& contentView) {
         incomplete_ = true;
         return;
     }
-    const QImage pixels = web->grab().toImage();
+    // The checked picture of what the view shows, masks painted over.
+    const QImage pixels = capture->web().shown(web);
     if (pixels.isNull()) {
+        RVLog(
+            "QtGraphics: web page %s is being checked for areas to paint over; it is captured "
+            "at a later touch",
+            web->url().toString().toUtf8().constData());
         incomplete_ = true;
         return;
     }
@@ -282,33 +324,22 @@ void QtGraphicsContext::renderWebContent(View& contentView) {
 Image QtGraphicsContext::makeImage() const {
     if (incomplete_) {
         incomplete_ = false;
+        frame_.reset();
+        frameFills_.clear();
         return Image();
     }
     const size_t row = static_cast<size_t>(image_.width()) * 4;
     const size_t total = row * static_cast<size_t>(image_.height());
-    if (!base_.isNull()) {
-        // The held window picture, copied once straight into the image, the areas over it.
+    if (frame_) {
+        // The frame, rendered once straight into the image handed over. Pages of web views in
+        // it are waited for here unless this is the main thread (their answers come there).
         std::vector<uint8_t> bytes;
-        if (static_cast<size_t>(base_.bytesPerLine()) == row) {
-            bytes.assign(base_.constBits(), base_.constBits() + total);
-        } else {
-            bytes.resize(total);
-            for (int y = 0; y < image_.height(); ++y)
-                std::memcpy(bytes.data() + row * y, base_.constScanLine(y), row);
-        }
-        for (const auto& [area, color] : baseFills_) {
-            for (int y = area.top(); y <= area.bottom(); ++y) {
-                auto* line = reinterpret_cast<QRgb*>(bytes.data() + row * y);
-                std::fill(line + area.left(), line + area.right() + 1, color);
-            }
-        }
-        // Let go of the window's buffer: held, its next paint would copy it.
-        base_ = QImage();
-        baseFills_.clear();
-        baseGiven_ = true;
+        const QImage out = renderFrame(frameBackground_, !RunLoop::isMainThread(), &bytes);
+        if (out.isNull()) return Image();
+        frameGiven_ = true;
         return Image(image_.width(), image_.height(), scale_, std::move(bytes));
     }
-    if (baseGiven_) {
+    if (frameGiven_) {
         // Made again without drawing: the frame was handed over whole; as a fresh context.
         RVLog("QtGraphics: the frame's image was made already; this one starts %s",
               opaque_ ? "black" : "clear");

@@ -13,22 +13,28 @@
 
 namespace rivlo {
 
+class QtFrame;
+class QtFrameCapture;
 class QtShadowTree;
 
 // Bitmap contexts over QImage (premultiplied ARGB32: B, G, R, A bytes in memory) drawn with
-// QPainter. Views of the shadow tree are drawn from their widgets' pixels: a window from its
-// backing store or by painting it (QtWindowPixels), a proxy view by rendering its widget, a web
-// page's content view from the part of the page its web view shows now. The library's own
-// views are painted from their properties. Contexts may be used on any thread one at a time;
-// views are drawn on the main thread only.
+// QPainter. Views of the shadow tree are drawn from their widgets' pixels, never without their
+// masks: a window as the frame the person saw (QtFrameCapture: the window, the dialogs and
+// popups over it, scaled uniformly into the rectangle, masks worked out as the pixels are
+// taken), a proxy view from its widget with the masks inside it, a web page's content view from
+// the checked picture of what its web view shows. A frame whose masks cannot be worked out
+// leaves the context's image empty, and nothing is drawn from it. The library's own views are
+// painted from their properties. Contexts may be used on any thread one at a time; views are
+// drawn on the main thread only.
 class QtGraphics : public Graphics {
   public:
-    explicit QtGraphics(QtShadowTree* tree) : tree_(tree) {}
+    QtGraphics(QtShadowTree* tree, QtFrameCapture* capture) : tree_(tree), capture_(capture) {}
     std::unique_ptr<GraphicsContext> makeBitmapContext(Size size, bool opaque,
                                                        double scale) override;
     Size textSize(const std::string& text, double fontSize, Size constraint) override;
 
     QtShadowTree* tree() const { return tree_; }
+    QtFrameCapture* capture() const { return capture_; }
     // Called (main thread) before a window is drawn: the bridge brings the tree up to date.
     void setBeforeDrawing(std::function<void()> hook) { beforeDrawing_ = std::move(hook); }
     void beforeDrawing() const {
@@ -37,6 +43,7 @@ class QtGraphics : public Graphics {
 
   private:
     QtShadowTree* tree_;
+    QtFrameCapture* capture_;
     std::function<void()> beforeDrawing_;
 };
 
@@ -68,11 +75,12 @@ class QtGraphicsContext : public GraphicsContext {
     void renderWebContent(View& contentView);
     // Whether `rect` (user space) covers every pixel under a transform without rotation.
     bool coversWholeImage(const QRectF& rect) const;
-    // Puts into the bitmap what was put off (a whole fill, a window picture and the areas
-    // painted over it), before painting anything else.
+    // Puts into the bitmap what was put off (a whole fill, a frame and the areas filled over
+    // it), before painting anything else.
     void settle();
-    // Takes an opaque window picture of exactly the bitmap's size as the whole frame.
-    bool takeWholeFrame(const QImage& pixels, const QRectF& target, bool windowOpaque);
+    // The frame rendered into a fresh image of the bitmap's size over `background`; null when
+    // the frame was dropped.
+    QImage renderFrame(QColor background, bool mayWait, std::vector<uint8_t>* bytes) const;
 
     const QtGraphics& graphics_;
     Size size_;
@@ -83,19 +91,18 @@ class QtGraphicsContext : public GraphicsContext {
     QImage image_;
     QPainter painter_;
     mutable bool incomplete_ = false;
-    // A screen recorder's frame is a fill of the whole bitmap, the window's picture over all of
-    // it, a few opaque areas over that (sensitive views), then the image. Copying the picture
-    // into the bitmap and the bitmap into the image would move every pixel twice on the main
-    // thread: instead the fill is put off, the picture is held (Qt shares it, nothing is
-    // copied) with the areas painted over it, and makeImage() copies the picture once, straight
-    // into the image, and lets it go (so that the window's next paint does not copy its
-    // buffer). Any other drawing first puts all of it into the bitmap (settle()).
+    // A screen recorder's frame is a fill of the whole bitmap, the frame drawn over all of it,
+    // perhaps a few opaque areas over that, then the image. The fill and the frame are put off:
+    // makeImage() renders the frame once, straight into the image handed over (on the thread
+    // that asks for it: the recorder's frame thread, off the main thread), and lets the
+    // windows' pixels go. Any other drawing first puts all of it into the bitmap (settle()).
     std::optional<QColor> pendingFill_;
-    mutable QImage base_;
-    mutable std::vector<std::pair<QRect, QRgb>> baseFills_;
-    // makeImage() let the picture go: what the bitmap held is gone (a later frame starts with a
-    // whole fill, so this is only seen by a caller drawing on after making its image).
-    mutable bool baseGiven_ = false;
+    mutable std::shared_ptr<QtFrame> frame_;
+    mutable QColor frameBackground_ = Qt::black;
+    mutable std::vector<std::pair<QRect, QRgb>> frameFills_;
+    // makeImage() handed the frame over: what the bitmap held is gone (a later frame starts with
+    // a whole fill, so this is only seen by a caller drawing on after making its image).
+    mutable bool frameGiven_ = false;
 };
 
 }  // namespace rivlo

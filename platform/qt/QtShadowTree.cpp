@@ -1,6 +1,5 @@
 #include "platform/qt/QtShadowTree.h"
 
-#include "core/RivloViews.h"
 #include "foundation/Log.h"
 #include "platform/Application.h"
 #include "platform/ScrollView.h"
@@ -8,6 +7,8 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QChildEvent>
+#include <QEvent>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QWebEnginePage>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <typeinfo>
 
 namespace rivlo {
@@ -43,14 +45,13 @@ std::string nearestQtClassName(const QWidget* widget) {
     return "QWidget";
 }
 
-ObjClass* viewClass(const std::string& name, ObjClass* base) {
+// Proxy views are named after the widget's Qt class under a prefix of their own, so that any
+// name stays free for a screen ("QWidget", an objectName).
+ObjClass* viewClass(const std::string& qtName, ObjClass* base) {
+    const std::string name = "view:" + qtName;
     ObjClass* existing = ObjClass::named(name);
     if (existing && existing->isSubclassOf(base)) return existing;
-    if (existing) {
-        // The name belongs to a class of another kind (a screen's controller): the view keeps
-        // the base class's name instead.
-        return base;
-    }
+    if (existing) return base;
     return ObjClass::define(name, base);
 }
 
@@ -58,10 +59,10 @@ ObjClass* controllerClass(const std::string& name) {
     ObjClass* existing = ObjClass::named(name);
     if (existing && existing->isSubclassOf(ViewController::classObject())) return existing;
     if (existing) {
-        // Qt's own classes (a plain QWidget as a window) also name views: said once per class.
+        // A name of the toolkit's own classes ("UIView"): said once per name.
         static std::set<std::string> told;
         if (told.insert(name).second) {
-            RVLog("QtShadowTree: class %s names views as well as a screen; the screen is named %s",
+            RVLog("QtShadowTree: %s names a class that is not a screen; the screen is named %s",
                   name.c_str(), (name + "Screen").c_str());
         }
         return ObjClass::define(name + "Screen", ViewController::classObject());
@@ -80,6 +81,13 @@ bool isPage(const QWidget* widget) {
 void appear(const std::shared_ptr<ViewController>& controller, bool appearing) {
     controller->beginAppearance(appearing, false);
     controller->endAppearance(appearing, false);
+}
+
+int depthOf(const QWidget* widget) {
+    int depth = 0;
+    for (const QWidget* p = widget; p && !p->isWindow(); p = p->parentWidget())
+        ++depth;
+    return depth;
 }
 
 }  // namespace
@@ -118,10 +126,31 @@ QtShadowTree::~QtShadowTree() = default;
 
 bool QtShadowTree::isRecordableWindow(const QWidget* widget) {
     if (!widget->isWindow() || !widget->isVisible()) return false;
+    // A widget embedded in a graphics scene is a top-level widget that is never on the screen.
+    if (widget->graphicsProxyWidget() || widget->testAttribute(Qt::WA_DontShowOnScreen))
+        return false;
     const Qt::WindowType type = widget->windowType();
     if (type == Qt::ToolTip || type == Qt::Desktop || type == Qt::SplashScreen) return false;
     // The library's own windows (the status overlay) are not the application's screens.
     return !widget->property("rivloInternal").toBool();
+}
+
+bool QtShadowTree::isTransient(const QWidget* topLevel) {
+    const Qt::WindowType type = topLevel->windowType();
+    return type != Qt::Window && type != Qt::Widget;
+}
+
+std::string QtShadowTree::screenName(const QWidget* widget) const {
+    const std::string own = dynamicClassName(widget);
+    // A plain Qt class says little: the widget's own name says which screen it is.
+    if (own == nearestQtClassName(widget) && !widget->objectName().isEmpty())
+        return widget->objectName().toStdString();
+    return own;
+}
+
+QtShadowTree::Node* QtShadowTree::findNode(const QObject* widget) {
+    auto it = nodes_.find(widget);
+    return it == nodes_.end() ? nullptr : &it->second;
 }
 
 QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
@@ -132,11 +161,11 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
     node.className = widget->metaObject()->className();
     // A screen's own class names its controller; its view takes Qt's class name.
     const std::string name = isPage(widget) ? nearestQtClassName(widget) : node.className;
-    if (auto* web = qobject_cast<QWebEngineView*>(widget)) {
+    auto* web = qobject_cast<QWebEngineView*>(widget);
+    if (web) {
         node.web = true;
         node.view = std::make_shared<QtWebViewProxy>(viewClass(name, WebView::classObject()), web);
     } else if (qobject_cast<QLineEdit*>(widget)) {
-        node.lineEdit = true;
         node.view = std::make_shared<TextField>(Rect(), viewClass(name, TextField::classObject()));
     } else if (qobject_cast<QAbstractScrollArea*>(widget)) {
         node.view =
@@ -144,8 +173,7 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
     } else {
         node.view = std::make_shared<View>(Rect(), viewClass(name, View::classObject()));
     }
-    node.occluded = occluded_.count(widget) > 0;
-    if (auto* web = qobject_cast<QWebEngineView*>(widget)) {
+    if (web) {
         // Scrolling, loading and resizing a page move no widget: the proxy follows the page.
         std::weak_ptr<View> weak = node.view;
         auto follow = [weak] {
@@ -154,12 +182,14 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
         QObject::connect(web->page(), &QWebEnginePage::scrollPositionChanged, this, follow);
         QObject::connect(web->page(), &QWebEnginePage::contentsSizeChanged, this, follow);
         QObject::connect(web->page(), &QWebEnginePage::urlChanged, this, follow);
+        if (webViewMet_) webViewMet_(web);
     }
+    if (auto* stack = qobject_cast<QStackedWidget*>(widget)) stacks_.emplace_back(stack);
     QObject::connect(widget, &QObject::destroyed, this,
                      [this](QObject* object) { widgetDestroyed(object); });
     widgetsByView_[node.view.get()] = widget;
-    if (auto* web = dynamic_cast<QtWebViewProxy*>(node.view.get()))
-        widgetsByView_[web->contentView().get()] = widget;
+    if (auto* proxy = dynamic_cast<QtWebViewProxy*>(node.view.get()))
+        widgetsByView_[proxy->contentView().get()] = widget;
     return nodes_.emplace(widget, std::move(node)).first->second;
 }
 
@@ -173,7 +203,7 @@ QtShadowTree::WindowEntry& QtShadowTree::windowEntryFor(QWidget* topLevel) {
     entry.window = std::make_shared<Window>(rectOf(geometry));
     entry.root = std::make_shared<View>(
         rectOf(geometry), viewClass(nearestQtClassName(topLevel), View::classObject()));
-    entry.controller = std::make_shared<ViewController>(controllerClass(entry.className));
+    entry.controller = std::make_shared<ViewController>(controllerClass(screenName(topLevel)));
     entry.controller->setView(entry.root);
     entry.window->setRootViewController(entry.controller);  // hidden: no appearance yet
     widgetsByView_[entry.root.get()] = topLevel;
@@ -185,38 +215,102 @@ QtShadowTree::WindowEntry& QtShadowTree::windowEntryFor(QWidget* topLevel) {
     return windows_.emplace(topLevel, std::move(entry)).first->second;
 }
 
+View* QtShadowTree::viewOf(const QWidget* widget) {
+    if (widget->isWindow()) {
+        auto it = windows_.find(widget);
+        return it == windows_.end() ? nullptr : it->second.root.get();
+    }
+    Node* node = findNode(widget);
+    return node ? node->view.get() : nullptr;
+}
+
 void QtShadowTree::follow(Node& node, QWidget* widget) {
     node.view->setFrame(rectOf(widget->geometry()));
     node.view->setUserInteractionEnabled(widget->isEnabled());
-    if (node.lineEdit) {
-        auto* field = static_cast<TextField*>(node.view.get());
-        const auto mode = static_cast<QLineEdit*>(widget)->echoMode();
-        field->setSecureTextEntry(mode == QLineEdit::Password ||
-                                  mode == QLineEdit::PasswordEchoOnEdit);
-    }
     if (node.web) static_cast<QtWebViewProxy*>(node.view.get())->follow();
 }
 
-void QtShadowTree::syncChildren(QWidget* parent, View& parentView,
-                                std::vector<std::shared_ptr<ViewController>>& pages) {
+void QtShadowTree::markChildren(QWidget* parent) {
+    if (!parent || !dirtySet_.insert(parent).second) return;
+    dirtyParents_.emplace_back(parent);
+}
+
+bool QtShadowTree::noteEvent(QObject* watched, QEvent* event) {
+    if (!watched->isWidgetType()) return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            if (widget->isWindow()) {
+                // Its size, or where it shows over its main window.
+                if (!windows_.count(widget)) return false;
+                windowsDirty_ = true;
+                break;
+            }
+            // One widget moved: its proxy follows now, nothing else is looked at.
+            if (Node* node = findNode(widget)) follow(*node, widget);
+            return false;
+        case QEvent::Show:
+        case QEvent::Hide:
+            // Every widget of a window is told when the window shows; only windows matter here
+            // (a child's own showing and hiding comes as ShowToParent and HideToParent).
+            if (!widget->isWindow()) return false;
+            if (event->type() == QEvent::Show) stampsFor(widget).shownAt = ++clock_;
+            windowsDirty_ = true;
+            break;
+        case QEvent::ShowToParent:
+        case QEvent::HideToParent:
+        case QEvent::ZOrderChange:
+            if (widget->isWindow()) {
+                windowsDirty_ = true;
+            } else {
+                markChildren(widget->parentWidget());
+            }
+            break;
+        case QEvent::ChildAdded:
+        case QEvent::ChildRemoved: {
+            QObject* child = static_cast<QChildEvent*>(event)->child();
+            if (!child || !child->isWidgetType()) return false;
+            markChildren(widget);
+            break;
+        }
+        case QEvent::ParentChange:
+            // It may have become a window, or stopped being one.
+            windowsDirty_ = true;
+            markChildren(widget->parentWidget());
+            break;
+        case QEvent::EnabledChange:
+            if (Node* node = findNode(widget)) {
+                node->view->setUserInteractionEnabled(widget->isEnabled());
+            } else if (auto it = windows_.find(widget); it != windows_.end()) {
+                it->second.root->setUserInteractionEnabled(widget->isEnabled());
+            }
+            return false;
+        case QEvent::WindowActivate:
+            if (!widget->isWindow()) return false;
+            stampsFor(widget).activatedAt = ++clock_;
+            windowsDirty_ = true;
+            break;
+        default:
+            return false;
+    }
+    dirty_ = true;
+    return true;
+}
+
+void QtShadowTree::syncChildren(QWidget* parent, View& parentView, bool all) {
     std::vector<std::shared_ptr<View>> wanted;
-    auto* stack = qobject_cast<QStackedWidget*>(parent);
     for (QObject* object : parent->children()) {
         if (!object->isWidgetType()) continue;
         auto* child = static_cast<QWidget*>(object);
         if (child->isWindow() || child->isHidden()) continue;
+        const bool known = nodes_.count(child) > 0;
         Node& node = nodeFor(child);
         follow(node, child);
         wanted.push_back(node.view);
-        if (stack && child == stack->currentWidget()) {
-            if (!node.page) {
-                node.page =
-                    std::make_shared<ViewController>(controllerClass(dynamicClassName(child)));
-                node.page->setView(node.view);
-            }
-            pages.push_back(node.page);
-        }
-        if (!node.web) syncChildren(child, *node.view, pages);
+        // A child met now brings its whole subtree; a known one keeps its own (its changes
+        // mark it on their own).
+        if (!node.web && (all || !known)) syncChildren(child, *node.view, true);
     }
     // Qt paints later children over earlier ones, as the subview order does.
     const auto& current = parentView.subviews();
@@ -232,68 +326,201 @@ void QtShadowTree::syncChildren(QWidget* parent, View& parentView,
 }
 
 void QtShadowTree::hideWindow(WindowEntry& entry, const char* why) {
-    if (!entry.shown) return;
+    if (entry.role == Role::Hidden) return;
     RVLog("QtShadowTree: window %s %s; it is no longer recorded", entry.className.c_str(), why);
-    entry.shown = false;
+    const Role was = entry.role;
+    entry.role = Role::Hidden;
     // Its pages disappear first (inner ones first), then the window's own screen.
     std::vector<std::shared_ptr<ViewController>> kept;
     std::vector<std::shared_ptr<ViewController>> leaving;
     for (const auto& page : visiblePages_) {
-        const bool inWindow = page->isViewLoaded() && page->view()->window() == entry.window.get();
+        QWidget* pageWidget = widgetForView(page->view().get());
+        const bool inWindow = pageWidget && pageWidget->window() == entry.widget.data();
         (inWindow ? leaving : kept).push_back(page);
     }
     visiblePages_ = std::move(kept);
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         appear(*it, false);
-    entry.window->setHidden(true);
-    if (windowGone_) windowGone_(entry.window);
+    if (was == Role::Main) {
+        entry.window->setHidden(true);
+        if (windowGone_) windowGone_(entry.window);
+    } else {
+        if (entry.screen) appear(entry.controller, false);
+        entry.root->removeFromSuperview();
+        entry.window->addSubview(entry.root);
+    }
 }
 
-void QtShadowTree::sync() {
-    dirty_ = false;
-    std::vector<std::shared_ptr<ViewController>> pages;
-    std::vector<std::shared_ptr<Window>> newlyShown;
-    bool hidAny = false;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (!isRecordableWindow(widget)) {
-            auto it = windows_.find(widget);
-            if (it != windows_.end() && it->second.shown) {
-                hideWindow(it->second, "was hidden");
-                hidAny = true;
-            }
-            continue;
+void QtShadowTree::placeOver(WindowEntry& entry) {
+    QWidget* widget = entry.widget.data();
+    QWidget* owner = entry.owner.data();
+    if (!widget || !owner) return;
+    const QPoint at = widget->mapToGlobal(QPoint(0, 0)) - owner->mapToGlobal(QPoint(0, 0));
+    entry.root->setFrame(rectOf(QRect(at, widget->size())));
+}
+
+void QtShadowTree::setRole(WindowEntry& entry, Role role, QWidget* owner,
+                           std::vector<std::shared_ptr<Window>>& newlyShown, bool& hidAny) {
+    QWidget* widget = entry.widget.data();
+    const Rect bounds(0, 0, widget->width(), widget->height());
+    if (entry.role == role && (role != Role::Over || entry.owner == owner)) {
+        if (role == Role::Main && !(entry.window->bounds() == bounds)) {
+            entry.window->setFrame(bounds);
+            entry.root->setFrame(bounds);
         }
-        WindowEntry& entry = windowEntryFor(widget);
-        if (widget->width() <= 0 || widget->height() <= 0) {
+        if (role == Role::Over) placeOver(entry);
+        return;
+    }
+    if (entry.role != Role::Hidden) {
+        // From one role to the other: quietly, the screen stays.
+        if (entry.role == Role::Main) {
+            entry.window->setHidden(true);
+            if (windowGone_) windowGone_(entry.window);
+        } else {
+            entry.root->removeFromSuperview();
+            entry.window->addSubview(entry.root);
+            if (entry.screen) appear(entry.controller, false);
+        }
+        hidAny = true;
+    }
+    entry.role = role;
+    entry.owner = owner;
+    if (role == Role::Main) {
+        entry.window->setFrame(bounds);
+        entry.root->setFrame(bounds);
+        newlyShown.push_back(entry.window);
+        return;
+    }
+    // Laid over the main window's Window, above everything there.
+    auto it = windows_.find(owner);
+    if (it == windows_.end()) return;
+    entry.root->removeFromSuperview();
+    it->second.window->addSubview(entry.root);
+    placeOver(entry);
+    if (entry.screen) appear(entry.controller, true);
+}
+
+void QtShadowTree::syncWindows() {
+    windowsDirty_ = false;
+    std::vector<QWidget*> shown;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isWindow()) continue;
+        auto it = windows_.find(widget);
+        bool recordable = isRecordableWindow(widget);
+        if (recordable && (widget->width() <= 0 || widget->height() <= 0)) {
+            WindowEntry& entry = windowEntryFor(widget);
             if (!entry.zeroSizeLogged) {
                 RVLog("QtShadowTree: window %s is %d x %d; it is recorded once it has a size",
                       entry.className.c_str(), widget->width(), widget->height());
                 entry.zeroSizeLogged = true;
             }
-            if (entry.shown) {
-                hideWindow(entry, "has no size");
-                hidAny = true;
-            }
+            recordable = false;
+        }
+        if (!recordable) {
+            if (it != windows_.end() && it->second.role != Role::Hidden)
+                hideWindow(it->second, "was hidden");
             continue;
         }
-        entry.zeroSizeLogged = false;
-        const Rect bounds(0, 0, widget->width(), widget->height());
-        if (!(entry.window->bounds() == bounds)) {
-            entry.window->setFrame(bounds);
-            entry.root->setFrame(bounds);
-        }
-        entry.root->setUserInteractionEnabled(widget->isEnabled());
-        syncChildren(widget, *entry.root, pages);
-        if (!entry.shown) {
-            entry.shown = true;
-            newlyShown.push_back(entry.window);
+        windowEntryFor(widget).zeroSizeLogged = false;
+        shown.push_back(widget);
+    }
+    // Entries of widgets that are no longer top-level (reparented into another widget).
+    for (auto& [object, entry] : windows_) {
+        if (entry.widget && !entry.widget->isWindow() && entry.role != Role::Hidden)
+            hideWindow(entry, "became a child widget");
+    }
+
+    // The window the person works in: the main window activated or shown last; without one,
+    // the dialog or popup shown last.
+    auto latest = [this](QWidget* w) { return lastRaised(w); };
+    QWidget* working = nullptr;
+    for (QWidget* w : shown) {
+        if (!isTransient(w) && (!working || latest(w) > latest(working))) working = w;
+    }
+    if (!working) {
+        for (QWidget* w : shown) {
+            if (!working || latest(w) > latest(working)) working = w;
         }
     }
+    // The main window a dialog or popup belongs to: the first main window up its parents.
+    auto ownerOf = [&](QWidget* w) -> QWidget* {
+        for (QWidget* p = w->parentWidget(); p; p = p->parentWidget()) {
+            QWidget* top = p->window();
+            if (!isTransient(top)) return top;
+            p = top;
+        }
+        return nullptr;
+    };
+    std::vector<std::shared_ptr<Window>> newlyShown;
+    bool hidAny = false;
+    auto isShownMain = [&](QWidget* w) {
+        return w && std::find(shown.begin(), shown.end(), w) != shown.end() &&
+               (!isTransient(w) || w == working);
+    };
+    // Main windows first, so that what is laid over them finds them.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (QWidget* w : shown) {
+            WindowEntry& entry = windowEntryFor(w);
+            const bool main = isShownMain(w);
+            if ((pass == 0) != main) continue;
+            if (!entry.built) {
+                entry.built = true;
+                syncChildren(w, *entry.root, true);
+            }
+            entry.screen = !isTransient(w) || w->windowType() == Qt::Dialog ||
+                           w->windowType() == Qt::Sheet || w->windowType() == Qt::Drawer;
+            if (main) {
+                setRole(entry, Role::Main, nullptr, newlyShown, hidAny);
+                continue;
+            }
+            QWidget* owner = ownerOf(w);
+            if (!isShownMain(owner)) owner = working;
+            if (owner == w || !owner) {
+                setRole(entry, Role::Main, nullptr, newlyShown, hidAny);
+            } else {
+                setRole(entry, Role::Over, owner, newlyShown, hidAny);
+            }
+        }
+    }
+    const bool workingChanged = working_ != working;
+    working_ = working;
     // Windows first (their root screens appear), then pages that became current, outer first.
-    for (const auto& window : newlyShown) {
+    for (const auto& window : newlyShown)
         window->setHidden(false);
-        if (application_) application_->makeKeyWindow(window);
+    if (working && application_ && (workingChanged || !newlyShown.empty())) {
+        application_->makeKeyWindow(windows_.at(working).window);
     }
+    syncPages(newlyShown, hidAny);
+}
+
+void QtShadowTree::syncPages(const std::vector<std::shared_ptr<Window>>& newlyShown, bool hidAny) {
+    struct Current {
+        int depth;
+        std::shared_ptr<ViewController> page;
+    };
+    std::vector<Current> current;
+    stacks_.erase(std::remove_if(stacks_.begin(), stacks_.end(), [](const auto& s) { return !s; }),
+                  stacks_.end());
+    for (const auto& stack : stacks_) {
+        if (!stack->isVisible()) continue;
+        auto w = windows_.find(stack->window());
+        if (w == windows_.end() || w->second.role == Role::Hidden) continue;
+        QWidget* page = stack->currentWidget();
+        Node* node = page ? findNode(page) : nullptr;
+        if (!node || !node->view->superview()) continue;
+        if (!node->page) {
+            node->page = std::make_shared<ViewController>(controllerClass(screenName(page)));
+            node->page->setView(node->view);
+            node->depth = depthOf(page);
+        }
+        current.push_back({node->depth, node->page});
+    }
+    std::stable_sort(current.begin(), current.end(),
+                     [](const Current& a, const Current& b) { return a.depth < b.depth; });
+    std::vector<std::shared_ptr<ViewController>> pages;
+    for (const auto& c : current)
+        pages.push_back(c.page);
+
     std::vector<std::shared_ptr<ViewController>> gone;
     for (const auto& page : visiblePages_) {
         if (std::find(pages.begin(), pages.end(), page) == pages.end()) gone.push_back(page);
@@ -318,6 +545,28 @@ void QtShadowTree::sync() {
     if (hidAny && newlyShown.empty() && !anyAppeared) reappearTopScreen();
 }
 
+void QtShadowTree::sync() {
+    dirty_ = false;
+    bool hidAny = false;
+    const bool windows = windowsDirty_;
+    // Children first: a window shown now finds its subtree ready.
+    while (!dirtyParents_.empty()) {
+        std::vector<QPointer<QWidget>> parents;
+        parents.swap(dirtyParents_);
+        dirtySet_.clear();
+        for (const auto& parent : parents) {
+            if (!parent) continue;
+            View* view = viewOf(parent);
+            if (view) syncChildren(parent, *view, false);
+        }
+    }
+    if (windows) {
+        syncWindows();
+    } else {
+        syncPages({}, hidAny);
+    }
+}
+
 void QtShadowTree::reappearTopScreen() {
     // A window closed over another: the screen below shows again (its innermost current page,
     // else the window's own screen), as a dismissed modal screen uncovers the one below it.
@@ -332,24 +581,22 @@ void QtShadowTree::reappearTopScreen() {
     if (auto root = key->rootViewController()) appear(root, true);
 }
 
-void QtShadowTree::refreshSensitiveViews() {
-    for (auto& [object, node] : nodes_) {
-        bool sensitive = node.occluded;
-        if (node.lineEdit)
-            sensitive |= static_cast<TextField*>(node.view.get())->isSecureTextEntry();
-        if (sensitive && node.view->window()) RivloViews::occludeSensitiveView(node.view);
-    }
+QtShadowTree::Stamps& QtShadowTree::stampsFor(QWidget* topLevel) {
+    auto it = stamps_.find(topLevel);
+    if (it != stamps_.end()) return it->second;
+    QObject::connect(topLevel, &QObject::destroyed, this,
+                     [this](QObject* object) { stamps_.erase(object); });
+    return stamps_[topLevel];
 }
 
-void QtShadowTree::occlude(QWidget* widget) {
-    occluded_.insert(widget);
-    Node& node = nodeFor(widget);
-    node.occluded = true;
-    markDirty();
+uint64_t QtShadowTree::lastRaised(const QWidget* topLevel) const {
+    auto it = stamps_.find(topLevel);
+    return it == stamps_.end() ? 0 : std::max(it->second.shownAt, it->second.activatedAt);
 }
 
 void QtShadowTree::widgetDestroyed(QObject* object) {
-    occluded_.erase(object);
+    dirtySet_.erase(object);
+    if (working_.data() == object || !working_) windowsDirty_ = true;
     auto w = windows_.find(object);
     if (w != windows_.end()) {
         WindowEntry entry = std::move(w->second);
@@ -358,14 +605,18 @@ void QtShadowTree::widgetDestroyed(QObject* object) {
         hideWindow(entry, "was destroyed");
         widgetsByView_.erase(entry.root.get());
         widgetsByView_.erase(entry.window.get());
+        entry.root->removeFromSuperview();
         entry.window->setRootViewController(nullptr);
+        windowsDirty_ = true;
     }
     auto n = nodes_.find(object);
-    if (n == nodes_.end()) return;
+    if (n == nodes_.end()) {
+        markDirty();
+        return;
+    }
     Node node = std::move(n->second);
     nodes_.erase(n);
-    RVLog("QtShadowTree: %s destroyed; its view is dropped%s", node.className.c_str(),
-          node.occluded ? " (it was occluded)" : "");
+    RVLog("QtShadowTree: %s destroyed; its view is dropped", node.className.c_str());
     if (node.page) {
         auto it = std::find(visiblePages_.begin(), visiblePages_.end(), node.page);
         if (it != visiblePages_.end()) {
@@ -382,8 +633,62 @@ void QtShadowTree::widgetDestroyed(QObject* object) {
 
 std::shared_ptr<Window> QtShadowTree::windowForWidget(const QWidget* topLevel) const {
     auto it = windows_.find(topLevel);
-    if (it == windows_.end() || !it->second.shown) return nullptr;
-    return it->second.window;
+    if (it == windows_.end()) return nullptr;
+    switch (it->second.role) {
+        case Role::Main:
+            return it->second.window;
+        case Role::Over: {
+            auto owner = windows_.find(it->second.owner.data());
+            return owner != windows_.end() && owner->second.role == Role::Main
+                       ? owner->second.window
+                       : nullptr;
+        }
+        case Role::Hidden:
+            break;
+    }
+    return nullptr;
+}
+
+QWidget* QtShadowTree::frameWindowFor(const QWidget* topLevel) const {
+    auto it = windows_.find(topLevel);
+    if (it == windows_.end()) return nullptr;
+    if (it->second.role == Role::Main) return it->second.widget.data();
+    if (it->second.role == Role::Over) return it->second.owner.data();
+    return nullptr;
+}
+
+std::vector<QWidget*> QtShadowTree::windowsOver(const QWidget* main) const {
+    std::vector<std::pair<uint64_t, QWidget*>> over;
+    if (!main) return {};
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget == main || !widget->isVisible() || !isTransient(widget)) continue;
+        if (widget->graphicsProxyWidget() || widget->testAttribute(Qt::WA_DontShowOnScreen) ||
+            widget->property("rivloInternal").toBool())
+            continue;
+        // Its main window: the first one up its parents; one without any is shown over the
+        // window the person works in.
+        QWidget* owner = nullptr;
+        for (QWidget* p = widget->parentWidget(); p; p = p->parentWidget()) {
+            QWidget* top = p->window();
+            if (!isTransient(top)) {
+                owner = top;
+                break;
+            }
+            p = top;
+        }
+        if (owner && owner != main) continue;
+        if (!owner && main != working_.data()) continue;
+        const Qt::WindowType type = widget->windowType();
+        // Dialogs and tool windows below, then menus and popups, then tooltips.
+        const uint64_t layer = type == Qt::ToolTip ? 2 : type == Qt::Popup ? 1 : 0;
+        over.emplace_back((layer << 56) | lastRaised(widget), widget);
+    }
+    std::stable_sort(over.begin(), over.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<QWidget*> out;
+    for (const auto& [order, widget] : over)
+        out.push_back(widget);
+    return out;
 }
 
 std::shared_ptr<View> QtShadowTree::viewForWidget(const QWidget* widget) const {

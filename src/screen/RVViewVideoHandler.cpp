@@ -375,7 +375,7 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
         std::condition_variable cv;
         bool done = false;
         bool abandoned = false;
-        std::shared_ptr<const Image> image;
+        bool drawn = false;
     };
     auto request = std::make_shared<Request>();
     auto draw = [this, request] {
@@ -383,7 +383,7 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
             std::lock_guard<std::mutex> lock(request->mutex);
             if (request->abandoned) return;
         }
-        std::shared_ptr<const Image> image;
+        bool drawn = false;
         int width = 0, height = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -399,12 +399,12 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
             }
             if (context_) {
                 drawFrame(*context_);
-                image = std::make_shared<const Image>(context_->makeImage());
+                drawn = true;
             }
         }
         {
             std::lock_guard<std::mutex> lock(request->mutex);
-            request->image = std::move(image);
+            request->drawn = drawn;
             request->done = true;
         }
         request->cv.notify_all();
@@ -420,8 +420,14 @@ std::shared_ptr<const Image> RVViewVideoHandler::screenImage() {
             return nullptr;  // the main thread is busy: this frame is dropped
         }
     }
-    std::lock_guard<std::mutex> lock(request->mutex);
-    return request->image;
+    {
+        std::lock_guard<std::mutex> lock(request->mutex);
+        if (!request->drawn) return nullptr;
+    }
+    // The main thread is done with the context until the next frame is drawn.
+    auto image = std::make_shared<const Image>(context_->makeImage());
+    if (image->isEmpty()) return nullptr;  // the platform could not vouch for this frame
+    return image;
 }
 
 AffineTransform RVViewVideoHandler::windowToFrameTransform(const Rect& bounds, const Rect& rect) {

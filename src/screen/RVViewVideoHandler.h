@@ -130,7 +130,10 @@ class RVViewVideoHandler {
 
     void initialize();
     void makeVideoFrameASYNC();
-    // Takes the frame image on the main thread; null when it could not be drawn in time.
+    // Draws the frame on the main thread and makes its image on the calling thread (so that
+    // copying the pixels out of the context costs the main thread nothing); null when it could
+    // not be drawn in time, or when the platform left its image empty (a frame it could not
+    // check is not sent).
     std::shared_ptr<const Image> screenImage();
     void finishHandler(const std::shared_ptr<MovieWriter>& writer);
     void cleanupWriter();
@@ -169,7 +172,8 @@ class RVViewVideoHandler {
     std::shared_ptr<PixelBuffer> pixelBuffer_;
     std::shared_ptr<const Image> lastAppended_;
     std::weak_ptr<PixelBufferAdaptor> lastAdaptor_;
-    // Main thread only: the reused bitmap context of the frame size.
+    // The reused bitmap context of the frame size: drawn into on the main thread, its image
+    // made afterwards by the thread that asked for the frame (one at a time, in that order).
     std::unique_ptr<GraphicsContext> context_;
 };
 

@@ -10,7 +10,9 @@ namespace rivlo::demo {
 struct QtShopDemoResult {
     bool collectorStarted = false;
     std::string collectorDir;
-    Size screen{390, 844};
+    // What the frames' pixels are in points: the window point for pixel, in frames as wide as
+    // the window rounded up to 16 pixels.
+    Size screen{400, 844};
     std::vector<std::string> problems;  // what did not arrive or did not match
 };
 

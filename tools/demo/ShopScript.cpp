@@ -285,9 +285,10 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
     }
 
     // Movies: each decodes; the login page's secrets are red in every frame showing the page.
-    double sx = 1.0;  // the frame is the window's width rounded up to 16 pixels, stretched
-    auto at = [&](const rivlo::media::DecodedFrame& f, QPoint p, double sy) {
-        return f.at(static_cast<int>(p.x() * sx), static_cast<int>(p.y() * sy));
+    // A frame shows the window uniformly scaled into it, never up: point for pixel unless the
+    // window grew beyond the frame (its width is the window's rounded up to 16 pixels).
+    auto at = [&](const rivlo::media::DecodedFrame& f, QPoint p, double scale) {
+        return f.at(static_cast<int>(p.x() * scale), static_cast<int>(p.y() * scale));
     };
     for (size_t m = 0; m < files.movies.size(); ++m) {
         const auto movie = rivlo::media::MovieProbe::open(files.movies[m].string());
@@ -296,23 +297,29 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
             problems.push_back(name + " does not decode as H.264 with frames");
             continue;
         }
-        sx = static_cast<double>(movie.width) / visit.width;
-        const double stretch = static_cast<double>(visit.heightBefore) / visit.heightAfter;
+        // After the resize the window (shorter) is drawn point for pixel, black below it.
+        const double scale = std::min({1.0, static_cast<double>(movie.width) / visit.width,
+                                       static_cast<double>(movie.height) / visit.heightAfter});
+        const QPoint belowAfter(visit.width / 2, visit.heightAfter + 40);
+        // Beside the user field, in the page's margin: the page's own background on the login
+        // page, inside the web view on the article (all of it red while its page is checked).
+        const QPoint margin(6, visit.user.y());
         int loginFrames = 0, resizedFrames = 0;
         for (const auto& f : movie.frames) {
-            const bool before = isRed(at(f, visit.password, 1.0)) && isRed(at(f, visit.card, 1.0));
-            const bool after = m == 1 && isRed(at(f, visit.passwordAfter, stretch)) &&
-                               isRed(at(f, visit.cardAfter, stretch));
-            const bool cardShown =
-                isRed(at(f, visit.card, 1.0)) || (m == 1 && isRed(at(f, visit.cardAfter, stretch)));
-            if (m == 0 && !cardShown) continue;  // another page
+            const auto below = at(f, belowAfter, 1.0);
+            const bool resized = m == 1 && below.r < 30 && below.g < 30 && below.b < 30;
+            const double s = resized ? scale : 1.0;
+            const QPoint password = resized ? visit.passwordAfter : visit.password;
+            const QPoint card = resized ? visit.cardAfter : visit.card;
+            const QPoint user = resized ? visit.userAfter : visit.user;
+            if (!isRed(at(f, card, s)) || isRed(at(f, margin, s))) continue;  // another page
             ++loginFrames;
-            if (!before && !after) {
-                problems.push_back(name + ": the password field or the card is not red at " +
+            if (resized) ++resizedFrames;
+            if (!isRed(at(f, password, s))) {
+                problems.push_back(name + ": the password field is not red at " +
                                    std::to_string(f.seconds) + " s");
             }
-            if (after && !before) ++resizedFrames;
-            if (isRed(at(f, visit.user, 1.0)))
+            if (isRed(at(f, user, s)))
                 problems.push_back(name + ": the user field is masked at " +
                                    std::to_string(f.seconds) + " s");
         }

@@ -40,8 +40,8 @@ class ShopScript {
 
     // Compares what the collector kept (its data folder) with the visit: two sessions, both
     // movies decode, the password field and the member card red in every frame that shows the
-    // login page (also stretched after the resize), the gestures at their widgets under the
-    // pages' class names, the article's tiles decode. One line per mismatch; none when all
+    // login page (also after the resize, drawn unstretched), the gestures at their widgets under
+    // the pages' class names, the article's tiles decode. One line per mismatch; none when all
     // matched.
     static std::vector<std::string> check(const std::filesystem::path& collectorDataDir,
                                           const ShopVisit& visit);

@@ -1,0 +1,172 @@
+#include "platform/qt/QtFrameCapture.h"
+
+#include "platform/qt/QtShadowTree.h"
+#include "platform/qt/QtWidgetMasks.h"
+#include "platform/qt/QtWindowPixels.h"
+
+#include <QPainter>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace rivlo {
+
+namespace {
+
+bool isWholePixelTranslation(const QTransform& t) {
+    return t.type() <= QTransform::TxTranslate && std::abs(t.dx() - std::round(t.dx())) < 1e-6 &&
+           std::abs(t.dy() - std::round(t.dy())) < 1e-6;
+}
+
+bool hasOpaquePixels(const QWidget* window, const QImage& pixels) {
+    if (pixels.format() == QImage::Format_RGB32) return true;
+    // A window that is neither translucent nor left unpainted has its background filled.
+    return pixels.format() == QImage::Format_ARGB32_Premultiplied &&
+           !window->testAttribute(Qt::WA_TranslucentBackground) &&
+           !window->testAttribute(Qt::WA_NoSystemBackground);
+}
+
+}  // namespace
+
+// ---- Finishing a frame -----------------------------------------------------------------------
+
+void QtFrame::render(QImage& image, bool mayWait) {
+    if (outcome_.dropped()) {
+        layers_.clear();
+        return;
+    }
+    for (Layer& layer : layers_) {
+        const QRect clip = layer.clip.toAlignedRect() & image.rect();
+        // RGB32 keeps 0xff in its fourth byte: opaque premultiplied pixels as they are.
+        const bool sameLayout = layer.pixels.format() == image.format() ||
+                                layer.pixels.format() == QImage::Format_RGB32;
+        if (!clip.isEmpty() && layer.opaque && sameLayout &&
+            isWholePixelTranslation(layer.toFrame)) {
+            // Point for pixel: the rows are copied as they are.
+            const int dx = static_cast<int>(std::round(layer.toFrame.dx()));
+            const int dy = static_cast<int>(std::round(layer.toFrame.dy()));
+            const QRect source = clip.translated(-dx, -dy) & layer.pixels.rect();
+            const QRect target = source.translated(dx, dy);
+            const size_t bytes = static_cast<size_t>(source.width()) * 4;
+            for (int y = 0; y < source.height(); ++y) {
+                std::memcpy(image.scanLine(target.top() + y) + target.left() * 4,
+                            layer.pixels.constScanLine(source.top() + y) + source.left() * 4,
+                            bytes);
+            }
+        } else if (!clip.isEmpty()) {
+            QPainter painter(&image);
+            painter.setClipRect(clip);
+            painter.setTransform(layer.toFrame);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                                  layer.toFrame.type() > QTransform::TxTranslate);
+            painter.drawImage(QPointF(0, 0), layer.pixels);
+        }
+        // Drawn: the window's buffer is not held any longer.
+        layer.pixels = QImage();
+        for (const QtWebFramePart& part : layer.web)
+            QtWebMasks::apply(part, layer.masks, mayWait);
+        layer.masks.paint(image);
+    }
+    layers_.clear();
+    if (outcome_.coversAll()) outcome_.paint(image);
+}
+
+// ---- Taking a frame --------------------------------------------------------------------------
+
+QTransform QtFrameCapture::windowToFrame(QSize window, const QRectF& target) {
+    if (window.isEmpty() || target.isEmpty()) return QTransform();
+    const double scale =
+        std::min({1.0, target.width() / window.width(), target.height() / window.height()});
+    return QTransform::fromScale(scale, scale) *
+           QTransform::fromTranslate(target.left(), target.top());
+}
+
+void QtFrameCapture::addLayer(QtFrame& frame, QWidget* widget, QImage pixels,
+                              const QTransform& pointsToFrame, const QRectF& clip,
+                              bool wholeMasked) {
+    QtFrame::Layer layer;
+    const double ratio = pixels.devicePixelRatio() > 0 ? pixels.devicePixelRatio() : 1.0;
+    layer.toFrame = QTransform::fromScale(1 / ratio, 1 / ratio) * pointsToFrame;
+    layer.clip = clip;
+    layer.opaque = hasOpaquePixels(widget, pixels);
+    layer.pixels = std::move(pixels);
+    layer.masks = QtFrameMasks(QRect(QPoint(0, 0), frame.size()));
+    if (!isWholePixelTranslation(layer.toFrame)) layer.masks.setMargin(1);
+    const QRectF area(QPointF(0, 0), QSizeF(widget->size()));
+    if (wholeMasked) {
+        layer.masks.add(area, pointsToFrame, clip);
+    } else {
+        std::vector<QtWebArea> webViews;
+        widgets_.collect(widget, pointsToFrame, clip, layer.masks, &webViews);
+        for (const QtWebArea& web : webViews) {
+            if (!web.view) continue;
+            layer.web.push_back(
+                QtWebFramePart{web.viewToFrame, web.frameClip, web.visible, web_.ask(web.view)});
+        }
+    }
+    if (layer.masks.dropped()) frame.outcome().drop(layer.masks.reason());
+    frame.layers().push_back(std::move(layer));
+}
+
+std::shared_ptr<QtFrame> QtFrameCapture::capture(QWidget* main, const QRectF& target,
+                                                 QSize frameSize) {
+    auto frame = std::make_shared<QtFrame>(frameSize);
+    if (!main || main->width() <= 0 || main->height() <= 0) {
+        frame->outcome().drop("the window has no size");
+        return frame;
+    }
+    const QTransform mainToFrame = windowToFrame(main->size(), target);
+    const QRectF frameArea(QPointF(0, 0), QSizeF(frameSize));
+    const QRectF mainClip =
+        mainToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(main->size()))) & target & frameArea;
+    QImage pixels = QtWindowPixels::grab(main);
+    if (pixels.isNull()) {
+        frame->outcome().drop("the window's pixels could not be taken");
+        return frame;
+    }
+    addLayer(*frame, main, std::move(pixels), mainToFrame, mainClip, false);
+    const std::string whole = widgets_.wholeFrameReason(main);
+    if (!whole.empty()) frame->outcome().coverAll(whole);
+
+    // Dialogs, menus and popups where they show over it, cut to it.
+    const QPoint origin = main->mapToGlobal(QPoint(0, 0));
+    for (QWidget* over : tree_.windowsOver(main)) {
+        if (over->width() <= 0 || over->height() <= 0) continue;
+        const QPoint at = over->mapToGlobal(QPoint(0, 0)) - origin;
+        const QTransform overToFrame = QTransform::fromTranslate(at.x(), at.y()) * mainToFrame;
+        const QRectF clip =
+            overToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(over->size()))) & mainClip;
+        if (clip.isEmpty()) continue;
+        QImage overPixels = QtWindowPixels::grab(over);
+        if (overPixels.isNull()) continue;  // not drawn: nothing of it shows
+        addLayer(*frame, over, std::move(overPixels), overToFrame, clip,
+                 widgets_.isWithinRegistered(over));
+    }
+    return frame;
+}
+
+std::shared_ptr<QtFrame> QtFrameCapture::captureWidget(QWidget* widget, const QRectF& target,
+                                                       QSize frameSize) {
+    auto frame = std::make_shared<QtFrame>(frameSize);
+    if (!widget || widget->width() <= 0 || widget->height() <= 0) {
+        frame->outcome().drop("the widget has no size");
+        return frame;
+    }
+    QImage pixels = widget->grab().toImage();
+    if (pixels.isNull()) {
+        frame->outcome().drop("the widget's pixels could not be taken");
+        return frame;
+    }
+    // Stretched into the rectangle, as a view's drawing is.
+    const QTransform toFrame = QTransform::fromScale(target.width() / widget->width(),
+                                                     target.height() / widget->height()) *
+                               QTransform::fromTranslate(target.left(), target.top());
+    const QRectF clip = target & QRectF(QPointF(0, 0), QSizeF(frameSize));
+    addLayer(*frame, widget, std::move(pixels), toFrame, clip,
+             widgets_.isWithinRegistered(widget->parentWidget()));
+    return frame;
+}
+
+}  // namespace rivlo

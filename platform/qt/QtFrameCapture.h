@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/qt/QtFrameMasks.h"
+#include "platform/qt/QtWebMasks.h"
+
+#include <QImage>
+#include <QRectF>
+#include <QSize>
+#include <QTransform>
+
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace rivlo {
+
+class QtShadowTree;
+class QtWidgetMasks;
+
+// One frame as the person saw it, taken on the main thread and finished on any thread: the
+// windows drawn into it (the window worked in, then its dialogs, menus and popups where they
+// showed over it), each with the masks worked out for it when its pixels were taken, and the
+// web pages in it whose masks their pages are still reporting.
+class QtFrame {
+  public:
+    struct Layer {
+        QImage pixels;        // shared with the window's backing store until drawn
+        QTransform toFrame;   // the pixels' coordinates to frame pixels
+        QRectF clip;          // frame pixels
+        bool opaque = false;  // every pixel of it is opaque
+        QtFrameMasks masks;   // painted over it, before the next layer
+        std::vector<QtWebFramePart> web;
+    };
+
+    explicit QtFrame(QSize size) : size_(size), outcome_(QRect(QPoint(0, 0), size)) {}
+    QSize size() const { return size_; }
+    std::vector<Layer>& layers() { return layers_; }
+    // The frame as a whole: painted over all of it, or dropped.
+    QtFrameMasks& outcome() { return outcome_; }
+    bool dropped() const { return outcome_.dropped(); }
+
+    // Draws the frame into `image` (32-bit premultiplied, the frame's size, the background
+    // already in it) and paints its masks; the layers' pixels are let go of as soon as they
+    // are drawn, so that the windows' next paints do not copy their buffers. Waits for the web
+    // pages' answers unless `mayWait` is false (then pages not yet answered are painted over
+    // whole). Any thread, once.
+    void render(QImage& image, bool mayWait);
+
+  private:
+    QSize size_;
+    QtFrameMasks outcome_;
+    std::vector<Layer> layers_;
+};
+
+// Takes frames of the application's windows (Widgets). Main thread only.
+class QtFrameCapture {
+  public:
+    QtFrameCapture(QtShadowTree& tree, QtWidgetMasks& widgets, QtWebMasks& web)
+        : tree_(tree), widgets_(widgets), web_(web) {}
+
+    // The frame of the window `main` with the windows shown over it, drawn into `target` (frame
+    // pixels) of a frame of `frameSize` pixels: uniformly scaled, never up, so that a window
+    // that grew since the frame size was set fits whole and one that did not is drawn point
+    // for pixel; the masks follow the same transform.
+    std::shared_ptr<QtFrame> capture(QWidget* main, const QRectF& target, QSize frameSize);
+    // The same for one widget and what is drawn inside it (a proxy view drawn on its own).
+    std::shared_ptr<QtFrame> captureWidget(QWidget* widget, const QRectF& target, QSize frameSize);
+
+    // Where a window's points land in a frame whose target rectangle is `target`.
+    static QTransform windowToFrame(QSize window, const QRectF& target);
+
+    QtWidgetMasks& widgets() { return widgets_; }
+    QtWebMasks& web() { return web_; }
+
+  private:
+    void addLayer(QtFrame& frame, QWidget* widget, QImage pixels, const QTransform& pointsToFrame,
+                  const QRectF& clip, bool wholeMasked);
+
+    QtShadowTree& tree_;
+    QtWidgetMasks& widgets_;
+    QtWebMasks& web_;
+};
+
+}  // namespace rivlo

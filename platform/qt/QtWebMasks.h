@@ -1,0 +1,142 @@
+#pragma once
+
+#include "platform/qt/QtWidgetMasks.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QSize>
+#include <QSizeF>
+#include <QStringList>
+#include <QUrl>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+class QTimer;
+class QWebEnginePage;
+class QWebEngineView;
+
+namespace rivlo {
+
+class QtFrameMasks;
+
+// One answer of a page to "where are your masked elements now": filled once on the main
+// thread, read on any thread (a frame's thread waits for it).
+class QtPageAnswer {
+  public:
+    QtPageAnswer(double askedAt, QSize viewSize) : askedAt_(askedAt), viewSize_(viewSize) {}
+
+    // Main thread: the page's answer (ok false: none, or one that cannot be used).
+    void fill(bool ok, double stableFor, QSizeF viewport, std::vector<QRectF> rects);
+    // Waits at most `seconds` for the answer; true once it is there. Never call it on the main
+    // thread: the answer comes there.
+    bool waitFor(double seconds) const;
+    bool isDone() const;
+    // Whether the masked elements were where the answer says from a while before it was asked
+    // (the pixels taken then may show the page as it was up to that while before) until it
+    // was answered: only then do the answer's rectangles cover those pixels.
+    bool settled() const;
+    // The answer's rectangles in the web view's points (only when settled()).
+    std::vector<QRectF> rectsInView() const;
+    // Called once on the main thread when the answer is filled (or at once if it is).
+    void then(std::function<void()> next);
+
+    // How long before it was asked a page must have held still for its answer to hold.
+    static constexpr double kLag = 0.3;
+
+  private:
+    const double askedAt_;
+    const QSize viewSize_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable done_;
+    bool filled_ = false;
+    bool ok_ = false;
+    double answeredAt_ = 0;
+    double stableFor_ = 0;
+    QSizeF viewport_;
+    std::vector<QRectF> rects_;
+    std::vector<std::function<void()>> next_;
+};
+
+// A web page's part of a frame: where the web view landed and the answer its page gives.
+// Plain data, read on the frame's thread.
+struct QtWebFramePart {
+    QTransform viewToFrame;
+    QRectF frameClip;
+    QRect visible;  // of the view, in its points
+    std::shared_ptr<QtPageAnswer> answer;
+};
+
+// What is painted over inside web pages. A script in a world of the library's own reports, for
+// the page's current state, the rectangles of its password inputs, of the elements matching
+// the host's CSS selectors (maskWebElements), of every text input when all are masked, and of
+// the frames it cannot look into (other origins); it keeps count of when these last changed.
+// A frame asks each page it shows right after taking its pixels and, on its own thread, waits
+// for the answer: the page's masks are used only when they held still from shortly before the
+// pixels were taken until the answer, else the whole web view is painted over.
+// Tiles are cut from a checked picture of the web view (its page, its child widgets, masks
+// painted over), taken after the page settles; a tile asked for before there is one is not
+// captured then (a later touch captures it).
+// Main thread only, unless a method says otherwise.
+class QtWebMasks : public QObject {
+  public:
+    explicit QtWebMasks(const QtWidgetMasks& widgets);
+    ~QtWebMasks() override;
+
+    void setSelectors(const QStringList& selectors);
+    void setMaskAllTextInputs(bool mask) { maskAllTextInputs_ = mask; }
+
+    // Follows the page of this web view from now on (its checked picture is renewed after its
+    // page changes).
+    void watch(QWebEngineView* view);
+    // Asks the view's page where its masked elements are now.
+    std::shared_ptr<QtPageAnswer> ask(QWidget* view);
+    // Any thread: paints the page's masks of `part` into `masks`, or the whole visible web view
+    // when its answer does not hold (waits for the answer first, except on the main thread).
+    static void apply(const QtWebFramePart& part, QtFrameMasks& masks, bool mayWait);
+
+    // The checked picture of what the web view shows now (view points, masks painted over), or
+    // a null image when there is none for its present scroll position and size (one is then
+    // taken as soon as the page has settled).
+    QImage shown(QWebEngineView* view);
+
+    // The world the script runs in, apart from the page's own scripts and the host's.
+    static constexpr unsigned kWorld = 77;
+
+  private:
+    struct Picture {
+        QImage pixels;
+        QPointF scroll;
+        QSize size;
+        QUrl url;
+        double takenAt = 0;
+    };
+    struct ViewState {
+        QPointer<QWebEngineView> view;
+        std::optional<Picture> picture;
+        double refreshingSince = -1;
+        int attempts = 0;
+        QTimer* settle = nullptr;
+    };
+    ViewState& stateFor(QWebEngineView* view);
+    void ensureScript(QWebEnginePage* page);
+    void pageChanged(QWebEngineView* view);
+    void refresh(QWebEngineView* view);
+    QString reportCall() const;
+
+    const QtWidgetMasks& widgets_;
+    QStringList selectors_;
+    bool maskAllTextInputs_ = false;
+    std::unordered_map<const QObject*, ViewState> views_;
+    std::unordered_map<const QObject*, bool> scriptedPages_;
+    std::vector<QString> toldSelectors_;
+};
+
+}  // namespace rivlo

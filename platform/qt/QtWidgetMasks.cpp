@@ -1,0 +1,189 @@
+#include "platform/qt/QtWidgetMasks.h"
+
+#include "platform/qt/QtFrameMasks.h"
+
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QWidget>
+
+#include <cstring>
+
+namespace rivlo {
+
+namespace {
+// Graphics views shown inside graphics scenes shown inside graphics views...
+constexpr int kMaxDepth = 8;
+
+bool named(const char* name, std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+        if (std::strcmp(name, n) == 0) return true;
+    }
+    return false;
+}
+}  // namespace
+
+struct QtWidgetMasks::Walk {
+    QtFrameMasks& masks;
+    std::vector<QtWebArea>* webViews;
+    QTransform toFrame;
+    QRectF frameClip;
+};
+
+QtWidgetMasks::QtWidgetMasks() = default;
+
+void QtWidgetMasks::registerWidget(QWidget* widget) {
+    if (registered_.contains(widget)) return;
+    registered_.insert(widget);
+    QObject::connect(widget, &QObject::destroyed, this,
+                     [this](QObject* object) { registered_.remove(object); });
+}
+
+void QtWidgetMasks::allowUnmasked(QWidget* widget) {
+    if (allowed_.contains(widget)) return;
+    allowed_.insert(widget);
+    QObject::connect(widget, &QObject::destroyed, this,
+                     [this](QObject* object) { allowed_.remove(object); });
+}
+
+unsigned QtWidgetMasks::kindOf(const QWidget* widget) const {
+    const QMetaObject* meta = widget->metaObject();
+    auto it = kinds_.constFind(meta);
+    if (it != kinds_.constEnd()) return it.value();
+    unsigned kind = 0;
+    // By name: the bridge needs none of these modules to know their widgets.
+    for (const QMetaObject* m = meta; m; m = m->superClass()) {
+        const char* name = m->className();
+        if (named(name, {"QLineEdit", "QTextEdit", "QPlainTextEdit", "QAbstractSpinBox"}))
+            kind |= TextInput;
+        if (named(name, {"QOpenGLWidget", "QQuickWidget", "QWindowContainer"})) kind |= Opaque;
+        if (named(name, {"QWebEngineView"})) kind |= Web;
+        if (named(name, {"QGraphicsView"})) kind |= Graphics;
+    }
+    kinds_.insert(meta, kind);
+    return kind;
+}
+
+bool QtWidgetMasks::covers(const QWidget* widget, unsigned kind, unsigned parentKind) const {
+    if (registered_.contains(widget)) return true;
+    const int hints = widget->inputMethodQuery(Qt::ImHints).toInt();
+    if (hints & (Qt::ImhHiddenText | Qt::ImhSensitiveData)) return true;
+    if (maskAllTextInputs_ &&
+        ((kind & TextInput) || widget->testAttribute(Qt::WA_InputMethodEnabled)))
+        return true;
+    // A web view draws its page with a widget of its own: the page's masks cover that.
+    const bool page = (parentKind & Web) && (kind & Opaque);
+    const bool opaque = (kind & Opaque) || widget->testAttribute(Qt::WA_NativeWindow);
+    return opaque && !page && !allowed_.contains(widget);
+}
+
+void QtWidgetMasks::visit(Walk& walk, QWidget* widget, QPoint at, const QRect& shown,
+                          unsigned parentKind, int depth) const {
+    const unsigned kind = kindOf(widget);
+    if (covers(widget, kind, parentKind)) {
+        // Everything drawn inside it is covered too.
+        walk.masks.add(QRectF(shown), walk.toFrame, walk.frameClip);
+        return;
+    }
+    if ((kind & Web) && walk.webViews) {
+        walk.webViews->push_back(QtWebArea{widget,
+                                           QTransform::fromTranslate(at.x(), at.y()) * walk.toFrame,
+                                           walk.frameClip, shown.translated(-at)});
+    }
+    if (kind & Graphics) graphicsView(walk, static_cast<QGraphicsView*>(widget), at, shown, depth);
+    children(walk, widget, at, shown, kind, depth);
+}
+
+void QtWidgetMasks::children(Walk& walk, QWidget* parent, QPoint at, const QRect& shown,
+                             unsigned kind, int depth) const {
+    for (QObject* object : parent->children()) {
+        if (!object->isWidgetType()) continue;
+        auto* child = static_cast<QWidget*>(object);
+        // Windows (dialogs, popups) are drawn, and looked at, on their own.
+        if (child->isWindow() || child->isHidden()) continue;
+        const QPoint childAt = at + child->pos();
+        // A widget draws only inside its parent: what its parents cut off does not show.
+        const QRect childShown = QRect(childAt, child->size()) & shown;
+        if (childShown.isEmpty()) continue;
+        visit(walk, child, childAt, childShown, kind, depth);
+    }
+}
+
+void QtWidgetMasks::graphicsView(Walk& walk, QGraphicsView* view, QPoint at, const QRect& shown,
+                                 int depth) const {
+    QGraphicsScene* scene = view->scene();
+    QWidget* viewport = view->viewport();
+    if (!scene || !viewport || viewport->isHidden()) return;
+    if (depth >= kMaxDepth) {
+        walk.masks.drop("graphics views are nested too deep to follow");
+        return;
+    }
+    const QPoint viewportAt = at + viewport->pos();
+    const QRect viewportShown = QRect(viewportAt, viewport->size()) & shown;
+    if (viewportShown.isEmpty()) return;
+    const QTransform sceneToFrame = view->viewportTransform() *
+                                    QTransform::fromTranslate(viewportAt.x(), viewportAt.y()) *
+                                    walk.toFrame;
+    const QRectF clip = walk.toFrame.mapRect(QRectF(viewportShown)) & walk.frameClip;
+    const QPolygonF inScene = view->mapToScene(viewportShown.translated(-viewportAt));
+    for (QGraphicsItem* item : scene->items(inScene, Qt::IntersectsItemBoundingRect)) {
+        if (!item->isWidget()) continue;
+        auto* proxy = dynamic_cast<QGraphicsProxyWidget*>(item);
+        if (!proxy || !proxy->widget() || !proxy->isVisible() || proxy->effectiveOpacity() <= 0)
+            continue;
+        // The embedded widget's points are the proxy's own.
+        walkRoot(walk, proxy->widget(), proxy->sceneTransform() * sceneToFrame, clip, depth + 1);
+    }
+}
+
+void QtWidgetMasks::walkRoot(Walk& outer, QWidget* root, const QTransform& rootToFrame,
+                             const QRectF& frameClip, int depth) const {
+    Walk walk{outer.masks, outer.webViews, rootToFrame, frameClip};
+    visit(walk, root, QPoint(0, 0), QRect(QPoint(0, 0), root->size()), 0, depth);
+}
+
+void QtWidgetMasks::collect(QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
+                            QtFrameMasks& masks, std::vector<QtWebArea>* webViews) const {
+    if (!root) return;
+    Walk walk{masks, webViews, rootToFrame, frameClip};
+    walkRoot(walk, root, rootToFrame, frameClip, 0);
+}
+
+bool QtWidgetMasks::isWithinRegistered(const QWidget* widget) const {
+    int steps = 0;
+    for (const QWidget* w = widget; w; w = w->parentWidget()) {
+        if (++steps > 1000) return true;  // a loop of parents cannot be followed: painted over
+        if (registered_.contains(w)) return true;
+        if (QGraphicsProxyWidget* proxy = w->graphicsProxyWidget()) {
+            // Embedded in a scene: held by whatever holds a view showing it.
+            if (QGraphicsScene* scene = proxy->scene()) {
+                for (QGraphicsView* view : scene->views()) {
+                    if (view != widget && isWithinRegistered(view)) return true;
+                }
+            }
+            return false;
+        }
+    }
+    return false;
+}
+
+std::string QtWidgetMasks::wholeFrameReason(const QWidget* main) const {
+    for (const QObject* object : registered_) {
+        const auto* widget = static_cast<const QWidget*>(object);
+        if (!widget->isVisible()) continue;
+        if (widget->isWindow() && !widget->graphicsProxyWidget() &&
+            !widget->testAttribute(Qt::WA_DontShowOnScreen)) {
+            return std::string("a registered widget (") + widget->metaObject()->className() +
+                   ") shows as a window of its own";
+        }
+        for (const QWidget* p = main; p; p = p->parentWidget()) {
+            if (p == widget) {
+                return std::string("the window recorded is a registered widget (") +
+                       widget->metaObject()->className() + ") or inside one";
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace rivlo

@@ -1,0 +1,438 @@
+// What is painted over in real recordings of real Qt widgets, one way of leaking at a time: each
+// test records a session through the collector, decodes every frame of the movie (and every web
+// tile) it kept, and looks for the colour only the masked widgets are painted in. Secret
+// content is green; nothing else in these windows is.
+
+#include "QtRecording.h"
+#include "QtTestSupport.h"
+#include "support/LogCapture.h"
+
+#include "platform/qt/QtShadowTree.h"
+#include "rivlo/qt/QtPlatform.h"
+
+#include <QDialog>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+using namespace rivlo;
+using rivlo::test::QtRecorder;
+using rivlo::test::QtRecording;
+using rivlo::test::qtWaitFor;
+
+namespace {
+
+const QColor kSecret(0, 200, 0);
+const QColor kWindow(40, 60, 200);
+const QColor kDialog(230, 200, 30);
+
+QWidget* painted(QWidget* widget, QColor colour) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, colour);
+    p.setColor(QPalette::Base, colour);
+    p.setColor(QPalette::Text, colour);
+    widget->setPalette(p);
+    widget->setAutoFillBackground(true);
+    return widget;
+}
+
+[[maybe_unused]] QWidget* block(QWidget* parent, QColor colour, QRect geometry) {
+    auto* w = painted(new QWidget(parent), colour);
+    w->setGeometry(geometry);
+    return w;
+}
+
+// The window the person works in: 400 x 600, blue.
+std::unique_ptr<QWidget> mainWindow() {
+    rivlo::test::qtApplication();
+    auto window = std::make_unique<QWidget>();
+    painted(window.get(), kWindow);
+    window->resize(400, 600);
+    return window;
+}
+
+void show(QWidget& window) {
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+}
+
+// A recording shows no secret pixel, in frames or tiles.
+void expectNothingSecret(const QtRecording& recording) {
+    ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
+    ASSERT_FALSE(recording.frames.empty());
+    const auto seen = recording.find(kSecret);
+    EXPECT_EQ(seen.framePixels, 0u) << "first at " << seen.first;
+    EXPECT_EQ(seen.tilePixels, 0u) << "first at " << seen.first;
+}
+
+bool isRed(media::DecodedFrame::RGB c) {
+    return c.r > 190 && c.g < 80 && c.b < 80;
+}
+
+[[maybe_unused]] bool isColour(media::DecodedFrame::RGB c, QColor want) {
+    return std::abs(c.r - want.red()) < 40 && std::abs(c.g - want.green()) < 40 &&
+           std::abs(c.b - want.blue()) < 40;
+}
+
+// A web view filling the window, its page loaded.
+QWebEngineView* webView(QWidget* window, const QString& body) {
+    auto* web = new QWebEngineView(window);
+    web->setGeometry(0, 0, 400, 600);
+    bool loaded = false;
+    QObject::connect(web, &QWebEngineView::loadFinished, [&loaded](bool) { loaded = true; });
+    web->setHtml(
+        "<html><body style='margin:0;background:rgb(40,60,200)'>" + body + "</body></html>",
+        QUrl("http://shop.example/page"));
+    web->show();
+    EXPECT_TRUE(qtWaitFor([&] { return loaded; }, 60));
+    return web;
+}
+
+// Taps on a web page as a user would: each new touch may capture the tile under it.
+void tapPage(QWidget* web, int times) {
+    for (int i = 0; i < times; ++i) {
+        QTest::mouseClick(web, Qt::LeftButton, {}, QPoint(100 + 7 * i, 300 + 5 * i));
+        QtRecorder::pass(0.8);
+    }
+}
+
+size_t framesWhere(const QtRecording& r, const std::function<bool(size_t)>& what) {
+    size_t n = 0;
+    for (size_t i = 0; i < r.frames.size(); ++i)
+        n += what(i) ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// A field switched to a password mode while recording is painted over from the next frame on,
+// without any other widget changing.
+TEST(QtMasking, AFieldSwitchedToAPasswordModeIsMaskedAtOnce) {
+    auto window = mainWindow();
+    auto* password = new QLineEdit(window.get());
+    password->setGeometry(40, 100, 300, 40);
+    auto* onEdit = new QLineEdit(window.get());
+    onEdit->setGeometry(40, 200, 300, 40);
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        // The secret colour shows only while the fields hide their text.
+        password->setEchoMode(QLineEdit::Password);
+        painted(password, kSecret);
+        onEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+        painted(onEdit, kSecret);
+        QtRecorder::pass(1.5);
+    });
+    expectNothingSecret(recording);
+    EXPECT_GE(
+        framesWhere(
+            recording,
+            [&](size_t i) {
+                return isRed(recording.at(i, {190, 120})) && isRed(recording.at(i, {190, 220}));
+            }),
+        4u);
+}
+
+// A registered widget shown as a window of its own paints over the whole frame while it shows.
+TEST(QtMasking, ARegisteredWidgetShownAsItsOwnWindowMasksTheWholeFrame) {
+    auto window = mainWindow();
+    show(*window);
+    auto card = std::make_unique<QWidget>();
+    painted(card.get(), kSecret);
+    card->resize(300, 200);
+    QtPlatform::occludeSensitiveWidget(card.get());
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        card->show();
+        QtRecorder::pass(1.2);
+        card->hide();
+        QtRecorder::pass(0.8);
+    });
+    expectNothingSecret(recording);
+    // All red while it showed, the window again after.
+    EXPECT_GE(framesWhere(
+                  recording,
+                  [&](size_t i) {
+                      return isRed(recording.at(i, {10, 10})) && isRed(recording.at(i, {390, 590}));
+                  }),
+              3u);
+    EXPECT_TRUE(isColour(recording.at(recording.frames.size() - 1, {200, 300}), kWindow));
+}
+
+// A registered child popped out of its window (reparented to no parent and shown) is a window
+// of its own: the whole frame is painted over while it shows.
+TEST(QtMasking, ARegisteredWidgetPoppedOutOfItsWindowMasksTheWholeFrame) {
+    auto window = mainWindow();
+    QWidget* card = block(window.get(), kSecret, QRect(50, 50, 200, 120));
+    QtPlatform::occludeSensitiveWidget(card);
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        card->setParent(nullptr);
+        card->resize(320, 240);
+        card->show();
+        QtRecorder::pass(1.2);
+    });
+    expectNothingSecret(recording);
+    delete card;
+}
+
+// Widgets embedded in a graphics scene are never windows: the frame stays the window the person
+// works in, and the embedded password field and registered widget are painted over where the
+// view shows them.
+TEST(QtMasking, WidgetsInAGraphicsSceneAreMaskedWhereTheViewShowsThem) {
+    auto window = mainWindow();
+    auto* view = new QGraphicsView(window.get());
+    view->setGeometry(20, 20, 360, 400);
+    auto* scene = new QGraphicsScene(view);
+    view->setScene(scene);
+    view->setBackgroundBrush(kWindow);
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        auto* field = new QLineEdit;
+        field->setEchoMode(QLineEdit::Password);
+        painted(field, kSecret);
+        field->resize(256, 50);
+        scene->addWidget(field)->setPos(10, 10);
+        auto* card = painted(new QWidget, kSecret);
+        card->resize(120, 80);
+        QtPlatform::occludeSensitiveWidget(card);
+        QGraphicsProxyWidget* proxy = scene->addWidget(card);
+        proxy->setPos(40, 150);
+        proxy->setRotation(20);
+        QtRecorder::pass(1.5);
+    });
+    expectNothingSecret(recording);
+    EXPECT_EQ(recording.width, 400);
+    EXPECT_EQ(recording.height, 600);
+}
+
+// A widget registered over a web page is painted over in frames and in the page's tiles.
+TEST(QtMasking, ARegisteredChildOfAWebViewIsMaskedInFramesAndTiles) {
+    auto window = mainWindow();
+    show(*window);
+    QWebEngineView* web = webView(window.get(), "<div style='height:2000px'></div>");
+    QWidget* overlay = block(web, kSecret, QRect(50, 50, 200, 100));
+    QtPlatform::occludeSensitiveWidget(overlay);
+    overlay->show();
+    const QtRecording recording = QtRecorder::shared().record([&] { tapPage(web, 3); });
+    expectNothingSecret(recording);
+    EXPECT_FALSE(recording.tiles.empty()) << "no tile of the page was captured";
+}
+
+// A registered web view is painted over in frames and none of its page is uploaded as tiles.
+TEST(QtMasking, ARegisteredWebViewUploadsNoTiles) {
+    auto window = mainWindow();
+    show(*window);
+    QWebEngineView* web =
+        webView(window.get(), "<div style='height:2000px;background:rgb(0,200,0)'></div>");
+    QtPlatform::occludeSensitiveWidget(web);
+    const QtRecording recording = QtRecorder::shared().record([&] { tapPage(web, 3); });
+    expectNothingSecret(recording);
+    EXPECT_TRUE(recording.tiles.empty());
+}
+
+// A password input of a page is painted over in frames and tiles; the rest of the page shows.
+TEST(QtMasking, AnHtmlPasswordInputIsMaskedInFramesAndTiles) {
+    auto window = mainWindow();
+    show(*window);
+    QWebEngineView* web = webView(
+        window.get(),
+        "<input type=password value=hunter2 style='margin:60px;width:250px;height:40px;"
+        "background:rgb(0,200,0);color:rgb(0,200,0);border:0'><div style='height:2000px'></div>");
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        tapPage(web, 3);
+    });
+    expectNothingSecret(recording);
+    ASSERT_FALSE(recording.tiles.empty()) << "no tile of the page was captured";
+    const QColor tileMask(recording.tiles[0].pixel(185, 80));
+    EXPECT_TRUE(tileMask.red() > 190 && tileMask.green() < 80) << tileMask.name().toStdString();
+    // Painted over where the input is; the page itself shows below it.
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return isRed(recording.at(i, {185, 80})) &&
+                                     isColour(recording.at(i, {200, 400}), kWindow);
+                          }),
+              3u);
+}
+
+// Only what is in the frame is painted over: a password field of another window (shown, then
+// hidden) leaves no mask on the window recorded.
+TEST(QtMasking, MasksOfOtherWindowsAreNotPaintedOntoTheWindowRecorded) {
+    auto other = mainWindow();
+    auto* field = new QLineEdit(other.get());
+    field->setGeometry(50, 50, 300, 60);
+    field->setEchoMode(QLineEdit::Password);
+    painted(field, kSecret);
+    show(*other);
+    auto window = mainWindow();  // shown last: the window the person works in
+    show(*window);
+    window->activateWindow();
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(1.0);
+        other->hide();
+        QtRecorder::pass(1.0);
+    });
+    expectNothingSecret(recording);
+    EXPECT_EQ(framesWhere(recording,
+                          [&](size_t i) {
+                              return isRed(recording.at(i, {200, 80}));
+                          }),
+              0u);
+}
+
+// Dialogs and menus are drawn where they showed over the window, never stretched over the
+// frame, and a tap on a dialog is recorded where the frame shows it.
+TEST(QtMasking, DialogsAndMenusShowWhereTheyAppearedAndTapsOnThemLandThere) {
+    auto window = mainWindow();
+    show(*window);
+    QDialog dialog(window.get());
+    painted(&dialog, kDialog);
+    dialog.resize(200, 150);
+    QMenu menu(window.get());
+    menu.addAction("Copy");
+    menu.addAction("Paste");
+    QPoint at;
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        at = dialog.mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0));
+        QtRecorder::pass(0.8);
+        QTest::mouseClick(&dialog, Qt::LeftButton, {}, QPoint(150, 100));
+        QtRecorder::pass(0.8);
+        dialog.hide();
+        menu.popup(window->mapToGlobal(QPoint(20, 30)));
+        QtRecorder::pass(1.0);
+        menu.hide();
+    });
+    ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
+    ASSERT_EQ(recording.width, 400);
+    // The dialog in its place, the window around it as it was.
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return isColour(recording.at(i, at + QPoint(20, 20)), kDialog) &&
+                                     isColour(recording.at(i, {5, 5}), kWindow) &&
+                                     isColour(recording.at(i, {395, 595}), kWindow);
+                          }),
+              2u);
+    // The menu where it popped up, the window below and beside it.
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return !isColour(recording.at(i, {30, 40}), kWindow) &&
+                                     isColour(recording.at(i, {5, 5}), kWindow) &&
+                                     isColour(recording.at(i, {300, 400}), kWindow);
+                          }),
+              2u);
+    const QPoint tap = at + QPoint(150, 100);
+    bool found = false;
+    for (const auto& g : recording.gestures())
+        found |= g.code == 0 && std::abs(g.x - tap.x()) <= 3 && std::abs(g.y - tap.y()) <= 3;
+    EXPECT_TRUE(found) << "no tap at (" << tap.x() << ", " << tap.y() << ")";
+}
+
+// Plain Qt classes name their screens after their objectName, then their class.
+TEST(QtMasking, PlainQtPagesAreNamedAfterTheirObjectNames) {
+    rivlo::test::qtApplication();
+    QMainWindow window;
+    window.setObjectName("main_window");
+    window.resize(400, 600);
+    auto* stack = new QStackedWidget;
+    auto* first = painted(new QWidget, kWindow);
+    first->setObjectName("page_1");
+    auto* second = painted(new QWidget, kDialog);
+    stack->addWidget(first);
+    stack->addWidget(second);
+    window.setCentralWidget(stack);
+    show(window);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.4);
+        QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(100, 100));
+        QtRecorder::pass(0.6);
+        stack->setCurrentIndex(1);
+        QtRecorder::pass(0.6);
+        QTest::mouseClick(second, Qt::LeftButton, {}, QPoint(120, 200));
+    });
+    ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
+    std::set<std::string> screens;
+    for (const auto& g : recording.gestures())
+        screens.insert(g.screen);
+    EXPECT_EQ(screens, (std::set<std::string>{"page_1", "QWidget"}));
+}
+
+// A field scrolled partly out of a scroll area is painted over only where the viewport shows
+// it: the button below the scroll area stays visible.
+TEST(QtMasking, MasksAreCutToTheScrollAreaViewport) {
+    auto window = mainWindow();
+    auto* scroll = new QScrollArea(window.get());
+    scroll->setGeometry(20, 20, 360, 200);
+    scroll->setFrameShape(QFrame::NoFrame);
+    QWidget* content = painted(new QWidget, kWindow);
+    content->resize(340, 800);
+    auto* field = new QLineEdit(content);
+    field->setGeometry(20, 150, 300, 100);
+    field->setEchoMode(QLineEdit::Password);
+    painted(field, kSecret);
+    scroll->setWidget(content);
+    block(window.get(), kDialog, QRect(20, 222, 360, 80));
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([] { QtRecorder::pass(1.2); });
+    expectNothingSecret(recording);
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return isRed(recording.at(i, {200, 200})) &&
+                                     isColour(recording.at(i, {200, 250}), kDialog);
+                          }),
+              3u);
+}
+
+// A window that grows is scaled uniformly into the frame (never squashed), and the masks follow.
+TEST(QtMasking, AResizedWindowIsScaledUniformlyIntoTheFrameWithItsMasks) {
+    auto window = mainWindow();
+    QWidget* card = block(window.get(), kSecret, QRect(300, 100, 100, 100));
+    QtPlatform::occludeSensitiveWidget(card);
+    block(window.get(), kDialog, QRect(0, 500, 100, 100));
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        window->resize(800, 600);
+        QtRecorder::pass(1.2);
+    });
+    expectNothingSecret(recording);
+    ASSERT_EQ(recording.width, 400);
+    ASSERT_EQ(recording.height, 600);
+    // Half the size: the yellow block at (0, 250), the card at (150, 50), nothing below 300.
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              const auto below = recording.at(i, {200, 450});
+                              return isColour(recording.at(i, {25, 275}), kDialog) &&
+                                     isRed(recording.at(i, {175, 75})) && below.r < 40 &&
+                                     below.g < 40 && below.b < 40;
+                          }),
+              3u);
+}
+
+// Calls from a thread other than the application's are refused, with a line saying so.
+TEST(QtMasking, CallsFromAnotherThreadAreRefused) {
+    auto window = mainWindow();
+    QWidget* card = block(window.get(), kSecret, QRect(50, 50, 100, 100));
+    rivlo::test::LogCapture log;
+    std::thread([card] { QtPlatform::occludeSensitiveWidget(card); }).join();
+    EXPECT_TRUE(log.contains("must be called on the application's thread")) << log.all();
+}
