@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/Window.h"
 #include "platform/qt/QtApplication.h"
+#include "platform/qt/QtDevice.h"
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtGraphics.h"
 #include "platform/qt/QtShadowTree.h"
@@ -82,6 +83,8 @@ QtBridge::QtBridge(QApplication& app) {
     PlatformServices services;
     services.application = application_;
     services.graphics = graphics_;
+    // The installed device's facts (the Linux defaults), with Qt's screen.
+    services.device = std::make_shared<QtDevice>(Platform::current().device());
     Platform::current().installMissingOrReplace(services);
 
     syncTimer_.setSingleShot(true);

@@ -26,10 +26,10 @@ class QtWebMasks;
 class QtWidgetMasks;
 class Window;
 
-// The Qt bridge: installs the application and graphics seams, keeps the shadow tree and what
-// decides the masks of frames (QtWidgetMasks, QtWebMasks, QtFrameCapture), drives the library's
-// main run loop from Qt's event loop, and watches every event of the application through one
-// event filter:
+// The Qt bridge: installs the application, device and graphics seams, keeps the shadow tree and
+// what decides the masks of frames (QtWidgetMasks, QtWebMasks, QtFrameCapture), drives the
+// library's main run loop from Qt's event loop, and watches every event of the application through
+// one event filter:
 //  - structure (show, hide, move, resize, children, reparenting) updates the shadow tree one
 //    widget at a time and schedules one sync when children or windows changed;
 //  - touches, and left-button mouse press/move/release from a mouse, become the library's

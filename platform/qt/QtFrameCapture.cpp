@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -32,38 +33,76 @@ bool hasOpaquePixels(const QWidget* window, const QImage& pixels) {
 
 // ---- Finishing a frame -----------------------------------------------------------------------
 
+void QtFrame::Release::set() {
+    {
+        std::lock_guard lock(mutex_);
+        set_ = true;
+    }
+    done_.notify_all();
+}
+
+bool QtFrame::Release::waitFor(double seconds) const {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return set_; });
+}
+
+QtFrame::~QtFrame() {
+    layers_.clear();
+    release_->set();
+}
+
+namespace {
+
+void drawLayer(QImage& image, const QtFrame::Layer& layer) {
+    const QRect clip = layer.clip.toAlignedRect() & image.rect();
+    if (clip.isEmpty() || layer.pixels.isNull()) return;
+    // RGB32 keeps 0xff in its fourth byte: opaque premultiplied pixels as they are.
+    const bool sameLayout =
+        layer.pixels.format() == image.format() || layer.pixels.format() == QImage::Format_RGB32;
+    if (layer.opaque && sameLayout && isWholePixelTranslation(layer.toFrame)) {
+        // Point for pixel: the rows are copied as they are.
+        const int dx = static_cast<int>(std::round(layer.toFrame.dx()));
+        const int dy = static_cast<int>(std::round(layer.toFrame.dy()));
+        const QRect source = clip.translated(-dx, -dy) & layer.pixels.rect();
+        const QRect target = source.translated(dx, dy);
+        const size_t bytes = static_cast<size_t>(source.width()) * 4;
+        for (int y = 0; y < source.height(); ++y) {
+            std::memcpy(image.scanLine(target.top() + y) + target.left() * 4,
+                        layer.pixels.constScanLine(source.top() + y) + source.left() * 4, bytes);
+        }
+        return;
+    }
+    QPainter painter(&image);
+    painter.setClipRect(clip);
+    painter.setTransform(layer.toFrame);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          layer.toFrame.type() > QTransform::TxTranslate);
+    painter.drawImage(QPointF(0, 0), layer.pixels);
+}
+
+}  // namespace
+
 void QtFrame::render(QImage& image, bool mayWait) {
     if (outcome_.dropped()) {
         layers_.clear();
+        release_->set();
         return;
     }
-    for (Layer& layer : layers_) {
-        const QRect clip = layer.clip.toAlignedRect() & image.rect();
-        // RGB32 keeps 0xff in its fourth byte: opaque premultiplied pixels as they are.
-        const bool sameLayout = layer.pixels.format() == image.format() ||
-                                layer.pixels.format() == QImage::Format_RGB32;
-        if (!clip.isEmpty() && layer.opaque && sameLayout &&
-            isWholePixelTranslation(layer.toFrame)) {
-            // Point for pixel: the rows are copied as they are.
-            const int dx = static_cast<int>(std::round(layer.toFrame.dx()));
-            const int dy = static_cast<int>(std::round(layer.toFrame.dy()));
-            const QRect source = clip.translated(-dx, -dy) & layer.pixels.rect();
-            const QRect target = source.translated(dx, dy);
-            const size_t bytes = static_cast<size_t>(source.width()) * 4;
-            for (int y = 0; y < source.height(); ++y) {
-                std::memcpy(image.scanLine(target.top() + y) + target.left() * 4,
-                            layer.pixels.constScanLine(source.top() + y) + source.left() * 4,
-                            bytes);
-            }
-        } else if (!clip.isEmpty()) {
-            QPainter painter(&image);
-            painter.setClipRect(clip);
-            painter.setTransform(layer.toFrame);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                                  layer.toFrame.type() > QTransform::TxTranslate);
-            painter.drawImage(QPointF(0, 0), layer.pixels);
+    // The windows' pixels first: the window worked in drawn, those over it copied (they are
+    // small); then no window's buffer is held.
+    for (size_t i = 0; i < layers_.size(); ++i) {
+        if (i == 0) {
+            drawLayer(image, layers_[i]);
+            layers_[i].pixels = QImage();
+        } else {
+            layers_[i].pixels = layers_[i].pixels.copy();
         }
-        // Drawn: the window's buffer is not held any longer.
+    }
+    release_->set();
+    // Each window's masks over it, before the next window is drawn over both.
+    for (size_t i = 0; i < layers_.size(); ++i) {
+        Layer& layer = layers_[i];
+        if (i > 0) drawLayer(image, layer);
         layer.pixels = QImage();
         for (const QtWebFramePart& part : layer.web)
             QtWebMasks::apply(part, layer.masks, mayWait);

@@ -8,7 +8,9 @@
 #include <QSize>
 #include <QTransform>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class QWidget;
@@ -24,6 +26,19 @@ class QtWidgetMasks;
 // web pages in it whose masks their pages are still reporting.
 class QtFrame {
   public:
+    // Set once the frame holds no window's pixels any more (any thread may wait for it): the
+    // windows' backing stores are shared with the frame until then, and a window painting
+    // meanwhile would copy its whole buffer on the main thread.
+    class Release {
+      public:
+        void set();
+        bool waitFor(double seconds) const;
+
+      private:
+        mutable std::mutex mutex_;
+        mutable std::condition_variable done_;
+        bool set_ = false;
+    };
     struct Layer {
         QImage pixels;        // shared with the window's backing store until drawn
         QTransform toFrame;   // the pixels' coordinates to frame pixels
@@ -34,6 +49,10 @@ class QtFrame {
     };
 
     explicit QtFrame(QSize size) : size_(size), outcome_(QRect(QPoint(0, 0), size)) {}
+    ~QtFrame();
+    QtFrame(const QtFrame&) = delete;
+    QtFrame& operator=(const QtFrame&) = delete;
+    std::shared_ptr<const Release> release() const { return release_; }
     QSize size() const { return size_; }
     std::vector<Layer>& layers() { return layers_; }
     // The frame as a whole: painted over all of it, or dropped.
@@ -41,16 +60,17 @@ class QtFrame {
     bool dropped() const { return outcome_.dropped(); }
 
     // Draws the frame into `image` (32-bit premultiplied, the frame's size, the background
-    // already in it) and paints its masks; the layers' pixels are let go of as soon as they
-    // are drawn, so that the windows' next paints do not copy their buffers. Waits for the web
-    // pages' answers unless `mayWait` is false (then pages not yet answered are painted over
-    // whole). Any thread, once.
+    // already in it) and paints its masks. The windows' pixels are let go of first thing (the
+    // window worked in drawn, the small ones over it copied), before waiting for the web pages'
+    // answers, unless `mayWait` is false (then pages not yet answered are painted over whole).
+    // Any thread, once.
     void render(QImage& image, bool mayWait);
 
   private:
     QSize size_;
     QtFrameMasks outcome_;
     std::vector<Layer> layers_;
+    std::shared_ptr<Release> release_ = std::make_shared<Release>();
 };
 
 // Takes frames of the application's windows (Widgets). Main thread only.

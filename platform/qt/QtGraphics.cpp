@@ -9,6 +9,7 @@
 #include "platform/qt/QtViewPainter.h"
 #include "platform/qt/QtWidgetMasks.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -23,7 +24,9 @@ namespace rivlo {
 
 namespace {
 constexpr int kMaxPixels = 16384;
-}
+// How long the main thread waits at most for a frame to let the windows' pixels go.
+constexpr double kReleaseWait = 0.05;
+}  // namespace
 
 std::unique_ptr<GraphicsContext> QtGraphics::makeBitmapContext(Size size, bool opaque,
                                                                double scale) {
@@ -220,6 +223,14 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
         if (!frame_ && !frameGiven_ && pendingFill_) {
             frameBackground_ = *pendingFill_;
             pendingFill_.reset();
+            // The image is made on another thread (the recorder's frame thread). Until it has
+            // let the windows' pixels go, a window painting would copy its whole buffer on the
+            // main thread: back in its event loop, before any repaint (those come at low
+            // priority), the main thread waits a moment for that.
+            std::shared_ptr<const QtFrame::Release> release = frame->release();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [release] { release->waitFor(kReleaseWait); },
+                Qt::QueuedConnection);
             frame_ = std::move(frame);
             frameFills_.clear();
             return true;

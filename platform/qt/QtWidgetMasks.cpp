@@ -73,7 +73,11 @@ bool QtWidgetMasks::covers(const QWidget* widget, unsigned kind, unsigned parent
         return true;
     // A web view draws its page with a widget of its own: the page's masks cover that.
     const bool page = (parentKind & Web) && (kind & Opaque);
-    const bool opaque = (kind & Opaque) || widget->testAttribute(Qt::WA_NativeWindow);
+    // A native child window may be drawn by something else than the widget (Qt makes its
+    // siblings native too, unless the application says otherwise): not looked into. A window's
+    // own native window is the one its pixels are taken from.
+    const bool opaque =
+        (kind & Opaque) || (!widget->isWindow() && widget->testAttribute(Qt::WA_NativeWindow));
     return opaque && !page && !allowed_.contains(widget);
 }
 
@@ -131,22 +135,26 @@ void QtWidgetMasks::graphicsView(Walk& walk, QGraphicsView* view, QPoint at, con
         auto* proxy = dynamic_cast<QGraphicsProxyWidget*>(item);
         if (!proxy || !proxy->widget() || !proxy->isVisible() || proxy->effectiveOpacity() <= 0)
             continue;
-        // The embedded widget's points are the proxy's own.
-        walkRoot(walk, proxy->widget(), proxy->sceneTransform() * sceneToFrame, clip, depth + 1);
+        // The embedded widget's points are the proxy's own; the proxy may draw beyond the
+        // widget's size (it keeps to the widget's minimum size while the widget is resized).
+        QWidget* embedded = proxy->widget();
+        const QRect area =
+            QRect(QPoint(0, 0), embedded->size()) | proxy->boundingRect().toAlignedRect();
+        walkRoot(walk, embedded, proxy->sceneTransform() * sceneToFrame, clip, area, depth + 1);
     }
 }
 
 void QtWidgetMasks::walkRoot(Walk& outer, QWidget* root, const QTransform& rootToFrame,
-                             const QRectF& frameClip, int depth) const {
+                             const QRectF& frameClip, const QRect& area, int depth) const {
     Walk walk{outer.masks, outer.webViews, rootToFrame, frameClip};
-    visit(walk, root, QPoint(0, 0), QRect(QPoint(0, 0), root->size()), 0, depth);
+    visit(walk, root, QPoint(0, 0), area, 0, depth);
 }
 
 void QtWidgetMasks::collect(QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
                             QtFrameMasks& masks, std::vector<QtWebArea>* webViews) const {
     if (!root) return;
     Walk walk{masks, webViews, rootToFrame, frameClip};
-    walkRoot(walk, root, rootToFrame, frameClip, 0);
+    walkRoot(walk, root, rootToFrame, frameClip, QRect(QPoint(0, 0), root->size()), 0);
 }
 
 bool QtWidgetMasks::isWithinRegistered(const QWidget* widget) const {

@@ -85,8 +85,9 @@ class QtWidgetMasks : public QObject {
                   int depth) const;
     void graphicsView(Walk& walk, QGraphicsView* view, QPoint at, const QRect& shown,
                       int depth) const;
+    // `area`: what of the root is drawn, in its points.
     void walkRoot(Walk& walk, QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
-                  int depth) const;
+                  const QRect& area, int depth) const;
 
     QSet<const QObject*> registered_;
     QSet<const QObject*> allowed_;

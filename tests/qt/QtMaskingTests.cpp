@@ -19,7 +19,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QStackedWidget>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -215,6 +217,12 @@ TEST(QtMasking, WidgetsInAGraphicsSceneAreMaskedWhereTheViewShowsThem) {
         QGraphicsProxyWidget* proxy = scene->addWidget(card);
         proxy->setPos(40, 150);
         proxy->setRotation(20);
+        // A field made narrower than it can be: its proxy keeps (and draws) its minimum width.
+        auto* narrow = new QLineEdit;
+        narrow->setEchoMode(QLineEdit::Password);
+        painted(narrow, kSecret);
+        scene->addWidget(narrow)->setPos(250, 250);
+        narrow->resize(5, 100);
         QtRecorder::pass(1.5);
     });
     expectNothingSecret(recording);
@@ -433,6 +441,84 @@ TEST(QtMasking, CallsFromAnotherThreadAreRefused) {
     auto window = mainWindow();
     QWidget* card = block(window.get(), kSecret, QRect(50, 50, 100, 100));
     rivlo::test::LogCapture log;
-    std::thread([card] { QtPlatform::occludeSensitiveWidget(card); }).join();
-    EXPECT_TRUE(log.contains("must be called on the application's thread")) << log.all();
+    std::thread([card] {
+        QtPlatform::install(rivlo::test::qtApplication());
+        QtPlatform::occludeSensitiveWidget(card);
+        QtPlatform::allowUnmaskedContent(card);
+        QtPlatform::maskWebElements({".secret"});
+        QtPlatform::setMaskAllTextInputs(true);
+    }).join();
+    EXPECT_EQ(log.count("must be called on the application's thread"), 5u) << log.all();
+}
+
+// Content the library cannot look into (a native child window here) is painted over unless the
+// host declares it safe.
+TEST(QtMasking, ContentTheLibraryCannotLookIntoIsMaskedUnlessAllowed) {
+    auto window = mainWindow();
+    QWidget* native = block(window.get(), kSecret, QRect(50, 50, 150, 100));
+    native->setAttribute(Qt::WA_NativeWindow);
+    QWidget* allowed = block(window.get(), kDialog, QRect(50, 300, 150, 100));
+    allowed->setAttribute(Qt::WA_NativeWindow);
+    QtPlatform::allowUnmaskedContent(allowed);
+    show(*window);
+    const QtRecording recording = QtRecorder::shared().record([] { QtRecorder::pass(1.0); });
+    expectNothingSecret(recording);
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return isRed(recording.at(i, {120, 100})) &&
+                                     isColour(recording.at(i, {120, 350}), kDialog);
+                          }),
+              3u);
+}
+
+// The host's CSS selectors mask page elements in frames and tiles; a selector that is not CSS
+// paints the whole page over (and says so).
+TEST(QtMasking, HostSelectorsMaskPageElementsAndABadOneMasksThePage) {
+    auto window = mainWindow();
+    show(*window);
+    QWebEngineView* web = webView(
+        window.get(),
+        "<input autocomplete=cc-number value=4111111111111111 style='margin:60px;width:250px;"
+        "height:40px;background:rgb(0,200,0);color:rgb(0,200,0);border:0'>"
+        "<div class=iban style='margin:60px;height:40px;background:rgb(0,200,0)'></div>"
+        "<div style='height:2000px'></div>");
+    QtPlatform::maskWebElements({"input[autocomplete=cc-number]", ".iban"});
+    const QtRecording recording = QtRecorder::shared().record([&] { tapPage(web, 3); });
+    expectNothingSecret(recording);
+    EXPECT_FALSE(recording.tiles.empty()) << "no tile of the page was captured";
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              return isColour(recording.at(i, {200, 450}), kWindow);
+                          }),
+              3u);
+
+    rivlo::test::LogCapture log;
+    QtPlatform::maskWebElements({"input[autocomplete=cc-number]", "[[not css"});
+    const QtRecording bad = QtRecorder::shared().record([&] { QtRecorder::pass(1.0); });
+    QtPlatform::maskWebElements({});
+    expectNothingSecret(bad);
+    EXPECT_EQ(framesWhere(bad,
+                          [&](size_t i) {
+                              return isColour(bad.at(i, {200, 450}), kWindow);
+                          }),
+              0u);
+    EXPECT_TRUE(log.contains("\"[[not css\" is not a CSS selector")) << log.all();
+}
+
+// With every text input masked: line edits, text edits, spin boxes and the page's inputs.
+TEST(QtMasking, MaskAllTextInputsMasksEveryEditor) {
+    auto window = mainWindow();
+    painted(new QLineEdit("visible", window.get()), kSecret)->setGeometry(20, 20, 300, 40);
+    painted(new QTextEdit("notes", window.get()), kSecret)->setGeometry(20, 80, 300, 80);
+    painted(new QSpinBox(window.get()), kSecret)->setGeometry(20, 180, 120, 40);
+    QWebEngineView* web =
+        webView(window.get(),
+                "<textarea style='margin:100px 20px 0;width:300px;height:60px;"
+                "background:rgb(0,200,0);color:rgb(0,200,0);border:0'>notes</textarea>");
+    web->setGeometry(0, 240, 400, 360);
+    show(*window);
+    QtPlatform::setMaskAllTextInputs(true);
+    const QtRecording recording = QtRecorder::shared().record([] { QtRecorder::pass(1.2); });
+    QtPlatform::setMaskAllTextInputs(false);
+    expectNothingSecret(recording);
 }

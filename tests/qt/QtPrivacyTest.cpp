@@ -8,6 +8,7 @@
 //
 //   RIVLO_PRIVACY_SEEDS=N       seeds 1..N (default 3), after every seed that ever failed
 //   RIVLO_PRIVACY_SEED=S        that seed only
+//   RIVLO_PRIVACY_TRACE=1       each operation on standard error, with the time
 //
 // A seed that fails is added to privacy-seeds.txt next to this file and stays there.
 
@@ -33,6 +34,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -62,7 +64,7 @@ void paint(QWidget* widget, QColor colour) {
 const char* const kPage =
     "<html><body style='margin:0;background:rgb(240,240,240)'>"
     "<div id=top style='height:120px;background:rgb(40,60,200)'></div>"
-    "<div id=forms></div><div style='height:1600px;background:rgb(230,200,30)'></div>"
+    "<div id=forms></div><div style='height:1200px;background:rgb(230,200,30)'></div>"
     "</body></html>";
 
 // A password input of a page, secret-coloured, at a random place among the forms.
@@ -110,7 +112,15 @@ class Play {
     }
 
     void step() {
-        switch (pick(16)) {
+        const int op = pick(17);
+        if (std::getenv("RIVLO_PRIVACY_TRACE")) {
+            std::fprintf(
+                stderr, "%.3f step %d\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                    .count(),
+                op);
+        }
+        switch (op) {
             case 0:
                 create(false);
                 break;
@@ -152,6 +162,7 @@ class Play {
                 break;
             case 13:
             case 14:
+            case 15:
                 web();
                 break;
             default:
@@ -298,7 +309,11 @@ class Play {
             web_->show();
             return;
         }
-        switch (pick(5)) {
+        if (!web_->isVisible() && pick(2)) {
+            stack_->setCurrentIndex(2);
+            return;
+        }
+        switch (pick(6)) {
             case 0:
                 web_->page()->runJavaScript(addPasswordInput(++inputs_));
                 break;

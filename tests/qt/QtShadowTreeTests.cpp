@@ -8,6 +8,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "platform/AlertView.h"
+#include "platform/Device.h"
 #include "platform/GestureRecognizer.h"
 #include "platform/Platform.h"
 #include "platform/ScrollView.h"
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSysInfo>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -671,4 +673,21 @@ TEST(QtLifecycle, QuittingWaitsABoundedTimeThenExpiresWhatIsStillOpen) {
     EXPECT_EQ(backgrounds, 1);
     center.removeObserver(token);
     application.becomeActive();  // as before, for the suites after this one
+}
+
+// A Qt host's device is the machine it runs on: Qt's screen (size in points, pixel ratio), the
+// machine named as what it is, the rest from the device installed before the bridge.
+TEST(QtDeviceFacts, TheScreenComesFromQtAndTheMachineIsNamedAsItIs) {
+    qtBridge();
+    auto device = Platform::current().device();
+    ASSERT_TRUE(device);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(device->screenBounds(),
+              Rect(0, 0, screen->geometry().width(), screen->geometry().height()));
+    EXPECT_EQ(device->screenScale(), screen->devicePixelRatio());
+    EXPECT_EQ(device->machineIdentifier().rfind(device->systemName() + " ", 0), 0u)
+        << device->machineIdentifier();
+    EXPECT_NE(device->machineIdentifier().find(QSysInfo::currentCpuArchitecture().toStdString()),
+              std::string::npos);
 }

@@ -15,7 +15,8 @@
 
 namespace rivlo::test {
 
-inline QApplication& qtApplication() {
+// The process's QApplication without the bridge (a program before it installs the library).
+inline QApplication& qtApplicationWithoutBridge() {
     static QApplication* app = [] {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
         ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu", 0);
@@ -25,11 +26,15 @@ inline QApplication& qtApplication() {
         static char name[] = "rivlo-qt-tests";
         static char* argv[] = {name, nullptr};
         RunLoop::main().setMainThread();
-        auto* a = new QApplication(argc, argv);  // lives for the process
-        QtBridge::install(*a);
-        return a;
+        return new QApplication(argc, argv);  // lives for the process
     }();
     return *app;
+}
+
+inline QApplication& qtApplication() {
+    QApplication& app = qtApplicationWithoutBridge();
+    if (!QtBridge::current()) QtBridge::install(app);
+    return app;
 }
 
 inline QtBridge& qtBridge() {
