@@ -4,6 +4,8 @@
 #include "platform/qt/QtWidgetMasks.h"
 #include "platform/qt/QtWindowPixels.h"
 
+#include <QCoreApplication>
+#include <QGraphicsScene>
 #include <QPainter>
 #include <QWidget>
 
@@ -19,6 +21,22 @@ namespace {
 bool isWholePixelTranslation(const QTransform& t) {
     return t.type() <= QTransform::TxTranslate && std::abs(t.dx() - std::round(t.dx())) < 1e-6 &&
            std::abs(t.dy() - std::round(t.dy())) < 1e-6;
+}
+
+// A graphics scene repaints its views only after a widget embedded in it has repainted (a posted
+// update request) and then from a queued call: until both have run, the window's pixels show the
+// scene as it was, while the masks follow the items as they are. So the pending repaints run
+// first, then the scenes shown in the window (and those shown inside widgets embedded in scenes,
+// as the last frames met them) bring their views up to date, and the windows' repaints before
+// their pixels are taken draw them as they are.
+void flushScenes(const std::vector<QGraphicsScene*>& scenes,
+                 const std::vector<QPointer<QGraphicsScene>>& nested) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    for (const auto& scene : nested) {
+        if (scene) QCoreApplication::sendPostedEvents(scene, QEvent::MetaCall);
+    }
+    for (QGraphicsScene* scene : scenes)
+        QCoreApplication::sendPostedEvents(scene, QEvent::MetaCall);
 }
 
 bool hasOpaquePixels(const QWidget* window, const QImage& pixels) {
@@ -160,6 +178,7 @@ std::shared_ptr<QtFrame> QtFrameCapture::capture(QWidget* main, const QRectF& ta
     const QRectF frameArea(QPointF(0, 0), QSizeF(frameSize));
     const QRectF mainClip =
         mainToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(main->size()))) & target & frameArea;
+    flushScenes(tree_.scenes(), widgets_.nestedScenes());
     QImage pixels = QtWindowPixels::grab(main);
     if (pixels.isNull()) {
         frame->outcome().drop("the window's pixels could not be taken");

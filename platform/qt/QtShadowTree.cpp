@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QEvent>
+#include <QGraphicsView>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QWebEnginePage>
@@ -185,6 +186,7 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
         if (webViewMet_) webViewMet_(web);
     }
     if (auto* stack = qobject_cast<QStackedWidget*>(widget)) stacks_.emplace_back(stack);
+    if (auto* view = qobject_cast<QGraphicsView*>(widget)) graphicsViews_.emplace_back(view);
     QObject::connect(widget, &QObject::destroyed, this,
                      [this](QObject* object) { widgetDestroyed(object); });
     widgetsByView_[node.view.get()] = widget;
@@ -501,6 +503,9 @@ void QtShadowTree::syncPages(const std::vector<std::shared_ptr<Window>>& newlySh
     std::vector<Current> current;
     stacks_.erase(std::remove_if(stacks_.begin(), stacks_.end(), [](const auto& s) { return !s; }),
                   stacks_.end());
+    graphicsViews_.erase(std::remove_if(graphicsViews_.begin(), graphicsViews_.end(),
+                                        [](const auto& v) { return !v; }),
+                         graphicsViews_.end());
     for (const auto& stack : stacks_) {
         if (!stack->isVisible()) continue;
         auto w = windows_.find(stack->window());
@@ -688,6 +693,15 @@ std::vector<QWidget*> QtShadowTree::windowsOver(const QWidget* main) const {
     std::vector<QWidget*> out;
     for (const auto& [order, widget] : over)
         out.push_back(widget);
+    return out;
+}
+
+std::vector<QGraphicsScene*> QtShadowTree::scenes() const {
+    std::vector<QGraphicsScene*> out;
+    for (const auto& view : graphicsViews_) {
+        if (view && view->scene() && std::find(out.begin(), out.end(), view->scene()) == out.end())
+            out.push_back(view->scene());
+    }
     return out;
 }
 

@@ -17,6 +17,8 @@
 #include <vector>
 
 class QEvent;
+class QGraphicsScene;
+class QGraphicsView;
 class QStackedWidget;
 class QWebEngineView;
 
@@ -93,6 +95,9 @@ class QtShadowTree : public QObject {
     QtWebViewProxy* webProxyForContentView(const View* view) const;
     // The top-level widget whose native window this is.
     QWidget* topLevelForWindowHandle(const QObject* windowHandle) const;
+
+    // Every graphics scene shown by a view in the tree now (a frame brings them up to date).
+    std::vector<QGraphicsScene*> scenes() const;
 
     size_t proxyCount() const { return nodes_.size(); }
     size_t windowCount() const { return windows_.size(); }
@@ -171,6 +176,7 @@ class QtShadowTree : public QObject {
     std::vector<QPointer<QWidget>> dirtyParents_;
     std::unordered_set<const QObject*> dirtySet_;
     std::vector<QPointer<QStackedWidget>> stacks_;
+    std::vector<QPointer<QGraphicsView>> graphicsViews_;
     QPointer<QWidget> working_;
     // Page controllers now appearing, in tree order (outer pages before inner ones).
     std::vector<std::shared_ptr<ViewController>> visiblePages_;

@@ -7,6 +7,7 @@
 #include <QGraphicsView>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstring>
 
 namespace rivlo {
@@ -121,6 +122,12 @@ void QtWidgetMasks::graphicsView(Walk& walk, QGraphicsView* view, QPoint at, con
     if (depth >= kMaxDepth) {
         walk.masks.drop("graphics views are nested too deep to follow");
         return;
+    }
+    if (depth > 0 &&
+        std::find(nestedScenes_.begin(), nestedScenes_.end(), scene) == nestedScenes_.end()) {
+        nestedScenes_.erase(std::remove(nestedScenes_.begin(), nestedScenes_.end(), nullptr),
+                            nestedScenes_.end());
+        nestedScenes_.emplace_back(scene);
     }
     const QPoint viewportAt = at + viewport->pos();
     const QRect viewportShown = QRect(viewportAt, viewport->size()) & shown;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QGraphicsScene;
 class QGraphicsView;
 
 namespace rivlo {
@@ -69,6 +70,10 @@ class QtWidgetMasks : public QObject {
     void collect(QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
                  QtFrameMasks& masks, std::vector<QtWebArea>* webViews) const;
 
+    // Graphics scenes the walks met inside widgets embedded in other scenes (a frame brings
+    // their views up to date before its pixels are taken).
+    const std::vector<QPointer<QGraphicsScene>>& nestedScenes() const { return nestedScenes_; }
+
   private:
     enum Kind : unsigned {
         TextInput = 1,
@@ -93,6 +98,7 @@ class QtWidgetMasks : public QObject {
     QSet<const QObject*> allowed_;
     bool maskAllTextInputs_ = false;
     mutable QHash<const QMetaObject*, unsigned> kinds_;
+    mutable std::vector<QPointer<QGraphicsScene>> nestedScenes_;
 };
 
 }  // namespace rivlo

@@ -7,6 +7,8 @@
 #include "QtTestSupport.h"
 #include "support/LogCapture.h"
 
+#include "platform/Graphics.h"
+#include "platform/Platform.h"
 #include "platform/qt/QtShadowTree.h"
 #include "rivlo/qt/QtPlatform.h"
 
@@ -147,6 +149,43 @@ TEST(QtMasking, AFieldSwitchedToAPasswordModeIsMaskedAtOnce) {
                 return isRed(recording.at(i, {190, 120})) && isRed(recording.at(i, {190, 220}));
             }),
         4u);
+}
+
+// A graphics scene repaints its views from a queued call: a frame taken before that call ran
+// must not show a field as it was (hiding its text, so green) while masking it as it is now.
+TEST(QtMasking, AGraphicsSceneChangedJustBeforeAFrameIsDrawnAsItIsNow) {
+    auto window = mainWindow();
+    auto* view = new QGraphicsView(window.get());
+    view->setGeometry(20, 20, 360, 400);
+    auto* scene = new QGraphicsScene(view);
+    view->setScene(scene);
+    auto* field = new QLineEdit("hunter2");
+    field->setEchoMode(QLineEdit::Password);
+    painted(field, kSecret);
+    field->resize(200, 60);
+    scene->addWidget(field)->setRotation(15);
+    show(*window);
+    QtRecorder::pass(0.3);
+    auto& tree = rivlo::test::qtBridge().tree();
+    tree.sync();
+    // Shows its text from now on, in the window's colour; no event is turned before the frame.
+    field->setEchoMode(QLineEdit::Normal);
+    painted(field, kWindow);
+    auto context = Platform::current().graphics()->makeBitmapContext({400, 600}, true, 1.0);
+    context->setFillColor(Color::black());
+    context->fillRect(Rect(0, 0, 400, 600));
+    ASSERT_TRUE(context->drawViewHierarchy(*tree.windowForWidget(window.get()),
+                                           Rect(0, 0, 400, 600), false));
+    const Image frame = context->makeImage();
+    ASSERT_FALSE(frame.isEmpty());
+    size_t green = 0;
+    for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const auto p = frame.pixelAt(x, y);
+            green += p.g > 150 && p.r < 60 && p.b < 60;
+        }
+    }
+    EXPECT_EQ(green, 0u);
 }
 
 // A registered widget shown as a window of its own paints over the whole frame while it shows.
