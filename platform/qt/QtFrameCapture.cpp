@@ -51,22 +51,29 @@ bool hasOpaquePixels(const QWidget* window, const QImage& pixels) {
 
 // ---- Finishing a frame -----------------------------------------------------------------------
 
-void QtFrame::Release::set() {
-    {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-    }
-    done_.notify_all();
+bool QtFrame::coversWholeFrame() const {
+    std::lock_guard lock(pixelsMutex_);
+    if (layers_.empty()) return false;
+    const Layer& first = layers_.front();
+    if (!first.opaque || !isWholePixelTranslation(first.toFrame) ||
+        (first.pixels.format() != QImage::Format_RGB32 &&
+         first.pixels.format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QRect frame(QPoint(0, 0), size_);
+    const QRect drawn = first.clip.toAlignedRect() &
+                        first.toFrame.mapRect(QRectF(first.pixels.rect())).toAlignedRect();
+    return drawn.contains(frame);
 }
 
-bool QtFrame::Release::waitFor(double seconds) const {
-    std::unique_lock lock(mutex_);
-    return done_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return set_; });
-}
-
-QtFrame::~QtFrame() {
-    layers_.clear();
-    release_->set();
+void QtFrame::awaitPixelsLetGo(double seconds) {
+    std::unique_lock lock(pixelsMutex_);
+    if (pixelsLetGo_.wait_for(lock, std::chrono::duration<double>(seconds),
+                              [this] { return letGo_; }))
+        return;
+    // The frame's thread is late: the pixels become the frame's own here.
+    for (Layer& layer : layers_)
+        layer.pixels = layer.pixels.copy();
+    letGo_ = true;
 }
 
 namespace {
@@ -101,22 +108,23 @@ void drawLayer(QImage& image, const QtFrame::Layer& layer) {
 }  // namespace
 
 void QtFrame::render(QImage& image, bool mayWait) {
-    if (outcome_.dropped()) {
-        layers_.clear();
-        release_->set();
-        return;
-    }
-    // The windows' pixels first: the window worked in drawn, those over it copied (they are
-    // small); then no window's buffer is held.
-    for (size_t i = 0; i < layers_.size(); ++i) {
-        if (i == 0) {
-            drawLayer(image, layers_[i]);
-            layers_[i].pixels = QImage();
-        } else {
-            layers_[i].pixels = layers_[i].pixels.copy();
+    {
+        // The windows' pixels first: the window worked in drawn, those over it copied (they are
+        // small); then no window's buffer is held.
+        std::lock_guard lock(pixelsMutex_);
+        if (outcome_.dropped()) {
+            layers_.clear();
+        } else if (!layers_.empty()) {
+            drawLayer(image, layers_[0]);
+            layers_[0].pixels = QImage();
+            for (size_t i = 1; i < layers_.size(); ++i) {
+                if (!letGo_) layers_[i].pixels = layers_[i].pixels.copy();
+            }
         }
+        letGo_ = true;
     }
-    release_->set();
+    pixelsLetGo_.notify_all();
+    if (outcome_.dropped()) return;
     // Each window's masks over it, before the next window is drawn over both.
     for (size_t i = 0; i < layers_.size(); ++i) {
         Layer& layer = layers_[i];

@@ -26,19 +26,6 @@ class QtWidgetMasks;
 // web pages in it whose masks their pages are still reporting.
 class QtFrame {
   public:
-    // Set once the frame holds no window's pixels any more (any thread may wait for it): the
-    // windows' backing stores are shared with the frame until then, and a window painting
-    // meanwhile would copy its whole buffer on the main thread.
-    class Release {
-      public:
-        void set();
-        bool waitFor(double seconds) const;
-
-      private:
-        mutable std::mutex mutex_;
-        mutable std::condition_variable done_;
-        bool set_ = false;
-    };
     struct Layer {
         QImage pixels;        // shared with the window's backing store until drawn
         QTransform toFrame;   // the pixels' coordinates to frame pixels
@@ -49,15 +36,15 @@ class QtFrame {
     };
 
     explicit QtFrame(QSize size) : size_(size), outcome_(QRect(QPoint(0, 0), size)) {}
-    ~QtFrame();
     QtFrame(const QtFrame&) = delete;
     QtFrame& operator=(const QtFrame&) = delete;
-    std::shared_ptr<const Release> release() const { return release_; }
     QSize size() const { return size_; }
     std::vector<Layer>& layers() { return layers_; }
     // The frame as a whole: painted over all of it, or dropped.
     QtFrameMasks& outcome() { return outcome_; }
     bool dropped() const { return outcome_.dropped(); }
+    // Whether its first window's opaque pixels cover every pixel of the frame, point for pixel.
+    bool coversWholeFrame() const;
 
     // Draws the frame into `image` (32-bit premultiplied, the frame's size, the background
     // already in it) and paints its masks. The windows' pixels are let go of first thing (the
@@ -66,11 +53,21 @@ class QtFrame {
     // Any thread, once.
     void render(QImage& image, bool mayWait);
 
+    // The layers' pixels are shared with the windows' backing stores until the frame lets them
+    // go: a window painting meanwhile would copy its whole buffer on the main thread (and pay
+    // for a fresh one). Main thread, back in the event loop after the frame was taken: waits up
+    // to `seconds` for the frame's thread to let them go, then copies what is still shared
+    // itself, which costs the main thread a copy, not a fresh buffer too.
+    void awaitPixelsLetGo(double seconds);
+
   private:
     QSize size_;
     QtFrameMasks outcome_;
     std::vector<Layer> layers_;
-    std::shared_ptr<Release> release_ = std::make_shared<Release>();
+    // Guards the layers' pixels and `letGo_` until they are let go of.
+    mutable std::mutex pixelsMutex_;
+    std::condition_variable pixelsLetGo_;
+    bool letGo_ = false;
 };
 
 // Takes frames of the application's windows (Widgets). Main thread only.

@@ -25,7 +25,7 @@ namespace rivlo {
 namespace {
 constexpr int kMaxPixels = 16384;
 // How long the main thread waits at most for a frame to let the windows' pixels go.
-constexpr double kReleaseWait = 0.05;
+constexpr double kReleaseWait = 0.02;
 }  // namespace
 
 std::unique_ptr<GraphicsContext> QtGraphics::makeBitmapContext(Size size, bool opaque,
@@ -114,7 +114,8 @@ QImage QtGraphicsContext::renderFrame(QColor background, bool mayWait,
     } else {
         out = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
     }
-    out.fill(background);
+    // Under a window drawn point for pixel over all of it there is nothing to clear.
+    if (!frame->coversWholeFrame()) out.fill(background);
     frame->render(out, mayWait);
     for (const auto& [area, color] : frameFills_) {
         const QRect r = area & out.rect();
@@ -226,10 +227,13 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
             // The image is made on another thread (the recorder's frame thread). Until it has
             // let the windows' pixels go, a window painting would copy its whole buffer on the
             // main thread: back in its event loop, before any repaint (those come at low
-            // priority), the main thread waits a moment for that.
-            std::shared_ptr<const QtFrame::Release> release = frame->release();
+            // priority), the main thread waits a moment for that, then copies them itself.
+            std::weak_ptr<QtFrame> weak = frame;
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [release] { release->waitFor(kReleaseWait); },
+                QCoreApplication::instance(),
+                [weak] {
+                    if (auto f = weak.lock()) f->awaitPixelsLetGo(kReleaseWait);
+                },
                 Qt::QueuedConnection);
             frame_ = std::move(frame);
             frameFills_.clear();

@@ -591,7 +591,9 @@ QtShadowTree::Stamps& QtShadowTree::stampsFor(QWidget* topLevel) {
     if (it != stamps_.end()) return it->second;
     QObject::connect(topLevel, &QObject::destroyed, this,
                      [this](QObject* object) { stamps_.erase(object); });
-    return stamps_[topLevel];
+    Stamps& stamps = stamps_[topLevel];
+    stamps.widget = topLevel;
+    return stamps;
 }
 
 uint64_t QtShadowTree::lastRaised(const QWidget* topLevel) const {
@@ -665,8 +667,12 @@ QWidget* QtShadowTree::frameWindowFor(const QWidget* topLevel) const {
 std::vector<QWidget*> QtShadowTree::windowsOver(const QWidget* main) const {
     std::vector<std::pair<uint64_t, QWidget*>> over;
     if (!main) return {};
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget == main || !widget->isVisible() || !isTransient(widget)) continue;
+    // Every top-level widget that was ever shown has its stamps: no walk of all widgets.
+    for (const auto& [object, stamps] : stamps_) {
+        QWidget* widget = stamps.widget.data();
+        if (!widget || widget == main || !widget->isWindow() || !widget->isVisible() ||
+            !isTransient(widget))
+            continue;
         if (widget->graphicsProxyWidget() || widget->testAttribute(Qt::WA_DontShowOnScreen) ||
             widget->property("rivloInternal").toBool())
             continue;
@@ -688,8 +694,8 @@ std::vector<QWidget*> QtShadowTree::windowsOver(const QWidget* main) const {
         const uint64_t layer = type == Qt::ToolTip ? 2 : type == Qt::Popup ? 1 : 0;
         over.emplace_back((layer << 56) | lastRaised(widget), widget);
     }
-    std::stable_sort(over.begin(), over.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(over.begin(), over.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<QWidget*> out;
     for (const auto& [order, widget] : over)
         out.push_back(widget);

@@ -140,6 +140,7 @@ class QtShadowTree : public QObject {
     };
     // When a top-level widget was last shown or activated (the stacking of windows).
     struct Stamps {
+        QPointer<QWidget> widget;
         uint64_t shownAt = 0;
         uint64_t activatedAt = 0;
     };

@@ -49,8 +49,14 @@ void QtWidgetMasks::allowUnmasked(QWidget* widget) {
 
 unsigned QtWidgetMasks::kindOf(const QWidget* widget) const {
     const QMetaObject* meta = widget->metaObject();
+    // A window is mostly widgets of a few classes, met one after the other.
+    if (meta == lastMeta_) return lastKind_;
     auto it = kinds_.constFind(meta);
-    if (it != kinds_.constEnd()) return it.value();
+    if (it != kinds_.constEnd()) {
+        lastMeta_ = meta;
+        lastKind_ = it.value();
+        return lastKind_;
+    }
     unsigned kind = 0;
     // By name: the bridge needs none of these modules to know their widgets.
     for (const QMetaObject* m = meta; m; m = m->superClass()) {
@@ -62,11 +68,13 @@ unsigned QtWidgetMasks::kindOf(const QWidget* widget) const {
         if (named(name, {"QGraphicsView"})) kind |= Graphics;
     }
     kinds_.insert(meta, kind);
+    lastMeta_ = meta;
+    lastKind_ = kind;
     return kind;
 }
 
 bool QtWidgetMasks::covers(const QWidget* widget, unsigned kind, unsigned parentKind) const {
-    if (registered_.contains(widget)) return true;
+    if (!registered_.isEmpty() && registered_.contains(widget)) return true;
     const int hints = widget->inputMethodQuery(Qt::ImHints).toInt();
     if (hints & (Qt::ImhHiddenText | Qt::ImhSensitiveData)) return true;
     if (maskAllTextInputs_ &&

@@ -98,6 +98,8 @@ class QtWidgetMasks : public QObject {
     QSet<const QObject*> allowed_;
     bool maskAllTextInputs_ = false;
     mutable QHash<const QMetaObject*, unsigned> kinds_;
+    mutable const QMetaObject* lastMeta_ = nullptr;
+    mutable unsigned lastKind_ = 0;
     mutable std::vector<QPointer<QGraphicsScene>> nestedScenes_;
 };
 
