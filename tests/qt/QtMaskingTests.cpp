@@ -62,7 +62,7 @@ QWidget* painted(QWidget* widget, QColor colour) {
 
 // The window the person works in: 400 x 600, blue.
 std::unique_ptr<QWidget> mainWindow() {
-    rivlo::test::qtApplication();
+    QtRecorder::shared();  // the library's hooks see the window appear
     auto window = std::make_unique<QWidget>();
     painted(window.get(), kWindow);
     window->resize(400, 600);
@@ -396,7 +396,7 @@ TEST(QtMasking, DialogsAndMenusShowWhereTheyAppearedAndTapsOnThemLandThere) {
 
 // Plain Qt classes name their screens after their objectName, then their class.
 TEST(QtMasking, PlainQtPagesAreNamedAfterTheirObjectNames) {
-    rivlo::test::qtApplication();
+    QtRecorder::shared();  // the library's hooks see the pages appear
     QMainWindow window;
     window.setObjectName("main_window");
     window.resize(400, 600);

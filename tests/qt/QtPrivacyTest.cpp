@@ -378,7 +378,7 @@ std::vector<unsigned> seedsToPlay() {
 }  // namespace
 
 TEST(QtPrivacy, RandomWidgetOperationsNeverShowAMaskedColour) {
-    rivlo::test::qtApplication();
+    QtRecorder::shared();
     std::vector<std::string> failed;
     for (unsigned seed : seedsToPlay()) {
         Play play(seed);

@@ -4,9 +4,10 @@
 
 #include "CollectorServer.h"
 
+#include "all/RivloRecorders.h"
+#include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "rivlo/Rivlo.h"
 #include "screen/RVViewVideoHandler.h"
 #include "store/RVPlistHandler.h"
 
@@ -85,7 +86,7 @@ QtRecorder::QtRecorder() : state_(new State) {
     device.defaultsDirectory = (state_->root / "defaults").string();
     auto linuxDevice = LinuxPlatform::install(device);
     RVUtil::setApplicationCachesDirectory(linuxDevice->cachesDirectory());
-    RVViewVideoHandler::registerSessionSteps();
+    RivloRecorders::registerAll();  // what the library's start registers
     qtBridge();
 }
 
@@ -101,13 +102,13 @@ QtRecording QtRecorder::record(const std::function<void()>& play, double tail) {
     };
     if (!state_->started) {
         state_->started = true;
-        Rivlo::startApplicationWithKey(kAppKey);
+        RVFacade::startApplicationWithKey(kAppKey);
     } else {
-        Rivlo::restartSession();
+        RVFacade::restartSession();
     }
     if (!qtWaitFor(
             [] {
-                return RVUtil::isInfoPostSuccess() && Rivlo::isRecording() &&
+                return RVUtil::isInfoPostSuccess() && RVFacade::isRecording() &&
                        RVViewVideoHandler::sharedHandler()->isRecording();
             },
             30))
@@ -115,10 +116,10 @@ QtRecording QtRecorder::record(const std::function<void()>& play, double tail) {
     pass(0.5);  // the first frames
     play();
     pass(tail);
-    Rivlo::stopApplicationAndUploadData();
+    RVFacade::stopApplicationAndUploadData();
     if (!qtWaitFor(
             [] {
-                return !Rivlo::isRecording() &&
+                return !RVFacade::isRecording() &&
                        !RVViewVideoHandler::sharedHandler()->isRecording() && nothingPending();
             },
             90))

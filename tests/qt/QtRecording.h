@@ -50,7 +50,8 @@ struct QtRecording {
 class QtRecorder {
   public:
     // The recorder of this process, set up on first use (collector, Linux defaults in a
-    // temporary sandbox, Qt offscreen with the bridge). The test's main thread.
+    // temporary sandbox, the library's recorders and hooks, Qt offscreen with the bridge), so
+    // before the windows to record are made. The test's main thread.
     static QtRecorder& shared();
 
     // Starts a session (the window to record should be showing), lets `play` run with the
