@@ -42,8 +42,6 @@ class H264RateControl {
     // Just before the picture at `seconds` (movie time) is handed to the encoder.
     void beforeEncoding(AVCodecContext& encoder, double seconds);
 
-    double bitRate() const { return bitRate_; }
-
   private:
     double bitRate_;
     double frameSeconds_;

@@ -65,7 +65,7 @@ class ScriptedScreenSession {
 // Plays frames into a movie through the FFmpeg writer as the screen recorder hands them over (an
 // unchanged frame shows the previous picture again), each at its time, waiting for the writer
 // instead of dropping frames, and finishes the movie. False, with the reason, when the writer
-// refused a frame or did not complete the movie.
+// refused a frame or did not complete the movie. Any one thread.
 bool recordFrames(MovieWriterFactory& factory, const std::string& path,
                   const std::vector<std::shared_ptr<const Image>>& frames, double averageBitRate,
                   std::string* error);
@@ -73,7 +73,7 @@ bool recordFrames(MovieWriterFactory& factory, const std::string& path,
 // How close a movie's pictures are to the frames it was made of: the structural similarity of
 // each decoded picture to its frame (converted to 4:2:0 as the writer converts it), the mean and
 // the lowest over the movie. `pictures` is how many pictures the movie held; a movie with another
-// number of pictures than frames has no meaningful figure.
+// number of pictures than frames has no meaningful figure. Any thread.
 struct MovieSimilarity {
     double mean = 0;
     double lowest = 0;
