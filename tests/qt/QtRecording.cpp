@@ -3,6 +3,7 @@
 #include "QtTestSupport.h"
 
 #include "CollectorServer.h"
+#include "ShopScript.h"
 
 #include "all/RivloRecorders.h"
 #include "core/RVFacade.h"
@@ -200,20 +201,8 @@ media::DecodedFrame::RGB QtRecording::at(size_t index, QPoint p) const {
     return frames[index].at(p.x(), p.y());
 }
 
-std::vector<QtRecording::Gesture> QtRecording::gestures() const {
-    std::vector<Gesture> out;
-    if (!document.is_object() || !document.contains("ut") || !document["ut"].is_array()) return out;
-    for (const auto& visit : document["ut"]) {
-        if (!visit.is_object() || !visit.contains("cor") || !visit["cor"].is_array()) continue;
-        const std::string screen = visit.value("an", "");
-        for (const auto& r : visit["cor"]) {
-            if (!r.is_array() || r.size() < 8 || !r[3].is_number() || !r[6].is_number() ||
-                !r[7].is_number())
-                continue;
-            out.push_back({screen, r[3].get<int>(), r[6].get<double>(), r[7].get<double>()});
-        }
-    }
-    return out;
+std::vector<shop::RecordedGesture> QtRecording::gestures() const {
+    return shop::ShopScript::gesturesOf(document);
 }
 
 }  // namespace rivlo::test

@@ -7,6 +7,7 @@
 // session document. The library's controller lives for the process, so one recorder serves
 // every test of a binary, one session per recording.
 
+#include "ShopScript.h"
 #include "movieprobe/MovieProbe.h"
 
 #include <QColor>
@@ -39,12 +40,7 @@ struct QtRecording {
     // The frame's colour at a point (frame pixels), for the frame at `index`.
     media::DecodedFrame::RGB at(size_t index, QPoint p) const;
     // The gestures of the session: screen name, gesture code and point.
-    struct Gesture {
-        std::string screen;
-        int code = -1;
-        double x = 0, y = 0;
-    };
-    std::vector<Gesture> gestures() const;
+    std::vector<shop::RecordedGesture> gestures() const;
 };
 
 class QtRecorder {

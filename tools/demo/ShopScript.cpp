@@ -245,14 +245,14 @@ bool isRed(const rivlo::media::DecodedFrame::RGB& c) {
     return c.r > 200 && c.g < 70 && c.b < 70;
 }
 
-struct Gesture {
-    std::string screen;
-    int code = -1;
-    double x = 0, y = 0;
-};
+std::string pointText(QPoint p) {
+    return "(" + std::to_string(p.x()) + ", " + std::to_string(p.y()) + ")";
+}
 
-std::vector<Gesture> gesturesOf(const json& document) {
-    std::vector<Gesture> out;
+}  // namespace
+
+std::vector<RecordedGesture> ShopScript::gesturesOf(const json& document) {
+    std::vector<RecordedGesture> out;
     if (!document.is_object() || !document.contains("ut") || !document["ut"].is_array()) return out;
     for (const auto& visit : document["ut"]) {
         if (!visit.is_object() || !visit.contains("cor") || !visit["cor"].is_array()) continue;
@@ -266,12 +266,6 @@ std::vector<Gesture> gesturesOf(const json& document) {
     }
     return out;
 }
-
-std::string pointText(QPoint p) {
-    return "(" + std::to_string(p.x()) + ", " + std::to_string(p.y()) + ")";
-}
-
-}  // namespace
 
 std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
                                            const ShopVisit& visit) {
@@ -346,13 +340,13 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
         {0, "shop::ProductPage", 1, visit.picture, "double tap on the picture"},
         {1, "shop::LoginPage", 0, visit.userAfter, "tap on the user field (second session)"},
     };
-    std::vector<std::vector<Gesture>> gestures;
+    std::vector<std::vector<RecordedGesture>> gestures;
     for (const auto& document : files.documents)
         gestures.push_back(gesturesOf(readJson(document)));
     for (const Want& w : wanted) {
         if (w.session >= gestures.size()) continue;
         const auto& list = gestures[w.session];
-        const bool found = std::any_of(list.begin(), list.end(), [&](const Gesture& g) {
+        const bool found = std::any_of(list.begin(), list.end(), [&](const RecordedGesture& g) {
             return g.screen == w.screen && g.code == w.code && std::fabs(g.x - w.at.x()) <= 3 &&
                    std::fabs(g.y - w.at.y()) <= 3;
         });

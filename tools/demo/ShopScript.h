@@ -4,6 +4,8 @@
 // and touch events) while the library records, and the check of what the collector kept. The
 // end-to-end test and the demo play the same visit.
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <QPoint>
 
 #include <filesystem>
@@ -27,6 +29,13 @@ struct ShopVisit {
     std::vector<std::string> problems;  // steps that could not be played
 };
 
+// A gesture of a session document: the screen it was made on, its code and its point.
+struct RecordedGesture {
+    std::string screen;
+    int code = -1;
+    double x = 0, y = 0;
+};
+
 class ShopScript {
   public:
     using Progress = std::function<void(const std::string&)>;
@@ -45,6 +54,9 @@ class ShopScript {
     // matched.
     static std::vector<std::string> check(const std::filesystem::path& collectorDataDir,
                                           const ShopVisit& visit);
+
+    // The gestures of a session document ("ut": each visit's "cor" records), in order.
+    static std::vector<RecordedGesture> gesturesOf(const nlohmann::json& document);
 };
 
 }  // namespace shop
