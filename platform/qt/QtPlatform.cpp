@@ -38,7 +38,7 @@ void QtPlatform::occludeSensitiveWidget(QWidget* widget) {
     QtBridge* bridge = bridgeFor("occludeSensitiveWidget");
     if (!bridge) return;
     if (!widget) {
-        RVLog("QtPlatform: occludeSensitiveWidget: no widget given; nothing is occluded");
+        RVLog("Rivlo: QtPlatform: occludeSensitiveWidget: no widget given; nothing is occluded");
         return;
     }
     bridge->widgetMasks().registerWidget(widget);

@@ -92,6 +92,20 @@ bool isRed(media::DecodedFrame::RGB c) {
            std::abs(c.b - want.blue()) < 40;
 }
 
+// A third-party editor: it says through its input-method hints that it holds sensitive text.
+class SensitiveEditor : public QWidget {
+  public:
+    using QWidget::QWidget;
+    void setSensitive() { sensitive_ = true; }
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+        if (query == Qt::ImHints && sensitive_) return int(Qt::ImhSensitiveData);
+        return QWidget::inputMethodQuery(query);
+    }
+
+  private:
+    bool sensitive_ = false;
+};
+
 // A web view filling the window, its page loaded.
 QWebEngineView* webView(QWidget* window, const QString& body) {
     auto* web = new QWebEngineView(window);
@@ -123,7 +137,8 @@ size_t framesWhere(const QtRecording& r, const std::function<bool(size_t)>& what
 
 }  // namespace
 
-// A field switched to a password mode while recording is painted over from the next frame on,
+// A field switched to a password mode while recording (Password, PasswordEchoOnEdit, NoEcho), or
+// a third-party editor whose hints turn sensitive, is painted over from the next frame on,
 // without any other widget changing.
 TEST(QtMasking, AFieldSwitchedToAPasswordModeIsMaskedAtOnce) {
     auto window = mainWindow();
@@ -131,6 +146,10 @@ TEST(QtMasking, AFieldSwitchedToAPasswordModeIsMaskedAtOnce) {
     password->setGeometry(40, 100, 300, 40);
     auto* onEdit = new QLineEdit(window.get());
     onEdit->setGeometry(40, 200, 300, 40);
+    auto* noEcho = new QLineEdit(window.get());
+    noEcho->setGeometry(40, 300, 300, 40);
+    auto* editor = new SensitiveEditor(window.get());
+    editor->setGeometry(40, 400, 300, 40);
     show(*window);
     const QtRecording recording = QtRecorder::shared().record([&] {
         QtRecorder::pass(0.6);
@@ -139,16 +158,22 @@ TEST(QtMasking, AFieldSwitchedToAPasswordModeIsMaskedAtOnce) {
         painted(password, kSecret);
         onEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
         painted(onEdit, kSecret);
+        noEcho->setEchoMode(QLineEdit::NoEcho);
+        painted(noEcho, kSecret);
+        // Nothing tells Qt the hints changed: they are read when the frame is taken.
+        editor->setSensitive();
+        painted(editor, kSecret);
         QtRecorder::pass(1.5);
     });
     expectNothingSecret(recording);
-    EXPECT_GE(
-        framesWhere(
-            recording,
-            [&](size_t i) {
-                return isRed(recording.at(i, {190, 120})) && isRed(recording.at(i, {190, 220}));
-            }),
-        4u);
+    EXPECT_GE(framesWhere(recording,
+                          [&](size_t i) {
+                              for (int y : {120, 220, 320, 420}) {
+                                  if (!isRed(recording.at(i, {190, y}))) return false;
+                              }
+                              return true;
+                          }),
+              4u);
 }
 
 // A graphics scene repaints its views from a queued call: a frame taken before that call ran

@@ -10,7 +10,7 @@
 //   RIVLO_PRIVACY_SEED=S        that seed only
 //   RIVLO_PRIVACY_TRACE=1       each operation on standard error, with the time
 //
-// A seed that fails is added to privacy-seeds.txt next to this file and stays there.
+// Add a seed that fails to privacy-seeds.txt next to this file, once mended: it stays there.
 
 #include "QtRecording.h"
 #include "QtTestSupport.h"
