@@ -233,7 +233,7 @@ bool UserDefaults::synchronize() {
             Log::write("Rivlo: Could not write the defaults file %s", path.c_str());
         return false;
     }
-    StorageSpace::noteWriteSuccess();
+    StorageSpace::noteWriteSuccess(path);
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation_ == generation && path_ == path) dirty_ = false;
     return true;

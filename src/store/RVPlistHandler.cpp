@@ -247,7 +247,7 @@ std::shared_ptr<RVTextFile> RVPlistHandler::saveDataToTextFile(const std::string
         if (!StorageSpace::noteWriteFailure(errno, path))
             RVLog("Rivlo:Error saving file: could not write %s", path.c_str());
     } else {
-        StorageSpace::noteWriteSuccess();
+        StorageSpace::noteWriteSuccess(path);
     }
     addTextFile(*file);
     {

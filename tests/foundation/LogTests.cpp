@@ -1,8 +1,13 @@
 #include "foundation/Clock.h"
 #include "foundation/Error.h"
 #include "foundation/Log.h"
+#include "foundation/StorageSpace.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
 
 using namespace rivlo;
 
@@ -36,4 +41,25 @@ TEST(ClockTest, WallClockIsSecondsSince1970AndMonotonicNeverGoesBack) {
     double a = Clock::monotonic();
     double b = Clock::monotonic();
     EXPECT_LE(a, b);
+}
+
+// A full disk costs one line, however much the library's own clean-up frees and fills again in
+// between; the period ends when a write finds the file system with room.
+TEST(StorageSpace, AFullPeriodIsOneLineUntilAWriteFindsRoomAgain) {
+    rivlo::test::LogCapture log;
+    EXPECT_FALSE(rivlo::StorageSpace::noteWriteFailure(EACCES, "a"));  // not ours to log
+    EXPECT_TRUE(rivlo::StorageSpace::noteWriteFailure(ENOSPC, "defaults"));
+    EXPECT_TRUE(rivlo::StorageSpace::isFull());
+    // A deleted movie freed a little; a small write fitted, the next one did not.
+    rivlo::StorageSpace::noteWriteSuccess(uint64_t{200 * 1024});
+    EXPECT_TRUE(rivlo::StorageSpace::noteWriteFailure(ENOSPC, "document"));
+    EXPECT_TRUE(rivlo::StorageSpace::noteWriteFailure(EDQUOT, "movie"));
+    EXPECT_EQ(log.count("storage is full"), 1u) << log.all();
+    EXPECT_EQ(log.count("available again"), 0u) << log.all();
+    // Space returned.
+    rivlo::StorageSpace::noteWriteSuccess(uint64_t{64} << 20);
+    EXPECT_FALSE(rivlo::StorageSpace::isFull());
+    EXPECT_EQ(log.count("available again"), 1u) << log.all();
+    rivlo::StorageSpace::noteWriteSuccess(uint64_t{64} << 20);  // nothing more to say
+    EXPECT_EQ(log.lines().size(), 2u) << log.all();
 }
