@@ -35,7 +35,7 @@ class RVCameraVideoHandler : public AlertViewDelegate,
                              public CaptureFileOutputRecordingDelegate,
                              public std::enable_shared_from_this<RVCameraVideoHandler> {
   public:
-    // The shared recorder, created on first use and never destroyed. Any thread.
+    // The shared recorder, created on first use and freed when the library closes. Any thread.
     static RVCameraVideoHandler* sharedHandler();
 
     // Registers the recorder's steps with the session controller (once, at start-up).

@@ -33,7 +33,8 @@ class TapGestureRecognizer;
 // on its stopping thread: it hands the detaching to the main thread, where views live.
 class RVGestureHandler {
   public:
-    // The shared recorder with its recognisers, created once (thread-safely), never destroyed.
+    // The shared recorder with its recognisers, created once (thread-safely), freed when the
+    // library closes.
     static RVGestureHandler* sharedHandler();
 
     // Registers the recorder's steps with the session controller. Called when the library

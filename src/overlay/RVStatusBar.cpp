@@ -134,7 +134,7 @@ std::shared_ptr<Window> RVStatusBar::overlayWindow() {
     layoutWindow(*window, true);
     overlayWindow_ = window;
     if (!observingOrientation_) {
-        // One registration for the life of the process (the view is never destroyed).
+        // One registration while the view lives (close frees it and the notification centre).
         observingOrientation_ = true;
         NotificationCenter::defaultCenter().addObserver(
             ApplicationNotification::DidChangeStatusBarOrientation, nullptr,

@@ -33,7 +33,7 @@ class View;
 // and postScreenVideo block their caller and must not run on the main thread.
 class RVViewVideoHandler {
   public:
-    // The shared recorder, created on first use and never destroyed. Any thread.
+    // The shared recorder, created on first use and freed when the library closes. Any thread.
     static RVViewVideoHandler* sharedHandler();
 
     // The sensitive-view set. Any thread (normally the main thread). Adding a view twice keeps

@@ -38,7 +38,7 @@ class RVJSONDataHandler {
     // The service's number for this library ("rvsdk", "cv").
     static constexpr const char* kLibraryVersion = RIVLO_SERVICE_LIBRARY_VERSION;
 
-    // The shared instance, created on first use and never destroyed.
+    // The shared instance, created on first use and freed when the library closes.
     static RVJSONDataHandler* sharedHandler();
 
     // The fifteen information entries for these facts.

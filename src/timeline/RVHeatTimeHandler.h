@@ -22,7 +22,7 @@ class RVAFHTTPClient;
 // document receives a consistent copy of the timeline.
 class RVHeatTimeHandler {
   public:
-    // The shared instance, created on first use and never destroyed. Any thread.
+    // The shared instance, created on first use and freed when the library closes. Any thread.
     static RVHeatTimeHandler* sharedHandler();
 
     // Timeline clock. Any thread.

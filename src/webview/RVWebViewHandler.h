@@ -36,7 +36,7 @@ class RVWebViewHandler {
     static constexpr double kUploadTimeoutSeconds = 120;
 
     // The shared registry, created on first use (it then observes application activation) and
-    // never destroyed. Any thread.
+    // freed when the library closes. Any thread.
     static RVWebViewHandler* sharedHandler();
 
     // A copy of the registry. Any thread.
