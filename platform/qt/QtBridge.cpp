@@ -2,17 +2,18 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/Teardown.h"
 #include "platform/Platform.h"
 #include "platform/Window.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDevice.h"
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtGraphics.h"
+#include "platform/qt/QtMainThreadScheduler.h"
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtWebMasks.h"
 #include "platform/qt/QtWidgetMasks.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -24,6 +25,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace rivlo {
 
@@ -34,7 +36,6 @@ QtBridge* gBridge = nullptr;
 constexpr int kMouseFinger = 1;
 constexpr int kTouchFingerBase = 100;   // Qt's point ids start at 0
 constexpr double kPinchHalfSpan = 100;  // points from the centre to each virtual finger
-constexpr int kRunLoopPollMs = 4;
 
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -54,11 +55,24 @@ QtBridge* QtBridge::install(QApplication& app) {
         return gBridge;
     }
     gBridge = new QtBridge(app);
+    // Taken out when the library closes, once none of its threads runs any more (nothing can
+    // ask the scheduler for work then).
+    Teardown::add(nullptr, [] { uninstall(); });
     return gBridge;
 }
 
 QtBridge* QtBridge::current() {
     return gBridge;
+}
+
+void QtBridge::uninstall() {
+    delete std::exchange(gBridge, nullptr);
+}
+
+QtBridge::~QtBridge() {
+    // The run loop goes back first; the event filter and the connections go with the object.
+    scheduler_->stop();
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
 }
 
 QtBridge::QtBridge(QApplication& app) {
@@ -72,7 +86,7 @@ QtBridge::QtBridge(QApplication& app) {
     application_->setShadowWindowTest(
         [this](const Window& window) { return tree_->topLevelForWindow(&window) != nullptr; });
     graphics_->setBeforeDrawing([this] { tree_->syncIfDirty(); });
-    tree_->setWebViewHandler([this](QWebEngineView* view) { webMasks_->watch(view); });
+    tree_->setWebViewHandler([this](QWidget* view) { webMasks_->watch(view); });
     tree_->setWindowGoneHandler([this](const std::shared_ptr<Window>& window) {
         if (touchWindow_.lock() == window) {
             RVLog("QtBridge: the window of the running touch sequence went away; it ends here");
@@ -90,18 +104,10 @@ QtBridge::QtBridge(QApplication& app) {
     syncTimer_.setSingleShot(true);
     syncTimer_.setInterval(0);
     connect(&syncTimer_, &QTimer::timeout, this, [this] { tree_->syncIfDirty(); });
-    // The library's main run loop runs inside Qt's: drained whenever Qt is about to wait for
-    // events (work posted on the main thread runs at once), and every few milliseconds for
-    // work posted from other threads and for timers — the granularity the run loop itself
-    // waits with.
-    runLoopTimer_.setTimerType(Qt::PreciseTimer);
-    runLoopTimer_.setInterval(kRunLoopPollMs);
-    connect(&runLoopTimer_, &QTimer::timeout, this, [this] { drainRunLoop(); });
-    runLoopTimer_.start();
-    if (auto* dispatcher = QAbstractEventDispatcher::instance(app.thread())) {
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                [this] { drainRunLoop(); });
-    }
+    // The library's main run loop runs inside Qt's: invoked on this thread when work arrives,
+    // woken by one timer when timed work is due, and left alone otherwise.
+    scheduler_ = std::make_unique<QtMainThreadScheduler>();
+    scheduler_->start();
     connect(&app, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) { applicationStateChanged(state); });
     connect(&app, &QCoreApplication::aboutToQuit, this, [this] { applicationQuitting(); });
@@ -113,10 +119,6 @@ QtBridge::QtBridge(QApplication& app) {
     }
     app.installEventFilter(this);
     scheduleSync();
-}
-
-void QtBridge::drainRunLoop() {
-    RunLoop::main().runPending();
 }
 
 void QtBridge::scheduleSync() {

@@ -13,7 +13,6 @@ class QApplication;
 class QMouseEvent;
 class QNativeGestureEvent;
 class QTouchEvent;
-class QWebEngineView;
 class QWidget;
 
 namespace rivlo {
@@ -21,15 +20,17 @@ namespace rivlo {
 class QtApplication;
 class QtFrameCapture;
 class QtGraphics;
+class QtMainThreadScheduler;
 class QtShadowTree;
 class QtWebMasks;
 class QtWidgetMasks;
 class Window;
 
 // The Qt bridge: installs the application, device and graphics seams, keeps the shadow tree and
-// what decides the masks of frames (QtWidgetMasks, QtWebMasks, QtFrameCapture), drives the
-// library's main run loop from Qt's event loop, and watches every event of the application through
-// one event filter:
+// what decides the masks of frames (QtWidgetMasks, QtWebMasks, QtFrameCapture), runs the
+// library's main-thread work in Qt's event loop (QtMainThreadScheduler: a queued invocation when
+// work arrives, one timer for the next timed work, nothing when there is nothing to do), and
+// watches every event of the application through one event filter:
 //  - structure (show, hide, move, resize, children, reparenting) updates the shadow tree one
 //    widget at a time and schedules one sync when children or windows changed;
 //  - touches, and left-button mouse press/move/release from a mouse, become the library's
@@ -41,13 +42,20 @@ class Window;
 //  - window activation makes the window the one worked in (the key window) unless it is a
 //    dialog or popup of it.
 // Lifecycle: Qt's application state becomes the application notifications; quitting runs the
-// background path for at most quitAllowance seconds. One bridge per process, created by
-// QtPlatform::install and never destroyed. Main (GUI) thread only unless noted.
+// background path for at most quitAllowance seconds. One bridge at a time, created by
+// QtPlatform::install; the library's close takes it out (event filter, connections and
+// scheduler gone), and a later install creates it again. Main (GUI) thread only unless noted.
 class QtBridge : public QObject {
   public:
     static QtBridge* install(QApplication& app);
     // The installed bridge, or null.
     static QtBridge* current();
+    // Takes the installed bridge out (close does it). Main thread.
+    static void uninstall();
+    ~QtBridge() override;
+
+    // Runs the library's main-thread work (tests, benchmarks: how often it ran).
+    QtMainThreadScheduler& scheduler() { return *scheduler_; }
 
     QtShadowTree& tree() { return *tree_; }
     QtWidgetMasks& widgetMasks() { return *widgetMasks_; }
@@ -73,7 +81,6 @@ class QtBridge : public QObject {
 
   private:
     explicit QtBridge(QApplication& app);
-    void drainRunLoop();
     void scheduleSync();
     void structureChanged(QObject* watched, QEvent* event);
     bool isDuplicate(QEvent* event, QPointF global);
@@ -99,7 +106,7 @@ class QtBridge : public QObject {
     double pinchScale_ = 1.0;
     QPointF pinchCenter_;
     QTimer syncTimer_;
-    QTimer runLoopTimer_;
+    std::unique_ptr<QtMainThreadScheduler> scheduler_;
     double quitAllowance_ = 10.0;
     bool quitting_ = false;
     uint64_t touchEvents_ = 0;

@@ -7,6 +7,7 @@
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtViewPainter.h"
+#include "platform/qt/QtWebEngine.h"
 #include "platform/qt/QtWidgetMasks.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,6 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QWebEngineView>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +26,12 @@ namespace {
 constexpr int kMaxPixels = 16384;
 // How long the main thread waits at most for a frame to let the windows' pixels go.
 constexpr double kReleaseWait = 0.02;
+
+// A web view's page address for the log ("" without the web view module).
+std::string pageAddress(QWidget* web) {
+    QtWebEngine* engine = QtWebEngine::module();
+    return engine ? engine->url(web).toString().toStdString() : std::string();
+}
 }  // namespace
 
 std::unique_ptr<GraphicsContext> QtGraphics::makeBitmapContext(Size size, bool opaque,
@@ -293,7 +299,7 @@ void QtGraphicsContext::renderLayer(View& view) {
 
 void QtGraphicsContext::renderWebContent(View& contentView) {
     QtWebViewProxy* proxy = graphics_.tree()->webProxyForContentView(&contentView);
-    QWebEngineView* web = proxy ? proxy->webView() : nullptr;
+    QWidget* web = proxy ? proxy->webView() : nullptr;
     QtFrameCapture* capture = graphics_.capture();
     if (!web || !capture) {
         incomplete_ = true;
@@ -302,7 +308,7 @@ void QtGraphicsContext::renderWebContent(View& contentView) {
     if (capture->widgets().isWithinRegistered(web)) {
         // A registered web view, or one inside a registered widget: no picture of it leaves.
         RVLog("QtGraphics: web view %s is painted over; none of its page is captured",
-              web->url().toString().toUtf8().constData());
+              pageAddress(web).c_str());
         incomplete_ = true;
         return;
     }
@@ -329,7 +335,7 @@ void QtGraphicsContext::renderWebContent(View& contentView) {
         RVLog(
             "QtGraphics: web page %s is being checked for areas to paint over; it is captured "
             "at a later touch",
-            web->url().toString().toUtf8().constData());
+            pageAddress(web).c_str());
         incomplete_ = true;
         return;
     }

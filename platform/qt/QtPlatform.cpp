@@ -1,5 +1,7 @@
 #include "rivlo/qt/QtPlatform.h"
 
+#include "all/CallGuard.h"
+#include "all/RivloRuntime.h"
 #include "foundation/Log.h"
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtWebMasks.h"
@@ -27,11 +29,20 @@ QtBridge* bridgeFor(const char* call) {
 }  // namespace
 
 void QtPlatform::install(QApplication& app) {
-    if (QThread::currentThread() != app.thread()) {
-        RVLog("QtPlatform: install() must be called on the application's thread; not installed");
-        return;
-    }
-    QtBridge::install(app);
+    CallGuard::run("QtPlatform::install", [&] {
+        if (QThread::currentThread() != app.thread()) {
+            RVLog(
+                "QtPlatform: install() must be called on the application's thread; not "
+                "installed");
+            return 0;
+        }
+        // A host of an earlier release installs the bridge before anything else starts the
+        // library: it starts here, with the environment's settings.
+        if (!RivloRuntime::ensureStarted("QtPlatform::install")) return 0;
+        RivloRuntime::Call call("QtPlatform::install");
+        if (call) QtBridge::install(app);
+        return 0;
+    });
 }
 
 void QtPlatform::occludeSensitiveWidget(QWidget* widget) {

@@ -4,6 +4,7 @@
 #include "platform/Application.h"
 #include "platform/ScrollView.h"
 #include "platform/TextField.h"
+#include "platform/qt/QtWebEngine.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -12,8 +13,6 @@
 #include <QGraphicsView>
 #include <QLineEdit>
 #include <QStackedWidget>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <QWindow>
 
 #include <cxxabi.h>
@@ -95,18 +94,18 @@ int depthOf(const QWidget* widget) {
 
 // ---- Web view proxy --------------------------------------------------------------------------
 
-QtWebViewProxy::QtWebViewProxy(ObjClass* cls, QWebEngineView* view)
-    : WebView(Rect(), cls), view_(view) {}
+QtWebViewProxy::QtWebViewProxy(ObjClass* cls, QWidget* view) : WebView(Rect(), cls), view_(view) {}
 
-QWebEngineView* QtWebViewProxy::webView() const {
-    return qobject_cast<QWebEngineView*>(view_.data());
+QWidget* QtWebViewProxy::webView() const {
+    return view_.data();
 }
 
 void QtWebViewProxy::follow() {
-    QWebEngineView* view = webView();
-    if (!view || !view->page()) return;
-    const std::string address = view->url().toString().toStdString();
-    const QSizeF contents = view->page()->contentsSize();
+    QWidget* view = webView();
+    QtWebEngine* engine = QtWebEngine::module();
+    if (!view || !engine || !engine->page(view)) return;
+    const std::string address = engine->url(view).toString().toStdString();
+    const QSizeF contents = engine->contentsSize(view);
     Size size{std::max<double>(contents.width(), view->width()),
               std::max<double>(contents.height(), view->height())};
     if (address != url()) {
@@ -114,7 +113,7 @@ void QtWebViewProxy::follow() {
     } else if (!(contentView()->bounds().size == size)) {
         setContentSize(size);
     }
-    const QPointF scroll = view->page()->scrollPosition();
+    const QPointF scroll = engine->scrollPosition(view);
     scrollView()->setContentOffset(Point{scroll.x(), scroll.y()});
 }
 
@@ -162,7 +161,7 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
     node.className = widget->metaObject()->className();
     // A screen's own class names its controller; its view takes Qt's class name.
     const std::string name = isPage(widget) ? nearestQtClassName(widget) : node.className;
-    auto* web = qobject_cast<QWebEngineView*>(widget);
+    QWidget* web = QtWebEngine::isWebView(widget) ? widget : nullptr;
     if (web) {
         node.web = true;
         node.view = std::make_shared<QtWebViewProxy>(viewClass(name, WebView::classObject()), web);
@@ -180,9 +179,8 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
         auto follow = [weak] {
             if (auto view = weak.lock()) static_cast<QtWebViewProxy*>(view.get())->follow();
         };
-        QObject::connect(web->page(), &QWebEnginePage::scrollPositionChanged, this, follow);
-        QObject::connect(web->page(), &QWebEnginePage::contentsSizeChanged, this, follow);
-        QObject::connect(web->page(), &QWebEnginePage::urlChanged, this, follow);
+        if (QtWebEngine* engine = QtWebEngine::module())
+            engine->onPageChanges(web, this, follow, false);
         if (webViewMet_) webViewMet_(web);
     }
     if (auto* stack = qobject_cast<QStackedWidget*>(widget)) stacks_.emplace_back(stack);

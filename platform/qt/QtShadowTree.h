@@ -20,20 +20,20 @@ class QEvent;
 class QGraphicsScene;
 class QGraphicsView;
 class QStackedWidget;
-class QWebEngineView;
 
 namespace rivlo {
 
 class Application;
 
-// A web view's proxy: the page address, contents size and scroll position of a QWebEngineView.
-// Hit tests inside it answer its content view, sized to the whole page and scrolled like it.
+// A web view's proxy: the page address, contents size and scroll position of a QWebEngineView
+// (read through the web view module, QtWebEngine). Hit tests inside it answer its content view,
+// sized to the whole page and scrolled like it.
 class QtWebViewProxy : public WebView {
   public:
-    QtWebViewProxy(ObjClass* cls, QWebEngineView* view);
+    QtWebViewProxy(ObjClass* cls, QWidget* view);
     // Copies the page's address, contents size and scroll position. Main thread.
     void follow();
-    QWebEngineView* webView() const;
+    QWidget* webView() const;
 
   private:
     QPointer<QWidget> view_;
@@ -107,7 +107,7 @@ class QtShadowTree : public QObject {
         windowGone_ = std::move(handler);
     }
     // Called with every web view the tree meets (its page is then watched for masks).
-    void setWebViewHandler(std::function<void(QWebEngineView*)> handler) {
+    void setWebViewHandler(std::function<void(QWidget*)> handler) {
         webViewMet_ = std::move(handler);
     }
 
@@ -182,7 +182,7 @@ class QtShadowTree : public QObject {
     // Page controllers now appearing, in tree order (outer pages before inner ones).
     std::vector<std::shared_ptr<ViewController>> visiblePages_;
     std::function<void(const std::shared_ptr<Window>&)> windowGone_;
-    std::function<void(QWebEngineView*)> webViewMet_;
+    std::function<void(QWidget*)> webViewMet_;
 };
 
 }  // namespace rivlo

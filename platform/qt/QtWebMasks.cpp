@@ -2,14 +2,12 @@
 
 #include "foundation/Log.h"
 #include "platform/qt/QtFrameMasks.h"
+#include "platform/qt/QtWebEngine.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
-#include <QWebEngineView>
+#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -228,32 +226,24 @@ QString QtWebMasks::reportCall() const {
         .arg(list, maskAllTextInputs_ ? "true" : "false");
 }
 
-void QtWebMasks::ensureScript(QWebEnginePage* page) {
-    if (scriptedPages_.count(page)) return;
+void QtWebMasks::ensureScript(QtWebEngine& engine, QWidget* view) {
+    QObject* page = engine.page(view);
+    if (!page || scriptedPages_.count(page)) return;
     scriptedPages_[page] = true;
     QObject::connect(page, &QObject::destroyed, this,
                      [this](QObject* object) { scriptedPages_.erase(object); });
-    QWebEngineScript script;
-    script.setName("rivlo-masks");
-    script.setSourceCode(QString::fromUtf8(kScript));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(kWorld);
-    script.setRunsOnSubFrames(false);
-    page->scripts().insert(script);
-    // The document there now was created before the script was known.
-    page->runJavaScript(QString::fromUtf8(kScript), kWorld);
+    engine.addScript(view, "rivlo-masks", QString::fromUtf8(kScript), kWorld);
 }
 
-std::shared_ptr<QtPageAnswer> QtWebMasks::ask(QWidget* widget) {
-    auto* view = qobject_cast<QWebEngineView*>(widget);
-    auto answer = std::make_shared<QtPageAnswer>(now(), view ? view->size() : QSize());
-    QWebEnginePage* page = view ? view->page() : nullptr;
-    if (!page) {
+std::shared_ptr<QtPageAnswer> QtWebMasks::ask(QWidget* view) {
+    QtWebEngine* engine = QtWebEngine::isWebView(view) ? QtWebEngine::module() : nullptr;
+    auto answer = std::make_shared<QtPageAnswer>(now(), engine ? view->size() : QSize());
+    if (!engine || !engine->page(view)) {
         answer->fill(false, 0, {}, {});
         return answer;
     }
-    ensureScript(page);
-    page->runJavaScript(reportCall(), kWorld, [this, answer](const QVariant& result) {
+    ensureScript(*engine, view);
+    engine->runJavaScript(view, reportCall(), kWorld, [this, answer](const QVariant& result) {
         const QVariantList list = result.toList();
         if (list.size() < 6) {
             answer->fill(false, 0, {}, {});
@@ -304,7 +294,7 @@ void QtWebMasks::apply(const QtWebFramePart& part, QtFrameMasks& masks, bool may
 
 // ---- Checked pictures for tiles --------------------------------------------------------------
 
-QtWebMasks::ViewState& QtWebMasks::stateFor(QWebEngineView* view) {
+QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
     auto it = views_.find(view);
     if (it != views_.end()) return it->second;
     ViewState& state = views_[view];
@@ -312,7 +302,7 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWebEngineView* view) {
     state.settle = new QTimer(this);
     state.settle->setSingleShot(true);
     state.settle->setInterval(kSettleMs);
-    QPointer<QWebEngineView> weak(view);
+    QPointer<QWidget> weak(view);
     QObject::connect(state.settle, &QTimer::timeout, this, [this, weak] {
         if (weak) refresh(weak);
     });
@@ -322,37 +312,35 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWebEngineView* view) {
         delete found->second.settle;
         views_.erase(found);
     });
-    if (QWebEnginePage* page = view->page()) {
+    if (QtWebEngine* engine = QtWebEngine::module()) {
         auto changed = [this, weak] {
             if (weak) pageChanged(weak);
         };
-        QObject::connect(page, &QWebEnginePage::scrollPositionChanged, this, changed);
-        QObject::connect(page, &QWebEnginePage::contentsSizeChanged, this, changed);
-        QObject::connect(page, &QWebEnginePage::loadFinished, this, changed);
-        QObject::connect(page, &QWebEnginePage::urlChanged, this, changed);
+        engine->onPageChanges(view, this, changed, true);
     }
     return state;
 }
 
-void QtWebMasks::watch(QWebEngineView* view) {
+void QtWebMasks::watch(QWidget* view) {
     if (view) stateFor(view);
 }
 
-void QtWebMasks::pageChanged(QWebEngineView* view) {
+void QtWebMasks::pageChanged(QWidget* view) {
     ViewState& state = stateFor(view);
     state.attempts = 0;
     state.settle->start(kSettleMs);
 }
 
-QImage QtWebMasks::shown(QWebEngineView* view) {
+QImage QtWebMasks::shown(QWidget* view) {
+    QtWebEngine* engine = QtWebEngine::module();
+    if (!engine) return QImage();
     ViewState& state = stateFor(view);
-    QWebEnginePage* page = view->page();
-    if (state.picture && page) {
+    if (state.picture && engine->page(view)) {
         const Picture& p = *state.picture;
-        const QPointF scroll = page->scrollPosition();
+        const QPointF scroll = engine->scrollPosition(view);
         const bool same = std::abs(p.scroll.x() - scroll.x()) < 0.5 &&
                           std::abs(p.scroll.y() - scroll.y()) < 0.5 && p.size == view->size() &&
-                          p.url == view->url() && now() - p.takenAt < kPictureServes;
+                          p.url == engine->url(view) && now() - p.takenAt < kPictureServes;
         if (same) return p.pixels;
     }
     state.attempts = 0;
@@ -360,10 +348,12 @@ QImage QtWebMasks::shown(QWebEngineView* view) {
     return QImage();
 }
 
-void QtWebMasks::refresh(QWebEngineView* view) {
+void QtWebMasks::refresh(QWidget* view) {
+    QtWebEngine* engine = QtWebEngine::module();
+    if (!engine) return;
     ViewState& state = stateFor(view);
-    QWebEnginePage* page = view->page();
-    if (!page || !view->isVisible() || view->width() <= 0 || view->height() <= 0) return;
+    if (!engine->page(view) || !view->isVisible() || view->width() <= 0 || view->height() <= 0)
+        return;
     if (state.refreshingSince >= 0 && now() - state.refreshingSince < 2 * kAnswerWait) return;
     // The view as it shows now (its page and the widgets over it), with the widgets' masks.
     QImage pixels = view->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -378,10 +368,10 @@ void QtWebMasks::refresh(QWebEngineView* view) {
         if (area.view)
             parts->push_back({area.viewToFrame, area.frameClip, area.visible, ask(area.view)});
     }
-    Picture picture{pixels, page->scrollPosition(), view->size(), view->url(), now()};
+    Picture picture{pixels, engine->scrollPosition(view), view->size(), engine->url(view), now()};
     state.refreshingSince = now();
     auto remaining = std::make_shared<size_t>(parts->size());
-    QPointer<QWebEngineView> weak(view);
+    QPointer<QWidget> weak(view);
     auto finish = [this, weak, parts, masks, picture]() mutable {
         if (!weak) return;
         ViewState& s = stateFor(weak);

@@ -20,12 +20,11 @@
 #include <vector>
 
 class QTimer;
-class QWebEnginePage;
-class QWebEngineView;
 
 namespace rivlo {
 
 class QtFrameMasks;
+class QtWebEngine;
 
 // One answer of a page to "where are your masked elements now": filled once on the main
 // thread, read on any thread (a frame's thread waits for it).
@@ -74,17 +73,17 @@ struct QtWebFramePart {
     std::shared_ptr<QtPageAnswer> answer;
 };
 
-// What is painted over inside web pages. A script in a world of the library's own reports, for
-// the page's current state, the rectangles of its password inputs, of the elements matching
-// the host's CSS selectors (maskWebElements), of every text input when all are masked, and of
-// the frames it cannot look into (other origins); it keeps count of when these last changed.
-// A frame asks each page it shows right after taking its pixels and, on its own thread, waits
-// for the answer: the page's masks are used only when they held still from shortly before the
-// pixels were taken until the answer, else the whole web view is painted over.
-// Tiles are cut from a checked picture of the web view (its page, its child widgets, masks
-// painted over), taken after the page settles; a tile asked for before there is one is not
-// captured then (a later touch captures it).
-// Main thread only, unless a method says otherwise.
+// What is painted over inside web pages (Qt WebEngine reached through QtWebEngine; without its
+// module every page is painted over whole and no tile is captured). A script in a world of the
+// library's own reports, for the page's current state, the rectangles of its password inputs, of
+// the elements matching the host's CSS selectors (maskWebElements), of every text input when all
+// are masked, and of the frames it cannot look into (other origins); it keeps count of when these
+// last changed. A frame asks each page it shows right after taking its pixels and, on its own
+// thread, waits for the answer: the page's masks are used only when they held still from shortly
+// before the pixels were taken until the answer, else the whole web view is painted over. Tiles are
+// cut from a checked picture of the web view (its page, its child widgets, masks painted over),
+// taken after the page settles; a tile asked for before there is one is not captured then (a later
+// touch captures it). Main thread only, unless a method says otherwise.
 class QtWebMasks : public QObject {
   public:
     explicit QtWebMasks(const QtWidgetMasks& widgets);
@@ -95,7 +94,7 @@ class QtWebMasks : public QObject {
 
     // Follows the page of this web view from now on (its checked picture is renewed after its
     // page changes).
-    void watch(QWebEngineView* view);
+    void watch(QWidget* view);
     // Asks the view's page where its masked elements are now.
     std::shared_ptr<QtPageAnswer> ask(QWidget* view);
     // Any thread: paints the page's masks of `part` into `masks`, or the whole visible web view
@@ -105,7 +104,7 @@ class QtWebMasks : public QObject {
     // The checked picture of what the web view shows now (view points, masks painted over), or
     // a null image when there is none for its present scroll position and size (one is then
     // taken as soon as the page has settled).
-    QImage shown(QWebEngineView* view);
+    QImage shown(QWidget* view);
 
     // The world the script runs in, apart from the page's own scripts and the host's.
     static constexpr unsigned kWorld = 77;
@@ -119,16 +118,16 @@ class QtWebMasks : public QObject {
         double takenAt = 0;
     };
     struct ViewState {
-        QPointer<QWebEngineView> view;
+        QPointer<QWidget> view;
         std::optional<Picture> picture;
         double refreshingSince = -1;
         int attempts = 0;
         QTimer* settle = nullptr;
     };
-    ViewState& stateFor(QWebEngineView* view);
-    void ensureScript(QWebEnginePage* page);
-    void pageChanged(QWebEngineView* view);
-    void refresh(QWebEngineView* view);
+    ViewState& stateFor(QWidget* view);
+    void ensureScript(QtWebEngine& engine, QWidget* view);
+    void pageChanged(QWidget* view);
+    void refresh(QWidget* view);
     QString reportCall() const;
 
     const QtWidgetMasks& widgets_;

@@ -6,7 +6,9 @@
 # tree) with find_package(Rivlo REQUIRED COMPONENTS qt), run it on Qt's offscreen platform
 # against the collector on loopback, and read back what arrived: the session with its screen
 # name and taps, and a movie in which the occluded card is red in every frame while the page
-# around it keeps its own colour.
+# around it keeps its own colour. The program never loads Qt WebEngine, and the libraries do not
+# link it; a second program with a web view has the bridge load its web view module from the
+# installed folder.
 set -euo pipefail
 build=$1 source=$2 collector=$3 cmake=$4 movieprobe=$5
 
@@ -15,7 +17,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log"
 for file in include/rivlo/qt/QtPlatform.h lib/cmake/Rivlo/RivloQtTargets.cmake \
-            lib/pkgconfig/rivlo-qt.pc; do
+            lib/pkgconfig/rivlo-qt.pc lib/librivlo-qt.so.1 lib/rivlo-qt-webengine.so; do
     [[ -f $prefix/$file ]] || fail "no $file in the installed package"
 done
 # rivlo-qt.pc gives what a translation unit including the bridge's header needs.
@@ -28,7 +30,7 @@ echo '#include <rivlo/qt/QtPlatform.h>' |
 # The Qt host, built outside the source tree against the prefix only.
 mkdir -p "$work/qt-host-src"
 cp "$source/tests/package/qt_host/CMakeLists.txt" "$source/tests/package/qt_host/main.cpp" \
-    "$work/qt-host-src/"
+    "$source/tests/package/qt_host/web.cpp" "$work/qt-host-src/"
 "$cmake" -S "$work/qt-host-src" -B "$work/qt-host" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_BUILD_TYPE=Release > "$work/qt-configure.log" 2>&1 \
     || fail "the Qt host does not configure against the prefix: $(tail -20 "$work/qt-configure.log")"
@@ -54,6 +56,26 @@ export QT_QPA_PLATFORM=offscreen
     || fail "the Qt host failed: $(tail -20 "$work/qt-host.log")"
 grep -qx "recording: yes" "$work/qt-host.log" \
     || fail "the Qt host did not record: $(tail -20 "$work/qt-host.log")"
+grep -qx "close: 0" "$work/qt-host.log" \
+    || fail "the Qt host could not close the library: $(tail -20 "$work/qt-host.log")"
+# A Widgets program without a web view never loads Qt WebEngine, nor links it.
+grep -qx "webengine loaded: no" "$work/qt-host.log" \
+    || fail "the Qt host loaded Qt WebEngine: $(tail -20 "$work/qt-host.log")"
+for library in librivlo.so.1 librivlo-qt.so.1; do
+    objdump -p "$prefix/lib/$library" | grep -E 'NEEDED' | grep -q WebEngine \
+        && fail "$library links Qt WebEngine"
+done
+objdump -p "$prefix/lib/librivlo.so.1" | grep -E 'NEEDED +libQt6' \
+    && fail "librivlo links Qt"
+
+# A program with a web view: the bridge loads its web view module from the installed folder.
+QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu" QTWEBENGINE_DISABLE_SANDBOX=1 \
+    "$work/qt-host/rivlo-qt-web-host" 60 > "$work/qt-web-host.log" 2>&1 \
+    || fail "the web view module was not loaded: $(tail -20 "$work/qt-web-host.log")"
+grep -qx "module: $(realpath "$prefix/lib")/rivlo-qt-webengine.so" "$work/qt-web-host.log" \
+    || fail "the web view module came from elsewhere: $(tail -20 "$work/qt-web-host.log")"
+grep -qx "close: 0" "$work/qt-web-host.log" \
+    || fail "the web host could not close the library: $(tail -20 "$work/qt-web-host.log")"
 
 report() { "$collector" report --data "$data" 2>/dev/null; }
 # Read whole before grep looks at it: under pipefail an early `grep -q` exit reads as a miss.

@@ -16,6 +16,7 @@
 #include "platform/TextField.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtGraphics.h"
+#include "platform/qt/QtMainThreadScheduler.h"
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtWindowPixels.h"
 #include "rivlo/qt/QtPlatform.h"
@@ -503,8 +504,8 @@ TEST(QtWebView, AWebEngineViewIsAWebViewFollowingItsPage) {
     EXPECT_TRUE(log.contains("is not wholly on the screen")) << log.all();
 }
 
-TEST(QtRunLoop, TheLibrarysMainRunLoopRunsInsideQtsEventLoop) {
-    qtBridge();
+TEST(QtRunLoop, TheLibrarysMainRunLoopRunsInsideQtsEventLoopOnlyWhenThereIsWork) {
+    QtMainThreadScheduler& scheduler = qtBridge().scheduler();
     std::atomic<bool> posted{false};
     std::atomic<bool> delayed{false};
     std::thread other([&] {
@@ -513,6 +514,17 @@ TEST(QtRunLoop, TheLibrarysMainRunLoopRunsInsideQtsEventLoop) {
     });
     other.join();
     EXPECT_TRUE(qtWaitFor([&] { return posted && delayed; }, 5));
+
+    // Nothing left to do: Qt's event loop turns without the library's work being run again.
+    const uint64_t idle = scheduler.performs();
+    EXPECT_FALSE(qtWaitFor([&] { return scheduler.performs() != idle; }, 0.5));
+
+    // Timed work far ahead is run when due, not before.
+    std::atomic<bool> late{false};
+    RunLoop::main().postAfter(0.3, [&] { late = true; });
+    const uint64_t armed = scheduler.performs();
+    EXPECT_TRUE(qtWaitFor([&] { return late.load(); }, 5));
+    EXPECT_LE(scheduler.performs() - armed, 2u);
 }
 
 TEST(QtLifecycle, HiddenAndActiveStatesPostTheBackgroundAndForegroundNotifications) {

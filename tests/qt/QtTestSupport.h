@@ -5,6 +5,8 @@
 
 #include "foundation/RunLoop.h"
 #include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebEngine.h"
+#include "platform/qt/webengine/QtWebEngineViews.h"
 
 #include <QApplication>
 #include <QTest>
@@ -26,6 +28,8 @@ inline QApplication& qtApplicationWithoutBridge() {
         static char name[] = "rivlo-qt-tests";
         static char* argv[] = {name, nullptr};
         RunLoop::main().setMainThread();
+        // The bridge's web view module, linked into the suites rather than loaded.
+        QtWebEngine::provide(&QtWebEngineViews::create);
         return new QApplication(argc, argv);  // lives for the process
     }();
     return *app;

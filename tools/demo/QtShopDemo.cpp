@@ -8,6 +8,9 @@
 #include "core/RVFacade.h"
 #include "core/RVUtil.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebEngine.h"
+#include "platform/qt/webengine/QtWebEngineViews.h"
 #include "rivlo/qt/QtPlatform.h"
 #include "screen/RVViewVideoHandler.h"
 
@@ -66,7 +69,10 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     static char name[] = "rivlo-qt-shop";
     static char* argv[] = {name, nullptr};
     auto* qt = new QApplication(argc, argv);  // lives for the process, as an application's does
-    QtPlatform::install(*qt);
+    // The bridge as QtPlatform::install puts it in, on the archives of this build (the library's
+    // start above is done by hand): its web view module linked in rather than loaded.
+    QtWebEngine::provide(&QtWebEngineViews::create);
+    QtBridge::install(*qt);
 
     auto* window = new shop::ShopWindow(shop::defaultArticleFile());
     window->resize(390, 844);

@@ -9,16 +9,24 @@ class QWidget;
 
 namespace rivlo {
 
-// Makes a Qt 6 Widgets application recordable. A Qt host writes:
+// Makes a Qt 6 Widgets application recordable (librivlo-qt.so.1, Rivlo::qt). A Qt host writes:
 //
 //   QApplication app(argc, argv);
-//   rivlo::installLinuxPlatform({"com.example.shop"});  // the Linux defaults first
+//   rivlo::Options options;                        // rivlo/Options.h
+//   options.setApplicationId("com.example.shop");
+//   rivlo::Rivlo::init(options);                   // the library with the Linux defaults
 //   rivlo::QtPlatform::install(app);               // then the Qt bridge
 //   rivlo::QtPlatform::occludeSensitiveWidget(card);
 //   rivlo::Rivlo::startApplicationWithKey("key");
-//   return app.exec();
+//   const int status = app.exec();
+//   rivlo::Rivlo::close(std::chrono::seconds(5));   // takes the bridge out too
+//   return status;
 //
-// The library's main-thread work then runs inside Qt's event loop: the bridge keeps a shadow of
+// (A host of an earlier release calls installLinuxPlatform instead of init, or nothing: install
+// starts the library with the environment's settings when it does not run yet.)
+//
+// The library's main-thread work then runs inside Qt's event loop, woken only when there is
+// work: the bridge keeps a shadow of
 // the application's windows and widgets, turns touches and left-button mouse input into the
 // library's touch sequence, names screens after the classes of windows, dialogs and the current
 // pages of stacked and tabbed widgets, and draws movie frames from the windows' own pixels.
@@ -33,8 +41,11 @@ namespace rivlo {
 // logged and ignored.
 class RIVLO_API QtPlatform {
   public:
-    // Installs the bridge on the application. Call once, after the Linux defaults and before
-    // the library is started; a second call changes nothing (logged).
+    // Installs the bridge on the application. Call once, after init (or the Linux defaults)
+    // and before a session starts; a second call changes nothing (logged). After close, install
+    // again after the next init. Qt WebEngine is loaded only by the program itself: the bridge's
+    // web view module (rivlo-qt-webengine.so, next to the library) is loaded when the first web
+    // view appears.
     static void install(QApplication& app);
 
     // The widget, and everything drawn inside it, is painted over in every movie frame and web

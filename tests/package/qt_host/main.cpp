@@ -2,10 +2,12 @@
 // find_package(Rivlo REQUIRED COMPONENTS qt) and Rivlo::qt. It shows a green checkout page
 // with a blue payment card, records it with the four lines marked "rivlo" (the card occluded),
 // taps the page and the card as a user would (Qt's own synthetic input), and quits the
-// program a second later; quitting sends what was recorded.
+// program a second later; quitting sends what was recorded. Then it closes the library and
+// says whether Qt WebEngine was ever loaded (it has no web view, so it must not have been).
 //
 //   rivlo-qt-host APPLICATION_KEY SECONDS     (SECONDS: how long to wait for the recording)
 
+#include <rivlo/Log.h>
 #include <rivlo/Platform.h>       // rivlo
 #include <rivlo/Rivlo.h>          // rivlo
 #include <rivlo/qt/QtPlatform.h>  // rivlo
@@ -15,8 +17,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 // The screen is named after this class.
@@ -46,6 +52,13 @@ int main(int argc, char** argv) {
     const std::string key = argv[1];
     const int seconds = std::atoi(argv[2]);
     QApplication app(argc, argv);
+    // Taps count from the moment the service has verified the key (isRecording is true from
+    // the start): the library says so in its log.
+    static std::atomic<bool> verified{false};
+    rivlo::setLogHandler([](const std::string& line) {
+        if (line.find("Application key is verified") != std::string::npos) verified = true;
+        std::fprintf(stderr, "%s\n", line.c_str());
+    });
     rivlo::installLinuxPlatform({"com.example.qt-host", "Qt Host", "1.0"});  // rivlo
     rivlo::QtPlatform::install(app);                                         // rivlo
 
@@ -59,7 +72,7 @@ int main(int argc, char** argv) {
     // program quits a second later. It gives up (exit status 1) after SECONDS without a recording.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &page, [&] {
-        if (!rivlo::Rivlo::isRecording()) return;
+        if (!rivlo::Rivlo::isRecording() || !verified) return;
         poll.stop();
         std::printf("recording: yes\n");
         std::fflush(stdout);
@@ -74,5 +87,11 @@ int main(int argc, char** argv) {
         std::printf("recording: no\n");
         QApplication::exit(1);
     });
-    return app.exec();
+    const int status = app.exec();
+    std::printf("close: %d\n", rivlo::Rivlo::close(std::chrono::seconds(10)));  // rivlo
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), {});
+    std::printf("webengine loaded: %s\n",
+                mapped.find("libQt6WebEngine") != std::string::npos ? "yes" : "no");
+    return status;
 }
