@@ -318,6 +318,9 @@ TEST_F(ScreenVideoUploadTest, ForegroundCleanUpWaitsForTheBackgroundStop) {
     ScreenRecorderWorld::setScreenVideoOn(true);
     recorder()->startScreenRecording();
     ASSERT_TRUE(recorder()->isRecording());
+    // The movie file is made with the first frame (later than 1.2 s on a loaded machine).
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] { return fs::exists(world_->screenVideoFolder() + "/UserActivity.mov"); }, 30));
     RunLoop::main().runUntil([] { return false; }, 1.2);
 
     // A file the stop is still working on (as a tile not yet listed would be).
