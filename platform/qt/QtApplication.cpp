@@ -7,6 +7,7 @@
 #include "platform/qt/QtViewPainter.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -76,6 +77,13 @@ class LibraryWindowHost : public QWidget {
     std::weak_ptr<Window> window_;
     QTimer refresh_;
 };
+
+// Widgets need a QApplication; a Qt Quick program may have a QGuiApplication only.
+bool widgetsAvailable(const char* what) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) return true;
+    RVLog("Rivlo: QtApplication: %s is not shown: the program has no QApplication", what);
+    return false;
+}
 
 }  // namespace
 
@@ -206,7 +214,9 @@ void QtApplication::windowVisibilityChanged(const std::shared_ptr<Window>& windo
             windows_.erase(it);
         }
     }
-    if (isShadow_ && isShadow_(*window)) return;
+    for (const auto& isShadow : isShadow_) {
+        if (isShadow(*window)) return;
+    }
     if (visible) {
         showLibraryWindow(window);
     } else {
@@ -227,6 +237,7 @@ void QtApplication::makeKeyWindow(const std::shared_ptr<Window>& window) {
 }
 
 void QtApplication::showLibraryWindow(const std::shared_ptr<Window>& window) {
+    if (!widgetsAvailable("the library's own window")) return;
     auto& host = libraryWindows_[window.get()];
     if (!host) host = new LibraryWindowHost(window);
     host->show();
@@ -248,7 +259,7 @@ void QtApplication::updateLibraryWindows() {
 // Alerts: a message box per alert; the cancel button is index 0, the others follow.
 
 void QtApplication::presentAlert(const std::shared_ptr<AlertView>& alert) {
-    if (!alert) return;
+    if (!alert || !widgetsAvailable("an alert")) return;
     {
         std::lock_guard lock(windowsMutex_);
         if (std::find(alerts_.begin(), alerts_.end(), alert) != alerts_.end()) return;

@@ -24,6 +24,8 @@ class View;
 // boxes. Lifecycle moves post the application notifications on the main thread:
 //   resignActive(): WillResignActive       enterBackground(): DidEnterBackground
 //   enterForeground(): WillEnterForeground becomeActive(): DidBecomeActive
+// A program without a QApplication (Qt Quick on a QGuiApplication) has no widgets: the library's
+// own windows and alerts are not shown there (logged).
 // Background tasks run until they end: a desktop does not suspend a program, so they only
 // expire when the program quits (expireBackgroundTasks()).
 class QtApplication : public Application, public std::enable_shared_from_this<QtApplication> {
@@ -57,10 +59,10 @@ class QtApplication : public Application, public std::enable_shared_from_this<Qt
     // Main thread: runs the expiry handlers of the tasks still open.
     void expireBackgroundTasks();
 
-    // Main thread: windows of the library's own (not shadows of the application's widgets).
-    // The bridge tells which windows are shadows.
-    void setShadowWindowTest(std::function<bool(const Window&)> isShadow) {
-        isShadow_ = std::move(isShadow);
+    // Main thread: windows of the library's own (not shadows of the application's widgets or
+    // Qt Quick windows). Each bridge tells which windows are its shadows.
+    void addShadowWindowTest(std::function<bool(const Window&)> isShadow) {
+        isShadow_.push_back(std::move(isShadow));
     }
     // Main thread: repaints the library's own windows (after their views changed).
     void updateLibraryWindows();
@@ -74,7 +76,7 @@ class QtApplication : public Application, public std::enable_shared_from_this<Qt
     std::atomic<ApplicationState> state_{ApplicationState::Active};
     std::atomic<int> orientation_{1};
     std::atomic<bool> networkIndicator_{false};
-    std::function<bool(const Window&)> isShadow_;
+    std::vector<std::function<bool(const Window&)>> isShadow_;
 
     // Changed on the main thread, read from any thread (a recorder asking for the key window).
     mutable std::mutex windowsMutex_;

@@ -49,7 +49,7 @@ Point pointIn(QWidget* topLevel, QPointF global) {
 
 }  // namespace
 
-QtBridge* QtBridge::install(QApplication& app) {
+QtBridge* QtBridge::install(QGuiApplication& app) {
     if (gBridge) {
         RVLog("QtPlatform: the bridge is installed already; install() changes nothing");
         return gBridge;
@@ -75,7 +75,7 @@ QtBridge::~QtBridge() {
     if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
 }
 
-QtBridge::QtBridge(QApplication& app) {
+QtBridge::QtBridge(QGuiApplication& app) {
     RunLoop::main().setMainThread();
     application_ = std::make_shared<QtApplication>();
     tree_ = std::make_unique<QtShadowTree>(application_);
@@ -83,7 +83,7 @@ QtBridge::QtBridge(QApplication& app) {
     webMasks_ = std::make_unique<QtWebMasks>(*widgetMasks_);
     capture_ = std::make_unique<QtFrameCapture>(*tree_, *widgetMasks_, *webMasks_);
     graphics_ = std::make_shared<QtGraphics>(tree_.get(), capture_.get());
-    application_->setShadowWindowTest(
+    application_->addShadowWindowTest(
         [this](const Window& window) { return tree_->topLevelForWindow(&window) != nullptr; });
     graphics_->setBeforeDrawing([this] { tree_->syncIfDirty(); });
     tree_->setWebViewHandler([this](QWidget* view) { webMasks_->watch(view); });

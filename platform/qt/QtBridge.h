@@ -9,7 +9,7 @@
 
 #include <memory>
 
-class QApplication;
+class QGuiApplication;
 class QMouseEvent;
 class QNativeGestureEvent;
 class QTouchEvent;
@@ -47,7 +47,9 @@ class Window;
 // scheduler gone), and a later install creates it again. Main (GUI) thread only unless noted.
 class QtBridge : public QObject {
   public:
-    static QtBridge* install(QApplication& app);
+    // On a QApplication, or on a QGuiApplication for a program without widgets (Qt Quick):
+    // then there are no widgets to watch, the rest is the same.
+    static QtBridge* install(QGuiApplication& app);
     // The installed bridge, or null.
     static QtBridge* current();
     // Takes the installed bridge out (close does it). Main thread.
@@ -62,6 +64,7 @@ class QtBridge : public QObject {
     QtWebMasks& webMasks() { return *webMasks_; }
     QtFrameCapture& frameCapture() { return *capture_; }
     QtApplication& application() { return *application_; }
+    QtGraphics& graphics() { return *graphics_; }
     std::shared_ptr<QtApplication> sharedApplication() const { return application_; }
 
     // How long quitting waits for the background path (the stop and the uploads) to finish.
@@ -80,7 +83,7 @@ class QtBridge : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    explicit QtBridge(QApplication& app);
+    explicit QtBridge(QGuiApplication& app);
     void scheduleSync();
     void structureChanged(QObject* watched, QEvent* event);
     bool isDuplicate(QEvent* event, QPointF global);

@@ -5,6 +5,7 @@
 #include "platform/View.h"
 #include "platform/Window.h"
 #include "platform/qt/QtFrameCapture.h"
+#include "platform/qt/QtFrameSource.h"
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtViewPainter.h"
 #include "platform/qt/QtWebEngine.h"
@@ -52,6 +53,13 @@ std::unique_ptr<GraphicsContext> QtGraphics::makeBitmapContext(Size size, bool o
     }
     return std::make_unique<QtGraphicsContext>(*this, size, static_cast<int>(w),
                                                static_cast<int>(h), scale, opaque);
+}
+
+QtFrameSource* QtGraphics::frameSourceFor(const View& window) const {
+    for (QtFrameSource* source : sources_) {
+        if (source->draws(window)) return source;
+    }
+    return nullptr;
 }
 
 Size QtGraphics::textSize(const std::string& text, double fontSize, Size constraint) {
@@ -216,10 +224,12 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
         painter_.transform().mapRect(QRectF(rect.minX(), rect.minY(), rect.width(), rect.height()));
     QWidget* topLevel = tree ? tree->topLevelForWindow(&view) : nullptr;
     QWidget* widget = topLevel ? nullptr : (tree ? tree->widgetForView(&view) : nullptr);
-    if ((topLevel || widget) && capture) {
+    QtFrameSource* source = topLevel || widget ? nullptr : graphics_.frameSourceFor(view);
+    if (((topLevel || widget) && capture) || source) {
         std::shared_ptr<QtFrame> frame =
-            topLevel ? capture->capture(topLevel, target, image_.size())
-                     : capture->captureWidget(widget, target, image_.size());
+            source     ? source->capture(view, target, image_.size())
+            : topLevel ? capture->capture(topLevel, target, image_.size())
+                       : capture->captureWidget(widget, target, image_.size());
         if (frame->dropped()) {
             RVLog("QtGraphics: frame dropped: %s", frame->outcome().reason().c_str());
             incomplete_ = true;
@@ -287,7 +297,8 @@ void QtGraphicsContext::renderLayer(View& view) {
         renderWebContent(view);
         return;
     }
-    if (tree && (tree->topLevelForWindow(&view) || tree->widgetForView(&view))) {
+    if ((tree && (tree->topLevelForWindow(&view) || tree->widgetForView(&view))) ||
+        graphics_.frameSourceFor(view)) {
         // The same pixels and masks as its drawing, in its own size at the origin.
         const Rect b = view.bounds();
         drawViewHierarchy(view, Rect(0, 0, b.width(), b.height()), false);

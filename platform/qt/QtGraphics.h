@@ -15,6 +15,7 @@ namespace rivlo {
 
 class QtFrame;
 class QtFrameCapture;
+class QtFrameSource;
 class QtShadowTree;
 
 // Bitmap contexts over QImage (premultiplied ARGB32: B, G, R, A bytes in memory) drawn with
@@ -22,7 +23,8 @@ class QtShadowTree;
 // masks: a window as the frame the person saw (QtFrameCapture: the window, the dialogs and
 // popups over it, scaled uniformly into the rectangle, masks worked out as the pixels are
 // taken), a proxy view from its widget with the masks inside it, a web page's content view from
-// the checked picture of what its web view shows. A frame whose masks cannot be worked out
+// the checked picture of what its web view shows; a window another bridge shows (Qt Quick)
+// from that bridge's frames (QtFrameSource). A frame whose masks cannot be worked out
 // leaves the context's image empty, and nothing is drawn from it. The library's own views are
 // painted from their properties. Contexts may be used on any thread one at a time; views are
 // drawn on the main thread only.
@@ -40,11 +42,17 @@ class QtGraphics : public Graphics {
     void beforeDrawing() const {
         if (beforeDrawing_) beforeDrawing_();
     }
+    // Windows another bridge shows (Qt Quick) are drawn from its frames. The source outlives the
+    // graphics (bridges live for the process).
+    void addFrameSource(QtFrameSource* source) { sources_.push_back(source); }
+    // The source that draws this window's view, or null.
+    QtFrameSource* frameSourceFor(const View& window) const;
 
   private:
     QtShadowTree* tree_;
     QtFrameCapture* capture_;
     std::function<void()> beforeDrawing_;
+    std::vector<QtFrameSource*> sources_;
 };
 
 class QtGraphicsContext : public GraphicsContext {

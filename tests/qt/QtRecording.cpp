@@ -60,11 +60,15 @@ struct QtRecorder::State {
 };
 
 QtRecorder& QtRecorder::shared() {
-    static QtRecorder* const recorder = new QtRecorder;  // lives for the process
+    return shared([] { qtBridge(); });
+}
+
+QtRecorder& QtRecorder::shared(const std::function<void()>& install) {
+    static QtRecorder* const recorder = new QtRecorder(install);  // lives for the process
     return *recorder;
 }
 
-QtRecorder::QtRecorder() : state_(new State) {
+QtRecorder::QtRecorder(const std::function<void()>& install) : state_(new State) {
     char pattern[] = "/tmp/rivlo-qt-recording-XXXXXX";
     state_->root = ::mkdtemp(pattern);
     collector::CollectorConfig config;
@@ -88,7 +92,7 @@ QtRecorder::QtRecorder() : state_(new State) {
     auto linuxDevice = LinuxPlatform::install(device);
     RVUtil::setApplicationCachesDirectory(linuxDevice->cachesDirectory());
     RivloRecorders::registerAll();  // what the library's start registers
-    qtBridge();
+    install();
 }
 
 void QtRecorder::pass(double seconds) {

@@ -49,6 +49,9 @@ class QtRecorder {
     // temporary sandbox, the library's recorders and hooks, Qt offscreen with the bridge), so
     // before the windows to record are made. The test's main thread.
     static QtRecorder& shared();
+    // The same with the bridges `install` installs instead of the widget bridge on the suites'
+    // QApplication (a Qt Quick program on a QGuiApplication of its own). The first call decides.
+    static QtRecorder& shared(const std::function<void()>& install);
 
     // Starts a session (the window to record should be showing), lets `play` run with the
     // library recording, keeps recording `tail` seconds more, then stops, uploads and reads
@@ -59,7 +62,7 @@ class QtRecorder {
     static void pass(double seconds);
 
   private:
-    QtRecorder();
+    explicit QtRecorder(const std::function<void()>& install);
     struct State;
     State* state_;
 };

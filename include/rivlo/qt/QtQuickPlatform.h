@@ -1,0 +1,52 @@
+#pragma once
+
+#include "rivlo/Version.h"
+
+class QGuiApplication;
+class QQuickItem;
+
+namespace rivlo {
+
+// Makes a Qt 6 Quick (QML) application recordable; no Qt Widgets needed. A QML host writes:
+//
+//   QGuiApplication app(argc, argv);
+//   rivlo::installLinuxPlatform({"com.example.shop"});  // the Linux defaults first
+//   rivlo::QtQuickPlatform::install(app);          // then the Qt Quick bridge
+//   QQmlApplicationEngine engine("main.qml");
+//   rivlo::QtQuickPlatform::occludeSensitiveItem(card);
+//   rivlo::Rivlo::startApplicationWithKey("key");
+//   return app.exec();
+//
+// A program that also has widgets installs the widget bridge (QtPlatform::install) as well,
+// either order. Each shown QQuickWindow is a window of the recording; movie frames are taken
+// from its own pixels (QQuickWindow::grabWindow) on the main thread.
+//
+// What is painted over in a frame is decided when its pixels are taken, from the items as they
+// are then: every item whose input-method hints say hidden or sensitive text (a TextInput or
+// TextField in Password, NoEcho or PasswordEchoOnEdit mode, a third-party item that sets the
+// hints), every registered item with everything drawn inside it, and content the library cannot
+// look into (ShaderEffect, ShaderEffectSource, layer effects, framebuffer objects, video), each
+// at its place in the window (scale, rotation and transforms included) cut to what its clipping
+// parents let show. When that cannot be worked out the frame is not sent.
+//
+// Every call here is made on the application's (GUI) thread; a call from another thread is
+// logged and ignored.
+class RIVLO_API QtQuickPlatform {
+  public:
+    // Installs the Qt Quick bridge (and the Qt bridge it runs on, when it is not installed
+    // yet). Call once, after the Linux defaults and before the library is started; a second
+    // call changes nothing (logged).
+    static void install(QGuiApplication& app);
+
+    // The item, and everything drawn inside it (its children too where they reach outside it),
+    // is painted over in every movie frame while it lives, wherever it moves. Null is ignored
+    // (logged). After install().
+    static void occludeSensitiveItem(QQuickItem* item);
+
+    // Content the library cannot look into (a ShaderEffect, a ShaderEffectSource, an item with
+    // a layer effect, a framebuffer object, video) is painted over unless the host declares
+    // that item safe to record with this call. After install().
+    static void allowUnmaskedContent(QQuickItem* item);
+};
+
+}  // namespace rivlo

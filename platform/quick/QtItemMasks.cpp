@@ -1,0 +1,129 @@
+#include "platform/quick/QtItemMasks.h"
+
+#include "platform/qt/QtFrameMasks.h"
+
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QVariant>
+
+#include <cstring>
+
+namespace rivlo {
+
+namespace {
+// Deeper than any scene a person works in; a deeper one is not followed and its frame dropped.
+constexpr int kMaxDepth = 512;
+
+bool named(const char* name, std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+        if (std::strcmp(name, n) == 0) return true;
+    }
+    return false;
+}
+
+// What the item draws, in its own coordinates: its rectangle, and its bounding rectangle where
+// that reaches further (text wider than the field, a cursor).
+QRectF drawnArea(const QQuickItem* item) {
+    const QRectF own(0, 0, std::max(0.0, item->width()), std::max(0.0, item->height()));
+    const QRectF bounds = item->boundingRect().normalized();
+    return bounds.isEmpty() ? own : own | bounds;
+}
+}  // namespace
+
+struct QtItemMasks::Walk {
+    QtFrameMasks& masks;
+    QTransform toFrame;
+    QRectF frameClip;
+};
+
+QtItemMasks::QtItemMasks() = default;
+
+void QtItemMasks::registerItem(QQuickItem* item) {
+    if (registered_.contains(item)) return;
+    registered_.insert(item);
+    QObject::connect(item, &QObject::destroyed, this,
+                     [this](QObject* object) { registered_.remove(object); });
+}
+
+void QtItemMasks::allowUnmasked(QQuickItem* item) {
+    if (allowed_.contains(item)) return;
+    allowed_.insert(item);
+    QObject::connect(item, &QObject::destroyed, this,
+                     [this](QObject* object) { allowed_.remove(object); });
+}
+
+bool QtItemMasks::isRegistered(const QQuickItem* item) const {
+    return registered_.contains(item);
+}
+
+unsigned QtItemMasks::kindOf(const QQuickItem* item) const {
+    const QMetaObject* meta = item->metaObject();
+    auto it = kinds_.constFind(meta);
+    if (it != kinds_.constEnd()) return it.value();
+    unsigned kind = 0;
+    // By name: the bridge needs none of these modules to know their items.
+    for (const QMetaObject* m = meta; m; m = m->superClass()) {
+        const char* name = m->className();
+        if (named(name, {"QQuickShaderEffectSource", "QQuickFramebufferObject", "QQuickVideoOutput",
+                         "QQuickRhiItem", "QQuickWebEngineView", "QQuickWebView"}))
+            kind |= Opaque;
+        if (named(name, {"QQuickShaderEffect"})) kind |= Opaque | Shader;
+    }
+    kinds_.insert(meta, kind);
+    return kind;
+}
+
+void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
+                          const QRectF& frameClip, QtFrameMasks& masks) const {
+    QQuickItem* root = window ? window->contentItem() : nullptr;
+    if (!root) {
+        masks.drop("the window has no items to look into");
+        return;
+    }
+    // From the top of the scene: what is laid beside the content item is drawn too.
+    while (root->parentItem())
+        root = root->parentItem();
+    Walk walk{masks, sceneToFrame, frameClip};
+    const QRectF everything = sceneToFrame.inverted().mapRect(frameClip);
+    visit(walk, root, everything, false, 0);
+}
+
+void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool masked,
+                        int depth) const {
+    if (walk.masks.dropped()) return;
+    if (!item->isVisible() || item->opacity() <= 0) return;  // nothing of it or inside it is drawn
+    if (depth > kMaxDepth) {
+        walk.masks.drop("the items are nested too deep to be followed");
+        return;
+    }
+    const QRectF own = drawnArea(item);
+    const unsigned kind = kindOf(item);
+    if (!masked && !registered_.isEmpty() && registered_.contains(item)) masked = true;
+    bool covered = masked;
+    if (!covered && (kind & Opaque) && !allowed_.contains(item)) {
+        if ((kind & Shader) && !item->property("vertexShader").toUrl().isEmpty()) {
+            walk.masks.coverAll("a ShaderEffect with a vertex shader of its own is showing");
+            return;
+        }
+        covered = true;
+    }
+    if (!covered) {
+        const int hints = item->inputMethodQuery(Qt::ImHints).toInt();
+        covered = (hints & (Qt::ImhHiddenText | Qt::ImhSensitiveData)) != 0;
+    }
+    if (covered) {
+        const QRectF scene = item->mapRectToScene(own);
+        walk.masks.add(scene & clip, walk.toFrame, walk.frameClip);
+    }
+    const QList<QQuickItem*> children = item->childItems();
+    if (children.isEmpty()) return;
+    // A clipping item cuts what its children draw to its clip rectangle (mapped: a rotated one
+    // gives its bounding rectangle, which cuts less, never more).
+    const QRectF inner = item->clip() ? clip & item->mapRectToScene(item->clipRect()) : clip;
+    if (inner.isEmpty()) return;
+    for (QQuickItem* child : children)
+        visit(walk, child, inner, masked, depth + 1);
+}
+
+}  // namespace rivlo

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QRectF>
+#include <QSet>
+#include <QTransform>
+
+class QQuickItem;
+class QQuickWindow;
+
+namespace rivlo {
+
+class QtFrameMasks;
+
+// Which Qt Quick items are painted over, decided from the live items each time a frame's pixels
+// are taken, never from events seen before:
+//  - every item the host registered, wherever it is now, with everything drawn inside it (its
+//    children too, where they reach outside it);
+//  - every item whose input-method hints say hidden or sensitive text
+//    (inputMethodQuery(Qt::ImHints) with Qt::ImhHiddenText or Qt::ImhSensitiveData: a TextInput
+//    or TextField in Password, NoEcho or PasswordEchoOnEdit mode, a third-party item that sets
+//    them);
+//  - content the library cannot look into (ShaderEffect, ShaderEffectSource, framebuffer
+//    objects, video, web views) unless the host declared that item safe. A ShaderEffect with a
+//    vertex shader of its own may draw anywhere: the whole frame is painted over while it shows.
+// Each area is the item's rectangle (and what it draws beyond it) mapped into the window with
+// every transform on the way (mapRectToScene: position, scale, rotation, transforms; rotated
+// areas give their bounding rectangle), cut to what its clipping parents let show. Items that
+// are not visible or wholly transparent draw nothing and are skipped with their children.
+// Main thread only.
+class QtItemMasks : public QObject {
+  public:
+    QtItemMasks();
+
+    // The item is painted over while it lives; forgotten when destroyed.
+    void registerItem(QQuickItem* item);
+    // The host says the item's content is safe to record although the library cannot look
+    // into it.
+    void allowUnmasked(QQuickItem* item);
+    bool isRegistered(const QQuickItem* item) const;
+
+    // Adds the masks of every item of `window`; `sceneToFrame` maps the window's coordinates
+    // (points) to frame pixels, and nothing is painted outside `frameClip`. A window without a
+    // content item, or a tree deeper than can be followed, drops the frame.
+    void collect(QQuickWindow* window, const QTransform& sceneToFrame, const QRectF& frameClip,
+                 QtFrameMasks& masks) const;
+
+  private:
+    enum Kind : unsigned {
+        Opaque = 1,  // drawn by something the library cannot look into
+        Shader = 2,  // a ShaderEffect: its vertex shader may draw outside it
+    };
+    struct Walk;
+    unsigned kindOf(const QQuickItem* item) const;
+    void visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool masked, int depth) const;
+
+    QSet<const QObject*> registered_;
+    QSet<const QObject*> allowed_;
+    mutable QHash<const QMetaObject*, unsigned> kinds_;
+};
+
+}  // namespace rivlo

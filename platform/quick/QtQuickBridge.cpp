@@ -1,0 +1,46 @@
+#include "platform/quick/QtQuickBridge.h"
+
+#include "foundation/Log.h"
+#include "platform/Window.h"
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtBridge.h"
+#include "platform/qt/QtGraphics.h"
+#include "platform/quick/QtItemMasks.h"
+#include "platform/quick/QtQuickFrameCapture.h"
+#include "platform/quick/QtQuickWindows.h"
+
+#include <QGuiApplication>
+
+namespace rivlo {
+
+namespace {
+QtQuickBridge* gQuickBridge = nullptr;
+}  // namespace
+
+QtQuickBridge* QtQuickBridge::install(QGuiApplication& app) {
+    if (gQuickBridge) {
+        RVLog("Rivlo: QtQuickPlatform: the bridge is installed already; install() changes nothing");
+        return gQuickBridge;
+    }
+    gQuickBridge = new QtQuickBridge(app);
+    return gQuickBridge;
+}
+
+QtQuickBridge* QtQuickBridge::current() {
+    return gQuickBridge;
+}
+
+QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
+    QtBridge* bridge = QtBridge::current();
+    if (!bridge) bridge = QtBridge::install(app);
+    masks_ = std::make_unique<QtItemMasks>();
+    windows_ = std::make_unique<QtQuickWindows>(bridge->sharedApplication());
+    capture_ = std::make_unique<QtQuickFrameCapture>(*windows_, *masks_);
+    QtQuickWindows* windows = windows_.get();
+    bridge->application().addShadowWindowTest(
+        [windows](const Window& window) { return windows->quickWindowFor(&window) != nullptr; });
+    bridge->graphics().addFrameSource(capture_.get());
+    windows_->watch(&app);
+}
+
+}  // namespace rivlo

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+
+class QGuiApplication;
+
+namespace rivlo {
+
+class QtItemMasks;
+class QtQuickFrameCapture;
+class QtQuickWindows;
+
+// The Qt Quick bridge, on top of the Qt bridge (which it installs when the program has not):
+// the Qt Quick windows become windows of the recording (QtQuickWindows), their frames are taken
+// by QtQuickFrameCapture through the Qt bridge's graphics, with the masks QtItemMasks works out.
+// One per process, created by QtQuickPlatform::install and never destroyed. Main (GUI) thread
+// only.
+class QtQuickBridge {
+  public:
+    static QtQuickBridge* install(QGuiApplication& app);
+    // The installed bridge, or null.
+    static QtQuickBridge* current();
+
+    QtItemMasks& itemMasks() { return *masks_; }
+    QtQuickWindows& windows() { return *windows_; }
+
+  private:
+    explicit QtQuickBridge(QGuiApplication& app);
+
+    std::unique_ptr<QtItemMasks> masks_;
+    std::unique_ptr<QtQuickWindows> windows_;
+    std::unique_ptr<QtQuickFrameCapture> capture_;
+};
+
+}  // namespace rivlo

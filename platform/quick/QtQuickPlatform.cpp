@@ -1,0 +1,57 @@
+#include "rivlo/qt/QtQuickPlatform.h"
+
+#include "foundation/Log.h"
+#include "platform/quick/QtItemMasks.h"
+#include "platform/quick/QtQuickBridge.h"
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QThread>
+
+namespace rivlo {
+
+namespace {
+
+// The installed bridge when the call comes on the application's thread; logs why not.
+QtQuickBridge* bridgeFor(const char* call, const QQuickItem* item) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        RVLog("Rivlo: QtQuickPlatform: %s must be called on the application's thread; ignored",
+              call);
+        return nullptr;
+    }
+    QtQuickBridge* bridge = QtQuickBridge::current();
+    if (!bridge) {
+        RVLog("Rivlo: QtQuickPlatform: %s: install() was not called; ignored", call);
+        return nullptr;
+    }
+    if (!item) {
+        RVLog("Rivlo: QtQuickPlatform: %s: no item given; nothing changes", call);
+        return nullptr;
+    }
+    return bridge;
+}
+
+}  // namespace
+
+void QtQuickPlatform::install(QGuiApplication& app) {
+    if (QThread::currentThread() != app.thread()) {
+        RVLog(
+            "Rivlo: QtQuickPlatform: install() must be called on the application's thread; "
+            "not installed");
+        return;
+    }
+    QtQuickBridge::install(app);
+}
+
+void QtQuickPlatform::occludeSensitiveItem(QQuickItem* item) {
+    if (QtQuickBridge* bridge = bridgeFor("occludeSensitiveItem", item))
+        bridge->itemMasks().registerItem(item);
+}
+
+void QtQuickPlatform::allowUnmaskedContent(QQuickItem* item) {
+    if (QtQuickBridge* bridge = bridgeFor("allowUnmaskedContent", item))
+        bridge->itemMasks().allowUnmasked(item);
+}
+
+}  // namespace rivlo
