@@ -244,13 +244,16 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
             // let the windows' pixels go, a window painting would copy its whole buffer on the
             // main thread: back in its event loop, before any repaint (those come at low
             // priority), the main thread waits a moment for that, then copies them itself.
-            std::weak_ptr<QtFrame> weak = frame;
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [weak] {
-                    if (auto f = weak.lock()) f->awaitPixelsLetGo(kReleaseWait);
-                },
-                Qt::QueuedConnection);
+            // Another bridge's frames own their pixels (a Qt Quick window's grabbed image).
+            if (!source) {
+                std::weak_ptr<QtFrame> weak = frame;
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [weak] {
+                        if (auto f = weak.lock()) f->awaitPixelsLetGo(kReleaseWait);
+                    },
+                    Qt::QueuedConnection);
+            }
             frame_ = std::move(frame);
             frameFills_.clear();
             return true;

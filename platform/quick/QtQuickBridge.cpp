@@ -1,6 +1,7 @@
 #include "platform/quick/QtQuickBridge.h"
 
 #include "foundation/Log.h"
+#include "foundation/Teardown.h"
 #include "platform/Window.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtBridge.h"
@@ -10,6 +11,8 @@
 #include "platform/quick/QtQuickWindows.h"
 
 #include <QGuiApplication>
+
+#include <utility>
 
 namespace rivlo {
 
@@ -23,8 +26,17 @@ QtQuickBridge* QtQuickBridge::install(QGuiApplication& app) {
         return gQuickBridge;
     }
     gQuickBridge = new QtQuickBridge(app);
+    // Taken out when the library closes (before the Qt bridge, installed first, whose
+    // application and graphics it uses).
+    Teardown::add(nullptr, [] { uninstall(); });
     return gQuickBridge;
 }
+
+void QtQuickBridge::uninstall() {
+    delete std::exchange(gQuickBridge, nullptr);
+}
+
+QtQuickBridge::~QtQuickBridge() = default;
 
 QtQuickBridge* QtQuickBridge::current() {
     return gQuickBridge;

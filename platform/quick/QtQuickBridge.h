@@ -13,13 +13,17 @@ class QtQuickWindows;
 // The Qt Quick bridge, on top of the Qt bridge (which it installs when the program has not):
 // the Qt Quick windows become windows of the recording (QtQuickWindows), their frames are taken
 // by QtQuickFrameCapture through the Qt bridge's graphics, with the masks QtItemMasks works out.
-// One per process, created by QtQuickPlatform::install and never destroyed. Main (GUI) thread
+// One at a time, created by QtQuickPlatform::install; the library's close takes it out (its
+// event filters and windows gone), and a later install creates it again. Main (GUI) thread
 // only.
 class QtQuickBridge {
   public:
     static QtQuickBridge* install(QGuiApplication& app);
     // The installed bridge, or null.
     static QtQuickBridge* current();
+    // Takes the installed bridge out (close does it). Main thread.
+    static void uninstall();
+    ~QtQuickBridge();
 
     QtItemMasks& itemMasks() { return *masks_; }
     QtQuickWindows& windows() { return *windows_; }

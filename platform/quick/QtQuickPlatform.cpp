@@ -1,5 +1,7 @@
 #include "rivlo/qt/QtQuickPlatform.h"
 
+#include "all/CallGuard.h"
+#include "all/RivloRuntime.h"
 #include "foundation/Log.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickBridge.h"
@@ -35,13 +37,20 @@ QtQuickBridge* bridgeFor(const char* call, const QQuickItem* item) {
 }  // namespace
 
 void QtQuickPlatform::install(QGuiApplication& app) {
-    if (QThread::currentThread() != app.thread()) {
-        RVLog(
-            "Rivlo: QtQuickPlatform: install() must be called on the application's thread; "
-            "not installed");
-        return;
-    }
-    QtQuickBridge::install(app);
+    CallGuard::run("QtQuickPlatform::install", [&] {
+        if (QThread::currentThread() != app.thread()) {
+            RVLog(
+                "Rivlo: QtQuickPlatform: install() must be called on the application's thread; "
+                "not installed");
+            return 0;
+        }
+        // Installed before anything else started the library: it starts here, with the
+        // environment's settings.
+        if (!RivloRuntime::ensureStarted("QtQuickPlatform::install")) return 0;
+        RivloRuntime::Call call("QtQuickPlatform::install");
+        if (call) QtQuickBridge::install(app);
+        return 0;
+    });
 }
 
 void QtQuickPlatform::occludeSensitiveItem(QQuickItem* item) {

@@ -88,7 +88,8 @@ QtQuickWindows::Entry* QtQuickWindows::adopt(QQuickWindow* quick) {
     entry.quick = quick;
     entry.window = std::make_shared<Window>(sizeOf(quick));
     entry.root = std::make_shared<View>(sizeOf(quick), rootViewClass());
-    entry.controller = std::make_shared<ViewController>(controllerClass(screenName(quick)));
+    entry.name = screenName(quick);
+    entry.controller = std::make_shared<ViewController>(controllerClass(entry.name));
     entry.controller->setView(entry.root);
     entry.window->setRootViewController(entry.controller);  // hidden: no appearance yet
     byView_[entry.window.get()] = quick;
@@ -117,8 +118,8 @@ void QtQuickWindows::follow(QQuickWindow* quick) {
         if (shown && quick->isActive() && application_) application_->makeKeyWindow(entry->window);
         return;
     }
-    RVLog("QtQuickWindows: %s (%d x %d) %s", screenName(quick).c_str(), quick->width(),
-          quick->height(), shown ? "shows" : "is hidden");
+    RVLog("QtQuickWindows: %s (%d x %d) %s", entry->name.c_str(), quick->width(), quick->height(),
+          shown ? "shows" : "is hidden");
     entry->window->setHidden(!shown);
     if (shown && application_) application_->makeKeyWindow(entry->window);
 }
@@ -126,12 +127,14 @@ void QtQuickWindows::follow(QQuickWindow* quick) {
 void QtQuickWindows::forget(QObject* quick) {
     auto it = entries_.find(quick);
     if (it == entries_.end()) return;
+    // Hidden while it is still known as a Qt Quick window (not one of the library's own).
+    it->second.window->setHidden(true);
     Entry entry = std::move(it->second);
     entries_.erase(it);
     byView_.erase(entry.window.get());
     byView_.erase(entry.root.get());
-    entry.window->setHidden(true);
     entry.window->setRootViewController(nullptr);
+    RVLog("QtQuickWindows: %s was destroyed", entry.name.c_str());
 }
 
 QQuickWindow* QtQuickWindows::quickWindowFor(const View* view) const {

@@ -48,6 +48,7 @@ class QtQuickWindows : public QObject {
   private:
     struct Entry {
         QPointer<QQuickWindow> quick;
+        std::string name;  // its screen name when it was met
         std::shared_ptr<Window> window;
         std::shared_ptr<ViewController> controller;
         std::shared_ptr<View> root;
