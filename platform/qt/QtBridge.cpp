@@ -11,13 +11,13 @@
 #include "platform/qt/QtGraphics.h"
 #include "platform/qt/QtMainThreadScheduler.h"
 #include "platform/qt/QtShadowTree.h"
+#include "platform/qt/QtTouchEvents.h"
 #include "platform/qt/QtWebMasks.h"
 #include "platform/qt/QtWidgetMasks.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
-#include <QPointingDevice>
 #include <QScreen>
 #include <QTouchEvent>
 #include <QWidget>
@@ -33,8 +33,6 @@ namespace {
 
 QtBridge* gBridge = nullptr;
 
-constexpr int kMouseFinger = 1;
-constexpr int kTouchFingerBase = 100;   // Qt's point ids start at 0
 constexpr double kPinchHalfSpan = 100;  // points from the centre to each virtual finger
 
 double now() {
@@ -265,33 +263,19 @@ QWidget* QtBridge::topLevelOf(QObject* watched) const {
 }
 
 void QtBridge::handleMouse(QObject* watched, QMouseEvent* event) {
-    // Mouse events Qt makes from touches are handled as the touches themselves.
-    const QPointingDevice* device = event->pointingDevice();
-    if (device && device->type() == QInputDevice::DeviceType::TouchScreen) return;
-    const QEvent::Type type = event->type();
-    const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
-    if ((press || type == QEvent::MouseButtonRelease) && event->button() != Qt::LeftButton) return;
-    if (press == mouseDown_ && type != QEvent::MouseMove) return;  // a press while down, ...
+    const std::optional<TouchPhase> phase = QtTouchEvents::mousePhase(*event, mouseDown_);
+    if (!phase) return;
     if (isDuplicate(event, event->globalPosition())) return;
     QWidget* topLevel = topLevelOf(watched);
     if (!topLevel) return;
 
-    Event e;
-    e.type = EventType::Touches;
-    e.timestamp = now();
-    Touch touch;
-    touch.identifier = kMouseFinger;
-    touch.timestamp = e.timestamp;
-    touch.phase = press ? TouchPhase::Began
-                        : (type == QEvent::MouseMove ? TouchPhase::Moved : TouchPhase::Ended);
-    mouseDown_ = touch.phase != TouchPhase::Ended;
+    const bool press = *phase == TouchPhase::Began;
+    mouseDown_ = *phase != TouchPhase::Ended;
     if (auto window = touchWindow_.lock(); window && !press) {
         QWidget* began = tree_->topLevelForWindow(window.get());
         if (began) topLevel = began;  // the sequence stays in the window it began in
     }
-    touch.locationInWindow = pointIn(topLevel, event->globalPosition());
-    touch.previousLocationInWindow = touch.locationInWindow;
-    e.touches.push_back(touch);
+    Event e = QtTouchEvents::mouse(*phase, pointIn(topLevel, event->globalPosition()));
     deliver(e, topLevel, press);
 }
 
@@ -307,34 +291,9 @@ void QtBridge::handleTouch(QObject* watched, QTouchEvent* event) {
         if (QWidget* began = tree_->topLevelForWindow(window.get())) topLevel = began;
     }
     if (!topLevel) return;
-    Event e;
-    e.type = EventType::Touches;
-    e.timestamp = now();
     bool began = false;
-    for (const QEventPoint& point : event->points()) {
-        Touch touch;
-        touch.identifier = kTouchFingerBase + point.id();
-        touch.timestamp = e.timestamp;
-        switch (point.state()) {
-            case QEventPoint::Pressed:
-                touch.phase = TouchPhase::Began;
-                began = true;
-                break;
-            case QEventPoint::Released:
-                touch.phase = TouchPhase::Ended;
-                break;
-            case QEventPoint::Stationary:
-                touch.phase = TouchPhase::Stationary;
-                break;
-            default:
-                touch.phase = TouchPhase::Moved;
-                break;
-        }
-        if (event->type() == QEvent::TouchCancel) touch.phase = TouchPhase::Cancelled;
-        touch.locationInWindow = pointIn(topLevel, point.globalPosition());
-        touch.previousLocationInWindow = pointIn(topLevel, point.globalLastPosition());
-        e.touches.push_back(touch);
-    }
+    Event e = QtTouchEvents::touches(
+        *event, [topLevel](QPointF global) { return pointIn(topLevel, global); }, began);
     deliver(e, topLevel, began);
 }
 

@@ -8,6 +8,7 @@
 #include "platform/qt/QtGraphics.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickFrameCapture.h"
+#include "platform/quick/QtQuickInput.h"
 #include "platform/quick/QtQuickWindows.h"
 
 #include <QGuiApplication>
@@ -48,11 +49,13 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     masks_ = std::make_unique<QtItemMasks>();
     windows_ = std::make_unique<QtQuickWindows>(bridge->sharedApplication());
     capture_ = std::make_unique<QtQuickFrameCapture>(*windows_, *masks_);
+    input_ = std::make_unique<QtQuickInput>(*windows_);
     QtQuickWindows* windows = windows_.get();
     bridge->application().addShadowWindowTest(
         [windows](const Window& window) { return windows->quickWindowFor(&window) != nullptr; });
     bridge->graphics().addFrameSource(capture_.get());
     windows_->watch(&app);
+    input_->watch(&app);
 }
 
 }  // namespace rivlo

@@ -1,7 +1,8 @@
 // Real QML recorded end to end on a QGuiApplication (no Qt Widgets): the scene is loaded
 // offscreen on the software scene graph, recorded through the Qt Quick bridge, uploaded to the
 // collector on loopback, and every frame of the movie it kept is decoded and searched for the
-// colours only the masked items are drawn in, while they move, rotate, scroll and pop up.
+// colours only the masked items are drawn in, while they move, rotate, scroll and pop up; the
+// session's taps are read back from its document.
 
 #include "QtRecording.h"
 #include "QtTestSupport.h"
@@ -12,6 +13,7 @@
 #include "rivlo/qt/QtQuickPlatform.h"
 
 #include <QGuiApplication>
+#include <QPointingDevice>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -58,6 +60,7 @@ const char* const kScene = R"(
 import QtQuick
 import QtQuick.Controls
 Window {
+    objectName: "login"
     width: 480; height: 360; visible: true; color: "white"
     Rectangle { x: 260; y: 300; width: 200; height: 40; color: "#10e0e0" }
     TextInput {
@@ -121,8 +124,14 @@ TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
     ASSERT_TRUE(rivlo::test::qtWaitFor(
         [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; }));
 
+    static QPointingDevice* const touchScreen = QTest::createTouchDevice();
+    const QPoint clicked(360, 320), touched(300, 330);
     const QtRecording recording = rec.record([&] {
-        QtRecorder::pass(1.5);
+        QtRecorder::pass(1.0);
+        QTest::mouseClick(window, Qt::LeftButton, {}, clicked);
+        QtRecorder::pass(0.5);
+        QTest::touchEvent(window, touchScreen).press(0, touched, window);
+        QTest::touchEvent(window, touchScreen).release(0, touched, window);
         QMetaObject::invokeMethod(popup, "open");
         QtRecorder::pass(1.5);
     });
@@ -155,6 +164,17 @@ TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
         EXPECT_FALSE(near(recording.at(i, QPoint(300, 310)), red, 60)) << "frame " << i;
     }
     EXPECT_GT(recording.find(red, 40).framePixels, 0u);
+
+    // The click and the touch are taps where they were made, in the window's screen (a window
+    // of Qt's own QML type is named after its objectName).
+    for (const QPoint at : {clicked, touched}) {
+        bool found = false;
+        for (const auto& g : recording.gestures()) {
+            found |= g.code == 0 && g.screen == "login" && std::abs(g.x - at.x()) <= 1 &&
+                     std::abs(g.y - at.y()) <= 1;
+        }
+        EXPECT_TRUE(found) << "no tap at (" << at.x() << ", " << at.y() << ")";
+    }
 }
 
 }  // namespace

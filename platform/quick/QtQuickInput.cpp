@@ -1,0 +1,92 @@
+#include "platform/quick/QtQuickInput.h"
+
+#include "foundation/Log.h"
+#include "platform/Window.h"
+#include "platform/qt/QtTouchEvents.h"
+#include "platform/quick/QtQuickWindows.h"
+
+#include <QMouseEvent>
+#include <QQuickWindow>
+#include <QTouchEvent>
+
+namespace rivlo {
+
+namespace {
+Point pointIn(const QQuickWindow* window, QPointF global) {
+    const QPointF local = window->mapFromGlobal(global);
+    return Point{local.x(), local.y()};
+}
+}  // namespace
+
+void QtQuickInput::watch(QObject* application) {
+    application->installEventFilter(this);
+}
+
+bool QtQuickInput::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+                       type == QEvent::MouseButtonRelease ||
+                       (type == QEvent::MouseMove && mouseDown_);
+    const bool touch = type == QEvent::TouchBegin || type == QEvent::TouchUpdate ||
+                       type == QEvent::TouchEnd || type == QEvent::TouchCancel;
+    if ((!mouse && !touch) || !watched->isWindowType()) return false;
+    // The window's own events only: Qt Quick sends each on to its items.
+    auto* window = qobject_cast<QQuickWindow*>(watched);
+    if (!window || !windows_.windowFor(window)) return false;
+    if (mouse) {
+        handleMouse(window, static_cast<QMouseEvent*>(event));
+    } else {
+        handleTouch(window, static_cast<QTouchEvent*>(event));
+    }
+    return false;
+}
+
+void QtQuickInput::handleMouse(QQuickWindow* window, QMouseEvent* event) {
+    const std::optional<TouchPhase> phase = QtTouchEvents::mousePhase(*event, mouseDown_);
+    if (!phase) return;
+    mouseDown_ = *phase != TouchPhase::Ended;
+    Event e = QtTouchEvents::mouse(*phase, pointIn(window, event->globalPosition()));
+    deliver(e, window, *phase == TouchPhase::Began);
+}
+
+void QtQuickInput::handleTouch(QQuickWindow* window, QTouchEvent* event) {
+    if (event->type() == QEvent::TouchCancel && event->points().isEmpty()) {
+        endSequence();
+        return;
+    }
+    if (event->points().isEmpty()) return;
+    bool began = false;
+    Event e = QtTouchEvents::touches(
+        *event, [window](QPointF global) { return pointIn(window, global); }, began);
+    deliver(e, window, began);
+}
+
+void QtQuickInput::deliver(Event& event, QQuickWindow* quick, bool began) {
+    std::shared_ptr<Window> window = touchWindow_.lock();
+    if (!window && touches_.inSequence()) {
+        RVLog("QtQuickInput: the window of the running touch sequence went away; it ends here");
+        touches_.reset();
+    }
+    if (!window || !touches_.inSequence()) {
+        if (!began) return;  // the rest of a sequence that was dropped or ended
+        window = windows_.windowFor(quick);
+        if (!window || window->isHidden()) {
+            RVLog("QtQuickInput: touch dropped: its window (%d x %d) is not recorded",
+                  quick->width(), quick->height());
+            return;
+        }
+        touchWindow_ = window;
+    } else if (window != windows_.windowFor(quick)) {
+        return;  // another window's input while a sequence runs in this one
+    }
+    touches_.dispatch(event, window);
+    if (!touches_.inSequence()) touchWindow_.reset();
+}
+
+void QtQuickInput::endSequence() {
+    touches_.reset();
+    touchWindow_.reset();
+    mouseDown_ = false;
+}
+
+}  // namespace rivlo
