@@ -2,9 +2,9 @@
 
 #include "foundation/UserDefaults.h"
 #include "platform/Platform.h"
-#include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxExceptionHandlerSlot.h"
+#include "platform/linux/LinuxMovieServices.h"
 #include "platform/linux/LinuxReachability.h"
 
 namespace rivlo {
@@ -18,9 +18,10 @@ std::shared_ptr<LinuxDevice> LinuxPlatform::install(LinuxDeviceConfig config) {
     services.exceptionHandler = LinuxExceptionHandlerSlot::shared();
     Platform::current().installMissingOrReplace(services);
     UserDefaults::setStandardDirectory(device->defaultsDirectory());
-    // Cameras through V4L2; screen and camera movies (and their durations) through FFmpeg.
+    // Cameras through V4L2; screen and camera movies (and their durations) through FFmpeg,
+    // loaded when the first movie is written or read.
     LinuxCapture::install(frontCamera);
-    FfmpegMovieWriterFactory::installDefaults();
+    LinuxMovieServices::install();
     return device;
 }
 

@@ -16,10 +16,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-extern "C" {
-#include <libavutil/mem.h>
-#include <libavutil/sha.h>
-}
+#include <openssl/evp.h>
 
 namespace rivlo {
 namespace {
@@ -135,15 +132,13 @@ std::optional<std::string> LinuxSystemFacts::machineId(const std::string& path) 
 std::string LinuxSystemFacts::vendorIdentifier(const std::string& machineId,
                                                const std::string& applicationIdentifier) {
     const std::string name = machineId + "/" + applicationIdentifier;
-    uint8_t digest[20] = {};
-    AVSHA* sha = av_sha_alloc();
-    if (sha != nullptr) {
-        av_sha_init(sha, 160);
-        av_sha_update(sha, kVendorNamespace.data(), kVendorNamespace.size());
-        av_sha_update(sha, reinterpret_cast<const uint8_t*>(name.data()), name.size());
-        av_sha_final(sha, digest);
-        av_free(sha);
-    }
+    // SHA-1 of the namespace followed by the name (a name-based UUID, version 5).
+    std::string hashed(reinterpret_cast<const char*>(kVendorNamespace.data()),
+                       kVendorNamespace.size());
+    hashed += name;
+    uint8_t digest[EVP_MAX_MD_SIZE] = {};
+    unsigned int length = 0;
+    EVP_Digest(hashed.data(), hashed.size(), digest, &length, EVP_sha1(), nullptr);
     digest[6] = static_cast<uint8_t>((digest[6] & 0x0F) | 0x50);  // version 5
     digest[8] = static_cast<uint8_t>((digest[8] & 0x3F) | 0x80);  // RFC 4122 variant
     static const char* hex = "0123456789ABCDEF";

@@ -1,5 +1,6 @@
 #include "platform/qt/QtWebEngine.h"
 
+#include "foundation/LoadableModule.h"
 #include "foundation/Log.h"
 #include "foundation/SharedInstance.h"
 
@@ -9,8 +10,6 @@
 #include <mutex>
 #include <string>
 
-#include <dlfcn.h>
-
 namespace rivlo {
 
 namespace {
@@ -19,17 +18,6 @@ std::atomic<QtWebEngine::Factory> gProvided{nullptr};
 // The module's object: made on first use, freed when the library closes (the module itself
 // stays loaded).
 SharedInstance<QtWebEngine> gModule;
-
-// The folder of the shared object this code is part of ("" when it cannot be told).
-std::string ownFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&QtWebEngine::module), &info) == 0 ||
-        info.dli_fname == nullptr)
-        return "";
-    const std::string path = info.dli_fname;
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash);
-}
 
 // How to make the module: provided, or the entry point of the loaded module (null, logged once,
 // when there is none).
@@ -41,21 +29,15 @@ QtWebEngine::Factory factory() {
     std::lock_guard lock(mutex);
     if (tried) return loaded;
     tried = true;
-    void* handle = nullptr;
-    if (const std::string folder = ownFolder(); !folder.empty()) {
-        handle = dlopen((folder + "/" + QtWebEngine::kModuleFile).c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (!handle) handle = dlopen(QtWebEngine::kModuleFile, RTLD_NOW | RTLD_LOCAL);
-    if (handle) {
-        // Never closed: its code stays in use for the process.
-        loaded = reinterpret_cast<QtWebEngine::Factory>(dlsym(handle, QtWebEngine::kEntryPoint));
-    }
+    std::string problem;
+    loaded = reinterpret_cast<QtWebEngine::Factory>(
+        LoadableModule::load(QtWebEngine::kModuleFile, QtWebEngine::kEntryPoint,
+                             reinterpret_cast<const void*>(&QtWebEngine::module), problem));
     if (!loaded) {
-        const char* error = dlerror();
         RVLog(
             "Rivlo: QtPlatform: the web view module %s could not be loaded (%s); web views are "
             "painted over whole and their pages are not captured",
-            QtWebEngine::kModuleFile, error ? error : "no entry point");
+            QtWebEngine::kModuleFile, problem.c_str());
     }
     return loaded;
 }

@@ -2,6 +2,7 @@
 
 #include "rivlo/Error.h"
 
+#include "foundation/LoadableModule.h"
 #include "foundation/Log.h"
 
 #include <mutex>
@@ -15,18 +16,6 @@ namespace {
 
 using Entry = int (*)();
 
-// The folder of the shared object this code is part of ("" when it cannot be told).
-std::string ownFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&HeadlessLoader::install), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return "";
-    }
-    const std::string path = info.dli_fname;
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
 // The entry point: in the process already (a program that links the library), or from the
 // library loaded here. Null with `problem` set when neither works.
 Entry findEntry(std::string& problem) {
@@ -38,19 +27,9 @@ Entry findEntry(std::string& problem) {
         entry = reinterpret_cast<Entry>(found);
         return entry;
     }
-    void* handle = nullptr;
-    if (const std::string folder = ownFolder(); !folder.empty()) {
-        handle = dlopen((folder + "/" + HeadlessLoader::kLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (!handle) handle = dlopen(HeadlessLoader::kLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* error = dlerror();
-        problem = error ? error : "not found";
-        return nullptr;
-    }
-    // Never closed: its code and objects stay in use for the process.
-    entry = reinterpret_cast<Entry>(dlsym(handle, HeadlessLoader::kEntryPoint));
-    if (!entry) problem = std::string(HeadlessLoader::kLibrary) + " has no entry point";
+    entry = reinterpret_cast<Entry>(
+        LoadableModule::load(HeadlessLoader::kLibrary, HeadlessLoader::kEntryPoint,
+                             reinterpret_cast<const void*>(&HeadlessLoader::install), problem));
     return entry;
 }
 

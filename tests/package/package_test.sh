@@ -33,13 +33,14 @@ expected+="./rivlo/rivlo.h "
 [[ $headers == "$expected" ]] || fail "installed headers are: $headers"
 for file in lib/cmake/Rivlo/RivloConfig.cmake lib/cmake/Rivlo/RivloConfigVersion.cmake \
             lib/cmake/Rivlo/RivloTargets.cmake lib/cmake/Rivlo/RivloHeadlessTargets.cmake \
-            lib/pkgconfig/rivlo.pc lib/pkgconfig/rivlo-headless.pc; do
+            lib/pkgconfig/rivlo.pc lib/pkgconfig/rivlo-headless.pc lib/rivlo-ffmpeg.so; do
     [[ -f $prefix/$file ]] || fail "no $file"
 done
-# The core links neither Cairo nor the headless device; the headless device is a library of
-# its own that links the core.
+# The core links neither Cairo, Qt nor FFmpeg (its movie module, rivlo-ffmpeg.so, does, and is
+# loaded with the first movie); the headless device is a library of its own that links the core.
 needed=$(objdump -p "$lib" | awk '$1 == "NEEDED" {print $2}')
-grep -qE '^libcairo' <<< "$needed" && fail "librivlo links Cairo: $needed"
+grep -qE '^(libcairo|libQt|libav|libsw|libyuv)' <<< "$needed" \
+    && fail "librivlo links what it must not: $needed"
 objdump -p "$headless" | grep -qE 'NEEDED +librivlo\.so\.1$' || fail "librivlo-headless does not link librivlo"
 
 # Exports: the C API (rivlo_*) and the C++ facade under RIVLO_1; the internal C++ names the

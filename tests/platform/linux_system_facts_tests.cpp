@@ -59,6 +59,8 @@ TEST(LinuxSystemFacts, VendorIdentifierIsAStableUpperCaseUuidPerMachineAndApplic
     const std::string machine = "3d1219c7c4c5404aaa1f6d2a48adfda4";
     const std::string first = LinuxSystemFacts::vendorIdentifier(machine, "com.example.app");
     EXPECT_TRUE(std::regex_match(first, uuid)) << first;
+    // The identifier stored devices and the service know: the same in every release.
+    EXPECT_EQ(first, "70D888FA-72EB-5D25-96D0-E60BCBC1307C");
     EXPECT_EQ(LinuxSystemFacts::vendorIdentifier(machine, "com.example.app"), first);
     std::set<std::string> distinct = {
         first, LinuxSystemFacts::vendorIdentifier(machine, "com.example.other"),
