@@ -29,6 +29,9 @@ expected="./rivlo/Error.h ./rivlo/Log.h ./rivlo/Options.h ./rivlo/Platform.h ./r
 if [[ -f $prefix/include/rivlo/qt/QtPlatform.h ]]; then
     expected+="./rivlo/qt/QtPlatform.h "
 fi
+if [[ -f $prefix/include/rivlo/qt/QtQuickPlatform.h ]]; then
+    expected+="./rivlo/qt/QtQuickPlatform.h "
+fi
 expected+="./rivlo/rivlo.h "
 [[ $headers == "$expected" ]] || fail "installed headers are: $headers"
 for file in lib/cmake/Rivlo/RivloConfig.cmake lib/cmake/Rivlo/RivloConfigVersion.cmake \
