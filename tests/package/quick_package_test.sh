@@ -11,6 +11,7 @@ set -euo pipefail
 build=$1 source=$2 collector=$3 cmake=$4 movieprobe=$5
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/qt_hosts.sh"
 
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log"
@@ -43,17 +44,7 @@ cp "$source/tests/package/quick_host/CMakeLists.txt" "$source/tests/package/quic
 
 # The collector on loopback; the host's folders in the temporary directory.
 key=package-quick-key
-data=$work/collector
-"$collector" serve --data "$data" --app-key "$key" --url-file "$work/url" \
-    > "$work/collector.log" 2>&1 &
-pids+=($!)
-wait_for test -s "$work/url" || fail "the collector did not start: $(cat "$work/collector.log")"
-export RIVLO_SERVICE_URL=$(cat "$work/url")
-export HOME=$work/home XDG_CACHE_HOME=$work/home/cache XDG_CONFIG_HOME=$work/home/config
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=offscreen
+start_collector "$collector" "$key"
 
 # The host waits up to two minutes for its recording, taps, and quits; quitting sends.
 "$work/quick-host/rivlo-quick-host" "$key" 120 > "$work/quick-host.log" 2>&1 \
@@ -61,36 +52,8 @@ export QT_QPA_PLATFORM=offscreen
 grep -qx "recording: yes" "$work/quick-host.log" \
     || fail "the Quick host did not record: $(tail -20 "$work/quick-host.log")"
 
-report() { "$collector" report --data "$data" 2>/dev/null; }
-# Read whole before grep looks at it: under pipefail an early `grep -q` exit reads as a miss.
-has_session() {
-    local text
-    text=$(report) || return 1
-    grep -qE '"checkout" at [0-9.]+ s: 2 gestures \(2 single tap\)' <<< "$text" &&
-        grep -qE 'screen movie .*\.mp4' <<< "$text"
-}
-wait_for has_session \
-    || fail "the session, its screen and its movie did not all arrive: $(report; tail -20 "$work/quick-host.log")"
-
-# The movie: the card (the window's middle) red in every frame, the page above it green.
-movie=$(find "$data" -name '*.mp4' -path '*/screen/*' | head -1)
-[[ -n $movie ]] || fail "no screen movie in the collector's folder"
-"$movieprobe" "$movie" 0.5 0.5 0.5 0.1 > "$work/probe.log" \
-    || fail "the movie does not decode: $(cat "$work/probe.log")"
-awk '
-    $1 == "movie" { next }
-    $1 == "frame" {
-        frames++
-        split($3, card, ","); split($4, page, ",")
-        if (!(card[1] >= 200 && card[2] <= 60 && card[3] <= 60)) bad = bad " card " $3 " at " $2 " s;"
-        if (!(page[2] >= 100 && page[1] <= 60 && page[3] <= 60)) bad = bad " page " $4 " at " $2 " s;"
-    }
-    END {
-        if (frames == 0) { print "no frames"; exit 1 }
-        if (bad != "") { print bad; exit 1 }
-    }' "$work/probe.log" > "$work/pixels.log" \
-    || fail "the movie is not masked as it should be:$(cat "$work/pixels.log") ($(head -1 "$work/probe.log"))"
+expect_checkout_session "$collector" checkout "$work/quick-host.log"
 
 echo "package_quick: a Qt Quick host outside the project built with" \
      "find_package(Rivlo COMPONENTS quick) recorded a session:" \
-     "$(grep -c '^frame' "$work/probe.log") frames, the occluded card red in each"
+     "$frames frames, the occluded card red in each"
