@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "CollectorNames.h"
 #include "PostgresDatabase.h"
+#include "SessionRows.h"
 #include "SqliteDatabase.h"
 
 namespace rivlo::collector {
@@ -16,8 +18,10 @@ using Row = SqlDatabase::Row;
 
 namespace {
 
-// Bumped whenever the tables change shape; an index of another version is not opened.
-constexpr const char* kSchemaVersion = "2";
+// Bumped whenever the tables change shape; an index of another version is not opened, but for
+// the one before, which is brought up to this one when opened for writing.
+constexpr const char* kSchemaVersion = "3";
+constexpr const char* kPreviousSchemaVersion = "2";
 
 // The engine's numbered key goes where "{serial}" stands.
 const char* const kSchema = R"sql(
@@ -29,7 +33,8 @@ CREATE TABLE IF NOT EXISTS applications (
     app_key TEXT PRIMARY KEY,
     name TEXT NOT NULL,
     folder TEXT NOT NULL UNIQUE,
-    bytes BIGINT NOT NULL DEFAULT 0
+    bytes BIGINT NOT NULL DEFAULT 0,
+    generation BIGINT NOT NULL DEFAULT 0
 );
 CREATE TABLE IF NOT EXISTS installations (
     app_device_id TEXT PRIMARY KEY,
@@ -58,9 +63,11 @@ CREATE TABLE IF NOT EXISTS uploads (
     received_at TEXT NOT NULL,
     received_unix BIGINT NOT NULL,
     duplicates BIGINT NOT NULL DEFAULT 0,
+    session_id BIGINT NOT NULL DEFAULT 0,
     UNIQUE (app_device_id, kind, file_name)
 );
 CREATE INDEX IF NOT EXISTS uploads_by_app_time ON uploads (app_key, received_unix);
+CREATE INDEX IF NOT EXISTS uploads_by_session ON uploads (session_id, kind);
 CREATE TABLE IF NOT EXISTS sessions (
     upload_id BIGINT PRIMARY KEY,
     app_key TEXT NOT NULL,
@@ -72,16 +79,75 @@ CREATE TABLE IF NOT EXISTS sessions (
     gestures BIGINT NOT NULL,
     crash BIGINT NOT NULL,
     favourite BIGINT NOT NULL,
-    user_name TEXT NOT NULL
+    user_name TEXT NOT NULL,
+    version TEXT NOT NULL DEFAULT ''
 );
-CREATE INDEX IF NOT EXISTS sessions_by_app_start ON sessions (app_key, started_unix);
+CREATE INDEX IF NOT EXISTS sessions_by_app_order ON sessions (app_key, started_unix, upload_id);
 CREATE INDEX IF NOT EXISTS sessions_by_installation ON sessions (app_device_id, started_unix);
 CREATE TABLE IF NOT EXISTS session_tags (
     upload_id BIGINT NOT NULL,
     tag TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS session_tags_by_upload ON session_tags (upload_id);
-CREATE INDEX IF NOT EXISTS session_tags_by_tag ON session_tags (tag);
+CREATE INDEX IF NOT EXISTS session_tags_by_tag ON session_tags (tag, upload_id);
+CREATE TABLE IF NOT EXISTS session_screens (
+    upload_id BIGINT NOT NULL,
+    app_key TEXT NOT NULL,
+    screen TEXT NOT NULL,
+    version TEXT NOT NULL,
+    started_unix BIGINT NOT NULL,
+    position BIGINT NOT NULL,
+    appeared_at BIGINT NOT NULL,
+    first_gesture_at BIGINT NOT NULL,
+    web BIGINT NOT NULL,
+    PRIMARY KEY (upload_id, screen)
+);
+CREATE INDEX IF NOT EXISTS session_screens_by_screen
+    ON session_screens (app_key, screen, started_unix, upload_id);
+CREATE TABLE IF NOT EXISTS session_points (
+    upload_id BIGINT NOT NULL,
+    screen TEXT NOT NULL,
+    kind BIGINT NOT NULL,
+    x BIGINT NOT NULL,
+    y BIGINT NOT NULL,
+    count BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS session_points_by_upload ON session_points (upload_id);
+CREATE TABLE IF NOT EXISTS heat_points (
+    app_key TEXT NOT NULL,
+    screen TEXT NOT NULL,
+    version TEXT NOT NULL,
+    day BIGINT NOT NULL,
+    kind BIGINT NOT NULL,
+    x BIGINT NOT NULL,
+    y BIGINT NOT NULL,
+    count BIGINT NOT NULL,
+    PRIMARY KEY (app_key, screen, day, version, kind, x, y)
+);
+CREATE TABLE IF NOT EXISTS console_users (
+    name TEXT PRIMARY KEY,
+    password_hash TEXT NOT NULL,
+    role TEXT NOT NULL,
+    created_at TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS console_logins (
+    token_hash TEXT PRIMARY KEY,
+    user_name TEXT NOT NULL,
+    csrf_token TEXT NOT NULL,
+    created_unix BIGINT NOT NULL,
+    expires_unix BIGINT NOT NULL
+);
+)sql";
+
+// From the previous layout: the columns it lacks (before the schema above adds indexes on
+// them); its tables and rows stay. What the new tables hold of stored sessions is filled in by
+// CollectorStore::completeSessionDetails from the documents.
+const char* const kUpgradeFromPrevious = R"sql(
+ALTER TABLE applications ADD COLUMN generation BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE uploads ADD COLUMN session_id BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE sessions ADD COLUMN version TEXT NOT NULL DEFAULT '';
+DROP INDEX IF EXISTS sessions_by_app_start;
+DROP INDEX IF EXISTS session_tags_by_tag;
 )sql";
 
 const char* const kInstallationColumns =
@@ -113,7 +179,7 @@ InstallationRecord installationOf(const Row& row) {
     return r;
 }
 
-UploadRecord uploadOf(const Row& row) {
+UploadRecord uploadRow(const Row& row) {
     UploadRecord r;
     r.id = row.integer(0);
     r.appDeviceId = row.text(1);
@@ -227,9 +293,12 @@ bool CollectorIndex::open(const std::string& url, bool readOnly, std::string& er
     std::string ignored;
     const bool hasMeta =
         first->run("SELECT value FROM collector_meta WHERE name = 'schema'", {}, &rows, ignored);
-    if (hasMeta && !rows.empty() && rows[0].text(0) != kSchemaVersion) {
-        error = "the index at " + url + " has layout " + rows[0].text(0) +
-                ", this collector reads " + kSchemaVersion;
+    const std::string layout = hasMeta && !rows.empty() ? rows[0].text(0) : std::string();
+    const bool previous = layout == kPreviousSchemaVersion;
+    // A reader of the previous layout (the report) finds every table it reads.
+    if (!layout.empty() && layout != kSchemaVersion && !previous) {
+        error = "the index at " + url + " has layout " + layout + ", this collector reads " +
+                kSchemaVersion;
         return false;
     }
     if (!hasMeta && !readOnly) {
@@ -244,6 +313,24 @@ bool CollectorIndex::open(const std::string& url, bool readOnly, std::string& er
     if (!readOnly) {
         std::string schema = kSchema;
         schema.replace(schema.find("{serial}"), 8, first->serialKey());
+        if (previous) {
+            // One transaction: the index is either of the previous layout or of this one.
+            std::string ignored;
+            if (!first->run(first->beginWrite(), {}, nullptr, error)) return false;
+            if (!first->script(kUpgradeFromPrevious, error) || !first->script(schema, error) ||
+                !first->run("UPDATE collector_meta SET value = $1 WHERE name = 'schema'",
+                            {std::string(kSchemaVersion)}, nullptr, error) ||
+                !first->run("INSERT INTO collector_meta (name, value) VALUES "
+                            "('session_details', 'pending') ON CONFLICT (name) DO UPDATE SET "
+                            "value = excluded.value",
+                            {}, nullptr, error) ||
+                !first->run("COMMIT", {}, nullptr, error)) {
+                first->run("ROLLBACK", {}, nullptr, ignored);
+                error = "cannot bring the index at " + url + " to layout " + kSchemaVersion + ": " +
+                        error;
+                return false;
+            }
+        }
         if (!first->script(schema, error)) return false;
         if (!first->run("INSERT INTO collector_meta (name, value) VALUES ('schema', $1) "
                         "ON CONFLICT (name) DO NOTHING",
@@ -459,23 +546,11 @@ CollectorIndex::Commit CollectorIndex::commitUpload(
         return failed();
     }
     record.id = rows[0].integer(0);
-    if (session) {
-        if (!db->run("INSERT INTO sessions (upload_id, app_key, app_device_id, run, "
-                     "started_unix, duration, screens, gestures, crash, favourite, user_name) "
-                     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-                     {record.id, text(record.appKey), text(record.appDeviceId), session->run,
-                      session->startedUnix, session->duration, session->screens, session->gestures,
-                      int64_t(session->crash ? 1 : 0), int64_t(session->favourite ? 1 : 0),
-                      text(session->userName)},
-                     nullptr, error)) {
-            return failed();
-        }
-        for (const std::string& tag : session->tags) {
-            if (!db->run("INSERT INTO session_tags (upload_id, tag) VALUES ($1, $2)",
-                         {record.id, text(tag)}, nullptr, error)) {
-                return failed();
-            }
-        }
+    if (session && !SessionRows::insert(*db, record.id, *session, error)) return failed();
+    // A document may claim movies and tiles stored before it; a movie or tile finds its session.
+    if (!SessionRows::place(*db, record.appDeviceId,
+                            session ? std::nullopt : std::optional<int64_t>(record.id), error)) {
+        return failed();
     }
     // The file is in place and on disk before the row that names it can be seen.
     if (!placeFile(error)) {
@@ -532,7 +607,7 @@ std::vector<UploadRecord> CollectorIndex::selectUploads(SqlDatabase& db, const s
     std::string error;
     db.run(std::string(kUploadColumns) + where, params, &rows, error);
     for (const Row& row : rows)
-        out.push_back(uploadOf(row));
+        out.push_back(uploadRow(row));
     return out;
 }
 
@@ -554,7 +629,7 @@ std::vector<SessionRecord> CollectorIndex::sessions(const SessionQuery& query) {
     if (!db) return out;
     std::string sql =
         "SELECT s.upload_id, s.app_key, s.app_device_id, s.run, s.started_unix, s.duration, "
-        "s.screens, s.gestures, s.crash, s.favourite, s.user_name, u.received_at "
+        "s.screens, s.gestures, s.crash, s.favourite, s.user_name, u.received_at, s.version "
         "FROM sessions s JOIN uploads u ON u.id = s.upload_id WHERE 1 = 1";
     std::vector<Param> params;
     auto where = [&](const std::string& condition, Param value) {
@@ -594,6 +669,7 @@ std::vector<SessionRecord> CollectorIndex::sessions(const SessionQuery& query) {
         s.favourite = row.integer(9) != 0;
         s.userName = row.text(10);
         s.receivedAt = row.text(11);
+        s.version = row.text(12);
         std::vector<Row> tags;
         db->run("SELECT tag FROM session_tags WHERE upload_id = $1 ORDER BY tag", {s.uploadId},
                 &tags, error);
@@ -602,6 +678,70 @@ std::vector<SessionRecord> CollectorIndex::sessions(const SessionQuery& query) {
         out.push_back(std::move(s));
     }
     return out;
+}
+
+const char* CollectorIndex::uploadColumns() {
+    return kUploadColumns;
+}
+
+UploadRecord CollectorIndex::uploadOf(const Row& row) {
+    return uploadRow(row);
+}
+
+bool CollectorIndex::use(const std::function<bool(SqlDatabase&)>& work) {
+    Lease db = lease();
+    return db && work(*db);
+}
+
+bool CollectorIndex::sessionDetailsPending() {
+    Lease db = lease();
+    if (!db) return false;
+    std::vector<Row> rows;
+    std::string error;
+    return db->run("SELECT value FROM collector_meta WHERE name = 'session_details'", {}, &rows,
+                   error) &&
+           !rows.empty() && rows[0].text(0) == "pending";
+}
+
+bool CollectorIndex::addSessionDetails(const std::vector<std::pair<int64_t, SessionRecord>>& found,
+                                       std::string& error) {
+    Lease db = lease();
+    if (!db) {
+        error = "index is not open";
+        return false;
+    }
+    std::string ignored;
+    if (!db->run(db->beginWrite(), {}, nullptr, error)) return false;
+    for (const auto& [id, session] : found) {
+        std::vector<Row> done;
+        // Details written by a run that stopped half way are not written twice.
+        if (!db->run("SELECT 1 FROM session_screens WHERE upload_id = $1 UNION ALL "
+                     "SELECT 1 FROM session_points WHERE upload_id = $1",
+                     {id}, &done, error) ||
+            (done.empty() && !SessionRows::insertDetails(*db, id, session, error))) {
+            db->run("ROLLBACK", {}, nullptr, ignored);
+            return false;
+        }
+    }
+    if (!db->run("COMMIT", {}, nullptr, error)) {
+        db->run("ROLLBACK", {}, nullptr, ignored);
+        return false;
+    }
+    return true;
+}
+
+bool CollectorIndex::finishSessionDetails(std::string& error) {
+    Lease db = lease();
+    if (!db) {
+        error = "index is not open";
+        return false;
+    }
+    std::vector<Row> rows;
+    if (!db->run("SELECT app_device_id FROM installations", {}, &rows, error)) return false;
+    for (const Row& row : rows) {
+        if (!SessionRows::place(*db, row.text(0), std::nullopt, error)) return false;
+    }
+    return db->run("DELETE FROM collector_meta WHERE name = 'session_details'", {}, nullptr, error);
 }
 
 bool CollectorIndex::removeRows(SqlDatabase& db, const std::vector<UploadRecord>& rows,
@@ -618,11 +758,21 @@ bool CollectorIndex::removeRows(SqlDatabase& db, const std::vector<UploadRecord>
         for (size_t i = at; i < std::min(rows.size(), at + 500); ++i)
             ids.push_back(rows[i].id);
         const std::string list = "(" + placeholders(1, ids.size()) + ")";
-        if (!db.run("DELETE FROM session_tags WHERE upload_id IN " + list, ids, nullptr, error) ||
-            !db.run("DELETE FROM sessions WHERE upload_id IN " + list, ids, nullptr, error) ||
-            !db.run("DELETE FROM uploads WHERE id IN " + list, ids, nullptr, error)) {
-            return false;
+        if (!db.run("DELETE FROM uploads WHERE id IN " + list, ids, nullptr, error)) return false;
+    }
+    // Sessions whose documents go, and what they added to the heat maps.
+    std::vector<int64_t> documents;
+    std::set<std::string> installations;
+    for (const UploadRecord& row : rows) {
+        if (row.kind == "data") {
+            documents.push_back(row.id);
+            installations.insert(row.appDeviceId);
         }
+    }
+    if (!SessionRows::remove(db, documents, error)) return false;
+    // Movies and tiles of a removed session may belong to another one now.
+    for (const std::string& installation : installations) {
+        if (!SessionRows::place(db, installation, std::nullopt, error)) return false;
     }
     for (const auto& [id, bytes] : byInstallation) {
         if (!db.run("UPDATE installations SET bytes = bytes - $2 WHERE app_device_id = $1",

@@ -62,8 +62,27 @@ struct UploadRecord {
     int64_t duplicates = 0;  // later uploads of the same file that were not stored again
 };
 
+// A screen a session visited (the first visit, when there were several).
+struct SessionScreen {
+    std::string name;
+    int64_t appearedAt = 0;       // timeline seconds
+    int64_t firstGestureAt = -1;  // timeline seconds of its first gesture; -1 without any
+    bool web = false;             // a web page: its name is the page's address
+};
+
+// The gestures of one kind at one point of one screen in a session, summed. Points are whole
+// points of the screen (of the page, for a web page).
+struct SessionPoint {
+    std::string screen;
+    int kind = 0;  // timeline event code, or SessionFacts::kRageTap
+    int64_t x = 0;
+    int64_t y = 0;
+    int64_t count = 0;
+};
+
 // What a session document says of its session, kept in rows of their own so sessions can be
-// found by application, installation, time, user, tag or crash without reading documents.
+// found by application, installation, time, user, tag, screen or crash without reading
+// documents, and heat maps summed without reading them either.
 struct SessionRecord {
     int64_t uploadId = 0;  // the document's upload
     std::string appKey;
@@ -78,6 +97,9 @@ struct SessionRecord {
     bool favourite = false;
     std::string userName;
     std::string receivedAt;
+    std::string version;  // the application version its host tagged, "" when none
+    std::vector<SessionScreen> visited;
+    std::vector<SessionPoint> points;
 };
 
 struct SessionQuery {
@@ -172,6 +194,25 @@ class CollectorIndex {
     std::optional<std::vector<UploadRecord>> removeReceivedBefore(const std::string& appKey,
                                                                   int64_t cutoffUnix, int64_t limit,
                                                                   std::string& error);
+
+    // "SELECT <the columns of an upload> FROM uploads", and one row of it read back.
+    static const char* uploadColumns();
+    static UploadRecord uploadOf(const SqlDatabase::Row& row);
+
+    // Runs `work` on a connection of the index (the console's queries). Any thread; the
+    // connection is the caller's until `work` returns. False when the index is not open or
+    // `work` answers false.
+    bool use(const std::function<bool(SqlDatabase&)>& work);
+
+    // An index brought up from the previous layout lacks the screens, gestures and versions of
+    // the sessions it holds until they are read again from their documents: true until then.
+    bool sessionDetailsPending();
+    // The details of sessions (by document upload) read again, in one transaction; sessions
+    // that have them already are left as they are.
+    bool addSessionDetails(const std::vector<std::pair<int64_t, SessionRecord>>& found,
+                           std::string& error);
+    // Places every movie and tile in its session and clears the pending mark.
+    bool finishSessionDetails(std::string& error);
 
   private:
     class Lease;

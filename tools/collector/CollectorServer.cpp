@@ -13,6 +13,7 @@
 #include "CollectorSessions.h"
 #include "FaultInjector.h"
 #include "HttpServer.h"
+#include "SessionFacts.h"
 #include "UploadReceiver.h"
 #include "protocol/RVWireProtocol.h"
 
@@ -36,87 +37,6 @@ int64_t unixNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// application/x-www-form-urlencoded: '+' is a space, %XX a byte; the first of repeated names
-// counts.
-std::map<std::string, std::string> formFields(const std::string& body) {
-    std::map<std::string, std::string> out;
-    auto decode = [](const std::string& text) {
-        std::string value;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '+') {
-                value.push_back(' ');
-            } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                       hexValue(text[i + 2]) >= 0) {
-                value.push_back(
-                    static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-                i += 2;
-            } else {
-                value.push_back(text[i]);
-            }
-        }
-        return value;
-    };
-    size_t at = 0;
-    while (at <= body.size()) {
-        size_t end = body.find('&', at);
-        if (end == std::string::npos) end = body.size();
-        const std::string pair = body.substr(at, end - at);
-        if (!pair.empty()) {
-            const size_t equals = pair.find('=');
-            out.emplace(decode(pair.substr(0, equals)), equals == std::string::npos
-                                                            ? std::string()
-                                                            : decode(pair.substr(equals + 1)));
-        }
-        at = end + 1;
-    }
-    return out;
-}
-
-// The session document's own account of its session, for the index.
-SessionRecord sessionOf(const json& document, const UploadRecord& record, int64_t run) {
-    SessionRecord s;
-    s.appKey = record.appKey;
-    s.appDeviceId = record.appDeviceId;
-    s.run = std::max<int64_t>(run, 0);
-    if (document.contains("tt")) {
-        s.duration = std::max<int64_t>(0, CollectorSessions::integerOf(document["tt"], 0));
-    }
-    const auto stamp = CollectorSessions::stampOf(record.fileName);
-    s.startedUnix = (stamp ? *stamp : record.receivedUnix) - s.duration;
-    if (document.contains("ut") && document["ut"].is_array()) {
-        for (const json& visit : document["ut"]) {
-            if (!visit.is_object()) continue;
-            ++s.screens;
-            if (!visit.contains("cor") || !visit["cor"].is_array()) continue;
-            for (const json& gesture : visit["cor"]) {
-                if (gesture.is_array() && gesture.size() >= 4 &&
-                    CollectorSessions::integerOf(gesture[3], -1) !=
-                        rivlo::RVTimelineEvent::OrientationChange) {
-                    ++s.gestures;
-                }
-            }
-        }
-    }
-    if (document.contains("tags") && document["tags"].is_array()) {
-        for (const json& tag : document["tags"]) {
-            if (tag.is_object() && tag.contains("tag") && tag["tag"].is_string())
-                s.tags.push_back(tag["tag"].get<std::string>());
-        }
-    }
-    s.crash = document.contains("cr") && document["cr"].is_boolean() && document["cr"].get<bool>();
-    s.favourite = document.contains("isF") && CollectorSessions::integerOf(document["isF"], 0) != 0;
-    if (document.contains("dan") && document["dan"].is_string())
-        s.userName = document["dan"].get<std::string>();
-    return s;
 }
 
 // An upload's receiver with the faults drawn for its request.
@@ -216,7 +136,8 @@ bool CollectorServer::Impl::prepare(std::string& error) {
         appFolders[app.key] = folder;
     }
     store = std::make_unique<CollectorStore>(config.dataDir, index, log);
-    return true;
+    // An index brought up from the previous layout: its sessions' details from their documents.
+    return store->completeSessionDetails(error);
 }
 
 bool CollectorServer::start(std::string& error) {
@@ -382,9 +303,9 @@ HttpResponse CollectorServer::Impl::handleVerify(HttpRequest& request) {
     const std::string type = request.header("content-type");
     std::map<std::string, std::string> form =
         type.rfind("application/x-www-form-urlencoded", 0) == 0
-            ? formFields(request.body)
+            ? HttpRequest::formFields(request.body)
             : std::map<std::string, std::string>();
-    for (const auto& [name, value] : formFields(request.query))
+    for (const auto& [name, value] : HttpRequest::formFields(request.query))
         form.emplace(name, value);
     static const char* const kFields[] = {"app_key",     "device_id", "device_os",
                                           "device_type", "platform",  "appname"};
@@ -619,7 +540,7 @@ HttpResponse CollectorServer::Impl::handleUpload(const std::string& route, HttpR
                    kindFolder(kind) / record.fileName)
                       .string();
     std::optional<SessionRecord> session;
-    if (kind == "data") session = sessionOf(document, record, run);
+    if (kind == "data") session = SessionFacts::of(document, record, run);
     StorageQuota quota;
     if (auto app = apps.find(installation->appKey); app != apps.end()) {
         quota.applicationBytes = app->second.quotaBytes;

@@ -68,6 +68,37 @@ int64_t CollectorSessions::integerOf(const json& value, int64_t fallback) {
     return fallback;
 }
 
+std::optional<size_t> CollectorSessions::ownerOf(const std::string& kind,
+                                                 const std::string& fileName,
+                                                 const std::vector<PlacedDocument>& documents) {
+    const auto stamp = stampOf(fileName);
+    if (!stamp) return std::nullopt;
+    // A movie is finished and named as its session stops, a moment before or after the
+    // document: the session whose document is nearest to it (within a grace period; on a tie
+    // the one whose document came first), even when the next session began at once.
+    if (kind == "screen" || kind == "camera") {
+        std::optional<size_t> owner;
+        int64_t best = kScreenMovieGrace + 1;
+        for (size_t k = 0; k < documents.size(); ++k) {
+            const PlacedDocument& s = documents[k];
+            if (!s.hasStamp) continue;
+            const int64_t distance = *stamp >= s.stamp ? *stamp - s.stamp : s.stamp - *stamp;
+            if (distance < best || (distance == best && s.stamp <= *stamp)) {
+                best = distance;
+                owner = k;
+            }
+        }
+        if (owner) return owner;
+    }
+    // Otherwise (tiles, and movies far from every document) the session running at the
+    // stamp: from its document's stamp minus its length to the document's stamp.
+    for (size_t k = 0; k < documents.size(); ++k) {
+        const PlacedDocument& s = documents[k];
+        if (s.hasStamp && *stamp >= s.stamp - s.length - 2 && *stamp <= s.stamp) return k;
+    }
+    return std::nullopt;
+}
+
 CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
                                                std::optional<InstallationRecord> facts,
                                                const std::vector<UploadRecord>& uploads,
@@ -101,32 +132,12 @@ CollectedInstallation CollectorSessions::group(const std::string& appDeviceId,
         out.sessions.begin(), out.sessions.end(),
         [](const CollectedSession& a, const CollectedSession& b) { return a.stamp < b.stamp; });
 
-    auto& sessions = out.sessions;
+    std::vector<PlacedDocument> documents;
+    for (const CollectedSession& s : out.sessions)
+        documents.push_back({s.document.id, s.hasStamp, s.stamp, s.length});
     for (const UploadRecord* item : items) {
-        auto stamp = stampOf(item->fileName);
-        CollectedSession* owner = nullptr;
-        // A movie is finished and named as its session stops, a moment before or after the
-        // document: the session whose document is nearest to it (within a grace period; on a
-        // tie the one whose document came first), even when the next session began at once.
-        if (stamp && (item->kind == "screen" || item->kind == "camera")) {
-            int64_t best = kScreenMovieGrace + 1;
-            for (CollectedSession& s : sessions) {
-                if (!s.hasStamp) continue;
-                const int64_t distance = *stamp >= s.stamp ? *stamp - s.stamp : s.stamp - *stamp;
-                if (distance < best || (distance == best && s.stamp <= *stamp)) {
-                    best = distance;
-                    owner = &s;
-                }
-            }
-        }
-        // Otherwise (tiles, and movies far from every document) the session running at
-        // the stamp: from its document's stamp minus its length to the document's stamp.
-        for (size_t k = 0; stamp && !owner && k < sessions.size(); ++k) {
-            CollectedSession& s = sessions[k];
-            if (s.hasStamp && *stamp >= s.stamp - s.length - 2 && *stamp <= s.stamp) owner = &s;
-        }
-        if (owner) {
-            owner->items.push_back(*item);
+        if (auto owner = ownerOf(item->kind, item->fileName, documents)) {
+            out.sessions[*owner].items.push_back(*item);
         } else {
             out.unassigned.push_back(*item);
         }

@@ -35,6 +35,20 @@ struct CollectedInstallation {
 
 class CollectorSessions {
   public:
+    // A session document as the placement of movies and tiles sees it.
+    struct PlacedDocument {
+        int64_t id = 0;
+        bool hasStamp = false;
+        int64_t stamp = 0;   // its file stamp (seconds)
+        int64_t length = 0;  // "tt", whole seconds
+    };
+    // The session (the index in `documents`, which are in stamp order) that an upload of
+    // `kind` named `fileName` belongs to, or nullopt when it fits none: a movie goes to the
+    // session whose document is nearest its stamp within a grace period, anything else to the
+    // session running at its stamp.
+    static std::optional<size_t> ownerOf(const std::string& kind, const std::string& fileName,
+                                         const std::vector<PlacedDocument>& documents);
+
     // Groups one installation's uploads into sessions, reading the documents from `dataDir`.
     static CollectedInstallation group(const std::string& appDeviceId,
                                        std::optional<InstallationRecord> facts,

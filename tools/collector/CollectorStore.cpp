@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "CollectorNames.h"
+#include "CollectorJson.h"
 #include "CollectorSessions.h"
+#include "SessionFacts.h"
 
 namespace rivlo::collector {
 
@@ -153,6 +155,40 @@ std::optional<CollectorStore::Removed> CollectorStore::deleteUser(const std::str
         CollectorNames::printable(userName).c_str(), CollectorNames::printable(appKey).c_str(),
         documents.size(), removed.files, static_cast<unsigned long long>(removed.bytes));
     return removed;
+}
+
+bool CollectorStore::completeSessionDetails(std::string& error) {
+    if (!index_.sessionDetailsPending()) return true;
+    size_t sessions = 0, unreadable = 0;
+    std::vector<std::pair<int64_t, SessionRecord>> batch;
+    auto flush = [&] {
+        if (batch.empty()) return true;
+        const bool ok = index_.addSessionDetails(batch, error);
+        batch.clear();
+        return ok;
+    };
+    for (const UploadRecord& upload : index_.uploads()) {
+        if (upload.kind != "data") continue;
+        std::string problem;
+        const nlohmann::json document = CollectorJson::parseFile(
+            (fs::path(dataDir_) / upload.path).string(), CollectorJson::kMaxDocumentBytes, problem);
+        if (document.is_discarded() || !document.is_object()) {
+            ++unreadable;
+            continue;
+        }
+        const int64_t run = upload.fields.is_object() && upload.fields.contains("dr")
+                                ? CollectorSessions::integerOf(upload.fields["dr"], 0)
+                                : 0;
+        batch.emplace_back(upload.id, SessionFacts::of(document, upload, run));
+        ++sessions;
+        if (batch.size() >= 200 && !flush()) return false;
+    }
+    if (!flush() || !index_.finishSessionDetails(error)) return false;
+    log_.write(
+        "index: screens, gestures and versions of %zu stored sessions read from their "
+        "documents (%zu unreadable)",
+        sessions, unreadable);
+    return true;
 }
 
 CollectorStore::Removed CollectorStore::expire(const std::map<std::string, int>& retentionDays,

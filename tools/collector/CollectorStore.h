@@ -38,6 +38,10 @@ class CollectorStore {
     // Uploads received more than `days` days before `nowUnix`, per application key.
     Removed expire(const std::map<std::string, int>& retentionDays, int64_t nowUnix);
 
+    // Reads the documents of sessions stored before the index kept their screens, gestures
+    // and versions, and adds those (once: does nothing when none are pending). Logged.
+    bool completeSessionDetails(std::string& error);
+
   private:
     Removed removeFiles(const std::vector<UploadRecord>& rows);
 

@@ -18,6 +18,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include "HttpFile.h"
 #include "WorkerPool.h"
 
 namespace rivlo::collector {
@@ -386,6 +387,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
                 });
             return;
         }
+        if (response.file) return answerFile(std::move(response));
         auto reply = std::make_shared<http::response<http::string_body>>(
             static_cast<http::status>(response.status), 11);
         reply->set(http::field::content_type, response.contentType);
@@ -402,6 +404,73 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
                               if (!keep) return self->lingerClose();
                               self->readHead();
                           });
+    }
+
+    // An answer whose body is a span of a file: the head, then the file in pieces of the
+    // connection's buffer, each written before the next is read (so a slow reader costs one
+    // piece of memory), each within the write deadline.
+    struct FileAnswer {
+        http::response<http::buffer_body> message;
+        std::optional<http::response_serializer<http::buffer_body>> serializer;
+        HttpFileSpan span;
+        uint64_t sent = 0;
+        bool keep = false;
+    };
+
+    void answerFile(HttpResponse response) {
+        auto out = std::make_shared<FileAnswer>();
+        out->message.result(static_cast<http::status>(response.status));
+        out->message.version(11);
+        out->message.set(http::field::content_type, response.contentType);
+        for (const auto& [name, value] : response.headers)
+            out->message.set(name, value);
+        out->span = std::move(*response.file);
+        out->keep = keepAlive_ && !response.close && !server_.stopping && !stopSeen_;
+        out->message.keep_alive(out->keep);
+        out->message.content_length(out->span.length);
+        out->message.body().data = nullptr;
+        out->message.body().more = true;
+        out->serializer.emplace(out->message);
+        lowest().expires_after(limits_.writeTimeout);
+        http::async_write_header(stream_, *out->serializer,
+                                 [self = this->shared_from_this(), out](error_code ec, size_t) {
+                                     if (ec) return self->closeNow();
+                                     self->sendFilePiece(out);
+                                 });
+    }
+
+    void sendFilePiece(const std::shared_ptr<FileAnswer>& out) {
+        auto& body = out->message.body();
+        const uint64_t left = out->span.length - out->sent;
+        if (left == 0) {
+            body.data = nullptr;
+            body.size = 0;
+            body.more = false;
+        } else {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
+            const long got =
+                out->span.file->read(out->span.offset + out->sent, chunk_.data(), want);
+            if (got <= 0) {
+                // The file is shorter than it was when the answer was made: the client sees
+                // the transfer broken off rather than a body of the wrong length.
+                server_.write(label() + ": the file being sent became shorter, closed");
+                return closeNow();
+            }
+            out->sent += static_cast<uint64_t>(got);
+            body.data = chunk_.data();
+            body.size = static_cast<size_t>(got);
+            body.more = true;
+        }
+        lowest().expires_after(limits_.writeTimeout);
+        http::async_write(
+            stream_, *out->serializer,
+            [self = this->shared_from_this(), out, last = left == 0](error_code ec, size_t) {
+                if (ec == http::error::need_buffer) ec = {};
+                if (ec) return self->closeNow();
+                if (!last) return self->sendFilePiece(out);
+                if (!out->keep) return self->lingerClose();
+                self->readHead();
+            });
     }
 
     void lingerClose() {

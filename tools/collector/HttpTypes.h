@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -40,6 +41,20 @@ struct HttpRequest {
 
     // The first value of a header (`name` in lower case), "" when absent.
     std::string header(const std::string& name) const;
+
+    // Fields of an application/x-www-form-urlencoded text (a body, or a query): '+' is a space,
+    // %XX a byte; the first of repeated names counts.
+    static std::map<std::string, std::string> formFields(const std::string& text);
+};
+
+class HttpFile;
+
+// A span of an open file that an answer's body is read from, in pieces, as the connection
+// writes it (media, which may be large and are asked for by ranges).
+struct HttpFileSpan {
+    std::shared_ptr<const HttpFile> file;
+    uint64_t offset = 0;
+    uint64_t length = 0;
 };
 
 // One answer. A handler fills it on a worker thread; the connection writes it.
@@ -51,6 +66,7 @@ struct HttpResponse {
     bool close = false;                  // close the connection after the answer
     bool reset = false;                  // reset the connection instead of answering
     std::chrono::milliseconds delay{0};  // hold the answer back (ended early by stop())
+    std::optional<HttpFileSpan> file;    // the body comes from this file instead of `body`
 
     static HttpResponse json(int status, const nlohmann::json& value);
     static HttpResponse error(int status, const std::string& message);

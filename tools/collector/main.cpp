@@ -3,6 +3,7 @@
 //   rivlo-collector serve --data DIR [options]    serve until SIGINT or SIGTERM
 //   rivlo-collector report --data DIR             print what DIR holds
 //   rivlo-collector delete --data DIR --installation ID | --user NAME --app-key KEY
+//   rivlo-collector user add NAME --password-file FILE --data DIR [--role admin|viewer]
 
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,8 @@
 #include "CollectorReport.h"
 #include "CollectorServer.h"
 #include "CollectorStore.h"
+#include "ConsoleAccounts.h"
+#include "ConsoleApi.h"
 
 using rivlo::collector::CollectorApp;
 using rivlo::collector::CollectorConfig;
@@ -27,6 +30,8 @@ using rivlo::collector::CollectorLog;
 using rivlo::collector::CollectorReport;
 using rivlo::collector::CollectorServer;
 using rivlo::collector::CollectorStore;
+using rivlo::collector::ConsoleAccounts;
+using rivlo::collector::ConsoleApi;
 
 namespace {
 
@@ -35,6 +40,15 @@ const char* const kUsage = R"(usage:
   rivlo-collector report --data DIR [--database URL]
   rivlo-collector delete --data DIR [--database URL] --installation ID
   rivlo-collector delete --data DIR [--database URL] --user NAME --app-key KEY
+  rivlo-collector user add NAME --password-file FILE --data DIR [--database URL]
+                  [--role admin|viewer] [--replace]
+  rivlo-collector user remove NAME --data DIR [--database URL]
+  rivlo-collector user list --data DIR [--database URL]
+
+The console (sessions, the player, heat maps) is served by `serve` under /console/ on the same
+listener; its people are added with `user add` (role viewer unless --role admin; the password is
+the first line of FILE, 8 bytes at least, stored as an Argon2id hash; --replace sets a new
+password and role for an existing user and ends their logins).
 
 serve options:
   --host HOST                 address to listen on (default 127.0.0.1)
@@ -166,6 +180,87 @@ int runDelete(const std::vector<std::pair<std::string, std::string>>& options) {
     return 0;
 }
 
+// The first line of a file, without its line end.
+bool readPassword(const std::string& path, std::string& password, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the password file " + path;
+        return false;
+    }
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+}
+
+// The console's people: add, remove, list.
+int runUser(int argc, char** argv) {
+    if (argc < 3) return usageError("user needs add, remove or list");
+    const std::string action = argv[2];
+    std::string name, dataDir, database, passwordFile, role = ConsoleAccounts::kViewer;
+    bool replace = false;
+    int i = 3;
+    if (action == "add" || action == "remove") {
+        if (argc < 4 || std::string(argv[3]).rfind("--", 0) == 0)
+            return usageError("user " + action + " needs a NAME");
+        name = argv[i++];
+    } else if (action != "list") {
+        return usageError("unknown user action " + action);
+    }
+    for (; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--replace") {
+            replace = true;
+            continue;
+        }
+        if (i + 1 >= argc) return usageError("option " + option + " needs a value");
+        const std::string value = argv[++i];
+        if (option == "--data") {
+            dataDir = value;
+        } else if (option == "--database") {
+            database = value;
+        } else if (option == "--password-file" && action == "add") {
+            passwordFile = value;
+        } else if (option == "--role" && action == "add") {
+            role = value;
+        } else {
+            return usageError("user " + action + " does not take " + option);
+        }
+    }
+    if (dataDir.empty()) return usageError("user needs --data DIR");
+    if (action == "add" && passwordFile.empty())
+        return usageError("user add needs --password-file");
+    CollectorIndex index;
+    std::string error;
+    if (!index.open(database.empty() ? CollectorIndex::defaultUrl(dataDir) : database, false,
+                    error)) {
+        std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
+        return 1;
+    }
+    ConsoleAccounts accounts(index);
+    if (action == "list") {
+        for (const auto& user : accounts.users())
+            std::printf("%s\t%s\t%s\n", user.name.c_str(), user.role.c_str(),
+                        user.createdAt.c_str());
+        return 0;
+    }
+    if (action == "remove") {
+        if (!accounts.removeUser(name, error)) {
+            std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("removed user %s\n", name.c_str());
+        return 0;
+    }
+    std::string password;
+    if (!readPassword(passwordFile, password, error) ||
+        !accounts.addUser(name, password, role, replace, error)) {
+        std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s user %s (%s)\n", replace ? "set" : "added", name.c_str(), role.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +270,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (command == "user") return runUser(argc, argv);
     if (command != "serve" && command != "report" && command != "delete") {
         return usageError("unknown command " + command);
     }
@@ -339,11 +435,14 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     CollectorServer server(config);
+    ConsoleApi console(server, config);
+    console.attach();
     if (!server.start(error)) {
         std::fprintf(stderr, "rivlo-collector: %s\n", error.c_str());
         return 1;
     }
-    std::printf("rivlo-collector serving %s\n", server.url().c_str());
+    std::printf("rivlo-collector serving %s (console: %s/console/)\n", server.url().c_str(),
+                server.url().c_str());
     std::fflush(stdout);
     if (!urlFile.empty()) {
         std::string temp = urlFile + ".tmp";

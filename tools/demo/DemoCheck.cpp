@@ -1,6 +1,6 @@
 #include "DemoCheck.h"
 
-#include "DemoImages.h"
+#include "JpegPicture.h"
 #include "DemoJson.h"
 
 #include <algorithm>
@@ -234,7 +234,8 @@ class Checker {
             if (item.kind != "tile") continue;
             pages.insert(text(item.fields, "activity_name"));
             std::string error;
-            auto image = decodeJpegFile((fs::path(data_.dataDir) / item.path).string(), error);
+            auto image = collector::JpegPicture::decodeFile(
+                (fs::path(data_.dataDir) / item.path).string(), error);
             const int w = static_cast<int>(number(item.fields, "gridImg_width", -1));
             const int h = static_cast<int>(number(item.fields, "gridImg_height", -1));
             if (!image) {

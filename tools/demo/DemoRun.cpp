@@ -76,6 +76,7 @@ DemoRunResult DemoRun::run(const Scenario& scenario, const DemoOptions& options)
 
     collector::CollectorConfig config;
     config.dataDir = (options.dataDir / "collector").string();
+    config.databaseUrl = options.databaseUrl;
     collector::CollectorApp app;
     app.key = options.appKey;
     app.name = options.appName;

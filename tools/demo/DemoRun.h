@@ -17,6 +17,7 @@ struct DemoOptions {
     std::filesystem::path dataDir;  // the collector's data goes to dataDir/collector
     std::string appKey = "demo-application-key";
     std::string appName = "Demo Shop";
+    std::string databaseUrl;     // the collector's index; "" for the SQLite file in its folder
     double settleTimeout = 120;  // seconds to wait for the uploads after the last action
     // Progress lines for the person watching ("" lines are not sent).
     std::function<void(const std::string&)> progress;

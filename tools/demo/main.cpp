@@ -10,6 +10,9 @@
 //   rivlo-demo [qt | SCENARIO.json] [DATA-DIR]
 
 #include "CollectorReport.h"
+#include "CollectorServer.h"
+#include "ConsoleAccounts.h"
+#include "ConsoleApi.h"
 #include "DemoCheck.h"
 #include "DemoExpectation.h"
 #include "DemoRun.h"
@@ -21,13 +24,84 @@
 
 #include "platform/headless/Scenario.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace rivlo;
 using namespace rivlo::demo;
+
+namespace {
+
+constexpr int kConsolePort = 8090;
+volatile std::sig_atomic_t interrupted = 0;
+
+// A console login for the recorded sessions: user "demo" with a fresh password, also written to
+// DATA-DIR/console-login.txt (name, then password). Then the console's address: served from
+// here until Ctrl-C when the demo runs in a terminal, else the command that serves it.
+bool offerConsole(const fs::path& dataDir, const std::string& collectorDir,
+                  const DemoOptions& options) {
+    std::random_device random;
+    std::string password;
+    static const char kLetters[] = "abcdefghijkmnopqrstuvwxyz23456789";
+    for (int i = 0; i < 16; ++i)
+        password.push_back(kLetters[random() % (sizeof kLetters - 1)]);
+    collector::CollectorIndex index;
+    std::string error;
+    if (!index.open(collector::CollectorIndex::defaultUrl(collectorDir), false, error)) {
+        std::fprintf(stderr, "rivlo-demo: no console: %s\n", error.c_str());
+        return false;
+    }
+    collector::ConsoleAccounts accounts(index);
+    if (!accounts.addUser("demo", password, collector::ConsoleAccounts::kAdmin, true, error)) {
+        std::fprintf(stderr, "rivlo-demo: no console login: %s\n", error.c_str());
+        return false;
+    }
+    index.close();
+    std::ofstream(dataDir / "console-login.txt") << "demo\n" << password << "\n";
+
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1 && std::getenv("CI") == nullptr;
+    if (!terminal) {
+        std::printf(
+            "\nConsole: rivlo-collector serve --data %s --port %d, then open "
+            "http://127.0.0.1:%d/console/ and log in as demo, password %s\n",
+            collectorDir.c_str(), kConsolePort, kConsolePort, password.c_str());
+        return true;
+    }
+    collector::CollectorConfig config;
+    config.dataDir = collectorDir;
+    config.port = kConsolePort;
+    collector::CollectorApp app;
+    app.key = options.appKey;
+    app.name = options.appName;
+    config.apps.push_back(app);
+    config.logSink = [](const std::string&) {};
+    collector::CollectorServer server(config);
+    collector::ConsoleApi console(server, config);
+    console.attach();
+    if (!server.start(error)) {
+        std::fprintf(stderr, "rivlo-demo: the console cannot be served on port %d: %s\n",
+                     kConsolePort, error.c_str());
+        return false;
+    }
+    std::printf("\nConsole: %s/console/ (user demo, password %s). Ctrl-C ends it.\n",
+                server.url().c_str(), password.c_str());
+    std::fflush(stdout);
+    std::signal(SIGINT, [](int) { interrupted = 1; });
+    std::signal(SIGTERM, [](int) { interrupted = 1; });
+    while (!interrupted)
+        ::pause();
+    server.stop();
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef RIVLO_DEMO_WITH_QT
@@ -129,5 +203,5 @@ int main(int argc, char** argv) {
         "\nrivlo-demo: everything the %s did arrived at the collector and matched "
         "(%zu sessions).\n",
         what == "qt" ? "visit" : "scenario", data.installation.sessions.size());
-    return 0;
+    return offerConsole(dataDir, collectorDir, options) ? 0 : 1;
 }

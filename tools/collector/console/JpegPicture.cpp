@@ -1,4 +1,4 @@
-#include "DemoImages.h"
+#include "JpegPicture.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -6,14 +6,7 @@
 
 #include <jpeglib.h>
 
-namespace rivlo::demo {
-
-bool RgbImage::isRed(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width || y >= height) return false;
-    const size_t i = (static_cast<size_t>(y) * width + x) * 3;
-    // Pure red after a trip through 4:2:0 video and back.
-    return rgb[i] > 200 && rgb[i + 1] < 70 && rgb[i + 2] < 70;
-}
+namespace rivlo::collector {
 
 namespace {
 
@@ -31,7 +24,7 @@ void onJpegError(j_common_ptr info) {
 
 }  // namespace
 
-std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string& error) {
+std::optional<RgbImage> JpegPicture::decodeFile(const std::string& path, std::string& error) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
         error = "cannot open " + path;
@@ -66,4 +59,4 @@ std::optional<RgbImage> decodeJpegFile(const std::string& path, std::string& err
     return image;
 }
 
-}  // namespace rivlo::demo
+}  // namespace rivlo::collector
