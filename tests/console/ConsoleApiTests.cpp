@@ -69,6 +69,11 @@ class RecordedCollector : public ::testing::Environment {
             ASSERT_EQ(status, 0) << out;
         }
 
+        ASSERT_TRUE(start(error)) << error;
+    }
+
+    // A collector with the console attached over the recording.
+    bool start(std::string& error) {
         CollectorConfig config;
         config.dataDir = dataDir;
         config.databaseUrl = databaseFor(dataDir);
@@ -80,15 +85,18 @@ class RecordedCollector : public ::testing::Environment {
         server = std::make_unique<CollectorServer>(config);
         console = std::make_unique<ConsoleApi>(*server, config);
         console->attach();
-        ASSERT_TRUE(server->start(error)) << error;
+        if (!server->start(error)) return false;
         url = server->url();
+        return true;
     }
 
-    void TearDown() override {
+    void stop() {
         if (server) server->stop();
         console.reset();
         server.reset();
     }
+
+    void TearDown() override { stop(); }
 
     TempDir dir;
     std::string dataDir;
@@ -129,7 +137,7 @@ class ConsoleApiTest : public ::testing::Test {
     }
 
     ConsoleTestClient admin{env().url};
-    std::string app;
+    std::string app;  // the application's console identifier
 };
 
 TEST_F(ConsoleApiTest, LoginSetsAProtectedCookieThatEveryRouteNeeds) {
@@ -425,6 +433,69 @@ TEST_F(ConsoleApiTest, HeatMapsSumTheTapsAndMarkRageTaps) {
     EXPECT_EQ(web["screen"], page);
     EXPECT_TRUE(web["web"].get<bool>()) << web.dump();
     EXPECT_EQ(web["points"].size(), 2u) << web.dump();
+}
+
+// The index of the collector before the console (layout 2: no screens, points, heat-map sums,
+// placements, versions or people) is brought up when the collector starts on it, and what the
+// new tables hold is read again from the stored documents.
+TEST_F(ConsoleApiTest, YAnIndexOfThePreviousLayoutIsBroughtUpWithItsSessions) {
+    const std::string movie = firstSession()["media"]["screen"].get<std::string>();
+    const int64_t before = sessions("")["sessions"][1]["gestures"].get<int64_t>();
+    env().stop();
+    {
+        CollectorIndex index;
+        std::string error;
+        std::string url = databaseFor(env().dataDir);
+        if (url.empty()) url = CollectorIndex::defaultUrl(env().dataDir);
+        ASSERT_TRUE(index.open(url, false, error)) << error;
+        const bool downgraded = index.use([&](SqlDatabase& db) {
+            for (const char* sql :
+                 {"DROP TABLE session_screens", "DROP TABLE session_points",
+                  "DROP TABLE heat_points", "DROP TABLE console_users", "DROP TABLE console_logins",
+                  "DROP INDEX uploads_by_session", "DROP INDEX sessions_by_app_order",
+                  "DROP INDEX session_tags_by_tag", "ALTER TABLE uploads DROP COLUMN session_id",
+                  "ALTER TABLE applications DROP COLUMN generation",
+                  "ALTER TABLE sessions DROP COLUMN version",
+                  "CREATE INDEX sessions_by_app_start ON sessions (app_key, started_unix)",
+                  "CREATE INDEX session_tags_by_tag ON session_tags (tag)",
+                  "UPDATE collector_meta SET value = '2' WHERE name = 'schema'"}) {
+                if (!db.run(sql, {}, nullptr, error)) return false;
+            }
+            return true;
+        });
+        ASSERT_TRUE(downgraded) << error;
+    }
+    std::string error;
+    ASSERT_TRUE(env().start(error)) << error;
+    EXPECT_EQ(env().log.countContaining(
+                  "index: screens, gestures and versions of 2 stored sessions read from their "
+                  "documents (0 unreadable)"),
+              1u);
+    // The people went with the old layout's lack of them: added again.
+    ASSERT_TRUE(env().console->accounts().addUser("ada", kAdminPassword, ConsoleAccounts::kAdmin,
+                                                  false, error))
+        << error;
+    ASSERT_TRUE(env().console->accounts().addUser("vic", kViewerPassword, ConsoleAccounts::kViewer,
+                                                  false, error))
+        << error;
+    admin = ConsoleTestClient(env().url);
+    ASSERT_EQ(admin.logIn("ada", kAdminPassword).status, 200);
+
+    const json all = sessions("&screen=LoginViewController");
+    ASSERT_EQ(all["total"], 1) << all.dump();
+    EXPECT_EQ(all["sessions"][0]["gestures"], before);
+    EXPECT_GE(all["sessions"][0]["screens"].size(), 4u);
+    EXPECT_TRUE(all["sessions"][0]["movie"].get<bool>());
+    EXPECT_EQ(firstSession()["media"]["screen"], movie);
+    EXPECT_EQ(admin.send("GET", movie, {"Range: bytes=0-9"}).status, 206);
+    const json heat =
+        admin.send("GET", "/api/v1/heatmap?app=" + app + "&screen=LoginViewController").json();
+    EXPECT_EQ(heat["sessions"], 1);
+    EXPECT_EQ(heat["rage_taps"].size(), 1u) << heat.dump();
+    // Started again, it is not read a second time.
+    env().stop();
+    ASSERT_TRUE(env().start(error)) << error;
+    EXPECT_EQ(env().log.countContaining("read from their documents"), 1u);
 }
 
 // Last: it removes what the others look at.
