@@ -123,6 +123,12 @@ std::string encoded(const std::string& text) {
     return out;
 }
 
+// A field of a request's query, "" when absent.
+std::string fieldOf(const std::map<std::string, std::string>& query, const char* name) {
+    const auto it = query.find(name);
+    return it == query.end() ? std::string() : it->second;
+}
+
 // The "{id}" of a route as a positive number.
 std::optional<int64_t> idParam(HttpRequest& request) {
     auto id = wholeNumber(request.params["id"]);
@@ -295,9 +301,7 @@ HttpResponse ConsoleApi::apps() {
 }
 
 HttpResponse ConsoleApi::screens(HttpRequest& request) {
-    const auto query = HttpRequest::formFields(request.query);
-    const auto it = query.find("app");
-    const auto app = it == query.end() ? std::nullopt : queries_.appByFolder(it->second);
+    const auto app = queries_.appByFolder(fieldOf(HttpRequest::formFields(request.query), "app"));
     if (!app) return failure(404, "no such application");
     std::vector<ConsoleQueries::Screen> screens;
     std::vector<std::string> versions;
@@ -313,10 +317,7 @@ HttpResponse ConsoleApi::screens(HttpRequest& request) {
 
 HttpResponse ConsoleApi::sessions(HttpRequest& request) {
     const auto query = HttpRequest::formFields(request.query);
-    auto field = [&](const char* name) {
-        const auto it = query.find(name);
-        return it == query.end() ? std::string() : it->second;
-    };
+    auto field = [&](const char* name) { return fieldOf(query, name); };
     const auto app = queries_.appByFolder(field("app"));
     if (!app) return failure(404, "no such application");
     ConsoleQueries::SessionFilter filter;
@@ -402,10 +403,7 @@ HttpResponse ConsoleApi::media(HttpRequest& request) {
 
 HttpResponse ConsoleApi::heatmap(HttpRequest& request) {
     const auto query = HttpRequest::formFields(request.query);
-    auto field = [&](const char* name) {
-        const auto it = query.find(name);
-        return it == query.end() ? std::string() : it->second;
-    };
+    auto field = [&](const char* name) { return fieldOf(query, name); };
     const auto app = queries_.appByFolder(field("app"));
     if (!app) return failure(404, "no such application");
     ConsoleQueries::HeatQuery heat;
