@@ -19,6 +19,8 @@
 #include "ConsoleApi.h"
 #include "ConsoleTestClient.h"
 #include "DemoRun.h"
+#include "SessionFacts.h"
+#include "protocol/RVWireProtocol.h"
 #include "platform/headless/Scenario.h"
 
 namespace rivlo::collector::test {
@@ -134,6 +136,19 @@ class ConsoleApiTest : public ::testing::Test {
             "GET", "/api/v1/sessions/" + std::to_string(list["sessions"][0]["id"].get<int64_t>()));
         EXPECT_EQ(detail.status, 200) << detail.body;
         return detail.json();
+    }
+
+    // The three quick taps of the login screen make a rage tap when the device played them
+    // within one second of the timeline (a loaded machine can stretch them over two).
+    bool rageTapRecorded() {
+        std::vector<double> times;
+        const json session = firstSession();
+        for (const json& e : session["events"]) {
+            if (e["kind"] == "tap" && std::abs(e["x"].get<double>() - 100) <= 5 &&
+                std::abs(e["y"].get<double>() - 500) <= 5)
+                times.push_back(e["t"].get<double>());
+        }
+        return times.size() == 3 && times[2] - times[0] <= 1;
     }
 
     ConsoleTestClient admin{env().url};
@@ -344,6 +359,30 @@ TEST_F(ConsoleApiTest, MoviesAreServedByRanges) {
     EXPECT_EQ(admin.send("GET", "/api/v1/media/..%2Fcollector.db").status, 404);
 }
 
+// The rule itself, on taps made up to its edges: three or more single taps within one second
+// of the timeline and 24 points of the first; each tap counts in one rage tap only.
+TEST(RageTapRule, ThreeTapsWithinASecondAndAFingerWidth) {
+    auto tap = [](int64_t seconds, double x, double y) {
+        SessionFacts::Gesture g;
+        g.code = rivlo::RVTimelineEvent::SingleTap;
+        g.seconds = seconds;
+        g.x = x;
+        g.y = y;
+        return g;
+    };
+    EXPECT_EQ(SessionFacts::rageTaps({tap(5, 100, 100), tap(5, 110, 100), tap(6, 100, 123)}).size(),
+              1u);
+    EXPECT_TRUE(SessionFacts::rageTaps({tap(5, 100, 100), tap(5, 100, 100)}).empty());
+    EXPECT_TRUE(
+        SessionFacts::rageTaps({tap(5, 100, 100), tap(6, 100, 100), tap(7, 100, 100)}).empty());
+    EXPECT_TRUE(
+        SessionFacts::rageTaps({tap(5, 100, 100), tap(5, 125, 100), tap(5, 100, 125)}).empty());
+    const auto six = SessionFacts::rageTaps({tap(5, 10, 10), tap(5, 10, 10), tap(5, 10, 10),
+                                             tap(5, 10, 10), tap(5, 10, 10), tap(5, 10, 10)});
+    ASSERT_EQ(six.size(), 1u);
+    EXPECT_EQ(six[0].x, 10);
+}
+
 // The PNG's size and how many of its pixels are mostly red (the painter's touches).
 std::pair<std::pair<int, int>, long> pictureOf(const std::string& png) {
     struct Reader {
@@ -399,8 +438,11 @@ TEST_F(ConsoleApiTest, HeatMapsSumTheTapsAndMarkRageTaps) {
     }
     EXPECT_EQ(taps, 4) << heat.dump();  // the three quick ones and the button
     EXPECT_TRUE(atTheRagePoint);
-    ASSERT_EQ(heat["rage_taps"].size(), 1u) << heat.dump();
-    EXPECT_NEAR(heat["rage_taps"][0]["x"].get<double>(), 100, 2);
+    const bool rage = rageTapRecorded();
+    ASSERT_EQ(heat["rage_taps"].size(), rage ? 1u : 0u) << heat.dump();
+    if (rage) {
+        EXPECT_NEAR(heat["rage_taps"][0]["x"].get<double>(), 100, 2);
+    }
     EXPECT_EQ(heat["width"].get<double>(), env().screenWidth);
 
     // Only the kinds asked for; a period with no sessions has none.
@@ -491,7 +533,7 @@ TEST_F(ConsoleApiTest, YAnIndexOfThePreviousLayoutIsBroughtUpWithItsSessions) {
     const json heat =
         admin.send("GET", "/api/v1/heatmap?app=" + app + "&screen=LoginViewController").json();
     EXPECT_EQ(heat["sessions"], 1);
-    EXPECT_EQ(heat["rage_taps"].size(), 1u) << heat.dump();
+    EXPECT_EQ(heat["rage_taps"].size(), rageTapRecorded() ? 1u : 0u) << heat.dump();
     // Started again, it is not read a second time.
     env().stop();
     ASSERT_TRUE(env().start(error)) << error;

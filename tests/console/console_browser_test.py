@@ -228,8 +228,16 @@ class ConsoleInChromium(unittest.TestCase):
             "return i && i.complete && i.naturalWidth > 0"))
         panel = b.find_element(By.CSS_SELECTOR, ".heat-panel")
         self.assertEqual(panel.get_attribute("data-taps"), "4")
-        self.assertIn("1 rage taps", panel.text)
-        self.wait_for("the rage mark", lambda b: b.find_elements(By.CSS_SELECTOR, "svg.points g.rage"))
+        # The three quick taps are a rage tap when the device played them within one second of
+        # the timeline (a loaded machine can stretch them over two).
+        quick = [e["t"] for e in detail["events"] if e["kind"] == "tap" and
+                 abs(e["x"] - 100) <= 5 and abs(e["y"] - 500) <= 5]
+        if len(quick) == 3 and quick[2] - quick[0] <= 1:
+            self.assertIn("1 rage taps", panel.text)
+            self.wait_for("the rage mark",
+                          lambda b: b.find_elements(By.CSS_SELECTOR, "svg.points g.rage"))
+        else:
+            self.assertNotIn("rage taps", panel.text)
         self.screenshot("heatmap")
 
         errors = [e["message"] for e in self.errors()]
