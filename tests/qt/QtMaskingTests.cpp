@@ -307,16 +307,25 @@ TEST(QtMasking, ARegisteredChildOfAWebViewIsMaskedInFramesAndTiles) {
     EXPECT_FALSE(recording.tiles.empty()) << "no tile of the page was captured";
 }
 
-// A registered web view is painted over in frames and none of its page is uploaded as tiles.
+// A registered web view, or one inside a registered widget, is painted over in frames and none
+// of its page is uploaded as tiles.
 TEST(QtMasking, ARegisteredWebViewUploadsNoTiles) {
-    auto window = mainWindow();
-    show(*window);
-    QWebEngineView* web =
-        webView(window.get(), "<div style='height:2000px;background:rgb(0,200,0)'></div>");
-    QtPlatform::occludeSensitiveWidget(web);
-    const QtRecording recording = QtRecorder::shared().record([&] { tapPage(web, 3); });
-    expectNothingSecret(recording);
-    EXPECT_TRUE(recording.tiles.empty());
+    for (const bool inside : {false, true}) {
+        SCOPED_TRACE(inside ? "inside a registered widget" : "the web view registered");
+        auto window = mainWindow();
+        show(*window);
+        QWidget* holder = window.get();
+        if (inside) {
+            holder = block(window.get(), kWindow, QRect(0, 0, 400, 600));
+            holder->show();
+        }
+        QWebEngineView* web =
+            webView(holder, "<div style='height:2000px;background:rgb(0,200,0)'></div>");
+        QtPlatform::occludeSensitiveWidget(inside ? holder : web);
+        const QtRecording recording = QtRecorder::shared().record([&] { tapPage(web, 3); });
+        expectNothingSecret(recording);
+        EXPECT_TRUE(recording.tiles.empty());
+    }
 }
 
 // A password input of a page is painted over in frames and tiles; the rest of the page shows.
