@@ -213,6 +213,41 @@ TEST(QtMasking, AGraphicsSceneChangedJustBeforeAFrameIsDrawnAsItIsNow) {
     EXPECT_EQ(green, 0u);
 }
 
+// Graphics views nested deeper than the walk follows: the masks inside cannot be worked out, so
+// those frames are dropped (with a line saying why), never sent with the innermost password
+// field as it is drawn.
+TEST(QtMasking, AFrameWhoseMasksCannotBeWorkedOutIsDropped) {
+    auto window = mainWindow();
+    show(*window);
+    rivlo::test::LogCapture log;
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        auto* outer = new QGraphicsView(window.get());
+        outer->setGeometry(0, 0, 400, 600);
+        QGraphicsView* view = outer;
+        for (int depth = 0; depth < 9; ++depth) {
+            auto* scene = new QGraphicsScene(view);
+            view->setScene(scene);
+            auto* inner = new QGraphicsView;  // the proxy owns it
+            inner->resize(380 - 20 * depth, 580 - 20 * depth);
+            scene->addWidget(inner);
+            view = inner;
+        }
+        auto* scene = new QGraphicsScene(view);
+        view->setScene(scene);
+        auto* field = new QLineEdit("hunter2");
+        field->setEchoMode(QLineEdit::Password);
+        painted(field, kSecret);
+        scene->addWidget(field);
+        outer->show();
+        QtRecorder::pass(1.5);
+        delete outer;
+        QtRecorder::pass(0.6);
+    });
+    expectNothingSecret(recording);
+    EXPECT_TRUE(log.contains("frame dropped: graphics views are nested too deep")) << log.all();
+}
+
 // A registered widget shown as a window of its own paints over the whole frame while it shows.
 TEST(QtMasking, ARegisteredWidgetShownAsItsOwnWindowMasksTheWholeFrame) {
     auto window = mainWindow();
