@@ -125,6 +125,8 @@ void QtBridge::scheduleSync() {
 }
 
 void QtBridge::structureChanged(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ParentChange && watched->isWidgetType())
+        widgetMasks_->noteParentChange(static_cast<QWidget*>(watched));
     if (!tree_->noteEvent(watched, event)) return;
     if (!syncTimer_.isActive()) syncTimer_.start();
 }

@@ -187,7 +187,8 @@ std::shared_ptr<QtFrame> QtFrameCapture::capture(QWidget* main, const QRectF& ta
     const QRectF mainClip =
         mainToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(main->size()))) & target & frameArea;
     flushScenes(tree_.scenes(), widgets_.nestedScenes());
-    QImage pixels = QtWindowPixels::grab(main);
+    QImage pixels =
+        widgets_.paintsAfresh(main) ? QtWindowPixels::render(main) : QtWindowPixels::grab(main);
     if (pixels.isNull()) {
         frame->outcome().drop("the window's pixels could not be taken");
         return frame;
@@ -205,7 +206,8 @@ std::shared_ptr<QtFrame> QtFrameCapture::capture(QWidget* main, const QRectF& ta
         const QRectF clip =
             overToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(over->size()))) & mainClip;
         if (clip.isEmpty()) continue;
-        QImage overPixels = QtWindowPixels::grab(over);
+        QImage overPixels =
+            widgets_.paintsAfresh(over) ? QtWindowPixels::render(over) : QtWindowPixels::grab(over);
         if (overPixels.isNull()) continue;  // not drawn: nothing of it shows
         addLayer(*frame, over, std::move(overPixels), overToFrame, clip,
                  widgets_.isWithinRegistered(over));

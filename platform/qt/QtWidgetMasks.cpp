@@ -29,7 +29,15 @@ struct QtWidgetMasks::Walk {
     std::vector<QtWebArea>* webViews;
     QTransform toFrame;
     QRectF frameClip;
+    const QWidget* window;  // whose pixels the masks are for
 };
+
+namespace {
+// Reparented out of a graphics scene: its repaints go to its old proxy (see paintsAfresh).
+bool repaintsThroughAProxy(const QWidget* widget) {
+    return !widget->isWindow() && widget->graphicsProxyWidget();
+}
+}  // namespace
 
 QtWidgetMasks::QtWidgetMasks() = default;
 
@@ -112,6 +120,13 @@ void QtWidgetMasks::children(Walk& walk, QWidget* parent, QPoint at, const QRect
     for (QObject* object : parent->children()) {
         if (!object->isWidgetType()) continue;
         auto* child = static_cast<QWidget*>(object);
+        // Hidden or not: where it showed before may still be in the window's pixels.
+        if (repaintsThroughAProxy(child) && !paintsAfresh(walk.window)) {
+            paintAfresh(walk.window);
+            walk.masks.drop(
+                "a widget taken out of a graphics scene repaints through its old proxy; its "
+                "window is painted afresh from the next frame on");
+        }
         // Windows (dialogs, popups) are drawn, and looked at, on their own.
         if (child->isWindow() || child->isHidden()) continue;
         const QPoint childAt = at + child->pos();
@@ -161,15 +176,30 @@ void QtWidgetMasks::graphicsView(Walk& walk, QGraphicsView* view, QPoint at, con
 
 void QtWidgetMasks::walkRoot(Walk& outer, QWidget* root, const QTransform& rootToFrame,
                              const QRectF& frameClip, const QRect& area, int depth) const {
-    Walk walk{outer.masks, outer.webViews, rootToFrame, frameClip};
+    Walk walk{outer.masks, outer.webViews, rootToFrame, frameClip, outer.window};
     visit(walk, root, QPoint(0, 0), area, 0, depth);
 }
 
 void QtWidgetMasks::collect(QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
                             QtFrameMasks& masks, std::vector<QtWebArea>* webViews) const {
     if (!root) return;
-    Walk walk{masks, webViews, rootToFrame, frameClip};
+    Walk walk{masks, webViews, rootToFrame, frameClip, root};
     walkRoot(walk, root, rootToFrame, frameClip, QRect(QPoint(0, 0), root->size()), 0);
+}
+
+void QtWidgetMasks::noteParentChange(QWidget* widget) {
+    if (repaintsThroughAProxy(widget)) paintAfresh(widget->window());
+}
+
+bool QtWidgetMasks::paintsAfresh(const QWidget* window) const {
+    return std::find(paintedAfresh_.begin(), paintedAfresh_.end(), window) != paintedAfresh_.end();
+}
+
+void QtWidgetMasks::paintAfresh(const QWidget* window) const {
+    if (paintsAfresh(window)) return;
+    paintedAfresh_.erase(std::remove(paintedAfresh_.begin(), paintedAfresh_.end(), nullptr),
+                         paintedAfresh_.end());
+    paintedAfresh_.emplace_back(window);
 }
 
 bool QtWidgetMasks::isWithinRegistered(const QWidget* widget) const {

@@ -70,6 +70,14 @@ class QtWidgetMasks : public QObject {
     void collect(QWidget* root, const QTransform& rootToFrame, const QRectF& frameClip,
                  QtFrameMasks& masks, std::vector<QtWebArea>* webViews) const;
 
+    // A widget reparented out of a graphics scene keeps its proxy, and Qt then sends its
+    // repaints (and its children's) to that proxy instead of its window's backing store, which
+    // keeps pictures of it where it used to be. Its window is painted afresh for its frames
+    // from then on, never copied. Seen when the widget changes parent (noteParentChange) and by
+    // every walk; a walk that meets one in a window not yet painted afresh drops that frame.
+    void noteParentChange(QWidget* widget);
+    bool paintsAfresh(const QWidget* window) const;
+
     // Graphics scenes the walks met inside widgets embedded in other scenes (a frame brings
     // their views up to date before its pixels are taken).
     const std::vector<QPointer<QGraphicsScene>>& nestedScenes() const { return nestedScenes_; }
@@ -84,6 +92,7 @@ class QtWidgetMasks : public QObject {
     struct Walk;
     unsigned kindOf(const QWidget* widget) const;
     bool covers(const QWidget* widget, unsigned kind, unsigned parentKind) const;
+    void paintAfresh(const QWidget* window) const;
     void visit(Walk& walk, QWidget* widget, QPoint at, const QRect& shown, unsigned parentKind,
                int depth) const;
     void children(Walk& walk, QWidget* parent, QPoint at, const QRect& shown, unsigned kind,
@@ -101,6 +110,7 @@ class QtWidgetMasks : public QObject {
     mutable const QMetaObject* lastMeta_ = nullptr;
     mutable unsigned lastKind_ = 0;
     mutable std::vector<QPointer<QGraphicsScene>> nestedScenes_;
+    mutable std::vector<QPointer<const QWidget>> paintedAfresh_;
 };
 
 }  // namespace rivlo

@@ -329,6 +329,41 @@ TEST(QtMasking, WidgetsInAGraphicsSceneAreMaskedWhereTheViewShowsThem) {
     EXPECT_EQ(recording.height, 600);
 }
 
+// A widget taken out of a graphics scene by reparenting keeps its proxy, and Qt sends its
+// repaints there, not to the window's backing store, which keeps pictures of it where it was:
+// a password field moved and hidden after leaving a scene shows nowhere.
+TEST(QtMasking, AWidgetTakenOutOfAGraphicsSceneLeavesNoPictureBehind) {
+    auto window = mainWindow();
+    show(*window);
+    QWebEngineView* web = webView(window.get(), "<div style='height:2000px'></div>");
+    auto* view = new QGraphicsView(window.get());
+    view->setGeometry(0, 0, 400, 200);
+    auto* scene = new QGraphicsScene(view);
+    view->setScene(scene);
+    view->show();
+    auto* field = new QLineEdit("hunter2");
+    painted(field, kDialog);
+    field->resize(200, 40);
+    scene->addWidget(field)->setPos(20, 20);
+    const QtRecording recording = QtRecorder::shared().record([&] {
+        QtRecorder::pass(0.6);
+        field->setParent(window.get());
+        field->move(40, 250);
+        field->show();
+        QtRecorder::pass(0.6);
+        field->setEchoMode(QLineEdit::Password);
+        painted(field, kSecret);
+        QtRecorder::pass(0.6);
+        for (int y : {350, 450}) {
+            field->move(40, y);
+            tapPage(web, 1);
+        }
+        field->hide();
+        QtRecorder::pass(0.6);
+    });
+    expectNothingSecret(recording);
+}
+
 // A widget registered over a web page is painted over in frames and in the page's tiles.
 TEST(QtMasking, ARegisteredChildOfAWebViewIsMaskedInFramesAndTiles) {
     auto window = mainWindow();
