@@ -568,7 +568,8 @@ TEST(QtMasking, AResizedWindowIsScaledUniformlyIntoTheFrameWithItsMasks) {
     expectNothingSecret(recording);
     ASSERT_EQ(recording.width, 400);
     ASSERT_EQ(recording.height, 600);
-    // Half the size: the yellow block at (0, 250), the card at (150, 50), nothing below 300.
+    // Half the size: the yellow block at (0, 250), the card at (150, 50), nothing below 300 (in
+    // a frame at least: under the sanitizers on a loaded machine few frames follow the resize).
     EXPECT_GE(framesWhere(recording,
                           [&](size_t i) {
                               const auto below = recording.at(i, {200, 450});
@@ -576,7 +577,7 @@ TEST(QtMasking, AResizedWindowIsScaledUniformlyIntoTheFrameWithItsMasks) {
                                      isRed(recording.at(i, {175, 75})) && below.r < 40 &&
                                      below.g < 40 && below.b < 40;
                           }),
-              3u);
+              1u);
 }
 
 // Calls from a thread other than the application's are refused, with a line saying so.
