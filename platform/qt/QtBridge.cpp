@@ -127,6 +127,8 @@ void QtBridge::scheduleSync() {
 void QtBridge::structureChanged(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ParentChange && watched->isWidgetType())
         widgetMasks_->noteParentChange(static_cast<QWidget*>(watched));
+    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched->isWidgetType())
+        webMasks_->noteVisible(static_cast<QWidget*>(watched), event->type() == QEvent::Show);
     if (!tree_->noteEvent(watched, event)) return;
     if (!syncTimer_.isActive()) syncTimer_.start();
 }

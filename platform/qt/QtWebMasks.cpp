@@ -183,6 +183,12 @@ bool QtPageAnswer::settled() const {
     const double sx = viewSize_.width() / viewport_.width();
     const double sy = viewSize_.height() / viewport_.height();
     if (!std::isfinite(sx) || !std::isfinite(sy) || std::abs(sx - sy) > 0.02 * sx) return false;
+    // Shown again lately: the picture it had when hidden may still show, which the answer
+    // covers only if the page held still since a while before it was hidden.
+    const bool shownAgain = hiddenAt_ >= 0 && shownAt_ > hiddenAt_;
+    if (shownAgain && askedAt_ - shownAt_ < kShownLag &&
+        answeredAt_ - stableFor_ > hiddenAt_ - kLag)
+        return false;
     return stableFor_ >= (answeredAt_ - askedAt_) + kLag;
 }
 
@@ -237,7 +243,11 @@ void QtWebMasks::ensureScript(QtWebEngine& engine, QWidget* view) {
 
 std::shared_ptr<QtPageAnswer> QtWebMasks::ask(QWidget* view) {
     QtWebEngine* engine = QtWebEngine::isWebView(view) ? QtWebEngine::module() : nullptr;
-    auto answer = std::make_shared<QtPageAnswer>(now(), engine ? view->size() : QSize());
+    auto found = views_.find(view);
+    const bool known = found != views_.end();
+    auto answer = std::make_shared<QtPageAnswer>(now(), engine ? view->size() : QSize(),
+                                                 known ? found->second.hiddenAt : -1,
+                                                 known ? found->second.shownAt : -1);
     if (!engine || !engine->page(view)) {
         answer->fill(false, 0, {}, {});
         return answer;
@@ -323,6 +333,12 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
 
 void QtWebMasks::watch(QWidget* view) {
     if (view) stateFor(view);
+}
+
+void QtWebMasks::noteVisible(QWidget* widget, bool visible) {
+    if (!QtWebEngine::isWebView(widget)) return;
+    ViewState& state = stateFor(widget);
+    (visible ? state.shownAt : state.hiddenAt) = now();
 }
 
 void QtWebMasks::pageChanged(QWidget* view) {

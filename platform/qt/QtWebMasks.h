@@ -30,7 +30,10 @@ class QtWebEngine;
 // thread, read on any thread (a frame's thread waits for it).
 class QtPageAnswer {
   public:
-    QtPageAnswer(double askedAt, QSize viewSize) : askedAt_(askedAt), viewSize_(viewSize) {}
+    // `hiddenAt`, `shownAt`: when the web view was last hidden and last became visible again
+    // (negative when never).
+    QtPageAnswer(double askedAt, QSize viewSize, double hiddenAt = -1, double shownAt = -1)
+        : askedAt_(askedAt), viewSize_(viewSize), hiddenAt_(hiddenAt), shownAt_(shownAt) {}
 
     // Main thread: the page's answer (ok false: none, or one that cannot be used).
     void fill(bool ok, double stableFor, QSizeF viewport, std::vector<QRectF> rects);
@@ -49,10 +52,16 @@ class QtPageAnswer {
 
     // How long before it was asked a page must have held still for its answer to hold.
     static constexpr double kLag = 0.3;
+    // A web view shown again first shows the picture it had when it was hidden, until its page
+    // draws afresh: for this long after it shows again, an answer holds only if the page held
+    // still since it was hidden.
+    static constexpr double kShownLag = 1.0;
 
   private:
     const double askedAt_;
     const QSize viewSize_;
+    const double hiddenAt_;
+    const double shownAt_;
     mutable std::mutex mutex_;
     mutable std::condition_variable done_;
     bool filled_ = false;
@@ -95,6 +104,9 @@ class QtWebMasks : public QObject {
     // Follows the page of this web view from now on (its checked picture is renewed after its
     // page changes).
     void watch(QWidget* view);
+    // The widget was shown or hidden (itself or with a parent): for a web view, when its page's
+    // answers hold depends on it (QtPageAnswer::kShownLag).
+    void noteVisible(QWidget* widget, bool visible);
     // Asks the view's page where its masked elements are now.
     std::shared_ptr<QtPageAnswer> ask(QWidget* view);
     // Any thread: paints the page's masks of `part` into `masks`, or the whole visible web view
@@ -121,6 +133,8 @@ class QtWebMasks : public QObject {
         QPointer<QWidget> view;
         std::optional<Picture> picture;
         double refreshingSince = -1;
+        double hiddenAt = -1;
+        double shownAt = -1;
         int attempts = 0;
         QTimer* settle = nullptr;
     };
