@@ -13,7 +13,7 @@ PACKAGES=(
   clang-format ccache locales
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   qt6-base-dev qt6-base-private-dev qt6-webengine-dev
-  qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
+  qt6-declarative-dev qt6-declarative-private-dev qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
   openssl strace iproute2
   libsodium-dev chromium chromium-driver python3-selenium

@@ -5,6 +5,9 @@
 #include "platform/quick/QtQuickWindows.h"
 
 #include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <private/qquickwindow_p.h>
+#include <private/qsgabstractsoftwarerenderer_p.h>
 
 #include <cmath>
 
@@ -14,6 +17,24 @@ namespace {
 bool isWholePixelTranslation(const QTransform& t) {
     return t.type() <= QTransform::TxTranslate && std::abs(t.dx() - std::round(t.dx())) < 1e-6 &&
            std::abs(t.dy() - std::round(t.dy())) < 1e-6;
+}
+
+bool rendersInSoftware(QQuickWindow* window) {
+    const QSGRendererInterface* renderer = window->rendererInterface();
+    return renderer && renderer->graphicsApi() == QSGRendererInterface::Software;
+}
+
+// The software scene graph repaints only the parts of its image it finds changed, and past the
+// edge of an opaque item (a popup opened over a moving item) it can leave rows holding what was
+// drawn there frames ago: a masked item where it no longer is, outside its mask. So the whole
+// window is marked for repainting right before the frame's rendering. False when the renderer
+// is not the one that can be told (the pixels then cannot be trusted).
+bool markWholeWindowForRepaint(QQuickWindow* window) {
+    auto* software =
+        dynamic_cast<QSGAbstractSoftwareRenderer*>(QQuickWindowPrivate::get(window)->renderer);
+    if (!software) return false;
+    software->markDirty();
+    return true;
 }
 }  // namespace
 
@@ -52,10 +73,23 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
     const QMetaObject::Connection during = QObject::connect(
         window, &QQuickWindow::beforeSynchronizing, window, [&] { masks = masksNow(); },
         Qt::DirectConnection);
+    const bool software = rendersInSoftware(window);
+    bool repaintedWhole = false;
+    QMetaObject::Connection repaint;
+    if (software) {
+        repaint = QObject::connect(
+            window, &QQuickWindow::beforeRendering, window,
+            [&] { repaintedWhole = markWholeWindowForRepaint(window); }, Qt::DirectConnection);
+    }
     QImage pixels = window->grabWindow();
     QObject::disconnect(during);
+    if (software) QObject::disconnect(repaint);
     if (pixels.isNull()) {
         frame->outcome().drop("the Qt Quick window's pixels could not be taken");
+        return frame;
+    }
+    if (software && !repaintedWhole) {
+        frame->outcome().drop("the Qt Quick window's software renderer did not repaint it whole");
         return frame;
     }
     if (pixels.format() != QImage::Format_RGB32 &&

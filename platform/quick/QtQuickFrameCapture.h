@@ -11,8 +11,9 @@ class QtQuickWindows;
 // renders them now (QQuickWindow::grabWindow, which first brings the items' layout up to date),
 // then, with no event handled in between, the masks of its items as they are after that
 // rendering, with the same transform the pixels go through into the frame (uniformly scaled,
-// never up). A frame whose pixels cannot be taken or whose masks cannot be worked out is
-// dropped. Main thread only.
+// never up). On the software scene graph every frame is a repaint of the whole window, so no
+// pixel is left over from an earlier frame. A frame whose pixels cannot be taken or trusted, or
+// whose masks cannot be worked out, is dropped. Main thread only.
 class QtQuickFrameCapture : public QtFrameSource {
   public:
     QtQuickFrameCapture(QtQuickWindows& windows, QtItemMasks& masks)
