@@ -61,12 +61,12 @@ long HttpFile::read(uint64_t offset, char* into, size_t length) const {
 std::optional<HttpFile::Span> HttpFile::requestedRange(const std::string& header, uint64_t size) {
     const std::string value = trimmed(header);
     if (value.rfind("bytes=", 0) != 0) return std::nullopt;
-    const std::string spec = trimmed(value.substr(6));
-    if (spec.find(',') != std::string::npos) return std::nullopt;
-    const size_t dash = spec.find('-');
+    const std::string range = trimmed(value.substr(6));
+    if (range.find(',') != std::string::npos) return std::nullopt;
+    const size_t dash = range.find('-');
     if (dash == std::string::npos) return std::nullopt;
-    const std::string first = trimmed(spec.substr(0, dash));
-    const std::string last = trimmed(spec.substr(dash + 1));
+    const std::string first = trimmed(range.substr(0, dash));
+    const std::string last = trimmed(range.substr(dash + 1));
     if (first.empty()) {
         // The last N bytes.
         const auto suffix = number(last);
