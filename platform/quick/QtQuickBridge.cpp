@@ -52,7 +52,7 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     input_ = std::make_unique<QtQuickInput>(*windows_);
     QtQuickWindows* windows = windows_.get();
     bridge->application().addShadowWindowTest(
-        [windows](const Window& window) { return windows->quickWindowFor(&window) != nullptr; });
+        [windows](const Window& window) { return windows->owns(&window); });
     bridge->graphics().addFrameSource(capture_.get());
     windows_->watch(&app);
     input_->watch(&app);

@@ -94,11 +94,21 @@ QtQuickWindows::Entry* QtQuickWindows::adopt(QQuickWindow* quick) {
     entry.window->setRootViewController(entry.controller);  // hidden: no appearance yet
     byView_[entry.window.get()] = quick;
     byView_[entry.root.get()] = quick;
-    connect(quick, &QWindow::visibleChanged, this, [this, quick] { follow(quick); });
-    connect(quick, &QWindow::widthChanged, this, [this, quick] { follow(quick); });
-    connect(quick, &QWindow::heightChanged, this, [this, quick] { follow(quick); });
-    connect(quick, &QWindow::activeChanged, this, [this, quick] {
-        if (quick->isActive()) follow(quick);
+    // QWindow's destructor hides the window after QQuickWindow's has run: a signal then comes
+    // from a plain QWindow, and the window is forgotten.
+    QWindow* window = quick;
+    auto followNow = [this, window] {
+        if (auto* still = qobject_cast<QQuickWindow*>(window)) {
+            follow(still);
+        } else {
+            forget(window);
+        }
+    };
+    connect(window, &QWindow::visibleChanged, this, followNow);
+    connect(window, &QWindow::widthChanged, this, followNow);
+    connect(window, &QWindow::heightChanged, this, followNow);
+    connect(window, &QWindow::activeChanged, this, [followNow, window] {
+        if (window->isActive()) followNow();
     });
     connect(quick, &QObject::destroyed, this, [this](QObject* object) { forget(object); });
     return &entries_.emplace(quick, std::move(entry)).first->second;
@@ -141,7 +151,7 @@ QQuickWindow* QtQuickWindows::quickWindowFor(const View* view) const {
     auto it = byView_.find(view);
     if (it == byView_.end()) return nullptr;
     auto entry = entries_.find(it->second);
-    return entry == entries_.end() ? nullptr : entry->second.quick.data();
+    return entry == entries_.end() ? nullptr : qobject_cast<QQuickWindow*>(entry->second.quick);
 }
 
 std::shared_ptr<Window> QtQuickWindows::windowFor(const QQuickWindow* window) const {

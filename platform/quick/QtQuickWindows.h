@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 class QQuickWindow;
+class QWindow;
 
 namespace rivlo {
 
@@ -34,6 +35,9 @@ class QtQuickWindows : public QObject {
     void watch(QObject* application);
     // The Qt Quick window a window's view (or its root view) stands for, or null.
     QQuickWindow* quickWindowFor(const View* view) const;
+    // Whether a window (or root view) is one of these windows' own, even while its Qt Quick
+    // window is being destroyed.
+    bool owns(const View* view) const { return byView_.count(view) != 0; }
     std::shared_ptr<Window> windowFor(const QQuickWindow* window) const;
     size_t windowCount() const { return entries_.size(); }
 
@@ -47,7 +51,8 @@ class QtQuickWindows : public QObject {
 
   private:
     struct Entry {
-        QPointer<QQuickWindow> quick;
+        // A QWindow: while QWindow's destructor runs, the object is no QQuickWindow any more.
+        QPointer<QWindow> quick;
         std::string name;  // its screen name when it was met
         std::shared_ptr<Window> window;
         std::shared_ptr<ViewController> controller;

@@ -7,7 +7,6 @@
 // pixels just below the popup's edge, so every frame must be painted whole.
 
 #include "QtRecording.h"
-#include "QtTestSupport.h"
 
 #include "foundation/RunLoop.h"
 #include "platform/quick/QtQuickBridge.h"
@@ -123,7 +122,7 @@ TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
     QObject* popup = window->findChild<QObject*>("popup");
     ASSERT_TRUE(card && popup);
     QtQuickPlatform::occludeSensitiveItem(card);
-    ASSERT_TRUE(rivlo::test::qtWaitFor(
+    ASSERT_TRUE(QTest::qWaitFor(
         [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; }));
 
     static QPointingDevice* const touchScreen = QTest::createTouchDevice();
