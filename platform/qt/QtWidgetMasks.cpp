@@ -1,6 +1,7 @@
 #include "platform/qt/QtWidgetMasks.h"
 
 #include "platform/qt/QtFrameMasks.h"
+#include "platform/qt/QtQuickWidgetItems.h"
 
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
@@ -72,6 +73,7 @@ unsigned QtWidgetMasks::kindOf(const QWidget* widget) const {
         if (named(name, {"QLineEdit", "QTextEdit", "QPlainTextEdit", "QAbstractSpinBox"}))
             kind |= TextInput;
         if (named(name, {"QOpenGLWidget", "QQuickWidget", "QWindowContainer"})) kind |= Opaque;
+        if (named(name, {"QQuickWidget"})) kind |= Quick;
         if (named(name, {"QWebEngineView"})) kind |= Web;
         if (named(name, {"QGraphicsView"})) kind |= Graphics;
     }
@@ -101,6 +103,15 @@ bool QtWidgetMasks::covers(const QWidget* widget, unsigned kind, unsigned parent
 void QtWidgetMasks::visit(Walk& walk, QWidget* widget, QPoint at, const QRect& shown,
                           unsigned parentKind, int depth) const {
     const unsigned kind = kindOf(widget);
+    // A QQuickWidget's input-method hints are those of the item with focus in its scene: its
+    // items are looked into instead (also when the host allowed it: the library can look into
+    // it now), unless it is registered or all text inputs are masked.
+    if ((kind & Quick) && quickItems_ && !maskAllTextInputs_ && !registered_.contains(widget)) {
+        quickItems_->collect(widget, QTransform::fromTranslate(at.x(), at.y()) * walk.toFrame,
+                             walk.toFrame.mapRect(QRectF(shown)) & walk.frameClip, walk.masks);
+        children(walk, widget, at, shown, kind, depth);
+        return;
+    }
     if (covers(widget, kind, parentKind)) {
         // Everything drawn inside it is covered too.
         walk.masks.add(QRectF(shown), walk.toFrame, walk.frameClip);

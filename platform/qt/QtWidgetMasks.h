@@ -18,6 +18,7 @@ class QGraphicsView;
 namespace rivlo {
 
 class QtFrameMasks;
+class QtQuickWidgetItems;
 
 // A web page drawn in a frame (or a tile): the web view, where its points land in the frame,
 // the part of the frame it may show in, and the part of the view that is not cut off by its
@@ -38,8 +39,11 @@ struct QtWebArea {
 //    in Password, NoEcho or PasswordEchoOnEdit mode, a third-party editor that sets them);
 //  - with maskAllTextInputs, every text editor (QLineEdit, QTextEdit, QPlainTextEdit, spin
 //    boxes, any widget taking text input);
-//  - content the library cannot look into (QOpenGLWidget, QQuickWidget, window containers,
-//    native child windows) unless the host declared that widget safe.
+//  - content the library cannot look into (QOpenGLWidget, window containers, native child
+//    windows) unless the host declared that widget safe;
+//  - in a QQuickWidget, its items by the Qt Quick bridge's rules (QtQuickWidgetItems) when that
+//    bridge is installed, else the whole widget (with all text inputs masked, the whole widget
+//    while it takes text input).
 // Each area is the widget's rectangle cut to what its parents let show (a scroll area's
 // viewport, a graphics view's viewport). A registered widget that is a window, or holds the
 // window being recorded, paints over the whole frame while it shows.
@@ -54,6 +58,9 @@ class QtWidgetMasks : public QObject {
     // into it (a QOpenGLWidget, a QQuickWidget, a native child window).
     void allowUnmasked(QWidget* widget);
     void setMaskAllTextInputs(bool mask) { maskAllTextInputs_ = mask; }
+    // Who looks into QQuickWidgets (the Qt Quick bridge), or null.
+    void setQuickWidgetItems(QtQuickWidgetItems* items) { quickItems_ = items; }
+    QtQuickWidgetItems* quickWidgetItems() const { return quickItems_; }
     bool maskAllTextInputs() const { return maskAllTextInputs_; }
 
     bool isRegistered(const QWidget* widget) const { return registered_.contains(widget); }
@@ -88,6 +95,7 @@ class QtWidgetMasks : public QObject {
         Opaque = 2,
         Web = 4,
         Graphics = 8,
+        Quick = 16,
     };
     struct Walk;
     unsigned kindOf(const QWidget* widget) const;
@@ -106,6 +114,7 @@ class QtWidgetMasks : public QObject {
     QSet<const QObject*> registered_;
     QSet<const QObject*> allowed_;
     bool maskAllTextInputs_ = false;
+    QtQuickWidgetItems* quickItems_ = nullptr;
     mutable QHash<const QMetaObject*, unsigned> kinds_;
     mutable const QMetaObject* lastMeta_ = nullptr;
     mutable unsigned lastKind_ = 0;

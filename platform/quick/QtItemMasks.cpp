@@ -1,6 +1,7 @@
 #include "platform/quick/QtItemMasks.h"
 
 #include "platform/qt/QtFrameMasks.h"
+#include "platform/quick/QtQmlModule.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -86,6 +87,10 @@ void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
         root = root->parentItem();
     Walk walk{masks, sceneToFrame, frameClip};
     const QRectF everything = sceneToFrame.inverted().mapRect(frameClip);
+    if (QtQmlModule::occludedInQml(window)) {
+        masks.add(everything, sceneToFrame, frameClip);
+        return;
+    }
     visit(walk, root, everything, false, 0);
 }
 
@@ -100,6 +105,11 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
     const QRectF own = drawnArea(item);
     const unsigned kind = kindOf(item);
     if (!masked && !registered_.isEmpty() && registered_.contains(item)) masked = true;
+    // A popup's item belongs to the Popup object QML says is occluded.
+    if (!masked &&
+        (QtQmlModule::occludedInQml(item) ||
+         (item->parent() != item->parentItem() && QtQmlModule::occludedInQml(item->parent()))))
+        masked = true;
     bool covered = masked;
     if (!covered && (kind & Opaque) && !allowed_.contains(item)) {
         if ((kind & Shader) && !item->property("vertexShader").toUrl().isEmpty()) {

@@ -15,8 +15,9 @@ class QtFrameMasks;
 
 // Which Qt Quick items are painted over, decided from the live items each time a frame's pixels
 // are taken, never from events seen before:
-//  - every item the host registered, wherever it is now, with everything drawn inside it (its
-//    children too, where they reach outside it);
+//  - every item the host registered, or that QML says is occluded (Rivlo.occluded), wherever it
+//    is now, with everything drawn inside it (its children too, where they reach outside it);
+//    a window QML says is occluded is painted over whole;
 //  - every item whose input-method hints say hidden or sensitive text
 //    (inputMethodQuery(Qt::ImHints) with Qt::ImhHiddenText or Qt::ImhSensitiveData: a TextInput
 //    or TextField in Password, NoEcho or PasswordEchoOnEdit mode, a third-party item that sets

@@ -6,9 +6,12 @@
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtGraphics.h"
+#include "platform/qt/QtWidgetMasks.h"
 #include "platform/quick/QtItemMasks.h"
+#include "platform/quick/QtQmlModule.h"
 #include "platform/quick/QtQuickFrameCapture.h"
 #include "platform/quick/QtQuickInput.h"
+#include "platform/quick/QtQuickWidgetScenes.h"
 #include "platform/quick/QtQuickWindows.h"
 
 #include <QGuiApplication>
@@ -37,7 +40,13 @@ void QtQuickBridge::uninstall() {
     delete std::exchange(gQuickBridge, nullptr);
 }
 
-QtQuickBridge::~QtQuickBridge() = default;
+QtQuickBridge::~QtQuickBridge() {
+    // The Qt bridge (installed first) is taken out after this one.
+    if (QtBridge* bridge = QtBridge::current()) {
+        if (bridge->widgetMasks().quickWidgetItems() == widgetScenes_.get())
+            bridge->widgetMasks().setQuickWidgetItems(nullptr);
+    }
+}
 
 QtQuickBridge* QtQuickBridge::current() {
     return gQuickBridge;
@@ -46,6 +55,8 @@ QtQuickBridge* QtQuickBridge::current() {
 QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     QtBridge* bridge = QtBridge::current();
     if (!bridge) bridge = QtBridge::install(app);
+    // `import Rivlo 1.0` for every QML engine from now on.
+    QtQmlModule::registerTypes();
     masks_ = std::make_unique<QtItemMasks>();
     windows_ = std::make_unique<QtQuickWindows>(bridge->sharedApplication());
     capture_ = std::make_unique<QtQuickFrameCapture>(*windows_, *masks_);
@@ -54,6 +65,8 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     bridge->application().addShadowWindowTest(
         [windows](const Window& window) { return windows->owns(&window); });
     bridge->graphics().addFrameSource(capture_.get());
+    widgetScenes_ = std::make_unique<QtQuickWidgetScenes>(*masks_);
+    bridge->widgetMasks().setQuickWidgetItems(widgetScenes_.get());
     windows_->watch(&app);
     input_->watch(&app);
 }

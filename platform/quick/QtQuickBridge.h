@@ -9,12 +9,15 @@ namespace rivlo {
 class QtItemMasks;
 class QtQuickFrameCapture;
 class QtQuickInput;
+class QtQuickWidgetScenes;
 class QtQuickWindows;
 
 // The Qt Quick bridge, on top of the Qt bridge (which it installs when the program has not):
 // the Qt Quick windows become windows of the recording (QtQuickWindows), their frames are taken
 // by QtQuickFrameCapture through the Qt bridge's graphics, with the masks QtItemMasks works out,
-// and their touches and clicks become the library's touch sequence (QtQuickInput).
+// and their touches and clicks become the library's touch sequence (QtQuickInput). The items of
+// QQuickWidgets in the Qt bridge's widget windows are masked by the same rules
+// (QtQuickWidgetScenes).
 // One at a time, created by QtQuickPlatform::install; the library's close takes it out (its
 // event filters and windows gone), and a later install creates it again. Main (GUI) thread
 // only.
@@ -37,6 +40,7 @@ class QtQuickBridge {
     std::unique_ptr<QtQuickWindows> windows_;
     std::unique_ptr<QtQuickFrameCapture> capture_;
     std::unique_ptr<QtQuickInput> input_;
+    std::unique_ptr<QtQuickWidgetScenes> widgetScenes_;
 };
 
 }  // namespace rivlo

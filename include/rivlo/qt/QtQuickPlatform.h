@@ -18,8 +18,21 @@ namespace rivlo {
 //   return app.exec();
 //
 // A program that also has widgets installs the widget bridge (QtPlatform::install) as well,
-// either order. Each shown QQuickWindow is a window of the recording; movie frames are taken
-// from its own pixels (QQuickWindow::grabWindow) on the main thread.
+// either order; the items of its QQuickWidgets are then masked by the rules below where the
+// widgets show (without this install a QQuickWidget is painted over whole). Each shown
+// QQuickWindow is a window of the recording; movie frames are taken from its own pixels
+// (QQuickWindow::grabWindow) on the main thread.
+//
+// QML marks items itself with the module the install registers:
+//
+//   import Rivlo 1.0
+//   Rectangle { id: card; Rivlo.occluded: true }   // as occludeSensitiveItem(card)
+//
+// The item is painted over while the property is true (on a Window: the whole window; on a
+// Popup, Dialog, Drawer or Menu: the whole popup) and shown again when it turns false. An item
+// that names Rivlo.occluded is masked from its first frame unless the value says false (also
+// when the expression fails). Every QML engine can import the module once install() has run,
+// engines made before it too; a document that imports it must be loaded after install().
 //
 // What is painted over in a frame is decided when its pixels are taken, from the items as they
 // are then: every item whose input-method hints say hidden or sensitive text (a TextInput or

@@ -1,8 +1,9 @@
 // A Qt Quick program outside the project, built against the installed package with
 // find_package(Rivlo REQUIRED COMPONENTS quick) and Rivlo::quick, on a QGuiApplication (no Qt
-// Widgets). It shows a green checkout window with a blue payment card, records it with the lines
-// marked "rivlo" (the card occluded), taps the page and the card as a user would (Qt's own
-// synthetic input), and quits a second later; quitting sends what was recorded.
+// Widgets). It shows a green checkout window with a blue payment card occluded from QML
+// (`import Rivlo 1.0`, `Rivlo.occluded: true`), records it with the lines marked "rivlo", taps the
+// page and the card as a user would (Qt's own synthetic input), and quits a second later; quitting
+// sends what was recorded.
 //
 //   rivlo-quick-host APPLICATION_KEY SECONDS     (SECONDS: how long to wait for the recording)
 
@@ -13,7 +14,6 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 #include <QTimer>
@@ -28,12 +28,14 @@
 // the window: from a quarter to three quarters across and down.
 static const char* const kScene = R"(
 import QtQuick
+import Rivlo 1.0
 Window {
     objectName: "checkout"
     width: 320; height: 480; visible: true; color: "#00a000"
     Rectangle {
         objectName: "card"
         x: 80; y: 120; width: 160; height: 240; color: "#0000c8"
+        Rivlo.occluded: true
         Text { anchors.centerIn: parent; text: "4111 1111 1111 1111"; color: "white" }
     }
 }
@@ -66,8 +68,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the scene did not load\n");
         return 2;
     }
-    rivlo::QtQuickPlatform::occludeSensitiveItem(window->findChild<QQuickItem*>("card"));  // rivlo
-    rivlo::Rivlo::startApplicationWithKey(key);                                            // rivlo
+    rivlo::Rivlo::startApplicationWithKey(key);  // rivlo
 
     // Once the library records, a user taps the page above the card, then the card, and the
     // program quits a second later. It gives up (exit status 1) after SECONDS without a recording.
