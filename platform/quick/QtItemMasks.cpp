@@ -5,8 +5,11 @@
 
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSGOpacityNode>
+#include <QSGTransformNode>
 #include <QUrl>
 #include <QVariant>
+#include <private/qquickitem_p.h>
 
 #include <cstring>
 
@@ -29,6 +32,26 @@ QRectF drawnArea(const QQuickItem* item) {
     const QRectF own(0, 0, std::max(0.0, item->width()), std::max(0.0, item->height()));
     const QRectF bounds = item->boundingRect().normalized();
     return bounds.isEmpty() ? own : own | bounds;
+}
+
+// Where the scene graph draws `area` of the item: through the transforms its nodes hold, which
+// Animators (XAnimator and the like: a StackView's page transitions) change while the items'
+// properties keep their values until the animation ends. Null when the item has no node yet.
+QRectF drawnInScene(const QQuickItem* item, const QRectF& area) {
+    QTransform toScene;
+    for (const QQuickItem* i = item; i; i = i->parentItem()) {
+        const QSGTransformNode* node = QQuickItemPrivate::get(i)->itemNodeInstance;
+        if (!node) return {};
+        toScene = toScene * node->matrix().toTransform();
+    }
+    return toScene.mapRect(area);
+}
+
+// An item at opacity 0 an OpacityAnimator is fading in is drawn through its opacity node.
+bool drawnTransparent(const QQuickItem* item) {
+    if (item->opacity() > 0) return false;
+    const QSGOpacityNode* node = QQuickItemPrivate::get(item)->opacityNode();
+    return !node || node->opacity() <= 0;
 }
 }  // namespace
 
@@ -97,7 +120,7 @@ void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
 void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool masked,
                         int depth) const {
     if (walk.masks.dropped()) return;
-    if (!item->isVisible() || item->opacity() <= 0) return;  // nothing of it or inside it is drawn
+    if (!item->isVisible() || drawnTransparent(item)) return;  // nothing of it or inside it drawn
     if (depth > kMaxDepth) {
         walk.masks.drop("the items are nested too deep to be followed");
         return;
@@ -125,6 +148,10 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
     if (covered) {
         const QRectF scene = item->mapRectToScene(own);
         walk.masks.add(scene & clip, walk.toFrame, walk.frameClip);
+        // Drawn elsewhere than its properties say (moved by an Animator): painted over there
+        // too, not cut by its clipping parents (they may be moved as well).
+        const QRectF drawn = drawnInScene(item, own);
+        if (!drawn.isNull() && drawn != scene) walk.masks.add(drawn, walk.toFrame, walk.frameClip);
     }
     const QList<QQuickItem*> children = item->childItems();
     if (children.isEmpty()) return;

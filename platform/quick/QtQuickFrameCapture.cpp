@@ -68,22 +68,33 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
     // brought up to date inside grabWindow(), and before the animations step on at the end of
     // that rendering. So the masks are worked out right then, as the synchronisation begins
     // (on the thread that renders, the main thread waiting). When nothing needed
-    // synchronising, the items are as they were before the call.
-    QtFrameMasks masks = masksNow();
-    const QMetaObject::Connection during = QObject::connect(
-        window, &QQuickWindow::beforeSynchronizing, window, [&] { masks = masksNow(); },
-        Qt::DirectConnection);
+    // synchronising, the items are as they were before the call. The software scene graph
+    // renders while the main thread waits in the call: its masks are worked out as its
+    // rendering begins, when the Animators have moved their items' nodes to where they are
+    // drawn (a walk at the synchronisation met them a step behind: a page leaving in a
+    // StackView's transition showed its member card beside its mask).
     const bool software = rendersInSoftware(window);
+    QtFrameMasks masks = software ? QtFrameMasks(QRect(QPoint(0, 0), frameSize)) : masksNow();
+    QMetaObject::Connection during;
+    if (!software) {
+        during = QObject::connect(
+            window, &QQuickWindow::beforeSynchronizing, window, [&] { masks = masksNow(); },
+            Qt::DirectConnection);
+    }
     bool repaintedWhole = false;
     QMetaObject::Connection repaint;
     if (software) {
         repaint = QObject::connect(
             window, &QQuickWindow::beforeRendering, window,
-            [&] { repaintedWhole = markWholeWindowForRepaint(window); }, Qt::DirectConnection);
+            [&] {
+                repaintedWhole = markWholeWindowForRepaint(window);
+                masks = masksNow();
+            },
+            Qt::DirectConnection);
     }
     QImage pixels = window->grabWindow();
     QObject::disconnect(during);
-    if (software) QObject::disconnect(repaint);
+    QObject::disconnect(repaint);
     if (pixels.isNull()) {
         frame->outcome().drop("the Qt Quick window's pixels could not be taken");
         return frame;
