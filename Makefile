@@ -46,11 +46,15 @@ format:
 	git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 
 .PHONY: demo
-# Records the Qt shop (a real Qt application, offscreen, driven by Qt input events) end to end
-# against the collector on loopback, checks what arrived, draws the heat maps and writes
-# ./demo-data/report.html. Builds only what the demo needs. `make demo DEMO=examples/shop.json`
-# plays the headless scenario instead.
+# Records the QML shop (a Qt Quick application on a QGuiApplication) and then the Qt shop (Qt
+# Widgets), both real, offscreen and driven by Qt input events, end to end against the collector
+# on loopback, checks what arrived, draws the heat maps and writes ./demo-data/qml/report.html
+# and ./demo-data/report.html; fails when a session did not arrive or did not match. Builds only
+# what the demo needs. `make demo DEMO=examples/shop.json` plays the headless scenario instead.
 DEMO ?= qt
 demo: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target rivlo-demo
+ifeq ($(DEMO),qt)
+	build/$(PRESET)/tools/demo/rivlo-demo qml demo-data/qml --no-console
+endif
 	build/$(PRESET)/tools/demo/rivlo-demo $(DEMO) demo-data

@@ -27,18 +27,14 @@ void say(const DemoOptions& o, const std::string& line) {
 }
 }  // namespace
 
-QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
-    QtShopDemoResult result;
-    // Offscreen unless asked otherwise; WebEngine renders in software.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu", 0);
-    ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-
+void QtShopDemo::startCollectorAndDevice(const DemoOptions& options, const std::string& appName,
+                                         const std::string& applicationIdentifier,
+                                         QtShopDemoResult& result) {
     collector::CollectorConfig config;
     config.dataDir = (options.dataDir / "collector").string();
     collector::CollectorApp app;
     app.key = options.appKey;
-    app.name = "Qt Shop";
+    app.name = appName;
     app.settings["g_status"] = false;
     app.settings["url"] = "file://";
     config.apps.push_back(app);
@@ -47,16 +43,16 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     std::string error;
     if (!server->start(error)) {
         result.problems.push_back("the collector did not start: " + error);
-        return result;
+        return;
     }
     result.collectorStarted = true;
     result.collectorDir = config.dataDir;
     say(options, "collector at " + server->url() + ", data in " + config.dataDir);
     ::setenv("RIVLO_SERVICE_URL", server->url().c_str(), 1);
 
-    // The host's start-up, as examples/qt-shop/main.cpp does it (with a sandboxed store).
+    // The host's start-up, as the examples' main.cpp do it (with a sandboxed store).
     LinuxDeviceConfig device;
-    device.applicationIdentifier = "rivlo-qt-shop-demo";
+    device.applicationIdentifier = applicationIdentifier;
     device.screenBounds = Rect(0, 0, 390, 844);
     device.screenScale = 1;
     device.cachesDirectory = (options.dataDir / "device" / "caches").string();
@@ -64,6 +60,28 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     auto linuxDevice = LinuxPlatform::install(device);
     RVUtil::setApplicationCachesDirectory(linuxDevice->cachesDirectory());
     RivloRecorders::registerAll();  // what the library's start registers
+}
+
+bool QtShopDemo::startRecording(const DemoOptions& options, QtShopDemoResult& result) {
+    RVFacade::tagUsersName("ada");
+    RVFacade::startApplicationWithKey(options.appKey);
+    if (!QTest::qWaitFor([] { return RVUtil::isInfoPostSuccess() && RVFacade::isRecording(); },
+                         30000)) {
+        result.problems.push_back("the collector did not verify the application");
+        return false;
+    }
+    return true;
+}
+
+QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
+    QtShopDemoResult result;
+    // Offscreen unless asked otherwise; WebEngine renders in software.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu", 0);
+    ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+
+    startCollectorAndDevice(options, "Qt Shop", "rivlo-qt-shop-demo", result);
+    if (!result.collectorStarted) return result;
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     static int argc = 1;
     static char name[] = "rivlo-qt-shop";
@@ -80,17 +98,11 @@ QtShopDemoResult QtShopDemo::run(const DemoOptions& options) {
     window->show();
     if (!QTest::qWaitForWindowExposed(window)) result.problems.push_back("the shop did not show");
 
-    RVFacade::tagUsersName("ada");
-    RVFacade::startApplicationWithKey(options.appKey);
-    if (!QTest::qWaitFor([] { return RVUtil::isInfoPostSuccess() && RVFacade::isRecording(); },
-                         30000)) {
-        result.problems.push_back("the collector did not verify the application");
-        return result;
-    }
+    if (!startRecording(options, result)) return result;
     say(options, "playing the Qt shop visit with Qt input events");
     const shop::ShopVisit visit =
         shop::ShopScript::play(*window, [&](const std::string& line) { say(options, line); });
-    result.problems = shop::ShopScript::check(config.dataDir, visit);
+    result.problems = shop::ShopScript::check(result.collectorDir, visit);
     return result;
 }
 

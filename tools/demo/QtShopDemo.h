@@ -16,6 +16,7 @@ struct QtShopDemoResult {
     std::vector<std::string> problems;  // what did not arrive or did not match
 };
 
+// The demos on real Qt applications: the widget shop here, the QML shop in QmlShopDemo.
 // The demo on a real Qt application: the reference collector on loopback, the Qt shop
 // (examples/qt-shop) shown offscreen with the library recording through the Qt bridge, the
 // shop's scripted visit played with Qt's synthetic input events, then the visit's check of what
@@ -23,6 +24,15 @@ struct QtShopDemoResult {
 class QtShopDemo {
   public:
     static QtShopDemoResult run(const DemoOptions& options);
+
+    // What both shops' demos do before their application starts: the collector on loopback for
+    // `appName` (serving until the process ends; false in `result` when it did not start), the
+    // library pointed at it, and the Linux device installed with its store in the demo's folder.
+    static void startCollectorAndDevice(const DemoOptions& options, const std::string& appName,
+                                        const std::string& applicationIdentifier,
+                                        QtShopDemoResult& result);
+    // The library's start, then waits until the collector verified the application.
+    static bool startRecording(const DemoOptions& options, QtShopDemoResult& result);
 };
 
 }  // namespace rivlo::demo

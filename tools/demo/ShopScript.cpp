@@ -1,13 +1,9 @@
 #include "ShopScript.h"
 
+#include "ShopVisitSupport.h"
 #include "ShopWindow.h"
 
-#include "core/RVFacade.h"
 #include "movieprobe/MovieProbe.h"
-#include "platform/qt/QtApplication.h"
-#include "platform/qt/QtBridge.h"
-#include "screen/RVViewVideoHandler.h"
-#include "store/RVPlistHandler.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,8 +19,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 namespace shop {
 
@@ -32,21 +26,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-bool nothingPending() {
-    auto* store = rivlo::RVPlistHandler::sharedHandler();
-    return store->textFileList().empty() && store->screenVideoEntries().empty() &&
-           store->webViewEntries().empty();
-}
-
-bool waitFor(const std::function<bool()>& predicate, double seconds) {
-    return QTest::qWaitFor(predicate, static_cast<int>(seconds * 1000));
-}
-
-// Recording time passes (two movie frames a second) while Qt and the library run.
-void letTimePass(double seconds) {
-    waitFor([] { return false; }, seconds);
-}
 
 QPoint centreIn(QWidget* widget, QWidget* window) {
     return widget->mapTo(window, widget->rect().center());
@@ -57,14 +36,6 @@ void drag(QWidget* window, QPoint from, QPoint step, int steps) {
     for (int i = 1; i <= steps; ++i)
         QTest::mouseMove(window, from + step * i);
     QTest::mouseRelease(window, Qt::LeftButton, {}, from + step * steps);
-}
-
-// What a platform with application states (Android, iOS, embedded shells) reports when the
-// application is sent away and brought back. Qt's offscreen and X11 platforms derive the state
-// from window focus and report no such moves; the visit hands them to the bridge as the
-// platform would.
-void setApplicationState(Qt::ApplicationState state) {
-    if (auto* bridge = rivlo::QtBridge::current()) bridge->applicationStateChanged(state);
 }
 
 }  // namespace
@@ -172,20 +143,10 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     say("back to the log-in page; the application goes to the background");
     QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(0).center());
     letTimePass(0.6);
-    setApplicationState(Qt::ApplicationHidden);
-    // The background path is over when the library ends its background task.
-    if (!waitFor(
-            [] {
-                auto* bridge = rivlo::QtBridge::current();
-                return !rivlo::RVFacade::isRecording() && nothingPending() && bridge &&
-                       bridge->application().openBackgroundTaskCount() == 0;
-            },
-            90))
-        return fail("the first session was not sent");
+    if (!sendToBackground(90)) return fail("the first session was not sent");
 
     say("foreground: a second session; the window is made shorter");
-    setApplicationState(Qt::ApplicationActive);
-    if (!waitFor([] { return rivlo::RVViewVideoHandler::sharedHandler()->isRecording(); }, 30))
+    if (!bringToForeground(30))
         return fail("no second session began (the screen is not being recorded)");
     letTimePass(1.2);
     window.resize(visit.width, visit.heightAfter);
@@ -197,59 +158,11 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     letTimePass(0.6);
 
     say("the host stops and uploads");
-    rivlo::RVFacade::stopApplicationAndUploadData();
-    if (!waitFor(
-            [] {
-                return !rivlo::RVFacade::isRecording() &&
-                       !rivlo::RVViewVideoHandler::sharedHandler()->isRecording() &&
-                       nothingPending();
-            },
-            90))
-        return fail("the second session was not sent");
+    if (!stopAndUpload(90)) return fail("the second session was not sent");
     return visit;
 }
 
 // ---- The check -------------------------------------------------------------------------------
-
-namespace {
-
-struct Stored {
-    std::vector<fs::path> movies, documents, others;
-};
-
-Stored storedFiles(const fs::path& dataDir) {
-    Stored out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dataDir / "apps", ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file()) continue;
-        const std::string kind = it->path().parent_path().filename().string();
-        (kind == "screen" ? out.movies
-         : kind == "data" ? out.documents
-                          : out.others)
-            .push_back(it->path());
-    }
-    std::sort(out.movies.begin(), out.movies.end());
-    std::sort(out.documents.begin(), out.documents.end());
-    return out;
-}
-
-json readJson(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return json::parse(text.str(), nullptr, false);
-}
-
-bool isRed(const rivlo::media::DecodedFrame::RGB& c) {
-    return c.r > 200 && c.g < 70 && c.b < 70;
-}
-
-std::string pointText(QPoint p) {
-    return "(" + std::to_string(p.x()) + ", " + std::to_string(p.y()) + ")";
-}
-
-}  // namespace
 
 std::vector<RecordedGesture> ShopScript::gesturesOf(const json& document) {
     std::vector<RecordedGesture> out;
@@ -267,10 +180,37 @@ std::vector<RecordedGesture> ShopScript::gesturesOf(const json& document) {
     return out;
 }
 
+std::vector<std::string> ShopScript::missingGestures(const std::vector<fs::path>& documents,
+                                                     const std::vector<WantedGesture>& wanted) {
+    std::vector<std::string> problems;
+    std::vector<std::vector<RecordedGesture>> gestures;
+    for (const auto& document : documents)
+        gestures.push_back(gesturesOf(readJson(document)));
+    for (const WantedGesture& w : wanted) {
+        if (w.session >= gestures.size()) continue;
+        const auto& list = gestures[w.session];
+        const bool found = std::any_of(list.begin(), list.end(), [&](const RecordedGesture& g) {
+            return g.screen == w.screen && g.code == w.code && std::fabs(g.x - w.at.x()) <= 3 &&
+                   std::fabs(g.y - w.at.y()) <= 3;
+        });
+        if (!found) {
+            std::string seen;
+            for (const auto& g : list)
+                seen += " " + g.screen + ":" + std::to_string(g.code) + "@" +
+                        std::to_string(static_cast<int>(g.x)) + "," +
+                        std::to_string(static_cast<int>(g.y));
+            problems.push_back("session " + std::to_string(w.session + 1) + ": no " + w.what +
+                               " (code " + std::to_string(w.code) + ") at " + pointText(w.at) +
+                               " on " + w.screen + "; recorded:" + seen);
+        }
+    }
+    return problems;
+}
+
 std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
                                            const ShopVisit& visit) {
     std::vector<std::string> problems = visit.problems;
-    const Stored files = storedFiles(collectorDataDir);
+    const StoredFiles files = storedFiles(collectorDataDir);
     if (files.documents.size() != 2 || files.movies.size() != 2) {
         problems.push_back("the collector kept " + std::to_string(files.documents.size()) +
                            " documents and " + std::to_string(files.movies.size()) +
@@ -322,14 +262,7 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
     }
 
     // Gestures at their widgets (within 3 points) under the pages' class names.
-    struct Want {
-        size_t session;
-        const char* screen;
-        int code;
-        QPoint at;
-        const char* what;
-    };
-    const std::vector<Want> wanted = {
+    const std::vector<WantedGesture> wanted = {
         {0, "shop::LoginPage", 0, visit.user, "tap on the user field"},
         {0, "shop::LoginPage", 0, visit.password, "tap on the password field"},
         {0, "shop::ProductListPage", 2, visit.swipeUpFrom, "swipe up"},
@@ -340,27 +273,8 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
         {0, "shop::ProductPage", 1, visit.picture, "double tap on the picture"},
         {1, "shop::LoginPage", 0, visit.userAfter, "tap on the user field (second session)"},
     };
-    std::vector<std::vector<RecordedGesture>> gestures;
-    for (const auto& document : files.documents)
-        gestures.push_back(gesturesOf(readJson(document)));
-    for (const Want& w : wanted) {
-        if (w.session >= gestures.size()) continue;
-        const auto& list = gestures[w.session];
-        const bool found = std::any_of(list.begin(), list.end(), [&](const RecordedGesture& g) {
-            return g.screen == w.screen && g.code == w.code && std::fabs(g.x - w.at.x()) <= 3 &&
-                   std::fabs(g.y - w.at.y()) <= 3;
-        });
-        if (!found) {
-            std::string seen;
-            for (const auto& g : list)
-                seen += " " + g.screen + ":" + std::to_string(g.code) + "@" +
-                        std::to_string(static_cast<int>(g.x)) + "," +
-                        std::to_string(static_cast<int>(g.y));
-            problems.push_back("session " + std::to_string(w.session + 1) + ": no " + w.what +
-                               " (code " + std::to_string(w.code) + ") at " + pointText(w.at) +
-                               " on " + w.screen + "; recorded:" + seen);
-        }
-    }
+    const auto missing = missingGestures(files.documents, wanted);
+    problems.insert(problems.end(), missing.begin(), missing.end());
 
     // The article's tiles: pictures that decode.
     size_t tiles = 0;

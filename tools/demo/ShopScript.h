@@ -36,6 +36,15 @@ struct RecordedGesture {
     double x = 0, y = 0;
 };
 
+// A gesture a visit made: in which session (0 the first), on which screen, its code and point.
+struct WantedGesture {
+    size_t session = 0;
+    std::string screen;
+    int code = 0;
+    QPoint at;
+    std::string what;  // for the line that says it is missing
+};
+
 class ShopScript {
   public:
     using Progress = std::function<void(const std::string&)>;
@@ -57,6 +66,12 @@ class ShopScript {
 
     // The gestures of a session document ("ut": each visit's "cor" records), in order.
     static std::vector<RecordedGesture> gesturesOf(const nlohmann::json& document);
+
+    // One line for each wanted gesture the sessions' documents (in session order) do not hold
+    // on its screen with its code within 3 points of its point.
+    static std::vector<std::string> missingGestures(
+        const std::vector<std::filesystem::path>& documents,
+        const std::vector<WantedGesture>& wanted);
 };
 
 }  // namespace shop

@@ -5,9 +5,11 @@
 // stops and uploads, and then the demo reads back what the collector kept: it prints the
 // summary, draws the heat maps, writes demo-data/report.html, and compares everything with
 // what the session did. Exit status 0 only when all of it arrived and matched; otherwise it
-// says what is missing.
+// says what is missing. "qml" plays the QML shop (examples/qml-shop) the same way. Then it
+// offers the console on the recorded sessions (served until Ctrl-C in a terminal), unless
+// --no-console is given.
 //
-//   rivlo-demo [qt | SCENARIO.json] [DATA-DIR]
+//   rivlo-demo [qt | qml | SCENARIO.json] [DATA-DIR] [--no-console]
 
 #include "CollectorReport.h"
 #include "CollectorServer.h"
@@ -21,6 +23,9 @@
 #ifdef RIVLO_DEMO_WITH_QT
 #include "QtShopDemo.h"
 #endif
+#ifdef RIVLO_DEMO_WITH_QUICK
+#include "QmlShopDemo.h"
+#endif
 
 #include "platform/headless/Scenario.h"
 
@@ -30,6 +35,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -104,12 +110,22 @@ bool offerConsole(const fs::path& dataDir, const std::string& collectorDir,
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    bool console = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--no-console") {
+            console = false;
+        } else {
+            args.emplace_back(argv[i]);
+        }
+    }
 #ifdef RIVLO_DEMO_WITH_QT
-    const std::string what = argc > 1 ? argv[1] : "qt";
+    const std::string what = args.size() > 0 ? args[0] : "qt";
 #else
-    const std::string what = argc > 1 ? argv[1] : RIVLO_DEMO_SCENARIO;
+    const std::string what = args.size() > 0 ? args[0] : RIVLO_DEMO_SCENARIO;
 #endif
-    const fs::path dataDir = fs::absolute(argc > 2 ? argv[2] : "demo-data");
+    const bool shop = what == "qt" || what == "qml";
+    const fs::path dataDir = fs::absolute(args.size() > 1 ? args[1] : "demo-data");
     // A fresh folder each run, so that what is checked is this run's.
     std::error_code ec;
     fs::remove_all(dataDir / "collector", ec);
@@ -129,15 +145,26 @@ int main(int argc, char** argv) {
     Size screen;
     std::vector<std::string> problems;
     DemoData data;
-    if (what == "qt") {
+    if (shop) {
 #ifdef RIVLO_DEMO_WITH_QT
-        const QtShopDemoResult run = QtShopDemo::run(options);
+        QtShopDemoResult run;
+        if (what == "qt") {
+            run = QtShopDemo::run(options);
+            name = "Qt shop";
+        } else {
+#ifdef RIVLO_DEMO_WITH_QUICK
+            run = QmlShopDemo::run(options);
+            name = "QML shop";
+#else
+            std::fprintf(stderr, "rivlo-demo: built without Qt Quick; no QML shop\n");
+            return 2;
+#endif
+        }
         if (!run.collectorStarted) {
             for (const auto& p : run.problems)
                 std::fprintf(stderr, "rivlo-demo: %s\n", p.c_str());
             return 1;
         }
-        name = "Qt shop";
         collectorDir = run.collectorDir;
         screen = run.screen;
         problems = run.problems;
@@ -194,7 +221,7 @@ int main(int argc, char** argv) {
                 dataDir.c_str());
     if (!problems.empty()) {
         std::printf("\nrivlo-demo: %zu things did not match what the %s did:\n", problems.size(),
-                    what == "qt" ? "visit" : "scenario");
+                    shop ? "visit" : "scenario");
         for (const auto& p : problems)
             std::printf("  - %s\n", p.c_str());
         return 1;
@@ -202,6 +229,7 @@ int main(int argc, char** argv) {
     std::printf(
         "\nrivlo-demo: everything the %s did arrived at the collector and matched "
         "(%zu sessions).\n",
-        what == "qt" ? "visit" : "scenario", data.installation.sessions.size());
+        shop ? "visit" : "scenario", data.installation.sessions.size());
+    if (!console) return 0;
     return offerConsole(dataDir, collectorDir, options) ? 0 : 1;
 }
