@@ -15,6 +15,7 @@
 //   build/release/bench/lifecycle/bench_lifecycle
 
 #include "lifecycle/CollectorProcess.h"
+#include "lifecycle/IdlePrograms.h"
 
 #include <rivlo/rivlo.h>
 
@@ -127,63 +128,13 @@ BENCHMARK(BM_CloseAgainstASilentService)
     ->Unit(benchmark::kMillisecond);
 
 #ifdef RIVLO_QT_IDLE_PROBE
-// One phase of the idle program: its main thread's wake-ups and CPU milliseconds a second.
-struct Idle {
-    double wakeups = -1;
-    double cpuMs = -1;
-};
-
-Idle idlePhase(const std::string& phase, const std::string& home, const std::string& key) {
-    std::filesystem::create_directories(home);
-    const std::string command = "HOME='" + home + "' XDG_CACHE_HOME='" + home +
-                                "/cache' XDG_CONFIG_HOME='" + home + "/config' " +
-                                RIVLO_QT_IDLE_PROBE + " " + phase + " 10 " + key + " 2>/dev/null";
-    Idle idle;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        if (std::fscanf(pipe, "%lf %lf", &idle.wakeups, &idle.cpuMs) != 2) idle = Idle{};
-        pclose(pipe);
-    }
-    return idle;
-}
-
 void BM_IdleQtProgram(benchmark::State& state) {
-    const std::string root = rivlo::test::makeTemporaryDirectory("rivlo-bench-idle");
-    rivlo::test::CollectorProcess collector(root + "/collector", "bench-key");
-    std::filesystem::create_directories(root + "/collector");
-    if (!collector.start()) {
-        state.SkipWithError("the collector did not start");
-        return;
-    }
-    setenv("RIVLO_SERVICE_URL", collector.url().c_str(), 1);
-    const char* phases[] = {"alone", "installed", "recording"};
-    std::vector<double> wakeups[3], cpuMs[3];
-    int run = 0;
+    rivlo::bench::IdlePhases phases;
     for (auto _ : state) {
-        // Interleaved, so that a change of load falls on every phase alike.
-        for (int round = 0; round < 3; ++round) {
-            for (int p = 0; p < 3; ++p) {
-                const Idle idle =
-                    idlePhase(phases[p], root + "/home-" + std::to_string(run++), "bench-key");
-                if (idle.wakeups < 0) {
-                    state.SkipWithError((std::string(phases[p]) + " did not report").c_str());
-                    return;
-                }
-                wakeups[p].push_back(idle.wakeups);
-                cpuMs[p].push_back(idle.cpuMs);
-            }
-        }
+        phases = rivlo::bench::runIdlePhases(RIVLO_QT_IDLE_PROBE, 2, 3, 10);
         state.SetIterationTime(3 * 3 * 10.0);
     }
-    unsetenv("RIVLO_SERVICE_URL");
-    collector.kill();
-    std::filesystem::remove_all(root);
-    const double alone = median(wakeups[0]);
-    state.counters["alone_wakeups_per_s"] = alone;
-    state.counters["installed_added_wakeups_per_s"] = median(wakeups[1]) - alone;
-    state.counters["recording_added_wakeups_per_s"] = median(wakeups[2]) - alone;
-    state.counters["alone_cpu_ms_per_s"] = median(cpuMs[0]);
-    state.counters["installed_cpu_ms_per_s"] = median(cpuMs[1]);
-    state.counters["recording_cpu_ms_per_s"] = median(cpuMs[2]);
+    rivlo::bench::reportIdlePhases(state, phases);
     state.SetLabel("390x844 window, nothing changing, 10 s per phase, medians of 3");
 }
 BENCHMARK(BM_IdleQtProgram)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);

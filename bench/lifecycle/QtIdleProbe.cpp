@@ -14,52 +14,22 @@
 #include <rivlo/Rivlo.h>
 #include <rivlo/qt/QtPlatform.h>
 
+#include "IdleProbeSupport.h"
+
 #include <QApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QListWidget>
 #include <QTest>
-#include <QTimer>
 #include <QVBoxLayout>
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
 #include <string>
 
-namespace {
-
-// The calling thread's voluntary context switches so far.
-long voluntarySwitches() {
-    std::ifstream status("/proc/self/task/" + std::to_string(::syscall(SYS_gettid)) + "/status");
-    const std::string field = "voluntary_ctxt_switches:";
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
-    }
-    return -1;
-}
-
-double threadCpuSeconds() {
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// Turns Qt's event loop as app.exec() does, for `seconds` (QTest::qWait would wake the thread
-// every 10 ms itself).
-void waitInEventLoop(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop,
-                       &QEventLoop::quit);
-    loop.exec();
-}
-
-}  // namespace
+using rivlo::bench::threadCpuSeconds;
+using rivlo::bench::voluntarySwitches;
+using rivlo::bench::waitInEventLoop;
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -20,7 +20,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/release/bench/quick/bench_quick
 
-#include "lifecycle/CollectorProcess.h"
+#include "lifecycle/IdlePrograms.h"
 
 #include "foundation/RunLoop.h"
 #include "platform/Graphics.h"
@@ -45,7 +45,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -241,66 +240,15 @@ BENCHMARK(BM_QuickFrameAgainstBareGrab)
     ->Unit(benchmark::kMillisecond);
 
 #ifdef RIVLO_QUICK_IDLE_PROBE
-struct Idle {
-    double wakeups = -1;
-    double cpuMs = -1;
-    double renderings = -1;
-};
-
-Idle idlePhase(const std::string& phase, const std::string& home, const std::string& key) {
-    std::filesystem::create_directories(home);
-    const std::string command =
-        "HOME='" + home + "' XDG_CACHE_HOME='" + home + "/cache' XDG_CONFIG_HOME='" + home +
-        "/config' " + RIVLO_QUICK_IDLE_PROBE + " " + phase + " 10 " + key + " 2>/dev/null";
-    Idle idle;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        if (std::fscanf(pipe, "%lf %lf %lf", &idle.wakeups, &idle.cpuMs, &idle.renderings) != 3)
-            idle = Idle{};
-        pclose(pipe);
-    }
-    return idle;
-}
-
 void BM_IdleQmlProgram(benchmark::State& state) {
-    const std::string root = rivlo::test::makeTemporaryDirectory("rivlo-bench-quick-idle");
-    rivlo::test::CollectorProcess collector(root + "/collector", "bench-key");
-    std::filesystem::create_directories(root + "/collector");
-    if (!collector.start()) {
-        state.SkipWithError("the collector did not start");
-        return;
-    }
-    setenv("RIVLO_SERVICE_URL", collector.url().c_str(), 1);
-    const char* phases[] = {"alone", "installed", "recording"};
-    std::vector<double> wakeups[3], cpuMs[3], renderings[3];
-    int run = 0;
+    rivlo::bench::IdlePhases phases;
     for (auto _ : state) {
-        // Interleaved, so that a change of load falls on every phase alike.
-        for (int round = 0; round < 3; ++round) {
-            for (int p = 0; p < 3; ++p) {
-                const Idle idle =
-                    idlePhase(phases[p], root + "/home-" + std::to_string(run++), "bench-key");
-                if (idle.wakeups < 0) {
-                    state.SkipWithError((std::string(phases[p]) + " did not report").c_str());
-                    return;
-                }
-                wakeups[p].push_back(idle.wakeups);
-                cpuMs[p].push_back(idle.cpuMs);
-                renderings[p].push_back(idle.renderings);
-            }
-        }
+        // The probe prints a third number: the window's own renderings a second.
+        phases = rivlo::bench::runIdlePhases(RIVLO_QUICK_IDLE_PROBE, 3, 3, 10);
         state.SetIterationTime(3 * 3 * 10.0);
     }
-    unsetenv("RIVLO_SERVICE_URL");
-    collector.kill();
-    std::filesystem::remove_all(root);
-    const double alone = median(wakeups[0]);
-    state.counters["alone_wakeups_per_s"] = alone;
-    state.counters["installed_added_wakeups_per_s"] = median(wakeups[1]) - alone;
-    state.counters["recording_added_wakeups_per_s"] = median(wakeups[2]) - alone;
-    state.counters["alone_cpu_ms_per_s"] = median(cpuMs[0]);
-    state.counters["installed_cpu_ms_per_s"] = median(cpuMs[1]);
-    state.counters["recording_cpu_ms_per_s"] = median(cpuMs[2]);
-    state.counters["recording_renderings_per_s"] = median(renderings[2]);
+    rivlo::bench::reportIdlePhases(state, phases);
+    if (phases.error.empty()) state.counters["recording_renderings_per_s"] = phases.medians[2][2];
     state.SetLabel("390x844 QML window, nothing moving, 10 s per phase, medians of 3");
 }
 BENCHMARK(BM_IdleQmlProgram)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);

@@ -23,7 +23,9 @@ struct QmlShopVisit {
     QPoint articleTop, articleFurther;   // taps on the article, before and after scrolling
     QPoint userAfter;                    // the tap in the second session
     std::string windowName;              // the window's screen name
-    std::vector<std::string> problems;   // steps that could not be played
+    // The pages' screen names (their QML types): login, product list, product, article.
+    std::string loginPage, productListPage, productPage, articlePage;
+    std::vector<std::string> problems;  // steps that could not be played
 };
 
 class QmlShopScript {
@@ -40,7 +42,9 @@ class QmlShopScript {
     // Compares what the collector kept (its data folder) with the visit: two sessions, both
     // movies decode, no frame holds pixels of the password's or the member card's colours, the
     // login page shows masked (card and password red, the name field not) in frames of both
-    // sessions, the gestures at their items under their screens' names. One line per mismatch;
+    // sessions, the gestures at their items under their pages' names (under the window's name
+    // while the recording does not tell the pages apart: no screen of the first session is
+    // named after the login page). One line per mismatch;
     // none when all matched.
     static std::vector<std::string> check(const std::filesystem::path& collectorDataDir,
                                           const QmlShopVisit& visit);
