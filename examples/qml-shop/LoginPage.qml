@@ -1,6 +1,7 @@
-// Log in: the user's name, a password and the member card (the host occludes it).
+// Log in: the user's name, a password and the member card (occluded from QML).
 import QtQuick
 import QtQuick.Controls
+import Rivlo 1.0
 
 Page {
     id: page
@@ -37,6 +38,7 @@ Page {
             width: parent.width; height: 160
             radius: 8
             color: "#2ead5b"  // only the card is drawn in this colour
+            Rivlo.occluded: true  // painted over in every frame, wherever it moves
             Label {
                 x: 16; y: 16
                 text: "Member 4921 0087 1133 2002"

@@ -19,10 +19,6 @@ QmlShop::QmlShop(const QString& articleUrl) : engine_(std::make_unique<QQmlAppli
 
 QmlShop::~QmlShop() = default;
 
-QQuickItem* QmlShop::memberCard() const {
-    return item("memberCard");
-}
-
 namespace {
 // Pages pushed from components are not QObject children of the window: the item tree is walked.
 QQuickItem* findItem(QQuickItem* item, const QString& name) {

@@ -24,8 +24,6 @@ class QmlShop {
     // False when the QML did not load (the engine's warnings say why).
     bool loaded() const { return window_ != nullptr; }
     QQuickWindow* window() const { return window_; }
-    // The login page's member card (the host occludes it).
-    QQuickItem* memberCard() const;
     // The item of the shown window named `objectName`, or null: the pages' items are found
     // while their page is on the stack.
     QQuickItem* item(const char* objectName) const;

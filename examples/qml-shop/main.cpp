@@ -8,7 +8,8 @@
 //       --app-key my-key &      (one line)
 //   RIVLO_SERVICE_URL=http://127.0.0.1:8089/ build/release/examples/qml-shop/rivlo-qml-shop my-key
 //
-// The lines marked "rivlo" are all a QML application adds.
+// The lines marked "rivlo" are all a QML application adds; the member card is occluded in its
+// QML (LoginPage.qml: `import Rivlo 1.0`, `Rivlo.occluded: true`).
 
 #include "QmlShop.h"
 
@@ -33,7 +34,6 @@ int main(int argc, char** argv) {
 
     shop::QmlShop shop(shop::defaultArticleUrl());
     if (!shop.loaded()) return 1;
-    rivlo::QtQuickPlatform::occludeSensitiveItem(shop.memberCard());  // rivlo
 
     rivlo::Rivlo::startApplicationWithKey(key);  // rivlo
     return app.exec();

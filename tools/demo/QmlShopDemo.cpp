@@ -4,7 +4,6 @@
 #include "QmlShopScript.h"
 
 #include "platform/quick/QtQuickBridge.h"
-#include "rivlo/qt/QtQuickPlatform.h"
 
 #include <QGuiApplication>
 #include <QQuickWindow>
@@ -39,7 +38,6 @@ QtShopDemoResult QmlShopDemo::run(const DemoOptions& options) {
         result.problems.push_back("the QML shop did not load");
         return result;
     }
-    QtQuickPlatform::occludeSensitiveItem(shop->memberCard());
     if (!QTest::qWaitForWindowExposed(shop->window()))
         result.problems.push_back("the shop did not show");
 
