@@ -3,11 +3,10 @@
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickWindows.h"
+#include "platform/quick/QtSoftwareRenderer.h"
 
 #include <QQuickWindow>
 #include <QSGRendererInterface>
-#include <private/qquickwindow_p.h>
-#include <private/qsgabstractsoftwarerenderer_p.h>
 
 #include <cmath>
 
@@ -24,18 +23,6 @@ bool rendersInSoftware(QQuickWindow* window) {
     return renderer && renderer->graphicsApi() == QSGRendererInterface::Software;
 }
 
-// The software scene graph repaints only the parts of its image it finds changed, and past the
-// edge of an opaque item (a popup opened over a moving item) it can leave rows holding what was
-// drawn there frames ago: a masked item where it no longer is, outside its mask. So the whole
-// window is marked for repainting right before the frame's rendering. False when the renderer
-// is not the one that can be told (the pixels then cannot be trusted).
-bool markWholeWindowForRepaint(QQuickWindow* window) {
-    auto* software =
-        dynamic_cast<QSGAbstractSoftwareRenderer*>(QQuickWindowPrivate::get(window)->renderer);
-    if (!software) return false;
-    software->markDirty();
-    return true;
-}
 }  // namespace
 
 bool QtQuickFrameCapture::draws(const View& window) const {
@@ -87,7 +74,7 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
         repaint = QObject::connect(
             window, &QQuickWindow::beforeRendering, window,
             [&] {
-                repaintedWhole = markWholeWindowForRepaint(window);
+                repaintedWhole = QtSoftwareRenderer::repaintWhole(window);
                 masks = masksNow();
             },
             Qt::DirectConnection);

@@ -2,13 +2,12 @@
 
 #include "foundation/Log.h"
 #include "platform/quick/QtItemMasks.h"
+#include "platform/quick/QtSoftwareRenderer.h"
 
 #include <QEvent>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QWidget>
-#include <private/qquickwindow_p.h>
-#include <private/qsgabstractsoftwarerenderer_p.h>
 
 #include <dlfcn.h>
 
@@ -35,16 +34,12 @@ QQuickWindow* sceneWindowOf(QWidget* widget) {
     return quickWindow(widget);
 }
 
-// The next rendering repaints the whole picture; false when the renderer is not one that can
-// be told (then the picture may hold pixels of earlier renderings).
+// The next rendering repaints the whole picture; false on another scene graph than the
+// software one.
 bool repaintWhole(QQuickWindow* window) {
     const QSGRendererInterface* api = window->rendererInterface();
-    if (!api || api->graphicsApi() != QSGRendererInterface::Software) return false;
-    auto* software =
-        dynamic_cast<QSGAbstractSoftwareRenderer*>(QQuickWindowPrivate::get(window)->renderer);
-    if (!software) return false;
-    software->markDirty();
-    return true;
+    return api && api->graphicsApi() == QSGRendererInterface::Software &&
+           QtSoftwareRenderer::repaintWhole(window);
 }
 }  // namespace
 
@@ -68,18 +63,19 @@ QtQuickWidgetScenes::Scene* QtQuickWidgetScenes::follow(QWidget* widget) {
     s->connections.push_back(QObject::connect(widget, &QObject::destroyed, this,
                                               [this](QObject* gone) { forget(gone); }));
     if (!window) return nullptr;
-    s->connections.push_back(QObject::connect(
-        window, &QQuickWindow::beforeSynchronizing, this,
-        [this, s] {
-            QQuickWindow* w = s->window;
-            QtFrameMasks masks(QRect(QPoint(0, 0), w->size()));
-            masks_.collect(w, QTransform(), QRectF(QPointF(0, 0), QSizeF(w->size())), masks);
-            s->synced = std::move(masks);
-        },
-        Qt::DirectConnection));
+    // As rendering begins: the items synchronised, and Animators have moved their nodes.
     s->connections.push_back(QObject::connect(
         window, &QQuickWindow::beforeRendering, this,
-        [s] { s->rendered = repaintWhole(s->window) ? s->synced : std::nullopt; },
+        [this, s] {
+            QQuickWindow* w = s->window;
+            if (!repaintWhole(w)) {
+                s->rendered.reset();
+                return;
+            }
+            QtFrameMasks masks(QRect(QPoint(0, 0), w->size()));
+            masks_.collect(w, QTransform(), QRectF(QPointF(0, 0), QSizeF(w->size())), masks);
+            s->rendered = std::move(masks);
+        },
         Qt::DirectConnection));
     widget->installEventFilter(this);
     // A rendering of its own, soon: until it is painted the whole widget is painted over.

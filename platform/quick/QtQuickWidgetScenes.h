@@ -22,11 +22,11 @@ class QtItemMasks;
 // into a picture of its own when its items change (not when a frame is taken) and paints that
 // picture into its window when the window repaints; a frame copies the window's pixels. So the
 // masks must be those of the picture the widget last painted:
-//  - each time its scene synchronises, its items are walked (QtItemMasks, the Qt Quick
-//    windows' rules) as the rendering that follows will draw them;
-//  - each rendering on the software scene graph is a repaint of the whole picture (a partial one
-//    could leave a masked item's old pixels where it no longer is); a rendering that cannot be
-//    made whole, or not on the software scene graph, makes the items unknown;
+//  - as each rendering begins (after the synchronisation, with Animators' nodes moved), its items
+//    are walked (QtItemMasks, the Qt Quick windows' rules) as that rendering draws them, and the
+//    rendering is made a repaint of the whole picture (a partial one could leave a masked item's
+//    old pixels where it no longer is); a rendering that cannot be made whole, or not on the
+//    software scene graph, makes the items unknown;
 //  - when the widget paints, the last rendering's masks become those of its pixels.
 // A widget is followed from the first frame that meets it; until a rendering of its own has
 // been painted, and whenever its items are unknown, the whole widget is painted over. What the
@@ -49,7 +49,6 @@ class QtQuickWidgetScenes : public QObject, public QtQuickWidgetItems {
     struct Scene {
         QPointer<QWidget> widget;
         QPointer<QQuickWindow> window;
-        Masks synced;    // the items as the last synchronisation met them
         Masks rendered;  // those of the picture last rendered
         Masks painted;   // those of the picture last painted into the window
         std::vector<QMetaObject::Connection> connections;

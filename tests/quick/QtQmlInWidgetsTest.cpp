@@ -61,6 +61,15 @@ bool near(const media::DecodedFrame::RGB& c, QColor colour, int tolerance) {
            std::abs(c.b - colour.blue()) <= tolerance;
 }
 
+// No frame shows any of the colours.
+void expectNoneShows(const QtRecording& recording,
+                     std::initializer_list<std::pair<QColor, const char*>> secrets) {
+    for (const auto& [colour, what] : secrets) {
+        const QtRecording::Seen seen = recording.find(colour, 50);
+        EXPECT_EQ(seen.framePixels, 0u) << what << " shows, first " << seen.first;
+    }
+}
+
 size_t framesShowing(const QtRecording& recording, QPoint at, QColor colour) {
     size_t n = 0;
     for (size_t i = 0; i < recording.frames.size(); ++i)
@@ -130,13 +139,9 @@ Rectangle { x: 160; y: 120; width: 100; height: 60; color: "#10d010"; Rivlo.occl
     });
     ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
     ASSERT_GE(recording.frames.size(), 6u);
-    for (const auto& [colour, what] :
-         {std::pair{kMoving, "the moving item occluded from QML (or its child)"},
-          std::pair{kLate, "the item made while recording, occluded from QML"},
-          std::pair{kPopup, "the popup occluded from QML"}}) {
-        const QtRecording::Seen seen = recording.find(colour, 50);
-        EXPECT_EQ(seen.framePixels, 0u) << what << " shows, first " << seen.first;
-    }
+    expectNoneShows(recording, {{kMoving, "the moving item occluded from QML (or its child)"},
+                                {kLate, "the item made while recording, occluded from QML"},
+                                {kPopup, "the popup occluded from QML"}});
     // Occluded until the property said false, then shown.
     EXPECT_FALSE(near(recording.at(0, QPoint(80, 230)), kToggled, 40));
     EXPECT_TRUE(near(recording.at(recording.frames.size() - 1, QPoint(80, 230)), kToggled, 40));
@@ -209,13 +214,9 @@ TEST(QtQmlInWidgets, QuickWidgetItemsAreMaskedWhereTheyShow) {
     ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
     EXPECT_EQ(recording.width, 400);
     ASSERT_GE(recording.frames.size(), 6u);
-    for (const auto& [colour, what] :
-         {std::pair{kPassword, "a password field of the QQuickWidget"},
-          std::pair{kRegistered, "the registered rotating item of the QQuickWidget"},
-          std::pair{kMoving, "the item occluded from QML in the QQuickWidget"}}) {
-        const QtRecording::Seen seen = recording.find(colour, 50);
-        EXPECT_EQ(seen.framePixels, 0u) << what << " shows, first " << seen.first;
-    }
+    expectNoneShows(recording, {{kPassword, "a password field of the QQuickWidget"},
+                                {kRegistered, "the registered rotating item of the QQuickWidget"},
+                                {kMoving, "the item occluded from QML in the QQuickWidget"}});
     // Its items, not the whole widget, are painted over (after the first rendering the library
     // followed): the plain item shows, at its place in the window.
     EXPECT_GE(framesShowing(recording, QPoint(50 + 260, 40 + 210), kShown),
