@@ -111,24 +111,27 @@ void RVCameraVideoHandler::startCameraRecording() {
 void RVCameraVideoHandler::alertViewClickedButtonAtIndex(AlertView& alert, int buttonIndex) {
     if (alert.tag() != kAlertTag) return;
     if (buttonIndex != alert.cancelButtonIndex()) {
+        uint64_t generation = 0;
         {
             // Marked before the thread exists, so a stop that comes first still finds it.
             std::lock_guard lock(mutex_);
             setupRunning_ = true;
             setupStarting_ = false;
             setupCancelled_ = false;
+            generation = ++setupGeneration_;
         }
         BackgroundThreads::start("rivlo.camera",
-                                 [] { sharedHandler()->startRecordingInBackground(); });
+                                 [generation] { sharedHandler()->setUp(generation); });
     } else {
         alert.dismissWithClickedButtonIndex(buttonIndex, true);
     }
     RivloHandler::startTimelineAndScreen();
 }
 
-void RVCameraVideoHandler::setupFinished() {
+void RVCameraVideoHandler::setupFinished(uint64_t generation) {
     {
         std::lock_guard lock(mutex_);
+        if (generation != setupGeneration_) return;  // a newer set-up runs: its state stays
         setupRunning_ = false;
         setupStarting_ = false;
     }
@@ -141,18 +144,26 @@ bool RVCameraVideoHandler::isSettingUp() const {
 }
 
 void RVCameraVideoHandler::startRecordingInBackground() {
+    uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         if (!setupRunning_) {  // called directly, not through the alert
             setupRunning_ = true;
             setupStarting_ = false;
             setupCancelled_ = false;
+            ++setupGeneration_;
         }
+        generation = setupGeneration_;
     }
+    setUp(generation);
+}
+
+void RVCameraVideoHandler::setUp(uint64_t generation) {
     struct Done {
         RVCameraVideoHandler* self;
-        ~Done() { self->setupFinished(); }
-    } done{this};
+        uint64_t generation;
+        ~Done() { self->setupFinished(generation); }
+    } done{this, generation};
 
     Error error;
     auto camera = frontFacingCameraIfAvailable();
@@ -177,7 +188,7 @@ void RVCameraVideoHandler::startRecordingInBackground() {
         // Opening the devices can take long (a busy camera); a stop that came meanwhile has
         // cancelled this set-up, and nothing may start after it.
         std::lock_guard lock(mutex_);
-        if (setupCancelled_) {
+        if (setupCancelledLocked(generation)) {
             RVLog("Rivlo: Camera set-up ended after the recording was stopped; nothing recorded");
             return;
         }
@@ -216,10 +227,12 @@ void RVCameraVideoHandler::startRecordingInBackground() {
     bool cancelled = false;
     {
         std::lock_guard lock(mutex_);
-        cameraVideoData_ = record;
         // A stop that gave up waiting for this set-up has gone: undo what was started.
-        cancelled = setupCancelled_;
-        if (!cancelled) isRecording_ = true;
+        cancelled = setupCancelledLocked(generation);
+        if (!cancelled) {
+            cameraVideoData_ = record;
+            isRecording_ = true;
+        }
     }
     if (cancelled) {
         RVLog("Rivlo: Camera set-up ended after the recording was stopped; nothing recorded");

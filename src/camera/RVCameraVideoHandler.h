@@ -99,7 +99,16 @@ class RVCameraVideoHandler : public AlertViewDelegate,
     RVCameraVideoHandler();
 
   private:
-    void setupFinished();
+    // Runs one set-up (the consent answer's thread, or a direct call). A set-up that a stop
+    // cancelled may still be opening the devices when the next one is asked for: each set-up
+    // has its own number, and one that is no longer the newest starts nothing and leaves the
+    // newest one's state alone.
+    void setUp(uint64_t generation);
+    void setupFinished(uint64_t generation);
+    // Under mutex_: this set-up must start nothing (a stop came, or a newer set-up was asked for).
+    bool setupCancelledLocked(uint64_t generation) const {
+        return setupCancelled_ || generation != setupGeneration_;
+    }
 
     std::atomic<bool> isRecording_{false};
 
@@ -110,10 +119,11 @@ class RVCameraVideoHandler : public AlertViewDelegate,
     std::optional<URL> cameraVideoURL_;
     std::shared_ptr<RVCameraVideo> cameraVideoData_;
     std::shared_ptr<AlertView> startCameraAlert_;
-    bool setupRunning_ = false;    // a set-up thread has been asked for and has not ended
-    bool setupStarting_ = false;   // ... and has got past opening the devices
-    bool setupCancelled_ = false;  // ... and a stop came first: it must start nothing
-    bool stopping_ = false;        // a stop is handing the movie over
+    bool setupRunning_ = false;     // a set-up thread has been asked for and has not ended
+    bool setupStarting_ = false;    // ... and has got past opening the devices
+    bool setupCancelled_ = false;   // ... and a stop came first: it must start nothing
+    uint64_t setupGeneration_ = 0;  // the number of the newest set-up asked for
+    bool stopping_ = false;         // a stop is handing the movie over
     // The finish report of the output now recording.
     bool finishReported_ = false;
     bool finishFailed_ = false;

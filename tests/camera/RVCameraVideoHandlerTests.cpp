@@ -197,6 +197,46 @@ TEST(CameraRecorder, AStopThatOvertakesTheSetUpStopsWhatTheSetUpStarted) {
     EXPECT_TRUE(RunLoop::main().runUntil([] { return !overlayShown(); }, 5s));
 }
 
+TEST(CameraRecorder, ACancelledSetUpStillOpeningTheCameraStartsNothingWhenAskedAgain) {
+    // A consent answer, a stop while the camera is still opening, and a second answer before the
+    // first set-up got the camera: the first set-up must stay cancelled, start nothing and leave
+    // the second one's state alone, so the next stop ends the only recording there is.
+    CameraWorld world;
+    cameraSettings("low");
+    auto& capture = world.platform().capture();
+    auto alert = std::make_shared<AlertView>("t", "m", std::weak_ptr<AlertViewDelegate>(), "NO",
+                                             std::vector<std::string>{"YES"});
+    alert->setTag(1);
+    LogLines log;
+    capture.holdCameraOpening(true);
+    recorder()->alertViewClickedButtonAtIndex(*alert, 1);
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return capture.camerasOpening() == 1; }, 10s));
+    ASSERT_TRUE(runOffMain([] { recorder()->stopCameraRecording(); }));
+    recorder()->alertViewClickedButtonAtIndex(*alert, 1);
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return capture.camerasOpening() == 2; }, 10s));
+    capture.holdCameraOpening(false);
+    const char* const cancelled = "Camera set-up ended after the recording was stopped";
+    ASSERT_TRUE(RunLoop::main().runUntil(
+        [&] {
+            return log.contains(cancelled) && recorder()->isRecording() &&
+                   !recorder()->isSettingUp();
+        },
+        10s))
+        << log.all();
+    EXPECT_EQ(log.count(cancelled), 1u);
+    recordFrames(world, 4);
+
+    ASSERT_TRUE(runOffMain([] { recorder()->stopCameraRecording(); }));
+    ASSERT_TRUE(runOffMain([] { recorder()->waitUntilRecordingIsFinished(); }, 10));
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_EQ(RVPlistHandler::sharedHandler()->cameraVideoEntries().size(), 1u);
+    // No camera is left delivering pictures after the stop.
+    const uint64_t afterStop = capture.framesDelivered();
+    RunLoop::main().runUntil([] { return false; }, 300ms);
+    EXPECT_EQ(capture.framesDelivered(), afterStop);
+    EXPECT_TRUE(RunLoop::main().runUntil([] { return !overlayShown(); }, 5s));
+}
+
 TEST(CameraRecorder, DeniedCameraLogsAndRecordsNothingAMissingMicrophoneRecordsPicturesOnly) {
     {
         HeadlessProfile profile;
