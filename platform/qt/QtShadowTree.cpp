@@ -225,7 +225,9 @@ View* QtShadowTree::viewOf(const QWidget* widget) {
 }
 
 void QtShadowTree::follow(Node& node, QWidget* widget) {
-    node.view->setFrame(rectOf(widget->geometry()));
+    // A window's own node (a web view that is a window) fills its window.
+    node.view->setFrame(
+        rectOf(widget->isWindow() ? QRect(QPoint(0, 0), widget->size()) : widget->geometry()));
     node.view->setUserInteractionEnabled(widget->isEnabled());
     if (node.web) static_cast<QtWebViewProxy*>(node.view.get())->follow();
 }
@@ -244,6 +246,7 @@ bool QtShadowTree::noteEvent(QObject* watched, QEvent* event) {
             if (widget->isWindow()) {
                 // Its size, or where it shows over its main window.
                 if (!windows_.count(widget)) return false;
+                if (Node* node = findNode(widget)) follow(*node, widget);
                 windowsDirty_ = true;
                 break;
             }
@@ -300,7 +303,16 @@ bool QtShadowTree::noteEvent(QObject* watched, QEvent* event) {
 
 void QtShadowTree::syncChildren(QWidget* parent, View& parentView, bool all) {
     std::vector<std::shared_ptr<View>> wanted;
-    for (QObject* object : parent->children()) {
+    // A web view that is a window of its own: its page is all the window shows (its own
+    // children draw the page).
+    const bool page = parent->isWindow() && QtWebEngine::isWebView(parent);
+    if (page) {
+        Node& node = nodeFor(parent);
+        follow(node, parent);
+        wanted.push_back(node.view);
+    }
+    const QObjectList none;
+    for (QObject* object : page ? none : parent->children()) {
         if (!object->isWidgetType()) continue;
         auto* child = static_cast<QWidget*>(object);
         if (child->isWindow() || child->isHidden()) continue;

@@ -502,6 +502,21 @@ TEST(QtWebView, AWebEngineViewIsAWebViewFollowingItsPage) {
     away->renderLayer(*proxy->contentView());
     EXPECT_TRUE(away->makeImage().isEmpty());
     EXPECT_TRUE(log.contains("is not wholly on the screen")) << log.all();
+
+    // A web view that is a window of its own is a web view filling its window, and follows the
+    // window's size.
+    QWebEngineView own;
+    own.resize(300, 400);
+    own.setHtml("<html><body>own</body></html>", QUrl("http://shop.example/own"));
+    showAndSync(own);
+    auto ownProxy = std::dynamic_pointer_cast<QtWebViewProxy>(tree.viewForWidget(&own));
+    ASSERT_TRUE(ownProxy);
+    ASSERT_TRUE(qtWaitFor([&] { return ownProxy->url() == "http://shop.example/own"; }, 20));
+    EXPECT_EQ(tree.windowForWidget(&own)->hitTest({150, 200}, nullptr), ownProxy->contentView());
+    own.resize(320, 420);
+    ASSERT_TRUE(qtWaitFor([&] { return ownProxy->frame().size.width == 320; }, 10));
+    EXPECT_EQ(ownProxy->frame().origin.x, 0);
+    EXPECT_EQ(ownProxy->frame().size.height, 420);
 }
 
 TEST(QtRunLoop, TheLibrarysMainRunLoopRunsInsideQtsEventLoopOnlyWhenThereIsWork) {
