@@ -106,7 +106,6 @@ void RivloHandler::start(const std::string& key, const std::string& theme) {
     // would record them in the clear.
     RVUtil::resetSettingKeepingSensitiveViews();
     handler->startSession();
-    gRecording.store(true);
 }
 
 RivloHandler::RivloHandler() {
@@ -166,8 +165,10 @@ void RivloHandler::startSession() {
 void RivloHandler::beginSession() {
     ++gSessionGeneration;
     RVUtil::sharedHandler()->startApplicationTimer();
-    // Marked open before the request goes out, so that its answer always finds it open.
+    // Marked open (and recording, as the host is told) before the request goes out, so that
+    // its answer always finds it so.
     gSessionStarted.store(true);
+    gRecording.store(true);
     isRequestValid();
 }
 
@@ -226,7 +227,6 @@ void RivloHandler::restartSession() {
     RVUtil::resetSetting();
     runStep(RVSessionSteps::timeline().reset);
     if (handler) handler->startSession();
-    gRecording.store(true);
 }
 
 void RivloHandler::cleanupData() {
@@ -376,10 +376,7 @@ void RivloHandler::applicationDidBecomeActive() {
     runStep(RVSessionSteps::timeline().reset);
     // Begun after the foreground clean-up, so that it cannot take the new session's files.
     // The host asking isRecording() is told the truth: this session records as the first did.
-    lifecycleQueue().async([this] {
-        startSession();
-        gRecording.store(true);
-    });
+    lifecycleQueue().async([this] { startSession(); });
 }
 
 void RivloHandler::finishBackgroundTask() {
