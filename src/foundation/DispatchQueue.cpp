@@ -81,8 +81,12 @@ class GlobalPool {
         }
         cv_.notify_all();
         timers_.discardAll();
-        timers_.stop();
-        if (timerThread_.joinable()) timerThread_.join();
+        // Stopped from inside its loop: a stop() made before the new timer thread entered its
+        // loop would be forgotten when the loop starts, and the join would wait for ever.
+        if (timerThread_.joinable()) {
+            timers_.post([this] { timers_.stop(); });
+            timerThread_.join();
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             workers = std::move(workers_);
