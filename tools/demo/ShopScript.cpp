@@ -4,6 +4,8 @@
 #include "ShopWindow.h"
 
 #include "movieprobe/MovieProbe.h"
+#include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebMasks.h"
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +28,18 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
+
+// The page as it shows now has been checked for what to paint over, so a touch captures its
+// tile (on a loaded machine the check may take longer than the script's pauses). A page still
+// unchecked after the wait is touched all the same: the check of what arrived says so.
+void waitUntilPageChecked(QWidget* web) {
+    waitFor(
+        [web] {
+            auto* bridge = rivlo::QtBridge::current();
+            return bridge && !bridge->webMasks().shown(web).isNull();
+        },
+        20);
+}
 
 QPoint centreIn(QWidget* widget, QWidget* window) {
     return widget->mapTo(window, widget->rect().center());
@@ -126,6 +140,7 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
         return fail("the article did not load");
     visit.articleAddress = web->url().toString().toStdString();
     letTimePass(0.8);
+    waitUntilPageChecked(web);
     QTest::mouseClick(web, Qt::LeftButton, {}, QPoint(100, 200));
     letTimePass(0.6);
     // The page is cut into rows of tiles no taller than the window; scrolled to the top of the
@@ -137,6 +152,7 @@ ShopVisit ShopScript::play(ShopWindow& window, const Progress& progress) {
     if (!waitFor([&] { return web->page()->scrollPosition().y() >= secondRow - 1; }, 20))
         return fail("the article did not scroll");
     letTimePass(0.4);
+    waitUntilPageChecked(web);
     QTest::mouseClick(web, Qt::LeftButton, {}, QPoint(120, 300));
     letTimePass(0.6);
 
