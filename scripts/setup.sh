@@ -16,6 +16,7 @@ PACKAGES=(
   qt6-declarative-dev qt6-declarative-private-dev qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
   openssl strace iproute2
+  xvfb libgl1-mesa-dri mesa-vulkan-drivers libvulkan1
   libsodium-dev chromium chromium-driver python3-selenium
 )
 

@@ -9,8 +9,10 @@
 #include <QTransform>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -46,6 +48,19 @@ class QtFrame {
     // Whether its first window's opaque pixels cover every pixel of the frame, point for pixel.
     bool coversWholeFrame() const;
 
+    // A frame whose pixels come later (a window's frame read back on the thread that renders
+    // it): `finish` adds its layers, or drops the frame, on the thread that draws the frame,
+    // before anything else is done with it; it is told whether it may wait there (not on the
+    // main thread, which the window may need to render). Main thread, before the frame is
+    // handed over.
+    void setFinish(std::function<void(QtFrame&, bool mayWait)> finish) {
+        finish_ = std::move(finish);
+    }
+    // Runs what setFinish gave, once. The thread that draws the frame.
+    void finish(bool mayWait) {
+        if (auto f = std::exchange(finish_, nullptr)) f(*this, mayWait);
+    }
+
     // Draws the frame into `image` (32-bit premultiplied, the frame's size, the background
     // already in it) and paints its masks. The windows' pixels are let go of first thing (the
     // window worked in drawn, the small ones over it copied), before waiting for the web pages'
@@ -64,6 +79,7 @@ class QtFrame {
     QSize size_;
     QtFrameMasks outcome_;
     std::vector<Layer> layers_;
+    std::function<void(QtFrame&, bool)> finish_;
     // Guards the layers' pixels and `letGo_` until they are let go of.
     mutable std::mutex pixelsMutex_;
     std::condition_variable pixelsLetGo_;

@@ -114,6 +114,7 @@ QImage QtGraphicsContext::renderFrame(QColor background, bool mayWait,
                                       std::vector<uint8_t>* bytes) const {
     std::shared_ptr<QtFrame> frame = std::move(frame_);
     frame_.reset();
+    if (frame) frame->finish(!RunLoop::isMainThread());
     if (!frame || frame->dropped()) {
         if (frame) RVLog("QtGraphics: frame dropped: %s", frame->outcome().reason().c_str());
         return QImage();

@@ -29,7 +29,8 @@ class QtFrameMasks;
 // every transform on the way (mapRectToScene: position, scale, rotation, transforms; rotated
 // areas give their bounding rectangle), cut to what its clipping parents let show. Items that
 // are not visible or wholly transparent draw nothing and are skipped with their children.
-// Main thread only.
+// Main thread only (collect() also on a scene graph's render thread while it synchronises the
+// items, the main thread waiting).
 class QtItemMasks : public QObject {
   public:
     QtItemMasks();

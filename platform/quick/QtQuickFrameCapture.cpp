@@ -2,6 +2,7 @@
 
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/quick/QtItemMasks.h"
+#include "platform/quick/QtQuickReadback.h"
 #include "platform/quick/QtQuickWindows.h"
 #include "platform/quick/QtSoftwareRenderer.h"
 
@@ -18,39 +19,85 @@ bool isWholePixelTranslation(const QTransform& t) {
            std::abs(t.dy() - std::round(t.dy())) < 1e-6;
 }
 
-bool rendersInSoftware(QQuickWindow* window) {
-    const QSGRendererInterface* renderer = window->rendererInterface();
-    return renderer && renderer->graphicsApi() == QSGRendererInterface::Software;
-}
-
 }  // namespace
+
+QtQuickFrameCapture::~QtQuickFrameCapture() {
+    for (const QPointer<QtQuickReadback>& readback : readbacks_) {
+        if (readback) readback->detach();
+    }
+}
 
 bool QtQuickFrameCapture::draws(const View& window) const {
     return windows_.quickWindowFor(&window) != nullptr;
 }
 
+QtQuickFrameCapture::Placement QtQuickFrameCapture::Placement::of(QQuickWindow* window,
+                                                                  const QRectF& target,
+                                                                  QSize frameSize) {
+    Placement placement;
+    placement.size = window->size();
+    if (placement.size.isEmpty()) return placement;
+    placement.ratio = window->effectiveDevicePixelRatio();
+    placement.windowToFrame = QtFrameCapture::windowToFrame(placement.size, target);
+    const QRectF frameArea(QPointF(0, 0), QSizeF(frameSize));
+    placement.clip =
+        placement.windowToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(placement.size))) & target &
+        frameArea;
+    placement.opaque = window->color().alpha() == 255;
+    return placement;
+}
+
+QtFrameMasks QtQuickFrameCapture::Placement::masks(QQuickWindow* window, const QtItemMasks& items,
+                                                   QSize frameSize) const {
+    QtFrameMasks masks(QRect(QPoint(0, 0), frameSize));
+    if (size.isEmpty()) {
+        masks.drop("the Qt Quick window has no size");
+        return masks;
+    }
+    // Pixels drawn scaled are interpolated from their neighbours: the masks reach a pixel further.
+    if (ratio != 1.0 || !isWholePixelTranslation(windowToFrame)) masks.setMargin(1);
+    items.collect(window, windowToFrame, clip, masks);
+    return masks;
+}
+
+void QtQuickFrameCapture::addLayer(QtFrame& frame, QImage pixels, const Placement& placement,
+                                   QtFrameMasks masks) {
+    QtFrame::Layer layer;
+    // The pixels cover the window's whole area, whatever their number.
+    layer.toFrame = QTransform::fromScale(placement.size.width() / double(pixels.width()),
+                                          placement.size.height() / double(pixels.height())) *
+                    placement.windowToFrame;
+    layer.clip = placement.clip;
+    layer.opaque = placement.opaque || pixels.format() == QImage::Format_RGB32;
+    layer.pixels = std::move(pixels);
+    layer.masks = std::move(masks);
+    if (layer.masks.dropped()) frame.outcome().drop(layer.masks.reason());
+    if (layer.masks.coversAll()) frame.outcome().coverAll(layer.masks.reason());
+    frame.layers().push_back(std::move(layer));
+}
+
 std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QRectF& target,
                                                       QSize frameSize) {
-    auto frame = std::make_shared<QtFrame>(frameSize);
     QQuickWindow* window = windows_.quickWindowFor(&view);
-    if (!window || window->width() <= 0 || window->height() <= 0) {
+    const QSGRendererInterface* renderer = window ? window->rendererInterface() : nullptr;
+    if (!window || !renderer || window->width() <= 0 || window->height() <= 0) {
+        auto frame = std::make_shared<QtFrame>(frameSize);
         frame->outcome().drop("the Qt Quick window is gone or has no size");
         return frame;
     }
-    const QSize size = window->size();
-    const QTransform windowToFrame = QtFrameCapture::windowToFrame(size, target);
-    const QRectF frameArea(QPointF(0, 0), QSizeF(frameSize));
-    const QRectF clip =
-        windowToFrame.mapRect(QRectF(QPointF(0, 0), QSizeF(size))) & target & frameArea;
-    // Pixels drawn scaled are interpolated from their neighbours: the masks reach a pixel further.
-    const double ratio = window->effectiveDevicePixelRatio();
-    const bool scaled = ratio != 1.0 || !isWholePixelTranslation(windowToFrame);
-    auto masksNow = [&] {
-        QtFrameMasks masks(QRect(QPoint(0, 0), frameSize));
-        if (scaled) masks.setMargin(1);
-        masks_.collect(window, windowToFrame, clip, masks);
-        return masks;
-    };
+    if (!QSGRendererInterface::isApiRhiBased(renderer->graphicsApi()))
+        return grab(window, target, frameSize);
+    QtQuickReadback* readback = QtQuickReadback::find(window);
+    if (!readback) {
+        readback = QtQuickReadback::of(window, masks_);
+        readbacks_.emplace_back(readback);
+    }
+    return readback->capture(target, frameSize);
+}
+
+std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const QRectF& target,
+                                                   QSize frameSize) {
+    auto frame = std::make_shared<QtFrame>(frameSize);
     // The pixels show the items as the scene graph synchronised them: after their layout was
     // brought up to date inside grabWindow(), and before the animations step on at the end of
     // that rendering. So the masks are worked out right then, as the synchronisation begins
@@ -60,13 +107,19 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
     // rendering begins, when the Animators have moved their items' nodes to where they are
     // drawn (a walk at the synchronisation met them a step behind: a page leaving in a
     // StackView's transition showed its member card beside its mask).
-    const bool software = rendersInSoftware(window);
-    QtFrameMasks masks = software ? QtFrameMasks(QRect(QPoint(0, 0), frameSize)) : masksNow();
+    const bool software =
+        window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+    Placement placement = Placement::of(window, target, frameSize);
+    QtFrameMasks masks = software ? QtFrameMasks(QRect(QPoint(0, 0), frameSize))
+                                  : placement.masks(window, masks_, frameSize);
+    auto masksNow = [&] {
+        placement = Placement::of(window, target, frameSize);
+        masks = placement.masks(window, masks_, frameSize);
+    };
     QMetaObject::Connection during;
     if (!software) {
-        during = QObject::connect(
-            window, &QQuickWindow::beforeSynchronizing, window, [&] { masks = masksNow(); },
-            Qt::DirectConnection);
+        during = QObject::connect(window, &QQuickWindow::beforeSynchronizing, window, masksNow,
+                                  Qt::DirectConnection);
     }
     bool repaintedWhole = false;
     QMetaObject::Connection repaint;
@@ -75,7 +128,7 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
             window, &QQuickWindow::beforeRendering, window,
             [&] {
                 repaintedWhole = QtSoftwareRenderer::repaintWhole(window);
-                masks = masksNow();
+                masksNow();
             },
             Qt::DirectConnection);
     }
@@ -93,21 +146,11 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::capture(const View& view, const QR
     if (pixels.format() != QImage::Format_RGB32 &&
         pixels.format() != QImage::Format_ARGB32_Premultiplied)
         pixels = pixels.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-
-    if (pixels.devicePixelRatio() != ratio) {
+    if (pixels.devicePixelRatio() != placement.ratio || window->size() != placement.size) {
         frame->outcome().drop("the Qt Quick window's scale changed while its pixels were taken");
         return frame;
     }
-
-    QtFrame::Layer layer;
-    layer.toFrame = QTransform::fromScale(1 / ratio, 1 / ratio) * windowToFrame;
-    layer.clip = clip;
-    layer.opaque = window->color().alpha() == 255 || pixels.format() == QImage::Format_RGB32;
-    layer.pixels = std::move(pixels);
-    layer.masks = std::move(masks);
-    if (layer.masks.dropped()) frame->outcome().drop(layer.masks.reason());
-    if (layer.masks.coversAll()) frame->outcome().coverAll(layer.masks.reason());
-    frame->layers().push_back(std::move(layer));
+    addLayer(*frame, std::move(pixels), placement, std::move(masks));
     return frame;
 }
 
