@@ -1,6 +1,8 @@
 #include "platform/quick/QtItemMasks.h"
 
+#include "platform/qt/QtBridge.h"
 #include "platform/qt/QtFrameMasks.h"
+#include "platform/qt/QtWidgetMasks.h"
 #include "platform/quick/QtQmlModule.h"
 
 #include <QQuickItem>
@@ -59,6 +61,7 @@ struct QtItemMasks::Walk {
     QtFrameMasks& masks;
     QTransform toFrame;
     QRectF frameClip;
+    bool allTextInputs = false;  // every item taking text is painted over
 };
 
 QtItemMasks::QtItemMasks() = default;
@@ -93,6 +96,7 @@ unsigned QtItemMasks::kindOf(const QQuickItem* item) const {
                          "QQuickRhiItem", "QQuickWebEngineView", "QQuickWebView"}))
             kind |= Opaque;
         if (named(name, {"QQuickShaderEffect"})) kind |= Opaque | Shader;
+        if (named(name, {"QQuickTextInput", "QQuickTextEdit"})) kind |= TextInput;
     }
     kinds_.insert(meta, kind);
     return kind;
@@ -108,7 +112,9 @@ void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
     // From the top of the scene: what is laid beside the content item is drawn too.
     while (root->parentItem())
         root = root->parentItem();
-    Walk walk{masks, sceneToFrame, frameClip};
+    // The host's setting for all text inputs, one for widgets and items.
+    QtBridge* bridge = QtBridge::current();
+    Walk walk{masks, sceneToFrame, frameClip, bridge && bridge->widgetMasks().maskAllTextInputs()};
     const QRectF everything = sceneToFrame.inverted().mapRect(frameClip);
     if (QtQmlModule::occludedInQml(window)) {
         masks.add(everything, sceneToFrame, frameClip);
@@ -145,6 +151,8 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
         const int hints = item->inputMethodQuery(Qt::ImHints).toInt();
         covered = (hints & (Qt::ImhHiddenText | Qt::ImhSensitiveData)) != 0;
     }
+    if (!covered && walk.allTextInputs)
+        covered = (kind & TextInput) || (item->flags() & QQuickItem::ItemAcceptsInputMethod);
     if (covered) {
         const QRectF scene = item->mapRectToScene(own);
         walk.masks.add(scene & clip, walk.toFrame, walk.frameClip);

@@ -22,6 +22,9 @@ class QtFrameMasks;
 //    (inputMethodQuery(Qt::ImHints) with Qt::ImhHiddenText or Qt::ImhSensitiveData: a TextInput
 //    or TextField in Password, NoEcho or PasswordEchoOnEdit mode, a third-party item that sets
 //    them);
+//  - when the host asks for all text inputs to be masked (setMaskAllTextInputs, one setting
+//    for widgets and items), every TextInput and TextEdit (TextField, TextArea) and every item
+//    that takes input-method text;
 //  - content the library cannot look into (ShaderEffect, ShaderEffectSource, framebuffer
 //    objects, video, web views) unless the host declared that item safe. A ShaderEffect with a
 //    vertex shader of its own may draw anywhere: the whole frame is painted over while it shows.
@@ -50,8 +53,9 @@ class QtItemMasks : public QObject {
 
   private:
     enum Kind : unsigned {
-        Opaque = 1,  // drawn by something the library cannot look into
-        Shader = 2,  // a ShaderEffect: its vertex shader may draw outside it
+        Opaque = 1,     // drawn by something the library cannot look into
+        Shader = 2,     // a ShaderEffect: its vertex shader may draw outside it
+        TextInput = 4,  // a TextInput or TextEdit (TextField, TextArea)
     };
     struct Walk;
     unsigned kindOf(const QQuickItem* item) const;

@@ -32,6 +32,7 @@ class QtQuickBridge {
 
     QtItemMasks& itemMasks() { return *masks_; }
     QtQuickWindows& windows() { return *windows_; }
+    QtQuickInput& input() { return *input_; }
 
   private:
     explicit QtQuickBridge(QGuiApplication& app);

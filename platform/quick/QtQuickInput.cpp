@@ -5,6 +5,8 @@
 #include "platform/qt/QtTouchEvents.h"
 #include "platform/quick/QtQuickWindows.h"
 
+#include <QQuickItem>
+
 #include <QMouseEvent>
 #include <QQuickWindow>
 #include <QTouchEvent>
@@ -17,6 +19,15 @@ Point pointIn(const QQuickWindow* window, QPointF global) {
     return Point{local.x(), local.y()};
 }
 }  // namespace
+
+QtQuickInput::QtQuickInput(QtQuickWindows& windows) : windows_(windows) {
+    touches_.setHitObserver([this](Point, const std::shared_ptr<View>& hit) {
+        lastHit_ = hit;
+        lastItem_ = touched_.itemFor(hit.get());
+    });
+}
+
+QtQuickInput::~QtQuickInput() = default;
 
 void QtQuickInput::watch(QObject* application) {
     application->installEventFilter(this);
@@ -79,8 +90,21 @@ void QtQuickInput::deliver(Event& event, QQuickWindow* quick, bool began) {
     } else if (window != windows_.windowFor(quick)) {
         return;  // another window's input while a sequence runs in this one
     }
+    if (began) layInTouchedItems(event, quick);
     touches_.dispatch(event, window);
     if (!touches_.inSequence()) touchWindow_.reset();
+}
+
+void QtQuickInput::layInTouchedItems(const Event& event, QQuickWindow* quick) {
+    windows_.noteInput(quick);
+    View* root = windows_.rootViewFor(quick);
+    if (!root) return;
+    for (const Touch& touch : event.touches) {
+        if (touch.phase != TouchPhase::Began) continue;
+        const QPointF point(touch.locationInWindow.x, touch.locationInWindow.y);
+        if (QQuickItem* item = QtQuickTouchedItem::itemAt(quick, point))
+            touched_.layIn(*root, item, point);
+    }
 }
 
 void QtQuickInput::endSequence() {

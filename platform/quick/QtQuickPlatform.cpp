@@ -3,6 +3,9 @@
 #include "all/CallGuard.h"
 #include "all/RivloRuntime.h"
 #include "foundation/Log.h"
+#include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebMasks.h"
+#include "platform/qt/QtWidgetMasks.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickBridge.h"
 
@@ -15,7 +18,7 @@ namespace rivlo {
 namespace {
 
 // The installed bridge when the call comes on the application's thread; logs why not.
-QtQuickBridge* bridgeFor(const char* call, const QQuickItem* item) {
+QtQuickBridge* installedBridge(const char* call) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
         RVLog("Rivlo: QtQuickPlatform: %s must be called on the application's thread; ignored",
@@ -23,10 +26,14 @@ QtQuickBridge* bridgeFor(const char* call, const QQuickItem* item) {
         return nullptr;
     }
     QtQuickBridge* bridge = QtQuickBridge::current();
-    if (!bridge) {
-        RVLog("Rivlo: QtQuickPlatform: %s: install() was not called; ignored", call);
-        return nullptr;
-    }
+    if (!bridge) RVLog("Rivlo: QtQuickPlatform: %s: install() was not called; ignored", call);
+    return bridge;
+}
+
+// The same for a call about an item, which must be given.
+QtQuickBridge* bridgeFor(const char* call, const QQuickItem* item) {
+    QtQuickBridge* bridge = installedBridge(call);
+    if (!bridge) return nullptr;
     if (!item) {
         RVLog("Rivlo: QtQuickPlatform: %s: no item given; nothing changes", call);
         return nullptr;
@@ -61,6 +68,14 @@ void QtQuickPlatform::occludeSensitiveItem(QQuickItem* item) {
 void QtQuickPlatform::allowUnmaskedContent(QQuickItem* item) {
     if (QtQuickBridge* bridge = bridgeFor("allowUnmaskedContent", item))
         bridge->itemMasks().allowUnmasked(item);
+}
+
+void QtQuickPlatform::setMaskAllTextInputs(bool mask) {
+    // The Qt bridge runs under the Qt Quick bridge, which installs it.
+    QtBridge* bridge = installedBridge("setMaskAllTextInputs") ? QtBridge::current() : nullptr;
+    if (!bridge) return;
+    bridge->widgetMasks().setMaskAllTextInputs(mask);
+    bridge->webMasks().setMaskAllTextInputs(mask);
 }
 
 }  // namespace rivlo

@@ -4,13 +4,17 @@
 #include "platform/Application.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
+#include "platform/quick/QtQuickPages.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QQuickItem>
 #include <QQuickRenderControl>
 #include <QQuickWindow>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace rivlo {
 
@@ -42,20 +46,34 @@ bool rendersElsewhere(QQuickWindow* window) {
 
 }  // namespace
 
-std::string QtQuickWindows::screenName(const QObject* object) {
+std::string QtQuickWindows::typeName(const QObject* object) {
     if (!object) return "QQuickWindow";
     QString name = QString::fromLatin1(object->metaObject()->className());
     // Types the QML engine makes from documents: "LoginPage_QMLTYPE_8"; inline components and
     // types made on the fly: "QQuickRectangle_QML_3".
     static const QRegularExpression suffix(QStringLiteral("_QML(TYPE)?_\\d+$"));
     name.remove(suffix);
-    const bool qtOwn = name.size() > 1 && name[0] == QLatin1Char('Q') && name[1].isUpper();
-    if (qtOwn && !object->objectName().isEmpty()) return object->objectName().toStdString();
     return name.isEmpty() ? "QQuickWindow" : name.toStdString();
 }
 
+std::string QtQuickWindows::screenName(const QObject* object) {
+    const std::string name = typeName(object);
+    const bool qtOwn = name.size() > 1 && name[0] == 'Q' && name[1] >= 'A' && name[1] <= 'Z';
+    if (object && qtOwn && !object->objectName().isEmpty())
+        return object->objectName().toStdString();
+    return name;
+}
+
+std::shared_ptr<ViewController> QtQuickWindows::makeScreen(const QObject* object) {
+    auto controller = std::make_shared<ViewController>(controllerClass(screenName(object)));
+    controller->setView(std::make_shared<View>());
+    return controller;
+}
+
 QtQuickWindows::QtQuickWindows(std::shared_ptr<Application> application)
-    : application_(std::move(application)) {}
+    : application_(std::move(application)), pages_(std::make_unique<QtQuickPages>()) {
+    pages_->setChangedHandler([this] { updateScreen(false); });
+}
 
 QtQuickWindows::~QtQuickWindows() = default;
 
@@ -94,15 +112,14 @@ QtQuickWindows::Entry* QtQuickWindows::adopt(QQuickWindow* quick) {
     entry.window->setRootViewController(entry.controller);  // hidden: no appearance yet
     byView_[entry.window.get()] = quick;
     byView_[entry.root.get()] = quick;
-    // QWindow's destructor hides the window after QQuickWindow's has run: a signal then comes
-    // from a plain QWindow, and the window is forgotten.
+    // QWindow's destructor hides the window after QQuickWindow's has run, when the object is
+    // no QQuickWindow any more (though a QML window's meta object still says so): the window is
+    // forgotten before, as QQuickWindow's destructor deletes its content item, and its
+    // signals are not followed from then on.
     QWindow* window = quick;
+    connect(quick->contentItem(), &QObject::destroyed, this, [this, window] { forget(window); });
     auto followNow = [this, window] {
-        if (auto* still = qobject_cast<QQuickWindow*>(window)) {
-            follow(still);
-        } else {
-            forget(window);
-        }
+        if (entries_.count(window)) follow(static_cast<QQuickWindow*>(window));
     };
     connect(window, &QWindow::visibleChanged, this, followNow);
     connect(window, &QWindow::widthChanged, this, followNow);
@@ -125,13 +142,51 @@ void QtQuickWindows::follow(QQuickWindow* quick) {
     }
     const bool shown = quick->isVisible() && bounds.width() > 0 && bounds.height() > 0;
     if (shown == !entry->window->isHidden()) {
-        if (shown && quick->isActive() && application_) application_->makeKeyWindow(entry->window);
+        if (shown && quick->isActive() && application_) {
+            application_->makeKeyWindow(entry->window);
+            updateScreen(false);
+        }
         return;
     }
     RVLog("QtQuickWindows: %s (%d x %d) %s", entry->name.c_str(), quick->width(), quick->height(),
           shown ? "shows" : "is hidden");
+    if (shown) pages_->scan(quick);
+    // The window's own screen appears or disappears with it; then the page it shows.
     entry->window->setHidden(!shown);
     if (shown && application_) application_->makeKeyWindow(entry->window);
+    updateScreen(true);
+}
+
+void QtQuickWindows::updateScreen(bool again) {
+    std::shared_ptr<Window> key = application_ ? application_->keyWindow() : nullptr;
+    const Entry* entry = nullptr;
+    for (const auto& [object, e] : entries_) {
+        if (key && e.window == key) entry = &e;
+    }
+    QQuickWindow* quick = entry ? qobject_cast<QQuickWindow*>(entry->quick) : nullptr;
+    if (!quick) return;
+    QQuickItem* page = pages_->currentPage(quick);
+    std::shared_ptr<ViewController> screen = page ? pages_->controllerFor(page) : entry->controller;
+    std::shared_ptr<ViewController> old = screen_.lock();
+    if (screen == old && !again) return;
+    const bool windowScreen = old && std::any_of(entries_.begin(), entries_.end(), [&](auto& e) {
+                                  return e.second.controller == old;
+                              });
+    // A page that is left disappears; a window's own screen does so with its window.
+    if (old && old != screen && old->isVisible() && !windowScreen) {
+        old->beginAppearance(false, false);
+        old->endAppearance(false, false);
+    }
+    if (screen != old) RVLog("QtQuickWindows: the screen is %s", screen->className().c_str());
+    screen->beginAppearance(true, false);
+    screen->endAppearance(true, false);
+    screen_ = screen;
+}
+
+void QtQuickWindows::noteInput(QQuickWindow* quick) {
+    const size_t before = pages_->containerCount();
+    pages_->scan(quick);
+    if (pages_->containerCount() != before) pages_->scheduleUpdate();
 }
 
 void QtQuickWindows::forget(QObject* quick) {
@@ -145,6 +200,7 @@ void QtQuickWindows::forget(QObject* quick) {
     byView_.erase(entry.root.get());
     entry.window->setRootViewController(nullptr);
     RVLog("QtQuickWindows: %s was destroyed", entry.name.c_str());
+    updateScreen(true);
 }
 
 QQuickWindow* QtQuickWindows::quickWindowFor(const View* view) const {
@@ -157,6 +213,11 @@ QQuickWindow* QtQuickWindows::quickWindowFor(const View* view) const {
 std::shared_ptr<Window> QtQuickWindows::windowFor(const QQuickWindow* window) const {
     auto it = entries_.find(window);
     return it == entries_.end() ? nullptr : it->second.window;
+}
+
+View* QtQuickWindows::rootViewFor(const QQuickWindow* window) const {
+    auto it = entries_.find(window);
+    return it == entries_.end() ? nullptr : it->second.root.get();
 }
 
 }  // namespace rivlo

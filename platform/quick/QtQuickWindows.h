@@ -14,6 +14,7 @@ class QWindow;
 namespace rivlo {
 
 class Application;
+class QtQuickPages;
 class View;
 class ViewController;
 class Window;
@@ -25,7 +26,9 @@ class Window;
 // destroying the window hides its Window. Windows that render into a widget
 // (QQuickRenderControl: a QQuickWidget's) are left to the widget bridge. Windows are found by
 // their show events (an event filter on the application) and followed through their signals.
-// Main thread only.
+// The screen is the key window's page (QtQuickPages: the innermost current item of its
+// StackViews, SwipeViews, StackLayouts and Loaders that shows), else the window's own screen; it
+// appears when it changes. Main thread only.
 class QtQuickWindows : public QObject {
   public:
     explicit QtQuickWindows(std::shared_ptr<Application> application);
@@ -39,12 +42,22 @@ class QtQuickWindows : public QObject {
     // window is being destroyed.
     bool owns(const View* view) const { return byView_.count(view) != 0; }
     std::shared_ptr<Window> windowFor(const QQuickWindow* window) const;
+    // The view standing for the window's items (in its coordinates), or null.
+    View* rootViewFor(const QQuickWindow* window) const;
     size_t windowCount() const { return entries_.size(); }
 
-    // The screen name of a QML object: its QML type without the engine's suffix
-    // ("LoginPage_QMLTYPE_8" -> "LoginPage"); for one of Qt's own classes, its objectName when
-    // it has one, else that class.
+    // Input begins in the window: containers made since it was last looked at are followed.
+    void noteInput(QQuickWindow* quick);
+    QtQuickPages& pages() { return *pages_; }
+
+    // A QML object's type: its class without the engine's suffix ("LoginPage_QMLTYPE_8" ->
+    // "LoginPage", "QQuickRectangle_QML_3" -> "QQuickRectangle").
+    static std::string typeName(const QObject* object);
+    // The screen name of a QML object: its type; for one of Qt's own classes, its objectName
+    // when it has one, else that class.
     static std::string screenName(const QObject* object);
+    // A view controller named after the object's screen name.
+    static std::shared_ptr<ViewController> makeScreen(const QObject* object);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,10 +74,16 @@ class QtQuickWindows : public QObject {
     Entry* adopt(QQuickWindow* quick);
     void follow(QQuickWindow* quick);
     void forget(QObject* quick);
+    // Makes the screen of the key window appear when it is not the one that appeared last (or
+    // `again`: its window was just shown, or one over it hidden): the page it shows
+    // (QtQuickPages), else the window's own screen.
+    void updateScreen(bool again);
 
     std::shared_ptr<Application> application_;
     std::map<const QObject*, Entry> entries_;
     std::unordered_map<const View*, const QObject*> byView_;
+    std::unique_ptr<QtQuickPages> pages_;
+    std::weak_ptr<ViewController> screen_;  // the screen that appeared last
 };
 
 }  // namespace rivlo

@@ -6,7 +6,7 @@
 // the software scene graph repaints only what it finds changed and left rows of the card's old
 // pixels just below the popup's edge, so every frame must be painted whole.
 
-#include "QtRecording.h"
+#include "QuickTestSupport.h"
 
 #include "foundation/RunLoop.h"
 #include "platform/quick/QtQuickBridge.h"
@@ -37,24 +37,6 @@ const QColor kCard(224, 16, 224);     // a registered item, rotating, a child re
 const QColor kScrolled(240, 160, 0);  // a password field in a clipping Flickable
 const QColor kPopup(150, 220, 0);     // a password field in a Popup opened while recording
 const QColor kShown(16, 224, 224);    // what may show: a plain rectangle
-
-QGuiApplication& quickApplication() {
-    static QGuiApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        ::setenv("QT_QUICK_CONTROLS_STYLE", "Basic", 0);
-        static int argc = 1;
-        static char name[] = "rivlo-quick-tests";
-        static char* argv[] = {name, nullptr};
-        RunLoop::main().setMainThread();
-        return new QGuiApplication(argc, argv);  // lives for the process
-    }();
-    return *app;
-}
-
-QtRecorder& recorder() {
-    QGuiApplication& app = quickApplication();
-    return QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
-}
 
 // A scene with every kind of secret item, the card registered from C++ as a host would.
 const char* const kScene = R"(
@@ -104,14 +86,8 @@ Window {
 }
 )";
 
-bool near(const media::DecodedFrame::RGB& c, QColor colour, int tolerance) {
-    return std::abs(c.r - colour.red()) <= tolerance &&
-           std::abs(c.g - colour.green()) <= tolerance &&
-           std::abs(c.b - colour.blue()) <= tolerance;
-}
-
 TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
-    QtRecorder& rec = recorder();
+    QtRecorder& rec = rivlo::test::quickRecorder();
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
     ASSERT_EQ(engine.rootObjects().size(), 1);
@@ -155,14 +131,16 @@ TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
     // shows in every one, and the masks only where the secrets are.
     size_t framesShowingIt = 0;
     for (size_t i = 0; i < recording.frames.size(); ++i) {
-        if (near(recording.at(i, QPoint(360, 320)), kShown, 40)) ++framesShowingIt;
+        if (rivlo::test::nearColour(recording.at(i, QPoint(360, 320)), kShown, 40))
+            ++framesShowingIt;
     }
     EXPECT_EQ(framesShowingIt, recording.frames.size());
     // The Flickable's password field is painted over only where the Flickable shows it: its
     // lines cut off below the Flickable (up to y = 330) are not.
     const QColor red(255, 0, 0);
     for (size_t i = 0; i < recording.frames.size(); ++i) {
-        EXPECT_FALSE(near(recording.at(i, QPoint(300, 310)), red, 60)) << "frame " << i;
+        EXPECT_FALSE(rivlo::test::nearColour(recording.at(i, QPoint(300, 310)), red, 60))
+            << "frame " << i;
     }
     EXPECT_GT(recording.find(red, 40).framePixels, 0u);
 

@@ -60,6 +60,12 @@ class RIVLO_API QtQuickPlatform {
     // a layer effect, a framebuffer object, video) is painted over unless the host declares
     // that item safe to record with this call. After install().
     static void allowUnmaskedContent(QQuickItem* item);
+
+    // On: every item taking text is painted over (TextInput, TextEdit, TextField, TextArea, any
+    // item that accepts input-method text), as QtPlatform::setMaskAllTextInputs does for
+    // widgets and web pages (one setting for all three). Off (the default): secure fields and
+    // registered items only. After install().
+    static void setMaskAllTextInputs(bool mask);
 };
 
 }  // namespace rivlo

@@ -1,0 +1,60 @@
+#pragma once
+
+// Qt Quick for the Qt Quick suites: one offscreen QGuiApplication for the process (no Qt
+// Widgets), the recorder of tests/qt with the Qt Quick bridge installed on it, and helpers to
+// find items and read colours.
+
+#include "QtRecording.h"
+
+#include "foundation/RunLoop.h"
+#include "rivlo/qt/QtQuickPlatform.h"
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QQuickWindow>
+
+#include <cstdlib>
+
+namespace rivlo::test {
+
+inline QGuiApplication& quickApplication() {
+    static QGuiApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ::setenv("QT_QUICK_CONTROLS_STYLE", "Basic", 0);
+        static int argc = 1;
+        static char name[] = "rivlo-quick-tests";
+        static char* argv[] = {name, nullptr};
+        RunLoop::main().setMainThread();
+        return new QGuiApplication(argc, argv);  // lives for the process
+    }();
+    return *app;
+}
+
+inline QtRecorder& quickRecorder() {
+    QGuiApplication& app = quickApplication();
+    return QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
+}
+
+// The first item of the window's scene with that objectName (items made by containers are not
+// always QObject children of the window), or null.
+inline QQuickItem* findItem(QQuickItem* item, const QString& name) {
+    if (!item) return nullptr;
+    if (item->objectName() == name) return item;
+    const QList<QQuickItem*> children = item->childItems();
+    for (QQuickItem* child : children) {
+        if (QQuickItem* found = findItem(child, name)) return found;
+    }
+    return nullptr;
+}
+
+inline QQuickItem* findItem(QQuickWindow* window, const QString& name) {
+    return findItem(window ? window->contentItem() : nullptr, name);
+}
+
+inline bool nearColour(const media::DecodedFrame::RGB& c, QColor colour, int tolerance) {
+    return std::abs(c.r - colour.red()) <= tolerance &&
+           std::abs(c.g - colour.green()) <= tolerance &&
+           std::abs(c.b - colour.blue()) <= tolerance;
+}
+
+}  // namespace rivlo::test
