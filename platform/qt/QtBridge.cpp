@@ -13,6 +13,7 @@
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtTouchEvents.h"
 #include "platform/qt/QtWebMasks.h"
+#include "platform/qt/QtWidgetWebViews.h"
 #include "platform/qt/QtWidgetMasks.h"
 
 #include <QApplication>
@@ -78,13 +79,15 @@ QtBridge::QtBridge(QGuiApplication& app) {
     application_ = std::make_shared<QtApplication>();
     tree_ = std::make_unique<QtShadowTree>(application_);
     widgetMasks_ = std::make_unique<QtWidgetMasks>();
-    webMasks_ = std::make_unique<QtWebMasks>(*widgetMasks_);
+    webViews_ = std::make_shared<QtWidgetWebViews>(*widgetMasks_);
+    webMasks_ = std::make_unique<QtWebMasks>();
+    webMasks_->addHost(webViews_.get());
     capture_ = std::make_unique<QtFrameCapture>(*tree_, *widgetMasks_, *webMasks_);
     graphics_ = std::make_shared<QtGraphics>(tree_.get(), capture_.get());
     application_->addShadowWindowTest(
         [this](const Window& window) { return tree_->topLevelForWindow(&window) != nullptr; });
     graphics_->setBeforeDrawing([this] { tree_->syncIfDirty(); });
-    tree_->setWebViewHandler([this](QWidget* view) { webMasks_->watch(view); });
+    tree_->setWebViews(webViews_, [this](QWidget* view) { webMasks_->watch(view); });
     tree_->setWindowGoneHandler([this](const std::shared_ptr<Window>& window) {
         if (touchWindow_.lock() == window) {
             RVLog("QtBridge: the window of the running touch sequence went away; it ends here");

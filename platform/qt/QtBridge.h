@@ -23,6 +23,7 @@ class QtGraphics;
 class QtMainThreadScheduler;
 class QtShadowTree;
 class QtWebMasks;
+class QtWidgetWebViews;
 class QtWidgetMasks;
 class Window;
 
@@ -100,6 +101,7 @@ class QtBridge : public QObject {
     std::shared_ptr<QtGraphics> graphics_;
     std::unique_ptr<QtShadowTree> tree_;
     std::unique_ptr<QtWidgetMasks> widgetMasks_;
+    std::shared_ptr<QtWidgetWebViews> webViews_;
     std::unique_ptr<QtWebMasks> webMasks_;
     std::unique_ptr<QtFrameCapture> capture_;
     TouchDispatcher touches_;

@@ -9,6 +9,7 @@
 #include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtViewPainter.h"
 #include "platform/qt/QtWebEngine.h"
+#include "platform/qt/QtWebViewProxy.h"
 #include "platform/qt/QtWidgetMasks.h"
 
 #include <QCoreApplication>
@@ -29,8 +30,8 @@ constexpr int kMaxPixels = 16384;
 constexpr double kReleaseWait = 0.02;
 
 // A web view's page address for the log ("" without the web view module).
-std::string pageAddress(QWidget* web) {
-    QtWebEngine* engine = QtWebEngine::module();
+std::string pageAddress(QObject* web, const QtWebViewHost& host) {
+    QtWebEngine* engine = host.engine();
     return engine ? engine->url(web).toString().toStdString() : std::string();
 }
 }  // namespace
@@ -296,9 +297,9 @@ void QtGraphicsContext::renderLayer(View& view) {
         return;
     }
     QtShadowTree* tree = graphics_.tree();
-    if (tree && tree->webProxyForContentView(&view)) {
+    if (QtWebViewProxy* proxy = QtWebViewProxy::ofContentView(view)) {
         settle();
-        renderWebContent(view);
+        renderWebContent(*proxy);
         return;
     }
     if ((tree && (tree->topLevelForWindow(&view) || tree->widgetForView(&view))) ||
@@ -312,28 +313,30 @@ void QtGraphicsContext::renderLayer(View& view) {
     paintLibraryViewTree(painter_, view);
 }
 
-void QtGraphicsContext::renderWebContent(View& contentView) {
-    QtWebViewProxy* proxy = graphics_.tree()->webProxyForContentView(&contentView);
-    QWidget* web = proxy ? proxy->webView() : nullptr;
+void QtGraphicsContext::renderWebContent(QtWebViewProxy& proxy) {
+    QObject* web = proxy.webView();
+    std::shared_ptr<QtWebViewHost> host = proxy.host();
     QtFrameCapture* capture = graphics_.capture();
-    if (!web || !capture) {
+    if (!web || !host || !capture) {
         incomplete_ = true;
         return;
     }
-    if (capture->widgets().isWithinRegistered(web)) {
-        // A registered web view, or one inside a registered widget: no picture of it leaves.
+    if (host->isWithinRegistered(web)) {
+        // A registered web view, or one inside a registered widget or item: no picture of it
+        // leaves.
         RVLog("QtGraphics: web view %s is painted over; none of its page is captured",
-              pageAddress(web).c_str());
+              pageAddress(web, *host).c_str());
         incomplete_ = true;
         return;
     }
-    proxy->follow();
+    proxy.follow();
     // The part of the page this context covers (page coordinates), and the part the web view
     // shows now. Only what is on the screen can be copied.
     const QRectF wanted =
         painter_.transform().inverted().mapRect(QRectF(0, 0, image_.width(), image_.height()));
-    const Point offset = proxy->scrollView()->contentOffset();
-    const QRectF visible(offset.x, offset.y, web->width(), web->height());
+    const Point offset = proxy.scrollView()->contentOffset();
+    const QSize size = host->size(web);
+    const QRectF visible(offset.x, offset.y, size.width(), size.height());
     // Half a point of slack for rounding of the scroll position.
     if (!visible.adjusted(-0.5, -0.5, 0.5, 0.5).contains(wanted)) {
         RVLog(
@@ -350,7 +353,7 @@ void QtGraphicsContext::renderWebContent(View& contentView) {
         RVLog(
             "QtGraphics: web page %s is being checked for areas to paint over; it is captured "
             "at a later touch",
-            pageAddress(web).c_str());
+            pageAddress(web, *host).c_str());
         incomplete_ = true;
         return;
     }

@@ -17,6 +17,7 @@ class QtFrame;
 class QtFrameCapture;
 class QtFrameSource;
 class QtShadowTree;
+class QtWebViewProxy;
 
 // Bitmap contexts over QImage (premultiplied ARGB32: B, G, R, A bytes in memory) drawn with
 // QPainter. Views of the shadow tree are drawn from their widgets' pixels, never without their
@@ -80,7 +81,7 @@ class QtGraphicsContext : public GraphicsContext {
     Image makeImage() const override;
 
   private:
-    void renderWebContent(View& contentView);
+    void renderWebContent(QtWebViewProxy& proxy);
     // Whether `rect` (user space) covers every pixel under a transform without rotation.
     bool coversWholeImage(const QRectF& rect) const;
     // Puts into the bitmap what was put off (a whole fill, a frame and the areas filled over

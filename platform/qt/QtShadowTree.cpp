@@ -92,31 +92,6 @@ int depthOf(const QWidget* widget) {
 
 }  // namespace
 
-// ---- Web view proxy --------------------------------------------------------------------------
-
-QtWebViewProxy::QtWebViewProxy(ObjClass* cls, QWidget* view) : WebView(Rect(), cls), view_(view) {}
-
-QWidget* QtWebViewProxy::webView() const {
-    return view_.data();
-}
-
-void QtWebViewProxy::follow() {
-    QWidget* view = webView();
-    QtWebEngine* engine = QtWebEngine::module();
-    if (!view || !engine || !engine->page(view)) return;
-    const std::string address = engine->url(view).toString().toStdString();
-    const QSizeF contents = engine->contentsSize(view);
-    Size size{std::max<double>(contents.width(), view->width()),
-              std::max<double>(contents.height(), view->height())};
-    if (address != url()) {
-        loadPage(address, size);
-    } else if (!(contentView()->bounds().size == size)) {
-        setContentSize(size);
-    }
-    const QPointF scroll = engine->scrollPosition(view);
-    scrollView()->setContentOffset(Point{scroll.x(), scroll.y()});
-}
-
 // ---- Shadow tree -----------------------------------------------------------------------------
 
 QtShadowTree::QtShadowTree(std::shared_ptr<Application> application)
@@ -164,7 +139,8 @@ QtShadowTree::Node& QtShadowTree::nodeFor(QWidget* widget) {
     QWidget* web = QtWebEngine::isWebView(widget) ? widget : nullptr;
     if (web) {
         node.web = true;
-        node.view = std::make_shared<QtWebViewProxy>(viewClass(name, WebView::classObject()), web);
+        node.view = std::make_shared<QtWebViewProxy>(viewClass(name, WebView::classObject()), web,
+                                                     webHost_);
     } else if (qobject_cast<QLineEdit*>(widget)) {
         node.view = std::make_shared<TextField>(Rect(), viewClass(name, TextField::classObject()));
     } else if (qobject_cast<QAbstractScrollArea*>(widget)) {
@@ -749,15 +725,6 @@ QWidget* QtShadowTree::widgetForView(const View* view) const {
     if (n != nodes_.end()) return n->second.widget.data();
     auto w = windows_.find(it->second);
     return w != windows_.end() ? w->second.widget.data() : nullptr;
-}
-
-QtWebViewProxy* QtShadowTree::webProxyForContentView(const View* view) const {
-    auto it = widgetsByView_.find(view);
-    if (it == widgetsByView_.end()) return nullptr;
-    auto n = nodes_.find(it->second);
-    if (n == nodes_.end() || !n->second.web) return nullptr;
-    auto* proxy = static_cast<QtWebViewProxy*>(n->second.view.get());
-    return proxy->contentView().get() == view ? proxy : nullptr;
 }
 
 QWidget* QtShadowTree::topLevelForWindowHandle(const QObject* windowHandle) const {

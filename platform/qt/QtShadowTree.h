@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/ViewController.h"
-#include "platform/WebView.h"
 #include "platform/Window.h"
+#include "platform/qt/QtWebViewProxy.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,20 +24,7 @@ class QStackedWidget;
 namespace rivlo {
 
 class Application;
-
-// A web view's proxy: the page address, contents size and scroll position of a QWebEngineView
-// (read through the web view module, QtWebEngine). Hit tests inside it answer its content view,
-// sized to the whole page and scrolled like it.
-class QtWebViewProxy : public WebView {
-  public:
-    QtWebViewProxy(ObjClass* cls, QWidget* view);
-    // Copies the page's address, contents size and scroll position. Main thread.
-    void follow();
-    QWidget* webView() const;
-
-  private:
-    QPointer<QWidget> view_;
-};
+class QtWebViewHost;
 
 // The shadow of the application's widgets in the toolkit object model, for hit tests, input
 // and screen names; what is painted over in frames is decided elsewhere (QtWidgetMasks), from
@@ -91,8 +78,6 @@ class QtShadowTree : public QObject {
     QWidget* widgetForView(const View* view) const;
     // The screen a widget stands for: a top-level widget's root controller, a page's controller.
     std::shared_ptr<ViewController> screenForWidget(const QWidget* widget) const;
-    // The web view proxy whose content view this is.
-    QtWebViewProxy* webProxyForContentView(const View* view) const;
     // The top-level widget whose native window this is.
     QWidget* topLevelForWindowHandle(const QObject* windowHandle) const;
 
@@ -106,9 +91,11 @@ class QtShadowTree : public QObject {
     void setWindowGoneHandler(std::function<void(const std::shared_ptr<Window>&)> handler) {
         windowGone_ = std::move(handler);
     }
-    // Called with every web view the tree meets (its page is then watched for masks).
-    void setWebViewHandler(std::function<void(QWidget*)> handler) {
-        webViewMet_ = std::move(handler);
+    // What shows the tree's web views (their proxies follow their pages through it), and what
+    // is called with every web view the tree meets (its page is then watched for masks).
+    void setWebViews(std::weak_ptr<QtWebViewHost> host, std::function<void(QWidget*)> met) {
+        webHost_ = std::move(host);
+        webViewMet_ = std::move(met);
     }
 
     // What a top-level widget is to the recording.
@@ -182,6 +169,7 @@ class QtShadowTree : public QObject {
     // Page controllers now appearing, in tree order (outer pages before inner ones).
     std::vector<std::shared_ptr<ViewController>> visiblePages_;
     std::function<void(const std::shared_ptr<Window>&)> windowGone_;
+    std::weak_ptr<QtWebViewHost> webHost_;
     std::function<void(QWidget*)> webViewMet_;
 };
 

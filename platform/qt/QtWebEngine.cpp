@@ -14,49 +14,63 @@ namespace rivlo {
 
 namespace {
 
-std::atomic<QtWebEngine::Factory> gProvided{nullptr};
-// The module's object: made on first use, freed when the library closes (the module itself
-// stays loaded).
-SharedInstance<QtWebEngine> gModule;
+// One kind of web view: its module's file and entry point, how to make its object, and the
+// object (made on first use, freed when the library closes; the module itself stays loaded).
+struct ModuleSlot {
+    const char* file;
+    const char* entryPoint;
+    const char* viewClass;
+    std::atomic<QtWebEngine::Factory> provided{nullptr};
+    std::mutex mutex;
+    QtWebEngine::Factory loaded = nullptr;  // guarded by mutex
+    bool tried = false;                     // guarded by mutex
+    SharedInstance<QtWebEngine> object;
+};
 
-// How to make the module: provided, or the entry point of the loaded module (null, logged once,
+ModuleSlot gWidgetModule{QtWebEngine::kModuleFile, QtWebEngine::kEntryPoint, "QWebEngineView"};
+ModuleSlot gQuickModule{QtWebEngine::kQuickModuleFile, QtWebEngine::kQuickEntryPoint,
+                        "QQuickWebEngineView"};
+
+ModuleSlot& slotOf(QtWebEngine::Kind kind) {
+    return kind == QtWebEngine::Kind::Quick ? gQuickModule : gWidgetModule;
+}
+
+// How to make a module: provided, or the entry point of the loaded module (null, logged once,
 // when there is none).
-QtWebEngine::Factory factory() {
-    if (auto provided = gProvided.load()) return provided;
-    static std::mutex mutex;
-    static QtWebEngine::Factory loaded = nullptr;
-    static bool tried = false;
-    std::lock_guard lock(mutex);
-    if (tried) return loaded;
-    tried = true;
+QtWebEngine::Factory factory(ModuleSlot& slot) {
+    if (auto provided = slot.provided.load()) return provided;
+    std::lock_guard lock(slot.mutex);
+    if (slot.tried) return slot.loaded;
+    slot.tried = true;
     std::string problem;
-    loaded = reinterpret_cast<QtWebEngine::Factory>(
-        LoadableModule::load(QtWebEngine::kModuleFile, QtWebEngine::kEntryPoint,
-                             reinterpret_cast<const void*>(&QtWebEngine::module), problem));
-    if (!loaded) {
+    slot.loaded = reinterpret_cast<QtWebEngine::Factory>(
+        LoadableModule::load(slot.file, slot.entryPoint,
+                             reinterpret_cast<const void*>(&QtWebEngine::isWebView), problem));
+    if (!slot.loaded) {
         RVLog(
             "Rivlo: QtPlatform: the web view module %s could not be loaded (%s); web views are "
             "painted over whole and their pages are not captured",
-            QtWebEngine::kModuleFile, problem.c_str());
+            slot.file, problem.c_str());
     }
-    return loaded;
+    return slot.loaded;
 }
 
 }  // namespace
 
-bool QtWebEngine::isWebView(const QObject* object) {
-    return object != nullptr && object->inherits("QWebEngineView");
+bool QtWebEngine::isWebView(const QObject* object, Kind kind) {
+    return object != nullptr && object->inherits(slotOf(kind).viewClass);
 }
 
-QtWebEngine* QtWebEngine::module() {
-    if (QtWebEngine* made = gModule.peek()) return made;
-    const Factory make = factory();
+QtWebEngine* QtWebEngine::module(Kind kind) {
+    ModuleSlot& slot = slotOf(kind);
+    if (QtWebEngine* made = slot.object.peek()) return made;
+    const Factory make = factory(slot);
     if (!make) return nullptr;
-    return &gModule.get([make] { return make(); });
+    return &slot.object.get([make] { return make(); });
 }
 
-void QtWebEngine::provide(Factory factory) {
-    gProvided.store(factory);
+void QtWebEngine::provide(Factory factory, Kind kind) {
+    slotOf(kind).provided.store(factory);
 }
 
 }  // namespace rivlo

@@ -1,13 +1,13 @@
 #include "platform/qt/QtWebMasks.h"
 
 #include "foundation/Log.h"
+#include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtFrameMasks.h"
 #include "platform/qt/QtWebEngine.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -216,9 +216,34 @@ void QtPageAnswer::then(std::function<void()> next) {
 
 // ---- Pages -----------------------------------------------------------------------------------
 
-QtWebMasks::QtWebMasks(const QtWidgetMasks& widgets) : widgets_(widgets) {}
+QtWebMasks::QtWebMasks() = default;
 
 QtWebMasks::~QtWebMasks() = default;
+
+void QtWebMasks::addHost(QtWebViewHost* host) {
+    if (host && std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end())
+        hosts_.push_back(host);
+}
+
+void QtWebMasks::removeHost(QtWebViewHost* host) {
+    hosts_.erase(std::remove(hosts_.begin(), hosts_.end(), host), hosts_.end());
+    // Its views are not followed any longer.
+    for (auto it = views_.begin(); it != views_.end();) {
+        if (it->second.view && hostOf(it->second.view)) {
+            ++it;
+            continue;
+        }
+        delete it->second.settle;
+        it = views_.erase(it);
+    }
+}
+
+QtWebViewHost* QtWebMasks::hostOf(const QObject* view) const {
+    for (QtWebViewHost* host : hosts_) {
+        if (host->hosts(view)) return host;
+    }
+    return nullptr;
+}
 
 void QtWebMasks::setSelectors(const QStringList& selectors) {
     selectors_ = selectors;
@@ -232,7 +257,7 @@ QString QtWebMasks::reportCall() const {
         .arg(list, maskAllTextInputs_ ? "true" : "false");
 }
 
-void QtWebMasks::ensureScript(QtWebEngine& engine, QWidget* view) {
+void QtWebMasks::ensureScript(QtWebEngine& engine, QObject* view) {
     QObject* page = engine.page(view);
     if (!page || scriptedPages_.count(page)) return;
     scriptedPages_[page] = true;
@@ -241,11 +266,12 @@ void QtWebMasks::ensureScript(QtWebEngine& engine, QWidget* view) {
     engine.addScript(view, "rivlo-masks", QString::fromUtf8(kScript), kWorld);
 }
 
-std::shared_ptr<QtPageAnswer> QtWebMasks::ask(QWidget* view) {
-    QtWebEngine* engine = QtWebEngine::isWebView(view) ? QtWebEngine::module() : nullptr;
+std::shared_ptr<QtPageAnswer> QtWebMasks::ask(QObject* view) {
+    QtWebViewHost* host = hostOf(view);
+    QtWebEngine* engine = host ? host->engine() : nullptr;
     auto found = views_.find(view);
     const bool known = found != views_.end();
-    auto answer = std::make_shared<QtPageAnswer>(now(), engine ? view->size() : QSize(),
+    auto answer = std::make_shared<QtPageAnswer>(now(), engine ? host->size(view) : QSize(),
                                                  known ? found->second.hiddenAt : -1,
                                                  known ? found->second.shownAt : -1);
     if (!engine || !engine->page(view)) {
@@ -304,7 +330,7 @@ void QtWebMasks::apply(const QtWebFramePart& part, QtFrameMasks& masks, bool may
 
 // ---- Checked pictures for tiles --------------------------------------------------------------
 
-QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
+QtWebMasks::ViewState& QtWebMasks::stateFor(QObject* view) {
     auto it = views_.find(view);
     if (it != views_.end()) return it->second;
     ViewState& state = views_[view];
@@ -312,7 +338,7 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
     state.settle = new QTimer(this);
     state.settle->setSingleShot(true);
     state.settle->setInterval(kSettleMs);
-    QPointer<QWidget> weak(view);
+    QPointer<QObject> weak(view);
     QObject::connect(state.settle, &QTimer::timeout, this, [this, weak] {
         if (weak) refresh(weak);
     });
@@ -322,7 +348,8 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
         delete found->second.settle;
         views_.erase(found);
     });
-    if (QtWebEngine* engine = QtWebEngine::module()) {
+    QtWebViewHost* host = hostOf(view);
+    if (QtWebEngine* engine = host ? host->engine() : nullptr) {
         auto changed = [this, weak] {
             if (weak) pageChanged(weak);
         };
@@ -331,31 +358,32 @@ QtWebMasks::ViewState& QtWebMasks::stateFor(QWidget* view) {
     return state;
 }
 
-void QtWebMasks::watch(QWidget* view) {
-    if (view) stateFor(view);
+void QtWebMasks::watch(QObject* view) {
+    if (view && hostOf(view)) stateFor(view);
 }
 
-void QtWebMasks::noteVisible(QWidget* widget, bool visible) {
-    if (!QtWebEngine::isWebView(widget)) return;
-    ViewState& state = stateFor(widget);
+void QtWebMasks::noteVisible(QObject* object, bool visible) {
+    if (!hostOf(object)) return;
+    ViewState& state = stateFor(object);
     (visible ? state.shownAt : state.hiddenAt) = now();
 }
 
-void QtWebMasks::pageChanged(QWidget* view) {
+void QtWebMasks::pageChanged(QObject* view) {
     ViewState& state = stateFor(view);
     state.attempts = 0;
     state.settle->start(kSettleMs);
 }
 
-QImage QtWebMasks::shown(QWidget* view) {
-    QtWebEngine* engine = QtWebEngine::module();
+QImage QtWebMasks::shown(QObject* view) {
+    QtWebViewHost* host = hostOf(view);
+    QtWebEngine* engine = host ? host->engine() : nullptr;
     if (!engine) return QImage();
     ViewState& state = stateFor(view);
     if (state.picture && engine->page(view)) {
         const Picture& p = *state.picture;
         const QPointF scroll = engine->scrollPosition(view);
         const bool same = std::abs(p.scroll.x() - scroll.x()) < 0.5 &&
-                          std::abs(p.scroll.y() - scroll.y()) < 0.5 && p.size == view->size() &&
+                          std::abs(p.scroll.y() - scroll.y()) < 0.5 && p.size == host->size(view) &&
                           p.url == engine->url(view) && now() - p.takenAt < kPictureServes;
         if (same) return p.pixels;
     }
@@ -364,54 +392,57 @@ QImage QtWebMasks::shown(QWidget* view) {
     return QImage();
 }
 
-void QtWebMasks::refresh(QWidget* view) {
-    QtWebEngine* engine = QtWebEngine::module();
+void QtWebMasks::refresh(QObject* view) {
+    QtWebViewHost* host = hostOf(view);
+    QtWebEngine* engine = host ? host->engine() : nullptr;
     if (!engine) return;
     ViewState& state = stateFor(view);
-    if (!engine->page(view) || !view->isVisible() || view->width() <= 0 || view->height() <= 0)
-        return;
+    const QSize size = host->size(view);
+    if (!engine->page(view) || !host->isShown(view) || size.isEmpty()) return;
     if (state.refreshingSince >= 0 && now() - state.refreshingSince < 2 * kAnswerWait) return;
-    // The view as it shows now (its page and the widgets over it), with the widgets' masks.
-    QImage pixels = view->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (pixels.isNull()) return;
-    const double ratio = pixels.devicePixelRatio();
-    auto masks = std::make_shared<QtFrameMasks>(pixels.rect());
-    std::vector<QtWebArea> areas;
-    widgets_.collect(view, QTransform::fromScale(ratio, ratio), QRectF(pixels.rect()), *masks,
-                     &areas);
-    auto parts = std::make_shared<std::vector<QtWebFramePart>>();
-    for (const QtWebArea& area : areas) {
-        if (area.view)
-            parts->push_back({area.viewToFrame, area.frameClip, area.visible, ask(area.view)});
+    // What the view shows now, taken as for a frame: masks of what is inside and over it, and
+    // the answers of the pages in it still to come.
+    QRect area;
+    std::shared_ptr<QtFrame> frame = host->picture(view, *this, area);
+    QPointer<QObject> weak(view);
+    if (!frame || area.isEmpty()) {
+        if (++state.attempts < kAttempts) state.settle->start(kRetryMs);
+        return;
     }
-    Picture picture{pixels, engine->scrollPosition(view), view->size(), engine->url(view), now()};
+    std::vector<std::shared_ptr<QtPageAnswer>> answers;
+    for (QtFrame::Layer& layer : frame->layers()) {
+        for (const QtWebFramePart& part : layer.web)
+            answers.push_back(part.answer);
+    }
+    Picture picture{QImage(), engine->scrollPosition(view), size, engine->url(view), now()};
     state.refreshingSince = now();
-    auto remaining = std::make_shared<size_t>(parts->size());
-    QPointer<QWidget> weak(view);
-    auto finish = [this, weak, parts, masks, picture]() mutable {
+    auto remaining = std::make_shared<size_t>(answers.size());
+    auto finish = [this, weak, frame, area, answers, picture]() mutable {
         if (!weak) return;
         ViewState& s = stateFor(weak);
         s.refreshingSince = -1;
-        bool settled = !masks->dropped() && !masks->coversAll();
-        for (const auto& part : *parts)
-            settled = settled && part.answer->settled();
+        bool settled = !frame->dropped() && !frame->outcome().coversAll();
+        for (QtFrame::Layer& layer : frame->layers())
+            settled = settled && !layer.masks.coversAll();
+        for (const auto& answer : answers)
+            settled = settled && answer->settled();
         if (!settled) {
             // Not checked: tried again a little later, a few times.
             if (++s.attempts < kAttempts) s.settle->start(kRetryMs);
             return;
         }
-        for (const auto& part : *parts)
-            apply(part, *masks, false);
-        masks->paint(picture.pixels);
-        picture.pixels.setDevicePixelRatio(1);
+        QImage whole(frame->size(), QImage::Format_ARGB32_Premultiplied);
+        whole.fill(Qt::black);
+        frame->render(whole, false);
+        picture.pixels = whole.copy(area);
         s.picture = std::move(picture);
     };
-    if (parts->empty()) {
+    if (answers.empty()) {
         finish();
         return;
     }
-    for (const auto& part : *parts) {
-        part.answer->then([remaining, finish]() mutable {
+    for (const auto& answer : answers) {
+        answer->then([remaining, finish]() mutable {
             if (--*remaining == 0) finish();
         });
     }

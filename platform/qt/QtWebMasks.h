@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/QtWidgetMasks.h"
+#include "platform/qt/QtWebViewHost.h"
 
 #include <QImage>
 #include <QObject>
@@ -24,7 +24,6 @@ class QTimer;
 namespace rivlo {
 
 class QtFrameMasks;
-class QtWebEngine;
 
 // One answer of a page to "where are your masked elements now": filled once on the main
 // thread, read on any thread (a frame's thread waits for it).
@@ -82,33 +81,41 @@ struct QtWebFramePart {
     std::shared_ptr<QtPageAnswer> answer;
 };
 
-// What is painted over inside web pages (Qt WebEngine reached through QtWebEngine; without its
-// module every page is painted over whole and no tile is captured). A script in a world of the
+// What is painted over inside web pages, of web views of any kind (QWebEngineView widgets, Qt
+// Quick WebEngineView items: each kind reached through its host, QtWebViewHost, and its
+// module, QtWebEngine; without its module every page is painted over whole and no tile is
+// captured). A script in a world of the
 // library's own reports, for the page's current state, the rectangles of its password inputs, of
 // the elements matching the host's CSS selectors (maskWebElements), of every text input when all
 // are masked, and of the frames it cannot look into (other origins); it keeps count of when these
 // last changed. A frame asks each page it shows right after taking its pixels and, on its own
 // thread, waits for the answer: the page's masks are used only when they held still from shortly
 // before the pixels were taken until the answer, else the whole web view is painted over. Tiles are
-// cut from a checked picture of the web view (its page, its child widgets, masks painted over),
-// taken after the page settles; a tile asked for before there is one is not captured then (a later
-// touch captures it). Main thread only, unless a method says otherwise.
+// cut from a checked picture of the web view (what shows there, taken by its host as a frame is,
+// masks painted over), taken after the page settles; a tile asked for before there is one is not
+// captured then (a later touch captures it). Main thread only, unless a method says otherwise.
 class QtWebMasks : public QObject {
   public:
-    explicit QtWebMasks(const QtWidgetMasks& widgets);
+    QtWebMasks();
     ~QtWebMasks() override;
+
+    // Web views of the host's kind are reached through it from now on (until removed).
+    void addHost(QtWebViewHost* host);
+    void removeHost(QtWebViewHost* host);
+    // The host of a web view, or null when it is none of theirs.
+    QtWebViewHost* hostOf(const QObject* view) const;
 
     void setSelectors(const QStringList& selectors);
     void setMaskAllTextInputs(bool mask) { maskAllTextInputs_ = mask; }
 
     // Follows the page of this web view from now on (its checked picture is renewed after its
     // page changes).
-    void watch(QWidget* view);
-    // The widget was shown or hidden (itself or with a parent): for a web view, when its page's
+    void watch(QObject* view);
+    // The object was shown or hidden (itself or with a parent): for a web view, when its page's
     // answers hold depends on it (QtPageAnswer::kShownLag).
-    void noteVisible(QWidget* widget, bool visible);
+    void noteVisible(QObject* object, bool visible);
     // Asks the view's page where its masked elements are now.
-    std::shared_ptr<QtPageAnswer> ask(QWidget* view);
+    std::shared_ptr<QtPageAnswer> ask(QObject* view);
     // Any thread: paints the page's masks of `part` into `masks`, or the whole visible web view
     // when its answer does not hold (waits for the answer first, except on the main thread).
     static void apply(const QtWebFramePart& part, QtFrameMasks& masks, bool mayWait);
@@ -116,7 +123,7 @@ class QtWebMasks : public QObject {
     // The checked picture of what the web view shows now (view points, masks painted over), or
     // a null image when there is none for its present scroll position and size (one is then
     // taken as soon as the page has settled).
-    QImage shown(QWidget* view);
+    QImage shown(QObject* view);
 
     // The world the script runs in, apart from the page's own scripts and the host's.
     static constexpr unsigned kWorld = 77;
@@ -130,7 +137,7 @@ class QtWebMasks : public QObject {
         double takenAt = 0;
     };
     struct ViewState {
-        QPointer<QWidget> view;
+        QPointer<QObject> view;
         std::optional<Picture> picture;
         double refreshingSince = -1;
         double hiddenAt = -1;
@@ -138,13 +145,13 @@ class QtWebMasks : public QObject {
         int attempts = 0;
         QTimer* settle = nullptr;
     };
-    ViewState& stateFor(QWidget* view);
-    void ensureScript(QtWebEngine& engine, QWidget* view);
-    void pageChanged(QWidget* view);
-    void refresh(QWidget* view);
+    ViewState& stateFor(QObject* view);
+    void ensureScript(QtWebEngine& engine, QObject* view);
+    void pageChanged(QObject* view);
+    void refresh(QObject* view);
     QString reportCall() const;
 
-    const QtWidgetMasks& widgets_;
+    std::vector<QtWebViewHost*> hosts_;
     QStringList selectors_;
     bool maskAllTextInputs_ = false;
     std::unordered_map<const QObject*, ViewState> views_;

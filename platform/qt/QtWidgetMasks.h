@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/qt/QtWebViewHost.h"
+
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -19,16 +21,6 @@ namespace rivlo {
 
 class QtFrameMasks;
 class QtQuickWidgetItems;
-
-// A web page drawn in a frame (or a tile): the web view, where its points land in the frame,
-// the part of the frame it may show in, and the part of the view that is not cut off by its
-// parents (view coordinates). Its page's own masks are asked for separately (QtWebMasks).
-struct QtWebArea {
-    QPointer<QWidget> view;
-    QTransform viewToFrame;
-    QRectF frameClip;
-    QRect visible;
-};
 
 // Which widgets are painted over, decided from the live widgets each time a frame's or a
 // tile's pixels are taken, never from events seen before:

@@ -9,7 +9,7 @@ namespace rivlo {
 
 namespace {
 
-QWebEnginePage* pageOf(QWidget* view) {
+QWebEnginePage* pageOf(QObject* view) {
     auto* web = qobject_cast<QWebEngineView*>(view);
     return web ? web->page() : nullptr;
 }
@@ -20,26 +20,26 @@ QtWebEngine* QtWebEngineViews::create() {
     return new QtWebEngineViews;
 }
 
-QObject* QtWebEngineViews::page(QWidget* view) const {
+QObject* QtWebEngineViews::page(QObject* view) const {
     return pageOf(view);
 }
 
-QUrl QtWebEngineViews::url(QWidget* view) const {
+QUrl QtWebEngineViews::url(QObject* view) const {
     auto* web = qobject_cast<QWebEngineView*>(view);
     return web ? web->url() : QUrl();
 }
 
-QSizeF QtWebEngineViews::contentsSize(QWidget* view) const {
+QSizeF QtWebEngineViews::contentsSize(QObject* view) const {
     QWebEnginePage* page = pageOf(view);
     return page ? page->contentsSize() : QSizeF();
 }
 
-QPointF QtWebEngineViews::scrollPosition(QWidget* view) const {
+QPointF QtWebEngineViews::scrollPosition(QObject* view) const {
     QWebEnginePage* page = pageOf(view);
     return page ? page->scrollPosition() : QPointF();
 }
 
-void QtWebEngineViews::onPageChanges(QWidget* view, QObject* context, std::function<void()> changed,
+void QtWebEngineViews::onPageChanges(QObject* view, QObject* context, std::function<void()> changed,
                                      bool loads) {
     QWebEnginePage* page = pageOf(view);
     if (!page) return;
@@ -49,7 +49,7 @@ void QtWebEngineViews::onPageChanges(QWidget* view, QObject* context, std::funct
     if (loads) QObject::connect(page, &QWebEnginePage::loadFinished, context, changed);
 }
 
-void QtWebEngineViews::addScript(QWidget* view, const QString& name, const QString& source,
+void QtWebEngineViews::addScript(QObject* view, const QString& name, const QString& source,
                                  unsigned world) {
     QWebEnginePage* page = pageOf(view);
     if (!page) return;
@@ -64,7 +64,7 @@ void QtWebEngineViews::addScript(QWidget* view, const QString& name, const QStri
     page->runJavaScript(source, world);
 }
 
-void QtWebEngineViews::runJavaScript(QWidget* view, const QString& source, unsigned world,
+void QtWebEngineViews::runJavaScript(QObject* view, const QString& source, unsigned world,
                                      std::function<void(const QVariant&)> result) {
     QWebEnginePage* page = pageOf(view);
     if (!page) {

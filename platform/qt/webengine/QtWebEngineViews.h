@@ -12,15 +12,15 @@ class QtWebEngineViews final : public QtWebEngine {
   public:
     static QtWebEngine* create();
 
-    QObject* page(QWidget* view) const override;
-    QUrl url(QWidget* view) const override;
-    QSizeF contentsSize(QWidget* view) const override;
-    QPointF scrollPosition(QWidget* view) const override;
-    void onPageChanges(QWidget* view, QObject* context, std::function<void()> changed,
+    QObject* page(QObject* view) const override;
+    QUrl url(QObject* view) const override;
+    QSizeF contentsSize(QObject* view) const override;
+    QPointF scrollPosition(QObject* view) const override;
+    void onPageChanges(QObject* view, QObject* context, std::function<void()> changed,
                        bool loads) override;
-    void addScript(QWidget* view, const QString& name, const QString& source,
+    void addScript(QObject* view, const QString& name, const QString& source,
                    unsigned world) override;
-    void runJavaScript(QWidget* view, const QString& source, unsigned world,
+    void runJavaScript(QObject* view, const QString& source, unsigned world,
                        std::function<void(const QVariant&)> result) override;
 };
 
