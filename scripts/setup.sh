@@ -12,7 +12,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libyuv-dev ffmpeg
   clang-format ccache locales
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  qt6-base-dev qt6-base-private-dev qt6-webengine-dev
+  qt6-base-dev qt6-base-private-dev qt6-webengine-dev qml6-module-qtwebengine
   qt6-declarative-dev qt6-declarative-private-dev qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
   openssl strace iproute2

@@ -3,6 +3,7 @@
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtFrameMasks.h"
 #include "platform/qt/QtWidgetMasks.h"
+#include "platform/qt/QtWebViewHost.h"
 #include "platform/quick/QtQmlModule.h"
 
 #include <QQuickItem>
@@ -62,6 +63,7 @@ struct QtItemMasks::Walk {
     QTransform toFrame;
     QRectF frameClip;
     bool allTextInputs = false;  // every item taking text is painted over
+    std::vector<QtWebArea>* webViews = nullptr;  // WebEngineViews met, when asked for
 };
 
 QtItemMasks::QtItemMasks() = default;
@@ -97,13 +99,15 @@ unsigned QtItemMasks::kindOf(const QQuickItem* item) const {
             kind |= Opaque;
         if (named(name, {"QQuickShaderEffect"})) kind |= Opaque | Shader;
         if (named(name, {"QQuickTextInput", "QQuickTextEdit"})) kind |= TextInput;
+        if (named(name, {"QQuickWebEngineView"})) kind |= Web;
     }
     kinds_.insert(meta, kind);
     return kind;
 }
 
 void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
-                          const QRectF& frameClip, QtFrameMasks& masks) const {
+                          const QRectF& frameClip, QtFrameMasks& masks,
+                          std::vector<QtWebArea>* webViews) const {
     QQuickItem* root = window ? window->contentItem() : nullptr;
     if (!root) {
         masks.drop("the window has no items to look into");
@@ -114,7 +118,8 @@ void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
         root = root->parentItem();
     // The host's setting for all text inputs, one for widgets and items.
     QtBridge* bridge = QtBridge::current();
-    Walk walk{masks, sceneToFrame, frameClip, bridge && bridge->widgetMasks().maskAllTextInputs()};
+    Walk walk{masks, sceneToFrame, frameClip, bridge && bridge->widgetMasks().maskAllTextInputs(),
+              webViews};
     const QRectF everything = sceneToFrame.inverted().mapRect(frameClip);
     if (QtQmlModule::occludedInQml(window)) {
         masks.add(everything, sceneToFrame, frameClip);
@@ -140,7 +145,21 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
          (item->parent() != item->parentItem() && QtQmlModule::occludedInQml(item->parent()))))
         masked = true;
     bool covered = masked;
-    if (!covered && (kind & Opaque) && !allowed_.contains(item)) {
+    if (!covered && (kind & Web) && walk.webViews && !allowed_.contains(item)) {
+        // Its page's masks are asked for; until they answer, all of it is painted over.
+        // One moved by an Animator is drawn elsewhere than its page's masks would land: all of
+        // it is painted over, there and where its properties say.
+        bool mapped = false;
+        const QTransform toScene = item->itemTransform(nullptr, &mapped);
+        const QRectF drawn = drawnInScene(item, own);
+        if (mapped && (drawn.isNull() || drawn == item->mapRectToScene(own))) {
+            walk.webViews->push_back(
+                QtWebArea{item, toScene * walk.toFrame, walk.toFrame.mapRect(clip) & walk.frameClip,
+                          (item->mapRectFromScene(clip) & own).toAlignedRect()});
+        } else {
+            covered = true;
+        }
+    } else if (!covered && (kind & Opaque) && !allowed_.contains(item)) {
         if ((kind & Shader) && !item->property("vertexShader").toUrl().isEmpty()) {
             walk.masks.coverAll("a ShaderEffect with a vertex shader of its own is showing");
             return;

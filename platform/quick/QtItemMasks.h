@@ -6,12 +6,15 @@
 #include <QSet>
 #include <QTransform>
 
+#include <vector>
+
 class QQuickItem;
 class QQuickWindow;
 
 namespace rivlo {
 
 class QtFrameMasks;
+struct QtWebArea;
 
 // Which Qt Quick items are painted over, decided from the live items each time a frame's pixels
 // are taken, never from events seen before:
@@ -26,7 +29,8 @@ class QtFrameMasks;
 //    for widgets and items), every TextInput and TextEdit (TextField, TextArea) and every item
 //    that takes input-method text;
 //  - content the library cannot look into (ShaderEffect, ShaderEffectSource, framebuffer
-//    objects, video, web views) unless the host declared that item safe. A ShaderEffect with a
+//    objects, video, web views) unless the host declared that item safe; a WebEngineView is
+//    left to its page's masks when the walk is asked for its web views. A ShaderEffect with a
 //    vertex shader of its own may draw anywhere: the whole frame is painted over while it shows.
 // Each area is the item's rectangle (and what it draws beyond it) mapped into the window with
 // every transform on the way (mapRectToScene: position, scale, rotation, transforms; rotated
@@ -47,15 +51,18 @@ class QtItemMasks : public QObject {
 
     // Adds the masks of every item of `window`; `sceneToFrame` maps the window's coordinates
     // (points) to frame pixels, and nothing is painted outside `frameClip`. A window without a
-    // content item, or a tree deeper than can be followed, drops the frame.
+    // content item, or a tree deeper than can be followed, drops the frame. WebEngineViews met
+    // are added to `webViews` when given (their pages' masks are asked for separately), else
+    // painted over whole.
     void collect(QQuickWindow* window, const QTransform& sceneToFrame, const QRectF& frameClip,
-                 QtFrameMasks& masks) const;
+                 QtFrameMasks& masks, std::vector<QtWebArea>* webViews = nullptr) const;
 
   private:
     enum Kind : unsigned {
         Opaque = 1,     // drawn by something the library cannot look into
         Shader = 2,     // a ShaderEffect: its vertex shader may draw outside it
         TextInput = 4,  // a TextInput or TextEdit (TextField, TextArea)
+        Web = 8,        // a WebEngineView: its page says what to paint over
     };
     struct Walk;
     unsigned kindOf(const QQuickItem* item) const;

@@ -6,11 +6,13 @@
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtGraphics.h"
+#include "platform/qt/QtWebMasks.h"
 #include "platform/qt/QtWidgetMasks.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQmlModule.h"
 #include "platform/quick/QtQuickFrameCapture.h"
 #include "platform/quick/QtQuickInput.h"
+#include "platform/quick/QtQuickWebViews.h"
 #include "platform/quick/QtQuickWidgetScenes.h"
 #include "platform/quick/QtQuickWindows.h"
 
@@ -45,6 +47,8 @@ QtQuickBridge::~QtQuickBridge() {
     if (QtBridge* bridge = QtBridge::current()) {
         if (bridge->widgetMasks().quickWidgetItems() == widgetScenes_.get())
             bridge->widgetMasks().setQuickWidgetItems(nullptr);
+        // Its web views leave the Qt bridge's pages.
+        bridge->webMasks().removeHost(webViews_.get());
     }
 }
 
@@ -61,6 +65,10 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     windows_ = std::make_unique<QtQuickWindows>(bridge->sharedApplication());
     capture_ = std::make_unique<QtQuickFrameCapture>(*windows_, *masks_);
     input_ = std::make_unique<QtQuickInput>(*windows_);
+    webViews_ =
+        std::make_shared<QtQuickWebViews>(*windows_, *masks_, *capture_, bridge->webMasks());
+    bridge->webMasks().addHost(webViews_.get());
+    capture_->setWebPages(&bridge->webMasks());
     QtQuickWindows* windows = windows_.get();
     bridge->application().addShadowWindowTest(
         [windows](const Window& window) { return windows->owns(&window); });
@@ -69,6 +77,9 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     bridge->widgetMasks().setQuickWidgetItems(widgetScenes_.get());
     windows_->watch(&app);
     input_->watch(&app);
+    // Installed after the input's filter, so it runs first: the web views are in place before
+    // a touch is hit-tested.
+    webViews_->watch(&app);
 }
 
 }  // namespace rivlo

@@ -1,6 +1,8 @@
 #include "platform/quick/QtQuickFrameCapture.h"
 
 #include "platform/qt/QtFrameCapture.h"
+#include "platform/qt/QtWebMasks.h"
+#include "platform/qt/QtWebViewHost.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickReadback.h"
 #include "platform/quick/QtQuickWindows.h"
@@ -48,7 +50,8 @@ QtQuickFrameCapture::Placement QtQuickFrameCapture::Placement::of(QQuickWindow* 
 }
 
 QtFrameMasks QtQuickFrameCapture::Placement::masks(QQuickWindow* window, const QtItemMasks& items,
-                                                   QSize frameSize) const {
+                                                   QSize frameSize,
+                                                   std::vector<QtWebArea>* webViews) const {
     QtFrameMasks masks(QRect(QPoint(0, 0), frameSize));
     if (size.isEmpty()) {
         masks.drop("the Qt Quick window has no size");
@@ -56,7 +59,7 @@ QtFrameMasks QtQuickFrameCapture::Placement::masks(QQuickWindow* window, const Q
     }
     // Pixels drawn scaled are interpolated from their neighbours: the masks reach a pixel further.
     if (ratio != 1.0 || !isWholePixelTranslation(windowToFrame)) masks.setMargin(1);
-    items.collect(window, windowToFrame, clip, masks);
+    items.collect(window, windowToFrame, clip, masks, webViews);
     return masks;
 }
 
@@ -109,12 +112,16 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
     // StackView's transition showed its member card beside its mask).
     const bool software =
         window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+    // The WebEngineViews met are left to their pages' masks, asked for once the pixels are in.
+    std::vector<QtWebArea> webViews;
+    std::vector<QtWebArea>* const pages = pages_ ? &webViews : nullptr;
     Placement placement = Placement::of(window, target, frameSize);
     QtFrameMasks masks = software ? QtFrameMasks(QRect(QPoint(0, 0), frameSize))
-                                  : placement.masks(window, masks_, frameSize);
+                                  : placement.masks(window, masks_, frameSize, pages);
     auto masksNow = [&] {
+        webViews.clear();
         placement = Placement::of(window, target, frameSize);
-        masks = placement.masks(window, masks_, frameSize);
+        masks = placement.masks(window, masks_, frameSize, pages);
     };
     QMetaObject::Connection during;
     if (!software) {
@@ -151,6 +158,12 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
         return frame;
     }
     addLayer(*frame, std::move(pixels), placement, std::move(masks));
+    QtFrame::Layer& layer = frame->layers().back();
+    for (const QtWebArea& web : webViews) {
+        if (web.view)
+            layer.web.push_back(
+                {web.viewToFrame, web.frameClip, web.visible, pages_->ask(web.view)});
+    }
     return frame;
 }
 

@@ -17,6 +17,8 @@ class QtFrame;
 class QtItemMasks;
 class QtQuickReadback;
 class QtQuickWindows;
+class QtWebMasks;
+struct QtWebArea;
 
 // Takes frames of Qt Quick windows, their pixels as the window's scene graph renders them and
 // the masks of its items worked out from the items exactly as that rendering shows them, with
@@ -29,6 +31,9 @@ class QtQuickWindows;
 //    second time and holds the main thread meanwhile: the frame the window renders next is read
 //    back on the thread that renders it and finished on the recorder's thread
 //    (QtQuickReadback); the main thread only asks for it.
+// The WebEngineViews of a window grabbed on the main thread are left to their pages' masks,
+// asked for right after the pixels are taken (QtWebMasks, when set); in a frame read back, they
+// are painted over whole (their pages cannot be asked from the thread that renders).
 // A frame whose pixels cannot be taken or trusted, or whose masks cannot be worked out, is
 // dropped. Main thread only.
 class QtQuickFrameCapture : public QtFrameSource {
@@ -37,6 +42,10 @@ class QtQuickFrameCapture : public QtFrameSource {
         : windows_(windows), masks_(masks) {}
     // Frames asked for from the windows' read-backs and not taken yet are dropped.
     ~QtQuickFrameCapture() override;
+
+    // The pages of the WebEngineViews in grabbed windows are asked for their masks (null: the
+    // views are painted over whole).
+    void setWebPages(QtWebMasks* pages) { pages_ = pages; }
 
     bool draws(const View& window) const override;
     std::shared_ptr<QtFrame> capture(const View& window, const QRectF& target,
@@ -54,7 +63,10 @@ class QtQuickFrameCapture : public QtFrameSource {
         // The main thread, or the scene graph's thread while it synchronises the items (the
         // main thread waiting).
         static Placement of(QQuickWindow* window, const QRectF& target, QSize frameSize);
-        QtFrameMasks masks(QQuickWindow* window, const QtItemMasks& items, QSize frameSize) const;
+        // WebEngineViews are added to `webViews` when given (their pages are asked for their
+        // masks), else painted over whole.
+        QtFrameMasks masks(QQuickWindow* window, const QtItemMasks& items, QSize frameSize,
+                           std::vector<QtWebArea>* webViews = nullptr) const;
     };
     // Adds the window's pixels (`pixels`: its whole area, at any pixel size) with their masks
     // to `frame`. Any thread.
@@ -67,6 +79,7 @@ class QtQuickFrameCapture : public QtFrameSource {
     QtQuickWindows& windows_;
     QtItemMasks& masks_;
     std::vector<QPointer<QtQuickReadback>> readbacks_;
+    QtWebMasks* pages_ = nullptr;
 };
 
 }  // namespace rivlo

@@ -16,7 +16,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/qt_hosts.sh"
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log"
 for file in include/rivlo/qt/QtQuickPlatform.h lib/cmake/Rivlo/RivloQuickTargets.cmake \
-            lib/pkgconfig/rivlo-quick.pc; do
+            lib/pkgconfig/rivlo-quick.pc lib/rivlo-quick-webengine.so; do
     [[ -f $prefix/$file ]] || fail "no $file in the installed package"
 done
 # rivlo-quick.pc gives what a translation unit including the bridge's header needs.
@@ -53,6 +53,15 @@ grep -qx "recording: yes" "$work/quick-host.log" \
     || fail "the Quick host did not record: $(tail -20 "$work/quick-host.log")"
 
 expect_checkout_session "$collector" checkout "$work/quick-host.log"
+
+# A QML program without a web view never loads Qt WebEngine, nor links it: the WebEngineView
+# code is a module of its own, loaded when the first one appears.
+grep -qx "webengine loaded: no" "$work/quick-host.log" \
+    || fail "the Quick host loaded Qt WebEngine: $(tail -20 "$work/quick-host.log")"
+objdump -p "$prefix/lib/librivlo-quick.so.1" | grep -E 'NEEDED' | grep -q WebEngine \
+    && fail "librivlo-quick links Qt WebEngine"
+objdump -p "$work/quick-host/rivlo-quick-host" | grep -E 'NEEDED' | grep -q WebEngine \
+    && fail "the Quick host links Qt WebEngine"
 
 echo "package_quick: a Qt Quick host outside the project built with" \
      "find_package(Rivlo COMPONENTS quick) recorded a session:" \

@@ -3,7 +3,8 @@
 // Widgets). It shows a green checkout window with a blue payment card occluded from QML
 // (`import Rivlo 1.0`, `Rivlo.occluded: true`), records it with the lines marked "rivlo", taps the
 // page and the card as a user would (Qt's own synthetic input), and quits a second later; quitting
-// sends what was recorded.
+// sends what was recorded. At the end it says whether Qt WebEngine was ever loaded (it has no
+// web view, so it must not have been).
 //
 //   rivlo-quick-host APPLICATION_KEY SECONDS     (SECONDS: how long to wait for the recording)
 
@@ -22,6 +23,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 // The window is named after its objectName (its type is Qt's own); the card is the middle of
@@ -91,5 +94,9 @@ int main(int argc, char** argv) {
     });
     const int status = app.exec();
     std::printf("close: %d\n", rivlo::Rivlo::close(std::chrono::seconds(10)));  // rivlo
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), {});
+    std::printf("webengine loaded: %s\n",
+                mapped.find("libQt6WebEngine") != std::string::npos ? "yes" : "no");
     return status;
 }
