@@ -79,7 +79,7 @@ QtBridge::QtBridge(QGuiApplication& app) {
     application_ = std::make_shared<QtApplication>();
     tree_ = std::make_unique<QtShadowTree>(application_);
     widgetMasks_ = std::make_unique<QtWidgetMasks>();
-    webViews_ = std::make_shared<QtWidgetWebViews>(*widgetMasks_);
+    webViews_ = std::make_shared<QtWidgetWebViews>(*tree_, *widgetMasks_);
     webMasks_ = std::make_unique<QtWebMasks>();
     webMasks_->addHost(webViews_.get());
     capture_ = std::make_unique<QtFrameCapture>(*tree_, *widgetMasks_, *webMasks_);

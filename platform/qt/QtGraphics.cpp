@@ -297,7 +297,8 @@ void QtGraphicsContext::renderLayer(View& view) {
         return;
     }
     QtShadowTree* tree = graphics_.tree();
-    if (QtWebViewProxy* proxy = QtWebViewProxy::ofContentView(view)) {
+    QtFrameCapture* capture = graphics_.capture();
+    if (QtWebViewProxy* proxy = capture ? capture->web().proxyOf(view) : nullptr) {
         settle();
         renderWebContent(*proxy);
         return;

@@ -727,6 +727,15 @@ QWidget* QtShadowTree::widgetForView(const View* view) const {
     return w != windows_.end() ? w->second.widget.data() : nullptr;
 }
 
+QtWebViewProxy* QtShadowTree::webProxyForContentView(const View* view) const {
+    auto it = widgetsByView_.find(view);
+    if (it == widgetsByView_.end()) return nullptr;
+    auto n = nodes_.find(it->second);
+    if (n == nodes_.end() || !n->second.web) return nullptr;
+    auto* proxy = static_cast<QtWebViewProxy*>(n->second.view.get());
+    return proxy->contentView().get() == view ? proxy : nullptr;
+}
+
 QWidget* QtShadowTree::topLevelForWindowHandle(const QObject* windowHandle) const {
     for (const auto& [object, entry] : windows_) {
         if (entry.widget &&

@@ -78,6 +78,8 @@ class QtShadowTree : public QObject {
     QWidget* widgetForView(const View* view) const;
     // The screen a widget stands for: a top-level widget's root controller, a page's controller.
     std::shared_ptr<ViewController> screenForWidget(const QWidget* widget) const;
+    // The web view proxy whose content view this is.
+    QtWebViewProxy* webProxyForContentView(const View* view) const;
     // The top-level widget whose native window this is.
     QWidget* topLevelForWindowHandle(const QObject* windowHandle) const;
 

@@ -245,6 +245,13 @@ QtWebViewHost* QtWebMasks::hostOf(const QObject* view) const {
     return nullptr;
 }
 
+QtWebViewProxy* QtWebMasks::proxyOf(const View& contentView) const {
+    for (QtWebViewHost* host : hosts_) {
+        if (QtWebViewProxy* proxy = host->proxyOf(contentView)) return proxy;
+    }
+    return nullptr;
+}
+
 void QtWebMasks::setSelectors(const QStringList& selectors) {
     selectors_ = selectors;
     toldSelectors_.clear();

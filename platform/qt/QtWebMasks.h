@@ -104,6 +104,8 @@ class QtWebMasks : public QObject {
     void removeHost(QtWebViewHost* host);
     // The host of a web view, or null when it is none of theirs.
     QtWebViewHost* hostOf(const QObject* view) const;
+    // The proxy, of any host's, whose content view this is (tiles are drawn from it), or null.
+    QtWebViewProxy* proxyOf(const View& contentView) const;
 
     void setSelectors(const QStringList& selectors);
     void setMaskAllTextInputs(bool mask) { maskAllTextInputs_ = mask; }

@@ -15,6 +15,8 @@ namespace rivlo {
 
 class QtFrame;
 class QtWebMasks;
+class QtWebViewProxy;
+class View;
 
 // A web page drawn in a frame (or a tile): the web view, where its points land in the frame,
 // the part of the frame it may show in, and the part of the view that is not cut off by what
@@ -42,6 +44,8 @@ class QtWebViewHost {
     // The view's size in points, and whether it shows now.
     virtual QSize size(const QObject* view) const = 0;
     virtual bool isShown(const QObject* view) const = 0;
+    // The proxy of one of its views whose content view this is, or null.
+    virtual QtWebViewProxy* proxyOf(const View& contentView) const = 0;
     // Whether the view, or anything holding it, is registered: nothing of its page may leave.
     virtual bool isWithinRegistered(const QObject* view) const = 0;
     // A frame holding what the view shows now, taken as a frame of the recording is: its pixels

@@ -28,10 +28,4 @@ void QtWebViewProxy::follow() {
     scrollView()->setContentOffset(Point{scroll.x(), scroll.y()});
 }
 
-QtWebViewProxy* QtWebViewProxy::ofContentView(const View& view) {
-    View* scroll = view.superview();
-    auto* proxy = dynamic_cast<QtWebViewProxy*>(scroll ? scroll->superview() : nullptr);
-    return proxy && proxy->contentView().get() == &view ? proxy : nullptr;
-}
-
 }  // namespace rivlo

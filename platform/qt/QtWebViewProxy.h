@@ -24,9 +24,6 @@ class QtWebViewProxy : public WebView {
     // What shows the view (null once that is gone).
     std::shared_ptr<QtWebViewHost> host() const { return host_.lock(); }
 
-    // The proxy whose content view `view` is, or null.
-    static QtWebViewProxy* ofContentView(const View& view);
-
   private:
     QPointer<QObject> view_;
     std::weak_ptr<QtWebViewHost> host_;

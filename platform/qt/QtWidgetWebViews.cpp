@@ -1,6 +1,7 @@
 #include "platform/qt/QtWidgetWebViews.h"
 
 #include "platform/qt/QtFrameCapture.h"
+#include "platform/qt/QtShadowTree.h"
 #include "platform/qt/QtWidgetMasks.h"
 
 #include <QWidget>
@@ -21,6 +22,10 @@ QSize QtWidgetWebViews::size(const QObject* view) const {
 bool QtWidgetWebViews::isShown(const QObject* view) const {
     const QWidget* widget = widgetOf(view);
     return widget && widget->isVisible();
+}
+
+QtWebViewProxy* QtWidgetWebViews::proxyOf(const View& contentView) const {
+    return tree_.webProxyForContentView(&contentView);
 }
 
 bool QtWidgetWebViews::isWithinRegistered(const QObject* view) const {

@@ -148,6 +148,13 @@ bool QtQuickWebViews::isShown(const QObject* view) const {
            windows_.windowFor(item->window()) != nullptr;
 }
 
+QtWebViewProxy* QtQuickWebViews::proxyOf(const View& contentView) const {
+    for (const auto& [item, entry] : views_) {
+        if (entry.proxy->contentView().get() == &contentView) return entry.proxy.get();
+    }
+    return nullptr;
+}
+
 bool QtQuickWebViews::isWithinRegistered(const QObject* view) const {
     const QQuickItem* item = itemOf(view);
     if (!item) return true;

@@ -44,6 +44,7 @@ class QtQuickWebViews : public QObject,
     QtWebEngine::Kind kind() const override { return QtWebEngine::Kind::Quick; }
     QSize size(const QObject* view) const override;
     bool isShown(const QObject* view) const override;
+    QtWebViewProxy* proxyOf(const View& contentView) const override;
     bool isWithinRegistered(const QObject* view) const override;
     std::shared_ptr<QtFrame> picture(QObject* view, QtWebMasks& pages, QRect& area) override;
 
