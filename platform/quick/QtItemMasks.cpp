@@ -62,7 +62,7 @@ struct QtItemMasks::Walk {
     QtFrameMasks& masks;
     QTransform toFrame;
     QRectF frameClip;
-    bool allTextInputs = false;  // every item taking text is painted over
+    bool allTextInputs = false;                  // every item taking text is painted over
     std::vector<QtWebArea>* webViews = nullptr;  // WebEngineViews met, when asked for
 };
 

@@ -69,6 +69,12 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
         std::make_shared<QtQuickWebViews>(*windows_, *masks_, *capture_, bridge->webMasks());
     bridge->webMasks().addHost(webViews_.get());
     capture_->setWebPages(&bridge->webMasks());
+    // A touch on a web view is its page's: hit-tested into the proxy laid over it.
+    input_->setOwnViewTest(
+        [views = std::weak_ptr<QtQuickWebViews>(webViews_)](const QQuickItem* item) {
+            const auto webViews = views.lock();
+            return webViews && webViews->hasProxy(item);
+        });
     QtQuickWindows* windows = windows_.get();
     bridge->application().addShadowWindowTest(
         [windows](const Window& window) { return windows->owns(&window); });

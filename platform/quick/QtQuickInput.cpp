@@ -102,8 +102,15 @@ void QtQuickInput::layInTouchedItems(const Event& event, QQuickWindow* quick) {
     for (const Touch& touch : event.touches) {
         if (touch.phase != TouchPhase::Began) continue;
         const QPointF point(touch.locationInWindow.x, touch.locationInWindow.y);
-        if (QQuickItem* item = QtQuickTouchedItem::itemAt(quick, point))
+        QQuickItem* item = QtQuickTouchedItem::itemAt(quick, point);
+        bool ownView = false;
+        for (const QQuickItem* i = item; i && ownView_ && !ownView; i = i->parentItem())
+            ownView = ownView_(i);
+        if (ownView) {
+            touched_.clear();
+        } else if (item) {
             touched_.layIn(*root, item, point);
+        }
     }
 }
 

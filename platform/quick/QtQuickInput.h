@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QQuickItem>
 
+#include <functional>
 #include <memory>
 
 class QMouseEvent;
@@ -33,6 +34,9 @@ class QtQuickInput : public QObject {
 
     // Starts watching the application's input events.
     void watch(QObject* application);
+    // Items with a view of their own in the window's root view (web views): a touch on one or
+    // inside it is left to that view, no chain of the touched item is laid in.
+    void setOwnViewTest(std::function<bool(const QQuickItem*)> test) { ownView_ = std::move(test); }
     // The view the last finger to come down was hit-tested to, and the item it stands for.
     std::shared_ptr<View> lastHit() const { return lastHit_; }
     QQuickItem* lastTouchedItem() const { return lastItem_.data(); }
@@ -55,6 +59,7 @@ class QtQuickInput : public QObject {
     QtQuickTouchedItem touched_;
     std::shared_ptr<View> lastHit_;
     QPointer<QQuickItem> lastItem_;
+    std::function<bool(const QQuickItem*)> ownView_;
 };
 
 }  // namespace rivlo

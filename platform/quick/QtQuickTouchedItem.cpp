@@ -50,10 +50,14 @@ QQuickItem* QtQuickTouchedItem::itemAt(QQuickWindow* window, QPointF point) {
     return deepestAt(root, point, 0);
 }
 
-std::shared_ptr<View> QtQuickTouchedItem::layIn(View& root, QQuickItem* item, QPointF point) {
+void QtQuickTouchedItem::clear() {
     if (chain_) chain_->removeFromSuperview();
     chain_.reset();
     items_.clear();
+}
+
+std::shared_ptr<View> QtQuickTouchedItem::layIn(View& root, QQuickItem* item, QPointF point) {
+    clear();
     // The item and the items it sits in, up to (not with) the top of the scene, which the root
     // view stands for. Each proxy reaches over the ones inside it, so that the point falls in
     // every one of them (a child may lie outside its parent).

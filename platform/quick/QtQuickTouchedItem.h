@@ -32,6 +32,8 @@ class QtQuickTouchedItem {
     // Lays the chain of `item`, touched at `point`, into `root` (the root view of the item's
     // window, in the window's coordinates); answers the item's proxy.
     std::shared_ptr<View> layIn(View& root, QQuickItem* item, QPointF point);
+    // Takes the last chain out.
+    void clear();
     // The item a proxy view stands for (null once it is gone, or for another view).
     QQuickItem* itemFor(const View* view) const;
 

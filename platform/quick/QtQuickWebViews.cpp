@@ -155,6 +155,10 @@ QtWebViewProxy* QtQuickWebViews::proxyOf(const View& contentView) const {
     return nullptr;
 }
 
+bool QtQuickWebViews::hasProxy(const QQuickItem* item) const {
+    return views_.count(item) != 0;
+}
+
 bool QtQuickWebViews::isWithinRegistered(const QObject* view) const {
     const QQuickItem* item = itemOf(view);
     if (!item) return true;

@@ -40,6 +40,8 @@ class QtQuickWebViews : public QObject,
     // Brings the web view proxies of a recorded window up to date with its items.
     void sync(QQuickWindow* window);
     size_t proxyCount() const { return views_.size(); }
+    // Whether the item is a WebEngineView with a proxy laid over its window.
+    bool hasProxy(const QQuickItem* item) const;
 
     QtWebEngine::Kind kind() const override { return QtWebEngine::Kind::Quick; }
     QSize size(const QObject* view) const override;
