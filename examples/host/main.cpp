@@ -19,6 +19,7 @@
 #include <rivlo/Rivlo.h>
 #include <rivlo/Version.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -51,11 +52,9 @@ int main(int argc, char** argv) {
     rivlo::Rivlo::setPreciseLocationLatitude(52.52, 13.405);
     rivlo::Rivlo::stopApplicationAndUploadData();
     // The stop and the uploads run in the background; a real application keeps running, this
-    // one gives them ten seconds.
-    for (int i = 0; i < 200 && rivlo::Rivlo::isRecording(); ++i) {
-        rivlo::runMainLoop(0.1);
-    }
-    rivlo::runMainLoop(10);
-    std::printf("stopped; anything not yet uploaded is sent at the next start\n");
+    // one closes the library before it ends: what is not uploaded within ten seconds stays
+    // stored, and every thread of the library is joined.
+    const int closed = rivlo::Rivlo::close(std::chrono::seconds(10));
+    std::printf("closed (%d); anything not yet uploaded is sent at the next start\n", closed);
     return 0;
 }

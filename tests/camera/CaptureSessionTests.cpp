@@ -85,8 +85,9 @@ Recorded record(CameraWorld& world, const std::string& preset, bool withMicropho
 
     auto delegate = std::make_shared<RecordingDelegate>();
     session->startRunning();
-    output->startRecordingToOutputFileURL(URL::fileURL(path), delegate);
+    // The movie's time begins when the recording is asked for (the encoder is opened after).
     const double begin = Clock::monotonic();
+    output->startRecordingToOutputFileURL(URL::fileURL(path), delegate);
     const uint64_t first = world.platform().capture().framesDelivered();
     EXPECT_TRUE(RunLoop::main().runUntil(
         [&] { return world.platform().capture().framesDelivered() >= first + frames; }, 20s));

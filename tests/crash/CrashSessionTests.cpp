@@ -23,7 +23,7 @@ const std::vector<std::string> kSanitizerOptions = {
     "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
     "handle_abort=0:detect_leaks=0:use_sigaltstack=0",
     "TSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-    "report_signal_unsafe=0"};
+    "report_signal_unsafe=0:report_thread_leaks=0"};
 
 LoopbackHTTPServer& service() {
     static LoopbackHTTPServer* const server = [] {

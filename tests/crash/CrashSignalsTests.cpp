@@ -47,7 +47,7 @@ const std::vector<std::string> kChildEnvironment = {
     "handle_abort=0:detect_leaks=0:use_sigaltstack=0",
     "UBSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0",
     "TSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-    "report_signal_unsafe=0"};
+    "report_signal_unsafe=0:report_thread_leaks=0"};
 
 struct Outcome {
     ChildExit exit;
