@@ -14,6 +14,7 @@
 #include "platform/quick/QtQuickInput.h"
 #include "platform/quick/QtQuickWebViews.h"
 #include "platform/quick/QtQuickWidgetScenes.h"
+#include "platform/quick/QtQuickWindowFrames.h"
 #include "platform/quick/QtQuickWindows.h"
 
 #include <QGuiApplication>
@@ -78,9 +79,10 @@ QtQuickBridge::QtQuickBridge(QGuiApplication& app) {
     QtQuickWindows* windows = windows_.get();
     bridge->application().addShadowWindowTest(
         [windows](const Window& window) { return windows->owns(&window); });
-    bridge->graphics().addFrameSource(capture_.get());
     widgetScenes_ = std::make_unique<QtQuickWidgetScenes>(*masks_);
     bridge->widgetMasks().setQuickWidgetItems(widgetScenes_.get());
+    frames_ = std::make_unique<QtQuickWindowFrames>(*windows_, *capture_);
+    bridge->graphics().addFrameSource(frames_.get());
     windows_->watch(&app);
     input_->watch(&app);
     // Installed after the input's filter, so it runs first: the web views are in place before

@@ -11,6 +11,7 @@ class QtQuickFrameCapture;
 class QtQuickInput;
 class QtQuickWebViews;
 class QtQuickWidgetScenes;
+class QtQuickWindowFrames;
 class QtQuickWindows;
 
 // The Qt Quick bridge, on top of the Qt bridge (which it installs when the program has not):
@@ -45,6 +46,7 @@ class QtQuickBridge {
     std::unique_ptr<QtQuickInput> input_;
     std::unique_ptr<QtQuickWidgetScenes> widgetScenes_;
     std::shared_ptr<QtQuickWebViews> webViews_;
+    std::unique_ptr<QtQuickWindowFrames> frames_;
 };
 
 }  // namespace rivlo

@@ -56,7 +56,8 @@ void QtQuickInput::handleMouse(QQuickWindow* window, QMouseEvent* event) {
     const std::optional<TouchPhase> phase = QtTouchEvents::mousePhase(*event, mouseDown_);
     if (!phase) return;
     mouseDown_ = *phase != TouchPhase::Ended;
-    Event e = QtTouchEvents::mouse(*phase, pointIn(window, event->globalPosition()));
+    const QQuickWindow* frame = windows_.frameWindowFor(window);
+    Event e = QtTouchEvents::mouse(*phase, pointIn(frame, event->globalPosition()));
     deliver(e, window, *phase == TouchPhase::Began);
 }
 
@@ -67,8 +68,9 @@ void QtQuickInput::handleTouch(QQuickWindow* window, QTouchEvent* event) {
     }
     if (event->points().isEmpty()) return;
     bool began = false;
+    const QQuickWindow* frame = windows_.frameWindowFor(window);
     Event e = QtTouchEvents::touches(
-        *event, [window](QPointF global) { return pointIn(window, global); }, began);
+        *event, [frame](QPointF global) { return pointIn(frame, global); }, began);
     deliver(e, window, began);
 }
 
@@ -99,9 +101,12 @@ void QtQuickInput::layInTouchedItems(const Event& event, QQuickWindow* quick) {
     windows_.noteInput(quick);
     View* root = windows_.rootViewFor(quick);
     if (!root) return;
+    // The touches are in the coordinates of the window it is shown in.
+    const QPointF offset = QPointF(windows_.frameWindowFor(quick)->mapToGlobal(QPoint(0, 0))) -
+                           QPointF(quick->mapToGlobal(QPoint(0, 0)));
     for (const Touch& touch : event.touches) {
         if (touch.phase != TouchPhase::Began) continue;
-        const QPointF point(touch.locationInWindow.x, touch.locationInWindow.y);
+        const QPointF point = QPointF(touch.locationInWindow.x, touch.locationInWindow.y) + offset;
         QQuickItem* item = QtQuickTouchedItem::itemAt(quick, point);
         bool ownView = false;
         for (const QQuickItem* i = item; i && ownView_ && !ownView; i = i->parentItem())

@@ -39,6 +39,11 @@ ObjClass* rootViewClass() {
     return cls;
 }
 
+void appear(const std::shared_ptr<ViewController>& controller, bool appearing) {
+    controller->beginAppearance(appearing, false);
+    controller->endAppearance(appearing, false);
+}
+
 // Windows that render into something else (a QQuickWidget's) are not on the screen themselves.
 bool rendersElsewhere(QQuickWindow* window) {
     return QQuickRenderControl::renderWindowFor(window) != nullptr;
@@ -122,6 +127,8 @@ QtQuickWindows::Entry* QtQuickWindows::adopt(QQuickWindow* quick) {
         if (entries_.count(window)) follow(static_cast<QQuickWindow*>(window));
     };
     connect(window, &QWindow::visibleChanged, this, followNow);
+    connect(window, &QWindow::xChanged, this, followNow);
+    connect(window, &QWindow::yChanged, this, followNow);
     connect(window, &QWindow::widthChanged, this, followNow);
     connect(window, &QWindow::heightChanged, this, followNow);
     connect(window, &QWindow::activeChanged, this, [followNow, window] {
@@ -131,6 +138,48 @@ QtQuickWindows::Entry* QtQuickWindows::adopt(QQuickWindow* quick) {
     return &entries_.emplace(quick, std::move(entry)).first->second;
 }
 
+QQuickWindow* QtQuickWindows::ownerFor(QQuickWindow* quick) const {
+    auto isShownMain = [this, quick](const QWindow* w) -> QQuickWindow* {
+        auto it = entries_.find(w);
+        if (w == quick || it == entries_.end() || it->second.over || it->second.window->isHidden())
+            return nullptr;
+        return qobject_cast<QQuickWindow*>(it->second.quick);
+    };
+    // The window it is transient for (a Window declared inside another one is), or the one
+    // that one is shown over.
+    for (QWindow* p = quick->transientParent(); p; p = p->transientParent()) {
+        if (QQuickWindow* owner = isShownMain(p)) return owner;
+        auto it = entries_.find(p);
+        if (it != entries_.end() && it->second.over) return isShownMain(it->second.owner);
+    }
+    // A dialog, popup or tool window of no window: over the one worked in.
+    const Qt::WindowType type = quick->type();
+    if (type == Qt::Window || type == Qt::Widget) return nullptr;
+    std::shared_ptr<Window> key = application_ ? application_->keyWindow() : nullptr;
+    for (const auto& [object, e] : entries_) {
+        if (key && e.window == key) return isShownMain(e.quick);
+    }
+    return nullptr;
+}
+
+void QtQuickWindows::place(Entry& entry) {
+    auto* quick = qobject_cast<QQuickWindow*>(entry.quick);
+    QWindow* owner = entry.owner.data();
+    if (!quick || !owner) return;
+    const QPoint at = quick->mapToGlobal(QPoint(0, 0)) - owner->mapToGlobal(QPoint(0, 0));
+    entry.root->setFrame(Rect(at.x(), at.y(), quick->width(), quick->height()));
+}
+
+void QtQuickWindows::leaveOwner(Entry& entry) {
+    if (!entry.over) return;
+    entry.over = false;
+    entry.owner = nullptr;
+    entry.root->removeFromSuperview();
+    entry.root->setFrame(entry.window->bounds());
+    entry.window->addSubview(entry.root);
+    if (entry.screen) appear(entry.controller, false);
+}
+
 void QtQuickWindows::follow(QQuickWindow* quick) {
     if (!quick) return;
     Entry* entry = adopt(quick);
@@ -138,23 +187,82 @@ void QtQuickWindows::follow(QQuickWindow* quick) {
     const Rect bounds = sizeOf(quick);
     if (entry->window->frame() != bounds) {
         entry->window->setFrame(bounds);
-        entry->root->setFrame(bounds);
+        if (!entry->over) entry->root->setFrame(bounds);
     }
     const bool shown = quick->isVisible() && bounds.width() > 0 && bounds.height() > 0;
-    if (shown == !entry->window->isHidden()) {
-        if (shown && quick->isActive() && application_) {
+    QQuickWindow* owner = shown ? ownerFor(quick) : nullptr;
+    const bool wasShown = entry->over || !entry->window->isHidden();
+    if (shown == wasShown && (!shown || owner == entry->owner.data())) {
+        if (entry->over) place(*entry);
+        for (auto& [object, e] : entries_) {
+            if (e.over && e.owner == quick) place(e);
+        }
+        if (shown && !entry->over && quick->isActive() && application_) {
             application_->makeKeyWindow(entry->window);
             updateScreen(false);
         }
         return;
     }
-    RVLog("QtQuickWindows: %s (%d x %d) %s", entry->name.c_str(), quick->width(), quick->height(),
-          shown ? "shows" : "is hidden");
-    if (shown) pages_->scan(quick);
-    // The window's own screen appears or disappears with it; then the page it shows.
-    entry->window->setHidden(!shown);
-    if (shown && application_) application_->makeKeyWindow(entry->window);
+    // Out of the role it had, quietly: its screen goes with it.
+    leaveOwner(*entry);
+    if (!entry->window->isHidden() && (!shown || owner)) entry->window->setHidden(true);
+    RVLog("QtQuickWindows: %s (%d x %d) %s%s", entry->name.c_str(), quick->width(), quick->height(),
+          shown ? "shows" : "is hidden", owner ? " over its window" : "");
+    if (shown) {
+        pages_->scan(quick);
+        entry->shownAt = ++clock_;
+        const Qt::WindowType type = quick->type();
+        entry->screen = type != Qt::Popup && type != Qt::ToolTip;
+    }
+    if (owner) {
+        // Laid over its window's Window, where it shows: drawn into its frames and touched in
+        // its coordinates (QtQuickWindowFrames, QtQuickInput).
+        entry->over = true;
+        entry->owner = owner;
+        entries_.at(owner).window->addSubview(entry->root);
+        place(*entry);
+        if (entry->screen) appear(entry->controller, true);
+    } else if (shown) {
+        // The window's own screen appears with it; then the page it shows.
+        entry->window->setHidden(false);
+        if (application_) application_->makeKeyWindow(entry->window);
+    }
+    // The windows over it go over another window, or become windows of their own.
+    if (!shown || owner) refollowWindowsOver(quick);
     updateScreen(true);
+}
+
+void QtQuickWindows::refollowWindowsOver(const QObject* owner) {
+    std::vector<QPointer<QWindow>> over;
+    for (const auto& [object, e] : entries_) {
+        if (e.over && e.owner == owner) over.push_back(e.quick);
+    }
+    for (const QPointer<QWindow>& w : over) {
+        auto it = entries_.find(w.data());
+        if (it == entries_.end()) continue;
+        leaveOwner(it->second);
+        follow(qobject_cast<QQuickWindow*>(w.data()));
+    }
+}
+
+std::vector<QQuickWindow*> QtQuickWindows::windowsOver(const QQuickWindow* main) const {
+    std::vector<std::pair<uint64_t, QQuickWindow*>> over;
+    for (const auto& [object, e] : entries_) {
+        auto* quick = qobject_cast<QQuickWindow*>(e.quick);
+        if (quick && e.over && e.owner == main) over.emplace_back(e.shownAt, quick);
+    }
+    std::sort(over.begin(), over.end());
+    std::vector<QQuickWindow*> out;
+    for (const auto& [at, quick] : over)
+        out.push_back(quick);
+    return out;
+}
+
+QQuickWindow* QtQuickWindows::frameWindowFor(QQuickWindow* window) const {
+    auto it = entries_.find(window);
+    if (it == entries_.end() || !it->second.over) return window;
+    auto* owner = qobject_cast<QQuickWindow*>(it->second.owner);
+    return owner ? owner : window;
 }
 
 void QtQuickWindows::updateScreen(bool again) {
@@ -165,7 +273,13 @@ void QtQuickWindows::updateScreen(bool again) {
     }
     QQuickWindow* quick = entry ? qobject_cast<QQuickWindow*>(entry->quick) : nullptr;
     if (!quick) return;
-    QQuickItem* page = pages_->currentPage(quick);
+    // The dialog shown last over it is the screen, with the page it shows.
+    for (QQuickWindow* over : windowsOver(quick)) {
+        const Entry& e = entries_.at(over);
+        if (e.screen) entry = &e;
+    }
+    quick = qobject_cast<QQuickWindow*>(entry->quick);
+    QQuickItem* page = quick ? pages_->currentPage(quick) : nullptr;
     std::shared_ptr<ViewController> screen = page ? pages_->controllerFor(page) : entry->controller;
     std::shared_ptr<ViewController> old = screen_.lock();
     if (screen == old && !again) return;
@@ -173,13 +287,9 @@ void QtQuickWindows::updateScreen(bool again) {
                                   return e.second.controller == old;
                               });
     // A page that is left disappears; a window's own screen does so with its window.
-    if (old && old != screen && old->isVisible() && !windowScreen) {
-        old->beginAppearance(false, false);
-        old->endAppearance(false, false);
-    }
+    if (old && old != screen && old->isVisible() && !windowScreen) appear(old, false);
     if (screen != old) RVLog("QtQuickWindows: the screen is %s", screen->className().c_str());
-    screen->beginAppearance(true, false);
-    screen->endAppearance(true, false);
+    appear(screen, true);
     screen_ = screen;
 }
 
@@ -193,9 +303,11 @@ void QtQuickWindows::forget(QObject* quick) {
     auto it = entries_.find(quick);
     if (it == entries_.end()) return;
     // Hidden while it is still known as a Qt Quick window (not one of the library's own).
+    leaveOwner(it->second);
     it->second.window->setHidden(true);
     Entry entry = std::move(it->second);
     entries_.erase(it);
+    refollowWindowsOver(quick);
     byView_.erase(entry.window.get());
     byView_.erase(entry.root.get());
     entry.window->setRootViewController(nullptr);
@@ -212,7 +324,10 @@ QQuickWindow* QtQuickWindows::quickWindowFor(const View* view) const {
 
 std::shared_ptr<Window> QtQuickWindows::windowFor(const QQuickWindow* window) const {
     auto it = entries_.find(window);
-    return it == entries_.end() ? nullptr : it->second.window;
+    if (it == entries_.end()) return nullptr;
+    if (!it->second.over) return it->second.window;
+    auto owner = entries_.find(it->second.owner.data());
+    return owner == entries_.end() ? nullptr : owner->second.window;
 }
 
 View* QtQuickWindows::rootViewFor(const QQuickWindow* window) const {

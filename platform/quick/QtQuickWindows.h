@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class QQuickWindow;
 class QWindow;
@@ -26,9 +27,14 @@ class Window;
 // destroying the window hides its Window. Windows that render into a widget
 // (QQuickRenderControl: a QQuickWidget's) are left to the widget bridge. Windows are found by
 // their show events (an event filter on the application) and followed through their signals.
+// A window transient for a shown window (a Window declared inside another, a dialog), or a
+// dialog, popup or tool window of none while a window is worked in, is shown over that window:
+// its root view is laid in that window's Window where it shows, so that its touches are that
+// window's and its pixels drawn into that window's frames (QtQuickWindowFrames); a dialog or
+// window (not a popup or tooltip) shown over is a screen of its own while it shows.
 // The screen is the key window's page (QtQuickPages: the innermost current item of its
-// StackViews, SwipeViews, StackLayouts and Loaders that shows), else the window's own screen; it
-// appears when it changes. Main thread only.
+// StackViews, SwipeViews, StackLayouts and Loaders that shows), else the window's own screen,
+// the window shown over it last taking its place; it appears when it changes. Main thread only.
 class QtQuickWindows : public QObject {
   public:
     explicit QtQuickWindows(std::shared_ptr<Application> application);
@@ -41,7 +47,13 @@ class QtQuickWindows : public QObject {
     // Whether a window (or root view) is one of these windows' own, even while its Qt Quick
     // window is being destroyed.
     bool owns(const View* view) const { return byView_.count(view) != 0; }
+    // The Window a window shows in: its own, or for one shown over another, that one's.
     std::shared_ptr<Window> windowFor(const QQuickWindow* window) const;
+    // The window whose coordinates and frames a window shows in (itself, or the one it is
+    // shown over).
+    QQuickWindow* frameWindowFor(QQuickWindow* window) const;
+    // The windows shown over a window, bottom (shown first) to top.
+    std::vector<QQuickWindow*> windowsOver(const QQuickWindow* main) const;
     // The view standing for the window's items (in its coordinates), or null.
     View* rootViewFor(const QQuickWindow* window) const;
     size_t windowCount() const { return entries_.size(); }
@@ -70,9 +82,18 @@ class QtQuickWindows : public QObject {
         std::shared_ptr<Window> window;
         std::shared_ptr<ViewController> controller;
         std::shared_ptr<View> root;
+        bool over = false;        // shown over `owner`: its root view is laid in owner's Window
+        QPointer<QWindow> owner;  // (its own Window stays hidden)
+        bool screen = true;       // not a popup or tooltip
+        uint64_t shownAt = 0;
     };
     Entry* adopt(QQuickWindow* quick);
     void follow(QQuickWindow* quick);
+    // The shown window it belongs over, or null when it is a window of its own.
+    QQuickWindow* ownerFor(QQuickWindow* quick) const;
+    void place(Entry& entry);
+    void leaveOwner(Entry& entry);
+    void refollowWindowsOver(const QObject* owner);
     void forget(QObject* quick);
     // Makes the screen of the key window appear when it is not the one that appeared last (or
     // `again`: its window was just shown, or one over it hidden): the page it shows
@@ -84,6 +105,7 @@ class QtQuickWindows : public QObject {
     std::unordered_map<const View*, const QObject*> byView_;
     std::unique_ptr<QtQuickPages> pages_;
     std::weak_ptr<ViewController> screen_;  // the screen that appeared last
+    uint64_t clock_ = 0;
 };
 
 }  // namespace rivlo

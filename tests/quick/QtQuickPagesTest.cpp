@@ -127,12 +127,8 @@ TEST(QtQuickPages, PagesNamedInOrderAndTapsHitTheTouchedItem) {
     }
     QQmlApplicationEngine engine;
     engine.load(QUrl::fromLocalFile(dir.filePath("main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::recordedWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; }));
 
     // Taps at an item's point (its own coordinates), once the item shows.
     std::vector<std::string> touched;
@@ -222,12 +218,8 @@ Window {
     Rectangle { x: 340; y: 280; width: 120; height: 60; color: "#10e0e0" }
 }
 )");
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::recordedWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; }));
     const QImage drawn = window->grabWindow();
     auto draws = [&](QColor colour) {
         for (int y = 0; y < drawn.height(); ++y) {
@@ -256,6 +248,72 @@ Window {
             ++framesShowingIt;
     }
     EXPECT_EQ(framesShowingIt, recording.frames.size());
+}
+
+// A window declared inside the recorded one (transient for it) shows over it as a dialog would:
+// it is drawn into the recorded window's frames where it shows, with its own masks (its password
+// field in no frame, its plain content in frames with the window's own), and a tap on it is the
+// recorded window's tap at that place, under the dialog's screen, on the dialog's item.
+TEST(QtQuickPages, DialogWindowDrawnOverItsWindowWithItsOwnMasks) {
+    const QColor own(16, 224, 224);    // the recorded window's content
+    const QColor plain(230, 150, 0);   // the dialog's plain content
+    const QColor secret(150, 0, 230);  // the dialog's password field
+    QtRecorder& rec = rivlo::test::quickRecorder();
+    QQmlApplicationEngine engine;
+    engine.loadData(R"(
+import QtQuick
+Window {
+    objectName: "checkout"
+    x: 0; y: 0; width: 480; height: 360; visible: true; color: "white"
+    Rectangle { x: 20; y: 280; width: 200; height: 60; color: "#10e0e0" }
+    Window {
+        objectName: "confirm"
+        x: 200; y: 60; width: 240; height: 180; color: "white"
+        Rectangle { objectName: "yes"; x: 20; y: 120; width: 200; height: 40; color: "#e69600" }
+        TextInput {
+            x: 20; y: 20; width: 200; height: 80
+            font.pixelSize: 60; color: "#9600e6"; echoMode: TextInput.Password; text: "secret"
+        }
+    }
+}
+)");
+    QQuickWindow* window = rivlo::test::recordedWindow(engine);
+    ASSERT_NE(window, nullptr);
+    QQuickWindow* dialog = window->findChild<QQuickWindow*>("confirm");
+    ASSERT_NE(dialog, nullptr);
+
+    QPoint at;  // where the dialog shows in the recorded window
+    std::string touched;
+    const QtRecording recording = rec.record([&] {
+        QtRecorder::pass(0.6);
+        dialog->show();
+        if (!QTest::qWaitForWindowExposed(dialog)) ADD_FAILURE() << "the dialog does not show";
+        at = dialog->mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0));
+        QtRecorder::pass(0.8);
+        QTest::mouseClick(dialog, Qt::LeftButton, {}, QPoint(120, 140));
+        touched = touchedName();
+        QtRecorder::pass(0.8);
+    });
+    ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
+    EXPECT_EQ(recording.find(secret, 50).framePixels, 0u) << recording.find(secret, 50).first;
+    // Frames with the dialog show both windows: the dialog's content where it shows over the
+    // recorded window, the recorded window's own beside it.
+    const QPoint dialogPlain = at + QPoint(120, 140);
+    size_t both = 0;
+    for (size_t i = 0; i < recording.frames.size(); ++i) {
+        if (rivlo::test::nearColour(recording.at(i, dialogPlain), plain, 40) &&
+            rivlo::test::nearColour(recording.at(i, QPoint(120, 310)), own, 40))
+            ++both;
+    }
+    EXPECT_GE(both, 2u) << "the dialog at (" << at.x() << ", " << at.y() << ")";
+    EXPECT_EQ(touched, "yes");
+    bool tapped = false;
+    for (const auto& g : recording.gestures()) {
+        tapped |= g.code == 0 && g.screen == "confirm" && std::abs(g.x - dialogPlain.x()) <= 1 &&
+                  std::abs(g.y - dialogPlain.y()) <= 1;
+    }
+    EXPECT_TRUE(tapped) << "no tap on the dialog's screen at (" << dialogPlain.x() << ", "
+                        << dialogPlain.y() << ")";
 }
 
 }  // namespace

@@ -7,11 +7,15 @@
 #include "QtRecording.h"
 
 #include "foundation/RunLoop.h"
+#include "platform/quick/QtQuickBridge.h"
+#include "platform/quick/QtQuickWindows.h"
 #include "rivlo/qt/QtQuickPlatform.h"
 
 #include <QGuiApplication>
+#include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTest>
 
 #include <cstdlib>
 
@@ -33,6 +37,17 @@ inline QGuiApplication& quickApplication() {
 inline QtRecorder& quickRecorder() {
     QGuiApplication& app = quickApplication();
     return QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
+}
+
+// The engine's one root object as a window, once it shows and is a window of the recording;
+// null otherwise.
+inline QQuickWindow* recordedWindow(QQmlApplicationEngine& engine) {
+    if (engine.rootObjects().size() != 1) return nullptr;
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    if (!window || !QTest::qWaitForWindowExposed(window)) return nullptr;
+    const bool recorded = QTest::qWaitFor(
+        [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; });
+    return recorded ? window : nullptr;
 }
 
 // The first item of the window's scene with that objectName (items made by containers are not
