@@ -1,4 +1,5 @@
-// A long article about caring for solid wood, read with scrolling and taps.
+// A long article about caring for solid wood, read with scrolling and taps: the web page at
+// `url`, or its text version when there is no address or no Qt WebEngine.
 import QtQuick
 import QtQuick.Controls
 
@@ -6,10 +7,19 @@ Page {
     id: page
     objectName: "articlePage"
     title: "Article"
-    property url url  // the article's web address (its text version is shown here)
+    property url url  // the article's web address; "" for the text version
+
+    Loader {
+        id: web
+        anchors.fill: parent
+        active: page.url.toString() !== ""
+        source: "ArticleWeb.qml"
+        onLoaded: item.url = page.url
+    }
 
     Flickable {
         objectName: "article"
+        visible: web.status !== Loader.Ready
         anchors.fill: parent
         contentHeight: text.height + 32
         clip: true

@@ -18,6 +18,7 @@
 #include "rivlo/qt/QtQuickPlatform.h"  // rivlo
 
 #include <QGuiApplication>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <cstdio>
 #include <string>
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string key = argv[1];
+    QtWebEngineQuick::initialize();  // the article is a web page (before the application)
     QGuiApplication app(argc, argv);
     rivlo::installLinuxPlatform({"com.rivlo.qml-shop", "QML Shop", "1.0"});  // rivlo
     rivlo::QtQuickPlatform::install(app);  // rivlo: the Qt Quick bridge

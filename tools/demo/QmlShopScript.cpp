@@ -5,15 +5,19 @@
 #include "ShopVisitSupport.h"
 
 #include "movieprobe/MovieProbe.h"
+#include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebMasks.h"
 #include "platform/quick/QtQuickWindows.h"
 
 #include <nlohmann/json.hpp>
 
+#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace shop {
@@ -47,6 +51,17 @@ void drag(QQuickWindow* window, QPoint from, QPoint step, int steps) {
 void type(QQuickWindow* window, const char* text) {
     for (const char* c = text; *c; ++c)
         QTest::keyClick(window, *c);
+}
+
+// The web page as it shows now has been checked for what to paint over, so a touch captures its
+// tile (as the widget shop's script waits).
+void waitUntilPageChecked(QObject* web) {
+    waitFor(
+        [web] {
+            auto* bridge = rivlo::QtBridge::current();
+            return bridge && !bridge->webMasks().shown(web).isNull();
+        },
+        20);
 }
 
 bool near(const rivlo::media::DecodedFrame::RGB& c, const Secret& s) {
@@ -134,18 +149,51 @@ QmlShopVisit QmlShopScript::play(QmlShop& shop, const Progress& progress) {
     say("the article: a tap at the top, scrolled, a tap further down");
     tap(at("readArticle"));
     if (!showing("articlePage")) return fail("the article did not open");
-    letTimePass(0.8);
     visit.articlePage = pageName();
-    visit.articleTop = window->contentItem()->mapToScene(QPointF(100, 200)).toPoint();
-    tap(visit.articleTop);
-    letTimePass(0.6);
-    QQuickItem* article = shop.item("article");
-    if (!article) return fail("the article page has no article");
-    article->setProperty("contentY", 600);
-    letTimePass(0.4);
-    visit.articleFurther = window->contentItem()->mapToScene(QPointF(120, 400)).toPoint();
-    tap(visit.articleFurther);
-    letTimePass(0.6);
+    if (QQuickItem* web = shop.item("articleWeb")) {
+        // The web page: loaded, checked, touched at the top; scrolled to the top of its second
+        // row of tiles (rows no taller than the window), checked, touched there.
+        if (!waitFor(
+                [&] {
+                    return !web->property("loading").toBool() &&
+                           web->property("contentsSize").toSizeF().height() > 2 * web->height();
+                },
+                60))
+            return fail("the web article did not load");
+        visit.articleAddress = web->property("url").toUrl().toString().toStdString();
+        visit.articleOrigin = web->mapToScene(QPointF(0, 0)).toPoint();
+        letTimePass(0.8);
+        waitUntilPageChecked(web);
+        visit.articleTop = web->mapToScene(QPointF(100, 200)).toPoint();
+        tap(visit.articleTop);
+        letTimePass(0.6);
+        const double pageHeight = web->property("contentsSize").toSizeF().height();
+        const double rows = std::ceil(pageHeight / window->height());
+        const int secondRow = static_cast<int>(std::ceil(pageHeight / rows));
+        QMetaObject::invokeMethod(web, "runJavaScript",
+                                  Q_ARG(QString, QString("window.scrollTo(0, %1)").arg(secondRow)));
+        if (!waitFor(
+                [&] { return web->property("scrollPosition").toPointF().y() >= secondRow - 1; },
+                20))
+            return fail("the web article did not scroll");
+        letTimePass(0.4);
+        waitUntilPageChecked(web);
+        visit.articleFurther = web->mapToScene(QPointF(120, 300)).toPoint();
+        tap(visit.articleFurther);
+        letTimePass(0.6);
+    } else {
+        letTimePass(0.8);
+        visit.articleTop = window->contentItem()->mapToScene(QPointF(100, 200)).toPoint();
+        tap(visit.articleTop);
+        letTimePass(0.6);
+        QQuickItem* article = shop.item("article");
+        if (!article) return fail("the article page has no article");
+        article->setProperty("contentY", 600);
+        letTimePass(0.4);
+        visit.articleFurther = window->contentItem()->mapToScene(QPointF(120, 400)).toPoint();
+        tap(visit.articleFurther);
+        letTimePass(0.6);
+    }
 
     say("log out; the application goes to the background");
     tap(at("logOut"));
@@ -218,7 +266,7 @@ std::vector<std::string> QmlShopScript::check(const fs::path& collectorDataDir,
     const auto on = [&](const std::string& page) { return pages ? page : visit.windowName; };
     const std::string login = on(visit.loginPage), list = on(visit.productListPage),
                       product = on(visit.productPage), article = on(visit.articlePage);
-    const std::vector<WantedGesture> wanted = {
+    std::vector<WantedGesture> wanted = {
         {0, login, 0, visit.user, "tap on the user field"},
         {0, login, 0, visit.password, "tap on the password field"},
         {0, login, 0, visit.logIn, "tap on the log-in button"},
@@ -227,12 +275,29 @@ std::vector<std::string> QmlShopScript::check(const fs::path& collectorDataDir,
         {0, list, 0, visit.row, "tap on a product row"},
         {0, product, 0, visit.addToCart, "tap on add to cart"},
         {0, product, 1, visit.picture, "double tap on the picture"},
-        {0, article, 0, visit.articleTop, "tap on the article"},
-        {0, article, 0, visit.articleFurther, "tap further down the article"},
         {1, login, 0, visit.userAfter, "tap on the user field (second session)"},
     };
+    if (visit.articleAddress.empty()) {
+        wanted.push_back({0, article, 0, visit.articleTop, "tap on the article"});
+        wanted.push_back({0, article, 0, visit.articleFurther, "tap further down the article"});
+    } else {
+        // The web article's first tap: on its page's screen, at the page's point (not scrolled).
+        wanted.push_back({0, visit.articleAddress, 0, visit.articleTop - visit.articleOrigin,
+                          "tap on the web article"});
+    }
     const auto missing = ShopScript::missingGestures(files.documents, wanted);
     problems.insert(problems.end(), missing.begin(), missing.end());
+
+    // The web article's tiles: pictures that decode, one per touched screenful.
+    if (!visit.articleAddress.empty()) {
+        size_t tiles = 0;
+        for (const auto& other : files.others) {
+            if (!QImage(QString::fromStdString(other.string())).isNull()) ++tiles;
+        }
+        if (tiles < 2)
+            problems.push_back("the web article left " + std::to_string(tiles) +
+                               " tiles that decode, expected two");
+    }
     return problems;
 }
 

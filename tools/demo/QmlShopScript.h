@@ -21,6 +21,8 @@ struct QmlShopVisit {
     QPoint swipeUpFrom, swipeLeftFrom;   // swipes on the product list and its banner start here
     QPoint row, addToCart, picture;      // taps, and the double tap on the picture
     QPoint articleTop, articleFurther;   // taps on the article, before and after scrolling
+    QPoint articleOrigin;                // where the article's web page begins in the window
+    std::string articleAddress;          // the web page's ("" for the text version)
     QPoint userAfter;                    // the tap in the second session
     std::string windowName;              // the window's screen name
     // The pages' screen names (their QML types): login, product list, product, article.
@@ -44,7 +46,8 @@ class QmlShopScript {
     // login page shows masked (card and password red, the name field not) in frames of both
     // sessions, the gestures at their items under their pages' names (under the window's name
     // while the recording does not tell the pages apart: no screen of the first session is
-    // named after the login page). One line per mismatch;
+    // named after the login page), the taps on the web article on its page's screen at the
+    // page's points, and at least two of its tiles decode. One line per mismatch;
     // none when all matched.
     static std::vector<std::string> check(const std::filesystem::path& collectorDataDir,
                                           const QmlShopVisit& visit);
