@@ -5,13 +5,10 @@
 #include "ShopVisitSupport.h"
 
 #include "movieprobe/MovieProbe.h"
-#include "platform/qt/QtBridge.h"
-#include "platform/qt/QtWebMasks.h"
 #include "platform/quick/QtQuickWindows.h"
 
 #include <nlohmann/json.hpp>
 
-#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -51,17 +48,6 @@ void drag(QQuickWindow* window, QPoint from, QPoint step, int steps) {
 void type(QQuickWindow* window, const char* text) {
     for (const char* c = text; *c; ++c)
         QTest::keyClick(window, *c);
-}
-
-// The web page as it shows now has been checked for what to paint over, so a touch captures its
-// tile (as the widget shop's script waits).
-void waitUntilPageChecked(QObject* web) {
-    waitFor(
-        [web] {
-            auto* bridge = rivlo::QtBridge::current();
-            return bridge && !bridge->webMasks().shown(web).isNull();
-        },
-        20);
 }
 
 bool near(const rivlo::media::DecodedFrame::RGB& c, const Secret& s) {
@@ -290,10 +276,7 @@ std::vector<std::string> QmlShopScript::check(const fs::path& collectorDataDir,
 
     // The web article's tiles: pictures that decode, one per touched screenful.
     if (!visit.articleAddress.empty()) {
-        size_t tiles = 0;
-        for (const auto& other : files.others) {
-            if (!QImage(QString::fromStdString(other.string())).isNull()) ++tiles;
-        }
+        const size_t tiles = decodedPictures(files.others);
         if (tiles < 2)
             problems.push_back("the web article left " + std::to_string(tiles) +
                                " tiles that decode, expected two");

@@ -4,12 +4,9 @@
 #include "ShopWindow.h"
 
 #include "movieprobe/MovieProbe.h"
-#include "platform/qt/QtBridge.h"
-#include "platform/qt/QtWebMasks.h"
 
 #include <nlohmann/json.hpp>
 
-#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -28,18 +25,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-// The page as it shows now has been checked for what to paint over, so a touch captures its
-// tile (on a loaded machine the check may take longer than the script's pauses). A page still
-// unchecked after the wait is touched all the same: the check of what arrived says so.
-void waitUntilPageChecked(QWidget* web) {
-    waitFor(
-        [web] {
-            auto* bridge = rivlo::QtBridge::current();
-            return bridge && !bridge->webMasks().shown(web).isNull();
-        },
-        20);
-}
 
 QPoint centreIn(QWidget* widget, QWidget* window) {
     return widget->mapTo(window, widget->rect().center());
@@ -293,10 +278,7 @@ std::vector<std::string> ShopScript::check(const fs::path& collectorDataDir,
     problems.insert(problems.end(), missing.begin(), missing.end());
 
     // The article's tiles: pictures that decode.
-    size_t tiles = 0;
-    for (const auto& other : files.others) {
-        if (!QImage(QString::fromStdString(other.string())).isNull()) ++tiles;
-    }
+    const size_t tiles = decodedPictures(files.others);
     if (tiles < 2) {
         std::string names;
         for (const auto& other : files.others)

@@ -3,11 +3,13 @@
 #include "core/RVFacade.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtBridge.h"
+#include "platform/qt/QtWebMasks.h"
 #include "screen/RVViewVideoHandler.h"
 #include "store/RVPlistHandler.h"
 
 #include <nlohmann/json.hpp>
 
+#include <QImage>
 #include <QTest>
 
 #include <algorithm>
@@ -42,6 +44,15 @@ bool waitFor(const std::function<bool()>& predicate, double seconds) {
 
 void letTimePass(double seconds) {
     waitFor([] { return false; }, seconds);
+}
+
+void waitUntilPageChecked(QObject* webView) {
+    waitFor(
+        [webView] {
+            auto* bridge = rivlo::QtBridge::current();
+            return bridge && !bridge->webMasks().shown(webView).isNull();
+        },
+        20);
 }
 
 bool sendToBackground(double seconds) {
@@ -94,6 +105,12 @@ nlohmann::json readJson(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return nlohmann::json::parse(text.str(), nullptr, false);
+}
+
+size_t decodedPictures(const std::vector<fs::path>& files) {
+    return static_cast<size_t>(std::count_if(files.begin(), files.end(), [](const fs::path& f) {
+        return !QImage(QString::fromStdString(f.string())).isNull();
+    }));
 }
 
 bool isRed(const rivlo::media::DecodedFrame::RGB& c) {

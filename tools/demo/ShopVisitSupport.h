@@ -10,6 +10,8 @@
 
 #include <QPoint>
 
+class QObject;
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -21,6 +23,11 @@ namespace shop {
 bool waitFor(const std::function<bool()>& predicate, double seconds);
 // Recording time passes (two movie frames a second) while Qt and the library run.
 void letTimePass(double seconds);
+// Waits (up to 20 s) until the web view's page as it shows now has been checked for what to
+// paint over, so a touch captures its tile (on a loaded machine the check may take longer than
+// the scripts' pauses). A page still unchecked is touched all the same: the check of what
+// arrived says so.
+void waitUntilPageChecked(QObject* webView);
 
 // The application goes to the background as a platform with application states reports it;
 // true once the library has sent the session and ended its background task.
@@ -36,6 +43,8 @@ struct StoredFiles {
     std::vector<std::filesystem::path> movies, documents, others;
 };
 StoredFiles storedFiles(const std::filesystem::path& collectorDataDir);
+// How many of the files are pictures that decode (the web tiles).
+size_t decodedPictures(const std::vector<std::filesystem::path>& files);
 nlohmann::json readJson(const std::filesystem::path& path);
 
 // The colour masks are painted in.
