@@ -136,7 +136,6 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
         walk.masks.drop("the items are nested too deep to be followed");
         return;
     }
-    const QRectF own = drawnArea(item);
     const unsigned kind = kindOf(item);
     if (!masked && !registered_.isEmpty() && registered_.contains(item)) masked = true;
     // A popup's item belongs to the Popup object QML says is occluded.
@@ -151,6 +150,7 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
         // it is painted over, there and where its properties say.
         bool mapped = false;
         const QTransform toScene = item->itemTransform(nullptr, &mapped);
+        const QRectF own = drawnArea(item);
         const QRectF drawn = drawnInScene(item, own);
         if (mapped && (drawn.isNull() || drawn == item->mapRectToScene(own))) {
             walk.webViews->push_back(
@@ -173,6 +173,7 @@ void QtItemMasks::visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool m
     if (!covered && walk.allTextInputs)
         covered = (kind & TextInput) || (item->flags() & QQuickItem::ItemAcceptsInputMethod);
     if (covered) {
+        const QRectF own = drawnArea(item);
         const QRectF scene = item->mapRectToScene(own);
         walk.masks.add(scene & clip, walk.toFrame, walk.frameClip);
         // Drawn elsewhere than its properties say (moved by an Animator): painted over there

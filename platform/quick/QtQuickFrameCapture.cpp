@@ -6,7 +6,7 @@
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickReadback.h"
 #include "platform/quick/QtQuickWindows.h"
-#include "platform/quick/QtSoftwareRenderer.h"
+#include "platform/quick/QtSoftwareRepaints.h"
 
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -128,26 +128,28 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
         during = QObject::connect(window, &QQuickWindow::beforeSynchronizing, window, masksNow,
                                   Qt::DirectConnection);
     }
-    bool repaintedWhole = false;
+    // The software renderer repaints only what it finds changed: what it leaves may hold masked
+    // items where they were (QtSoftwareRepaints).
+    QtSoftwareRepaints* repaints = software ? QtSoftwareRepaints::of(window) : nullptr;
     QMetaObject::Connection repaint;
     if (software) {
         repaint = QObject::connect(
             window, &QQuickWindow::beforeRendering, window,
             [&] {
-                repaintedWhole = QtSoftwareRenderer::repaintWhole(window);
                 masksNow();
+                repaints->begin(placement);
             },
             Qt::DirectConnection);
     }
     QImage pixels = window->grabWindow();
     QObject::disconnect(during);
     QObject::disconnect(repaint);
-    if (pixels.isNull()) {
-        frame->outcome().drop("the Qt Quick window's pixels could not be taken");
+    if (software && !repaints->finish(placement, masks)) {
+        frame->outcome().drop("the Qt Quick window's software rendering cannot be trusted");
         return frame;
     }
-    if (software && !repaintedWhole) {
-        frame->outcome().drop("the Qt Quick window's software renderer did not repaint it whole");
+    if (pixels.isNull()) {
+        frame->outcome().drop("the Qt Quick window's pixels could not be taken");
         return frame;
     }
     if (pixels.format() != QImage::Format_RGB32 &&

@@ -25,8 +25,9 @@ struct QtWebArea;
 // the same transform the pixels go through into the frame (uniformly scaled, never up).
 //  - On the software scene graph (and any other not rendered through QRhi), on the main thread:
 //    QQuickWindow::grabWindow, which first brings the items' layout up to date, the masks
-//    worked out as it synchronises the items; every frame is a repaint of the whole window, so
-//    no pixel is left over from an earlier frame.
+//    worked out as its rendering begins; what the rendering leaves of earlier ones and may hold
+//    masked items where they were is painted over too, or the window repainted whole
+//    (QtSoftwareRepaints).
 //  - On a hardware scene graph (OpenGL, Vulkan through QRhi), where a grab renders the scene a
 //    second time and holds the main thread meanwhile: the frame the window renders next is read
 //    back on the thread that renders it and finished on the recorder's thread

@@ -1,0 +1,115 @@
+#include "platform/quick/QtSoftwareRepaints.h"
+
+#include "platform/qt/QtFrameMasks.h"
+
+#include <QImage>
+#include <QMutexLocker>
+#include <QQuickWindow>
+#include <private/qquickwindow_p.h>
+#include <private/qsgsoftwarerenderer_p.h>
+
+namespace rivlo {
+
+namespace {
+// A carried region in more pieces than this is let go by repainting the window whole.
+constexpr int kMaxPieces = 64;
+
+QSGRenderer* rendererOf(QQuickWindow* window) {
+    return QQuickWindowPrivate::get(window)->renderer;
+}
+}  // namespace
+
+QtSoftwareRepaints::QtSoftwareRepaints(QQuickWindow* window) : QObject(window), window_(window) {
+    QObject::connect(
+        window, &QQuickWindow::afterRendering, this, [this] { rendered(); }, Qt::DirectConnection);
+    // The renderer is let go with the scene graph (a new one may have the same address), and the
+    // picture it paints into may be let go when the window stops showing: what they held is
+    // not known after.
+    const auto forgetNow = [this] {
+        QMutexLocker lock(&mutex_);
+        forget();
+    };
+    QObject::connect(window, &QQuickWindow::sceneGraphInvalidated, this, forgetNow,
+                     Qt::DirectConnection);
+    QObject::connect(window, &QQuickWindow::sceneGraphAboutToStop, this, forgetNow,
+                     Qt::DirectConnection);
+    QObject::connect(window, &QWindow::visibleChanged, this, forgetNow, Qt::DirectConnection);
+}
+
+QtSoftwareRepaints* QtSoftwareRepaints::of(QQuickWindow* window) {
+    for (QObject* child : window->children()) {
+        if (auto* found = dynamic_cast<QtSoftwareRepaints*>(child)) return found;
+    }
+    return new QtSoftwareRepaints(window);
+}
+
+void QtSoftwareRepaints::forget() {
+    known_ = false;
+    carried_ = QRegion();
+}
+
+void QtSoftwareRepaints::rendered() {
+    const auto* software = dynamic_cast<const QSGSoftwareRenderer*>(rendererOf(window_));
+    // What this rendering painted, in the window's pixels at a device pixel ratio of 1.
+    const QRegion painted = software ? software->flushRegion() : QRegion();
+    QMutexLocker lock(&mutex_);
+    if (ours_) {
+        ours_ = false;
+        seen_ = true;
+        painted_ = painted;
+    } else if (!software || !painted.isEmpty()) {
+        otherPainted_ = true;
+    }
+}
+
+void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement) {
+    QSGRenderer* renderer = rendererOf(window_);
+    auto* abstract = dynamic_cast<QSGAbstractSoftwareRenderer*>(renderer);
+    if (!abstract) return;
+    const auto* software = dynamic_cast<const QSGSoftwareRenderer*>(renderer);
+    QMutexLocker lock(&mutex_);
+    whole_ = !known_ || !software || renderer != renderer_ || otherPainted_ ||
+             placement.ratio != 1.0 || placement.size != size_ ||
+             placement.windowToFrame != windowToFrame_ || placement.clip != clip_ ||
+             carried_.rectCount() > kMaxPieces;
+    if (whole_) {
+        abstract->markDirty();
+        forget();
+    }
+    renderer_ = renderer;
+    size_ = placement.size;
+    windowToFrame_ = placement.windowToFrame;
+    clip_ = placement.clip;
+    otherPainted_ = false;
+    ours_ = true;
+    seen_ = false;
+}
+
+bool QtSoftwareRepaints::finish(const QtQuickFrameCapture::Placement& placement,
+                                QtFrameMasks& masks) {
+    QMutexLocker lock(&mutex_);
+    const bool seen = seen_;
+    ours_ = seen_ = false;
+    const QRect window(QPoint(0, 0), placement.size);
+    bool invertible = false;
+    const QTransform frameToWindow = placement.windowToFrame.inverted(&invertible);
+    // Not a whole repaint although the renderer was told to.
+    const bool trusted = seen && (!whole_ || (QRegion(window) - painted_).isEmpty());
+    if (!trusted || !invertible || masks.dropped() || masks.coversAll()) {
+        forget();
+        return trusted;
+    }
+    // The frame's own masks, in the window's pixels (rounded outwards).
+    QRegion next;
+    for (const QRect& area : masks.areas())
+        next += frameToWindow.mapRect(QRectF(area)).toAlignedRect() & window;
+    // What earlier frames' masks covered and this rendering left as it was.
+    const QRegion left = carried_ - painted_;
+    for (const QRect& area : left)
+        masks.add(QRectF(area), placement.windowToFrame, placement.clip);
+    carried_ = next | left;
+    known_ = true;
+    return true;
+}
+
+}  // namespace rivlo

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/quick/QtQuickFrameCapture.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QRegion>
+
+class QQuickWindow;
+class QSGRenderer;
+
+namespace rivlo {
+
+class QtFrameMasks;
+
+// What Qt's software renderer paints of one window between its recorded frames, so that a frame
+// need not repaint the whole window. The renderer repaints only what it finds changed, and past
+// the edge of an opaque item (a popup opened over a moving item) it can leave pixels holding what
+// an earlier rendering drew there: a masked item where it no longer is, outside its mask. So
+// the region of the picture that may hold masked content is carried from frame to frame, in the
+// window's pixels: a frame's masks, and the region at the frame before less what the frame's
+// rendering painted (what the renderer painted holds the scene as the frame's masks saw it;
+// what it did not paint holds what it held before). A frame paints over that carried remainder
+// too. The window is repainted whole when what its picture holds cannot be told: its first
+// frame, a change of its size, scale or place in the frame, another renderer, the window
+// hidden or shown, a
+// device pixel ratio other than 1, a rendering since the last frame that painted something
+// with masks nobody worked out (the window's own, between frames), a frame whose masks were
+// dropped or cover all, a carried region in too many pieces.
+// Made for a window the first time it is recorded, a child of it (through a private Qt API,
+// hence Qt6::QuickPrivate). Its renderings are followed on the thread that renders them.
+class QtSoftwareRepaints : public QObject {
+  public:
+    // The window's, made the first time. Main thread.
+    static QtSoftwareRepaints* of(QQuickWindow* window);
+
+    // As the recorded frame's rendering begins (beforeRendering, on the thread that renders,
+    // the main thread waiting in grabWindow()), with where the frame's pixels land: makes the
+    // renderer repaint the whole window when needed. Nothing when the window's renderer is not
+    // Qt's software renderer (finish() then drops the frame).
+    void begin(const QtQuickFrameCapture::Placement& placement);
+    // After grabWindow() returned, with the masks worked out as that rendering began: adds what
+    // earlier renderings may have left of masked content and keeps the region for the next
+    // frame. False when the frame must be dropped (its rendering was not seen or not by Qt's
+    // software renderer, or did not repaint the whole window when told to). Main thread.
+    bool finish(const QtQuickFrameCapture::Placement& placement, QtFrameMasks& masks);
+
+  private:
+    explicit QtSoftwareRepaints(QQuickWindow* window);
+    void rendered();  // any rendering of the window, on the thread that renders
+    void forget();    // the next frame repaints whole; mutex_ held
+
+    QQuickWindow* window_;
+    QMutex mutex_;
+    // Guarded by mutex_ (renderings may come on the scene graph's thread).
+    bool known_ = false;  // carried_ holds what the picture may hold of masked content
+    QRegion carried_;     // window pixels
+    QSize size_;          // the placement of the last frame
+    QTransform windowToFrame_;
+    QRectF clip_;
+    const QSGRenderer* renderer_ = nullptr;  // the renderer of the last frame
+    bool otherPainted_ = false;  // a rendering since then painted with masks nobody worked out
+    bool ours_ = false;          // the next rendering is the frame's
+    bool whole_ = false;         // the frame's rendering was made to repaint the whole window
+    bool seen_ = false;          // the frame's rendering was seen
+    QRegion painted_;            // what it painted, window pixels
+};
+
+}  // namespace rivlo
