@@ -2,7 +2,6 @@
 
 #include "platform/qt/QtFrameMasks.h"
 
-#include <QImage>
 #include <QMutexLocker>
 #include <QQuickWindow>
 #include <private/qquickwindow_p.h>
@@ -17,6 +16,16 @@ constexpr int kMaxPieces = 64;
 QSGRenderer* rendererOf(QQuickWindow* window) {
     return QQuickWindowPrivate::get(window)->renderer;
 }
+
+// The region the software renderer's next rendering repaints whatever changed (markDirty() sets
+// it to the whole window), a private member: reached through an explicit instantiation, which
+// may name it.
+QRegion& toRepaint(QSGAbstractSoftwareRenderer& renderer);
+template <QRegion QSGAbstractSoftwareRenderer::*Member>
+struct ToRepaint {
+    friend QRegion& toRepaint(QSGAbstractSoftwareRenderer& renderer) { return renderer.*Member; }
+};
+template struct ToRepaint<&QSGAbstractSoftwareRenderer::m_dirtyRegion>;
 }  // namespace
 
 QtSoftwareRepaints::QtSoftwareRepaints(QQuickWindow* window) : QObject(window), window_(window) {
@@ -57,8 +66,12 @@ void QtSoftwareRepaints::rendered() {
         ours_ = false;
         seen_ = true;
         painted_ = painted;
-    } else if (!software || !painted.isEmpty()) {
-        otherPainted_ = true;
+    } else if (!software) {
+        otherUnknown_ = true;
+    } else if (!painted.isEmpty()) {
+        otherPainted_ += painted;
+        // In too many pieces: its bounding rectangle is repainted.
+        if (otherPainted_.rectCount() > kMaxPieces) otherPainted_ = otherPainted_.boundingRect();
     }
 }
 
@@ -68,19 +81,26 @@ void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement) 
     if (!abstract) return;
     const auto* software = dynamic_cast<const QSGSoftwareRenderer*>(renderer);
     QMutexLocker lock(&mutex_);
-    whole_ = !known_ || !software || renderer != renderer_ || otherPainted_ ||
+    whole_ = !known_ || !software || renderer != renderer_ || otherUnknown_ ||
              placement.ratio != 1.0 || placement.size != size_ ||
              placement.windowToFrame != windowToFrame_ || placement.clip != clip_ ||
              carried_.rectCount() > kMaxPieces;
     if (whole_) {
         abstract->markDirty();
         forget();
+        forced_ = QRegion();
+    } else {
+        // What the window's own renderings painted since the last frame shows the scene as
+        // nobody's masks saw it: repainted now.
+        forced_ = otherPainted_;
+        toRepaint(*abstract) += forced_;
     }
     renderer_ = renderer;
     size_ = placement.size;
     windowToFrame_ = placement.windowToFrame;
     clip_ = placement.clip;
-    otherPainted_ = false;
+    otherPainted_ = QRegion();
+    otherUnknown_ = false;
     ours_ = true;
     seen_ = false;
 }
@@ -103,8 +123,9 @@ bool QtSoftwareRepaints::finish(const QtQuickFrameCapture::Placement& placement,
     QRegion next;
     for (const QRect& area : masks.areas())
         next += frameToWindow.mapRect(QRectF(area)).toAlignedRect() & window;
-    // What earlier frames' masks covered and this rendering left as it was.
-    const QRegion left = carried_ - painted_;
+    // What earlier frames' masks covered and this rendering left as it was, and what the
+    // window's own renderings painted and this one did not repaint although told to.
+    const QRegion left = (carried_ | forced_) - painted_;
     for (const QRect& area : left)
         masks.add(QRectF(area), placement.windowToFrame, placement.clip);
     carried_ = next | left;

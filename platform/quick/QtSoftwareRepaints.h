@@ -21,13 +21,13 @@ class QtFrameMasks;
 // window's pixels: a frame's masks, and the region at the frame before less what the frame's
 // rendering painted (what the renderer painted holds the scene as the frame's masks saw it;
 // what it did not paint holds what it held before). A frame paints over that carried remainder
-// too. The window is repainted whole when what its picture holds cannot be told: its first
-// frame, a change of its size, scale or place in the frame, another renderer, the window
-// hidden or shown, a
-// device pixel ratio other than 1, a rendering since the last frame that painted something
-// with masks nobody worked out (the window's own, between frames), a frame whose masks were
-// dropped or cover all, a carried region in too many pieces.
-// Made for a window the first time it is recorded, a child of it (through a private Qt API,
+// too. What the window's own renderings painted between frames (an animation running) shows
+// the scene as no masks saw it: the frame's rendering is told to repaint it (and what it does
+// not repaint of it is painted over). The window is repainted whole when what its picture holds
+// cannot be told: its first frame, a change of its size, scale or place in the frame, a device
+// pixel ratio other than 1, another renderer, the window hidden or shown, a frame whose masks
+// were dropped or cover all, a carried region in too many pieces.
+// Made for a window the first time it is recorded, a child of it (through private Qt APIs,
 // hence Qt6::QuickPrivate). Its renderings are followed on the thread that renders them.
 class QtSoftwareRepaints : public QObject {
   public:
@@ -59,7 +59,9 @@ class QtSoftwareRepaints : public QObject {
     QTransform windowToFrame_;
     QRectF clip_;
     const QSGRenderer* renderer_ = nullptr;  // the renderer of the last frame
-    bool otherPainted_ = false;  // a rendering since then painted with masks nobody worked out
+    QRegion otherPainted_;       // what renderings since then painted, masks never worked out
+    bool otherUnknown_ = false;  // one of them by another renderer
+    QRegion forced_;             // what the frame's rendering was told to repaint besides
     bool ours_ = false;          // the next rendering is the frame's
     bool whole_ = false;         // the frame's rendering was made to repaint the whole window
     bool seen_ = false;          // the frame's rendering was seen
