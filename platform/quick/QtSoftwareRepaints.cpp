@@ -75,13 +75,13 @@ void QtSoftwareRepaints::rendered() {
     }
 }
 
-void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement) {
+void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement, bool webPages) {
     QSGRenderer* renderer = rendererOf(window_);
     auto* abstract = dynamic_cast<QSGAbstractSoftwareRenderer*>(renderer);
     if (!abstract) return;
     const auto* software = dynamic_cast<const QSGSoftwareRenderer*>(renderer);
     QMutexLocker lock(&mutex_);
-    whole_ = !known_ || !software || renderer != renderer_ || otherUnknown_ ||
+    whole_ = !known_ || webPages || !software || renderer != renderer_ || otherUnknown_ ||
              placement.ratio != 1.0 || placement.size != size_ ||
              placement.windowToFrame != windowToFrame_ || placement.clip != clip_ ||
              carried_.rectCount() > kMaxPieces;
@@ -101,6 +101,7 @@ void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement) 
     clip_ = placement.clip;
     otherPainted_ = QRegion();
     otherUnknown_ = false;
+    webPages_ = webPages;
     ours_ = true;
     seen_ = false;
 }
@@ -115,7 +116,7 @@ bool QtSoftwareRepaints::finish(const QtQuickFrameCapture::Placement& placement,
     const QTransform frameToWindow = placement.windowToFrame.inverted(&invertible);
     // Not a whole repaint although the renderer was told to.
     const bool trusted = seen && (!whole_ || (QRegion(window) - painted_).isEmpty());
-    if (!trusted || !invertible || masks.dropped() || masks.coversAll()) {
+    if (!trusted || !invertible || webPages_ || masks.dropped() || masks.coversAll()) {
         forget();
         return trusted;
     }

@@ -26,7 +26,8 @@ class QtFrameMasks;
 // not repaint of it is painted over). The window is repainted whole when what its picture holds
 // cannot be told: its first frame, a change of its size, scale or place in the frame, a device
 // pixel ratio other than 1, another renderer, the window hidden or shown, a frame whose masks
-// were dropped or cover all, a carried region in too many pieces.
+// were dropped or cover all, a carried region in too many pieces, web pages shown in this frame
+// or the one before.
 // Made for a window the first time it is recorded, a child of it (through private Qt APIs,
 // hence Qt6::QuickPrivate). Its renderings are followed on the thread that renders them.
 class QtSoftwareRepaints : public QObject {
@@ -36,9 +37,11 @@ class QtSoftwareRepaints : public QObject {
 
     // As the recorded frame's rendering begins (beforeRendering, on the thread that renders,
     // the main thread waiting in grabWindow()), with where the frame's pixels land: makes the
-    // renderer repaint the whole window when needed. Nothing when the window's renderer is not
-    // Qt's software renderer (finish() then drops the frame).
-    void begin(const QtQuickFrameCapture::Placement& placement);
+    // renderer repaint the whole window when needed. `webPages`: the window shows web pages,
+    // whose masks come from the pages after the rendering (what a page drew where it no longer
+    // is cannot be told): this frame and the next are whole repaints. Nothing when the window's
+    // renderer is not Qt's software renderer (finish() then drops the frame).
+    void begin(const QtQuickFrameCapture::Placement& placement, bool webPages);
     // After grabWindow() returned, with the masks worked out as that rendering began: adds what
     // earlier renderings may have left of masked content and keeps the region for the next
     // frame. False when the frame must be dropped (its rendering was not seen or not by Qt's
@@ -64,6 +67,7 @@ class QtSoftwareRepaints : public QObject {
     QRegion forced_;             // what the frame's rendering was told to repaint besides
     bool ours_ = false;          // the next rendering is the frame's
     bool whole_ = false;         // the frame's rendering was made to repaint the whole window
+    bool webPages_ = false;      // the frame shows web pages
     bool seen_ = false;          // the frame's rendering was seen
     QRegion painted_;            // what it painted, window pixels
 };
