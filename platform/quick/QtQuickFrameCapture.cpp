@@ -137,7 +137,7 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
             window, &QQuickWindow::beforeRendering, window,
             [&] {
                 masksNow();
-                repaints->begin(placement, !webViews.empty());
+                repaints->begin(placement, masks, !webViews.empty());
             },
             Qt::DirectConnection);
     }

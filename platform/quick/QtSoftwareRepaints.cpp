@@ -26,6 +26,16 @@ struct ToRepaint {
     friend QRegion& toRepaint(QSGAbstractSoftwareRenderer& renderer) { return renderer.*Member; }
 };
 template struct ToRepaint<&QSGAbstractSoftwareRenderer::m_dirtyRegion>;
+
+// The masks' areas in the window's pixels (rounded outwards).
+QRegion inWindow(const QtQuickFrameCapture::Placement& placement, const QtFrameMasks& masks) {
+    const QTransform frameToWindow = placement.windowToFrame.inverted();
+    const QRect window(QPoint(0, 0), placement.size);
+    QRegion region;
+    for (const QRect& area : masks.areas())
+        region += frameToWindow.mapRect(QRectF(area)).toAlignedRect() & window;
+    return region;
+}
 }  // namespace
 
 QtSoftwareRepaints::QtSoftwareRepaints(QQuickWindow* window) : QObject(window), window_(window) {
@@ -75,7 +85,8 @@ void QtSoftwareRepaints::rendered() {
     }
 }
 
-void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement, bool webPages) {
+void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement,
+                               const QtFrameMasks& masks, bool webPages) {
     QSGRenderer* renderer = rendererOf(window_);
     auto* abstract = dynamic_cast<QSGAbstractSoftwareRenderer*>(renderer);
     if (!abstract) return;
@@ -90,9 +101,11 @@ void QtSoftwareRepaints::begin(const QtQuickFrameCapture::Placement& placement, 
         forget();
         forced_ = QRegion();
     } else {
-        // What the window's own renderings painted since the last frame shows the scene as
-        // nobody's masks saw it: repainted now.
-        forced_ = otherPainted_;
+        // What may hold masked content and the frame's masks do not cover, and what the
+        // window's own renderings painted since the last frame (the scene as nobody's masks saw
+        // it): repainted now.
+        masked_ = inWindow(placement, masks);
+        forced_ = (carried_ - masked_) | otherPainted_;
         toRepaint(*abstract) += forced_;
     }
     renderer_ = renderer;
@@ -112,24 +125,20 @@ bool QtSoftwareRepaints::finish(const QtQuickFrameCapture::Placement& placement,
     const bool seen = seen_;
     ours_ = seen_ = false;
     const QRect window(QPoint(0, 0), placement.size);
-    bool invertible = false;
-    const QTransform frameToWindow = placement.windowToFrame.inverted(&invertible);
     // Not a whole repaint although the renderer was told to.
     const bool trusted = seen && (!whole_ || (QRegion(window) - painted_).isEmpty());
-    if (!trusted || !invertible || webPages_ || masks.dropped() || masks.coversAll()) {
+    if (!trusted || !placement.windowToFrame.isInvertible() || webPages_ || masks.dropped() ||
+        masks.coversAll()) {
         forget();
         return trusted;
     }
-    // The frame's own masks, in the window's pixels (rounded outwards).
-    QRegion next;
-    for (const QRect& area : masks.areas())
-        next += frameToWindow.mapRect(QRectF(area)).toAlignedRect() & window;
+    if (whole_) masked_ = inWindow(placement, masks);
     // What earlier frames' masks covered and this rendering left as it was, and what the
     // window's own renderings painted and this one did not repaint although told to.
     const QRegion left = (carried_ | forced_) - painted_;
     for (const QRect& area : left)
         masks.add(QRectF(area), placement.windowToFrame, placement.clip);
-    carried_ = next | left;
+    carried_ = masked_ | left;
     known_ = true;
     return true;
 }
