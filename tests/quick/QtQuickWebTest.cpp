@@ -165,4 +165,57 @@ TEST(QtQuickWeb, APageIsRecordedWithItsPasswordInputMasked) {
     }
 }
 
+// An Animator moves the view's scene-graph node while its `x` keeps its value: the page's masks,
+// placed from the view's properties, would miss the input where it is drawn. The view is painted
+// over whole while it is drawn elsewhere than its properties say.
+TEST(QtQuickWeb, AViewMovedByAnAnimatorShowsNoPasswordInput) {
+    QtRecorder& rec = recorder();
+    QQmlApplicationEngine engine;
+    engine.loadData(R"(
+import QtQuick
+import QtWebEngine
+Window {
+    objectName: "sliding"
+    width: 400; height: 600; visible: true; color: "white"
+    WebEngineView {
+        objectName: "web"; x: 20; y: 60; width: 360; height: 520
+        XAnimator on x {
+            objectName: "slide"; running: false; from: 20; to: 180; duration: 700
+            loops: Animation.Infinite
+        }
+    }
+}
+)");
+    ASSERT_EQ(engine.rootObjects().size(), 1);
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    auto* web = window->findChild<QQuickItem*>("web");
+    QObject* slide = window->findChild<QObject*>("slide");
+    ASSERT_TRUE(web && slide);
+    QMetaObject::invokeMethod(web, "loadHtml", Q_ARG(QString, kHtml),
+                              Q_ARG(QUrl, QUrl(QString(kAddress) + "/sliding")));
+    ASSERT_TRUE(qtWaitFor(
+        [&] {
+            return !web->property("loading").toBool() &&
+                   web->property("contentsSize").toSizeF().height() >= 2000;
+        },
+        60));
+
+    const QtRecording recording = rec.record([&] {
+        QtRecorder::pass(2.0);  // at rest: the page's masks hold
+        slide->setProperty("running", true);
+        QtRecorder::pass(2.5);
+    });
+    ASSERT_TRUE(recording.problems.empty()) << recording.problems.front();
+    ASSERT_GE(recording.frames.size(), 6u);
+    const QtRecording::Seen secret = recording.find(kPassword, 60);
+    EXPECT_EQ(secret.framePixels, 0u) << "first at " << secret.first;
+    // At rest the page itself was recorded, not painted over.
+    bool pageShown = false;
+    for (size_t i = 0; i < recording.frames.size(); ++i)
+        pageShown |= near(recording.at(i, {220, 460}), kPage, 40);
+    EXPECT_TRUE(pageShown);
+}
+
 }  // namespace
