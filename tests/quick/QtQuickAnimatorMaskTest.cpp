@@ -7,6 +7,7 @@
 // beside its mask while the login page slid away (3,200 pixels in one frame).
 
 #include "QtRecording.h"
+#include "QuickTestSupport.h"
 #include "QtTestSupport.h"
 
 #include "foundation/RunLoop.h"
@@ -84,10 +85,8 @@ TEST(QtQuickAnimators, ItemsMovedOrFadedByAnimatorsStayMasked) {
     QtRecorder& rec = QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::shownWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     auto* card = window->findChild<QQuickItem*>("card");
     ASSERT_NE(card, nullptr);
     QtQuickPlatform::occludeSensitiveItem(card);

@@ -90,10 +90,8 @@ TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
     QtRecorder& rec = rivlo::test::quickRecorder();
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::shownWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     auto* card = window->findChild<QQuickItem*>("card");
     QObject* popup = window->findChild<QObject*>("popup");
     ASSERT_TRUE(card && popup);

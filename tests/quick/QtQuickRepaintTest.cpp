@@ -73,10 +73,8 @@ TEST(QtQuickRepaint, MaskedItemsLeftByPartialRepaintsArePaintedOver) {
     rivlo::test::quickRecorder();  // the bridge installed
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::shownWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     QtQuickBridge& bridge = *QtQuickBridge::current();
     QQuickItem* card = rivlo::test::findItem(window, "card");
     QObject* popup = window->findChild<QObject*>("popup");

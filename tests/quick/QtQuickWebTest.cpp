@@ -5,6 +5,7 @@
 // page are the page's, at its points, and capture its tiles.
 
 #include "QtRecording.h"
+#include "QuickTestSupport.h"
 #include "QtTestSupport.h"
 
 #include "foundation/RunLoop.h"
@@ -92,10 +93,8 @@ TEST(QtQuickWeb, APageIsRecordedWithItsPasswordInputMasked) {
     QtRecorder& rec = recorder();
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::shownWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     auto* web = window->findChild<QQuickItem*>("web");
     ASSERT_NE(web, nullptr);
     QMetaObject::invokeMethod(web, "loadHtml", Q_ARG(QString, kHtml), Q_ARG(QUrl, QUrl(kAddress)));
@@ -186,10 +185,8 @@ Window {
     }
 }
 )");
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
+    QQuickWindow* window = rivlo::test::shownWindow(engine);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     auto* web = window->findChild<QQuickItem*>("web");
     QObject* slide = window->findChild<QObject*>("slide");
     ASSERT_TRUE(web && slide);

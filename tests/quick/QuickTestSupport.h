@@ -39,12 +39,17 @@ inline QtRecorder& quickRecorder() {
     return QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
 }
 
-// The engine's one root object as a window, once it shows and is a window of the recording;
-// null otherwise.
-inline QQuickWindow* recordedWindow(QQmlApplicationEngine& engine) {
+// The engine's one root object as a window, once it shows; null otherwise.
+inline QQuickWindow* shownWindow(QQmlApplicationEngine& engine) {
     if (engine.rootObjects().size() != 1) return nullptr;
     auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().front());
-    if (!window || !QTest::qWaitForWindowExposed(window)) return nullptr;
+    return window && QTest::qWaitForWindowExposed(window) ? window : nullptr;
+}
+
+// The same, once it is also a window of the recording.
+inline QQuickWindow* recordedWindow(QQmlApplicationEngine& engine) {
+    QQuickWindow* window = shownWindow(engine);
+    if (!window) return nullptr;
     const bool recorded = QTest::qWaitFor(
         [&] { return QtQuickBridge::current()->windows().windowFor(window) != nullptr; });
     return recorded ? window : nullptr;
