@@ -31,6 +31,7 @@ constexpr size_t kAlternateStackSize = 256 * 1024;
 struct CrashState {
     std::atomic<bool> handled{false};
     std::atomic<bool> quit{false};  // uninstall: the crash thread leaves without work
+    std::atomic<int> inside{0};     // handlers (signal, exception) running now
     std::thread thread;
     // Set (release) by the crash thread before its done byte; a waiter that saw the byte reads
     // it (acquire), which orders the work before whatever the waiter does next.
@@ -145,6 +146,17 @@ void passDown(CrashState& state, int sig, siginfo_t* info, void* context) {
     if (fromKernel) setDefault(sig);
 }
 
+// Counts a handler running on the state, for uninstall.
+struct Inside {
+    explicit Inside(CrashState& state) : state_(state) { state_.inside.fetch_add(1); }
+    ~Inside() { state_.inside.fetch_sub(1); }
+    Inside(const Inside&) = delete;
+    Inside& operator=(const Inside&) = delete;
+
+  private:
+    CrashState& state_;
+};
+
 void onSignal(int sig, siginfo_t* info, void* context) {
     const int savedErrno = errno;
     CrashState* state = gState.load();
@@ -153,6 +165,7 @@ void onSignal(int sig, siginfo_t* info, void* context) {
         errno = savedErrno;
         return;
     }
+    const Inside inside(*state);
     if (getpid() != state->pid) {
         // A child forked after install has no crash thread; it only goes down the chain.
         passDown(*state, sig, info, context);
@@ -176,6 +189,7 @@ void onSignal(int sig, siginfo_t* info, void* context) {
 void onUncaughtException(const ExceptionInfo& exception) {
     CrashState* state = gState.load();
     if (state == nullptr) return;
+    const Inside inside(*state);
     UncaughtExceptionHandler previous = state->previousExceptionHandler;
     if (state->exceptionSlot) state->exceptionSlot->setHandler(previous);
     if (getpid() == state->pid) {
@@ -321,8 +335,12 @@ bool CrashSignals::install(Work work, Options options,
 bool CrashSignals::uninstall() {
     CrashState* state = gState.load();
     if (state == nullptr) return false;
-    // A fatal event under way keeps everything in place: the process is on its way down.
-    if (state->handled.load()) return false;
+    // A fatal event under way keeps everything in place: the process is on its way down. One
+    // the host chose to survive (its handler returned, the work is done, no handler runs any
+    // more) is over: the handlers go as at any close, and the crash thread is joined.
+    if (state->handled.load() &&
+        (state->inside.load() > 0 || !state->workDone.load(std::memory_order_acquire)))
+        return false;
     for (int sig : kTrappedSignals) {
         if (!state->trapped[sig].load()) continue;
         struct sigaction current {};

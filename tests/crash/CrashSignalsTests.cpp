@@ -55,6 +55,7 @@ struct Outcome {
     std::vector<std::string> host;
     std::vector<std::string> log;
     std::vector<std::string> trapped;
+    std::vector<std::string> closed;
     bool survived = false;
 };
 
@@ -68,6 +69,7 @@ Outcome crash(const std::string& mode, std::vector<std::string> options = {}) {
     outcome.host = readLines(dir.file("host"));
     outcome.log = readLines(dir.file("log"));
     outcome.trapped = readLines(dir.file("trapped"));
+    outcome.closed = readLines(dir.file("closed"));
     outcome.survived = readFile(dir.file("status")) == "survived\n";
     return outcome;
 }
@@ -204,6 +206,9 @@ TEST(CrashSignals, RaisedSignalWithHostHandlerContinuesAsTheHostDecides) {
     EXPECT_TRUE(outcome.survived);
     EXPECT_EQ(outcome.host, std::vector<std::string>{"signal 8"});
     EXPECT_EQ(outcome.work, std::vector<std::string>{"8 "});
+    // The event is over: a close takes the handlers out (joining the crash thread), and a start
+    // after it installs them again.
+    EXPECT_EQ(outcome.closed, (std::vector<std::string>{"handlers out", "installed again"}));
 }
 
 TEST(CrashSignals, RaisedSignalWithDefaultDispositionEndsTheProcess) {

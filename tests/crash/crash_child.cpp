@@ -215,5 +215,11 @@ int main(int argc, char** argv) {
     crashBy(mode);
     held.unlock();
     appendLine("status", "survived");
+    // The library closes: the handlers go, and can be installed again.
+    appendLine("closed", rivlo::CrashSignals::uninstall() ? "handlers out" : "handlers kept");
+    if (rivlo::CrashSignals::install([](const rivlo::CrashEvent&) {}, options, nullptr)) {
+        appendLine("closed", "installed again");
+        rivlo::CrashSignals::uninstall();
+    }
     return 0;
 }
