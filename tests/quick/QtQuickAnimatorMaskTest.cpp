@@ -10,12 +10,10 @@
 #include "QuickTestSupport.h"
 #include "QtTestSupport.h"
 
-#include "foundation/RunLoop.h"
 #include "platform/quick/QtQuickBridge.h"
 #include "platform/quick/QtQuickWindows.h"
 #include "rivlo/qt/QtQuickPlatform.h"
 
-#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -68,21 +66,8 @@ Window {
 }
 )";
 
-QGuiApplication& quickApplication() {
-    static QGuiApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "rivlo-quick-animator-tests";
-        static char* argv[] = {name, nullptr};
-        RunLoop::main().setMainThread();
-        return new QGuiApplication(argc, argv);  // lives for the process
-    }();
-    return *app;
-}
-
 TEST(QtQuickAnimators, ItemsMovedOrFadedByAnimatorsStayMasked) {
-    QGuiApplication& app = quickApplication();
-    QtRecorder& rec = QtRecorder::shared([&app] { QtQuickPlatform::install(app); });
+    QtRecorder& rec = rivlo::test::quickRecorder();
     QQmlApplicationEngine engine;
     engine.loadData(kScene);
     QQuickWindow* window = rivlo::test::shownWindow(engine);

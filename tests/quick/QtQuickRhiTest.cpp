@@ -7,9 +7,9 @@
 // QtQuickRecordingTest.cpp runs on the same graph from the same program.
 
 #include "QtRecording.h"
+#include "QuickTestSupport.h"
 #include "QtTestSupport.h"
 
-#include "foundation/RunLoop.h"
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/quick/QtItemMasks.h"
 #include "platform/quick/QtQuickBridge.h"
@@ -18,7 +18,6 @@
 #include "rivlo/qt/QtQuickPlatform.h"
 
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -53,19 +52,6 @@ Q_COREAPP_STARTUP_FUNCTION(graphicsApiFromTheEnvironment)
 const QColor kSecret(16, 208, 16);  // a password TextInput
 const QColor kMark(16, 224, 224);   // a plain rectangle near the top: shows which way is up
 constexpr double kRate = 4;         // the suites' recorder: four frames a second
-
-QtRecorder& recorder() {
-    static QGuiApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        ::setenv("QT_QUICK_CONTROLS_STYLE", "Basic", 0);
-        static int argc = 1;
-        static char name[] = "rivlo-quick-rhi-tests";
-        static char* argv[] = {name, nullptr};
-        RunLoop::main().setMainThread();
-        return new QGuiApplication(argc, argv);  // lives for the process
-    }();
-    return QtRecorder::shared([] { QtQuickPlatform::install(*app); });
-}
 
 // A window with a plain rectangle at its top left and a password field below, the field moving
 // when `moving`.
@@ -138,7 +124,7 @@ void expectFramesTheRightWayUp(const QtRecording& recording) {
 }
 
 TEST(QtQuickRhi, FramesAtTheRateAndOnlyTheseReadBack) {
-    QtRecorder& rec = recorder();
+    QtRecorder& rec = rivlo::test::quickRecorder();
     Shown shown(true);
     ASSERT_NE(shown.window, nullptr);
     expectHardwareGraph(shown.window);
@@ -168,7 +154,7 @@ TEST(QtQuickRhi, FramesAtTheRateAndOnlyTheseReadBack) {
 }
 
 TEST(QtQuickRhi, StillWindowGivesFramesAndRendersOnlyForThem) {
-    QtRecorder& rec = recorder();
+    QtRecorder& rec = rivlo::test::quickRecorder();
     Shown shown(false);
     ASSERT_NE(shown.window, nullptr);
     expectHardwareGraph(shown.window);
@@ -208,7 +194,7 @@ void finishOffTheMainThread(QtFrame& frame) {
 }
 
 TEST(QtQuickRhi, FramesWhosePixelsOrMasksCannotBeHadAreDropped) {
-    recorder();
+    rivlo::test::quickRecorder();
     Shown shown(false);
     ASSERT_NE(shown.window, nullptr);
     expectHardwareGraph(shown.window);
