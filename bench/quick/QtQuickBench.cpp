@@ -3,17 +3,19 @@
 //   BM_QuickFrameAgainstBareGrab: one movie frame of a 1920 x 1080 QML window of 3,000 labels
 //     (a password input and a registered item every 500, one rectangle moved before every
 //     frame) as the screen recorder takes it on the main thread (the frame cleared, the window
-//     drawn into it through the bridge: its pixels grabbed, the renderer repainting what
-//     changed, every mask worked out and what earlier frames' masks covered and the renderer
-//     left painted over; the frame's image made on another thread, untimed, as the recorder's
-//     frame thread makes it) against a bare QQuickWindow::grabWindow() of the same scene, in the
-//     main thread's CPU time. Five rounds, the kinds interleaved in each (a change of load falls
-//     on all alike), 20 frames of each kind a round after one untimed (the other kinds have
-//     rendered the window: the bridge's first frame then repaints what they painted, up to the
-//     whole window); the medians' ratio (goal: at most 1.2). Beside them, to tell where the
-//     time goes: a grab with the whole window repainted (the software renderer marked dirty, as
-//     the bridge does for a window's first frame or a new size) and the masks' walk alone. The
-//     same on a shop's page (a banner, a list, a password field and a card) at 1920 x 1080.
+//     drawn into it through the bridge: the window rendered, the renderer repainting what
+//     changed, its picture shared with the frame, the masks of the items that may need them
+//     worked out and what earlier frames' masks covered and the renderer left painted over;
+//     the frame's image made on another thread, untimed, as the recorder's frame thread makes
+//     it, which lets the picture go) against a bare QQuickWindow::grabWindow() of the same
+//     scene, in the main thread's CPU time. Five rounds, the kinds interleaved in each (a
+//     change of load falls on all alike), 20 frames of each kind a round after one untimed
+//     (the other kinds have rendered the window: the bridge's first frame then repaints what
+//     they painted, up to the whole window); the medians' ratio (goal: at most 1.2). Beside
+//     them, to tell where the time goes: a grab with the whole window repainted (the software
+//     renderer marked dirty, as the bridge does for a window's first frame or a new size) and
+//     the masks alone. The same on a shop's page (a banner, a list, a password field and a
+//     card) at 1920 x 1080.
 //   BM_IdleQmlProgram: an idle QML program on the shared libraries (rivlo-quick-idle-probe, a
 //     fresh process for each phase) without the library, with the bridge installed, and
 //     recording at 2 frames a second, the three interleaved three times; the main thread's
@@ -22,6 +24,8 @@
 //     its CPU time.
 //
 //   QT_QPA_PLATFORM=offscreen build/release/bench/quick/bench_quick
+//   RIVLO_BENCH_KIND=bridge_ms (or grab_ms, grab_whole_ms, walk_ms): that kind of frame work
+//   alone, to profile it (perf record --call-graph dwarf); the ratio is then meaningless.
 
 #include "lifecycle/IdlePrograms.h"
 
@@ -209,6 +213,11 @@ void BM_QuickFrameAgainstBareGrab(benchmark::State& state) {
             for (size_t k = 0; k < kinds.size(); ++k) {
                 // Each round starts with another kind.
                 const size_t kind = (k + static_cast<size_t>(round)) % kinds.size();
+                if (const char* only = std::getenv("RIVLO_BENCH_KIND");
+                    only && kinds[kind].first != std::string(only)) {
+                    perRound[kind].push_back(0);
+                    continue;
+                }
                 double total = 0;
                 for (int f = -1; f < kFrames; ++f) {
                     move();

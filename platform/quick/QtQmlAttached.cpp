@@ -8,9 +8,11 @@
 namespace rivlo {
 
 int QtQmlAttached::occludedCount_ = 0;
+QSet<QtQmlAttached*> QtQmlAttached::all_;
 
 QtQmlAttached::QtQmlAttached(QObject* attachee) : QObject(attachee) {
     ++occludedCount_;
+    all_.insert(this);
     if (attachee && !qobject_cast<QQuickItem*>(attachee) &&
         !qobject_cast<QQuickWindow*>(attachee) && !attachee->inherits("QQuickPopup")) {
         // Nothing drawn belongs to it: no frame can find it.
@@ -23,6 +25,16 @@ QtQmlAttached::QtQmlAttached(QObject* attachee) : QObject(attachee) {
 
 QtQmlAttached::~QtQmlAttached() {
     if (occluded_) --occludedCount_;
+    all_.remove(this);
+}
+
+std::vector<QObject*> QtQmlAttached::occludedObjects() {
+    std::vector<QObject*> objects;
+    if (occludedCount_ == 0) return objects;
+    for (const QtQmlAttached* attached : std::as_const(all_)) {
+        if (attached->occluded_ && attached->parent()) objects.push_back(attached->parent());
+    }
+    return objects;
 }
 
 void QtQmlAttached::setOccluded(bool occluded) {

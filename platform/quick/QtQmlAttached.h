@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
+
+#include <vector>
 
 namespace rivlo {
 
@@ -31,6 +34,8 @@ class QtQmlAttached : public QObject {
 
     // How many attached objects in the process say occluded (none: the frames need not ask).
     static int occludedCount() { return occludedCount_; }
+    // What the attached objects that say occluded are attached to (items, windows, popups).
+    static std::vector<QObject*> occludedObjects();
 
   Q_SIGNALS:
     void occludedChanged();
@@ -38,6 +43,7 @@ class QtQmlAttached : public QObject {
   private:
     bool occluded_ = true;
     static int occludedCount_;
+    static QSet<QtQmlAttached*> all_;  // alive
 };
 
 }  // namespace rivlo
