@@ -8,10 +8,16 @@
 #include "platform/quick/QtQuickWindows.h"
 #include "platform/quick/QtSoftwareRepaints.h"
 
+#include <QBackingStore>
+#include <QCoreApplication>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <qpa/qplatformbackingstore.h>
+#include <private/qquickwindow_p.h>
+#include <private/qsgsoftwarerenderloop_p.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace rivlo {
 
@@ -19,6 +25,25 @@ namespace {
 bool isWholePixelTranslation(const QTransform& t) {
     return t.type() <= QTransform::TxTranslate && std::abs(t.dx() - std::round(t.dx())) < 1e-6 &&
            std::abs(t.dy() - std::round(t.dy())) < 1e-6;
+}
+
+// Has the window rendered now, as the platform's request for a new picture would, by Qt's basic
+// software render loop (the one Qt Quick runs on the main thread), and returns the picture it
+// rendered into, shared with the window's backing store (its next painting copies it if the
+// frame still holds it). Null, `rendered` false, when another render loop renders the window or
+// the window did not render (it is not exposed); `rendered` tells whether it rendered.
+QImage renderInPlace(QQuickWindow* window, const bool& rendered) {
+    QSGRenderLoop* loop = QQuickWindowPrivate::get(window)->windowManager;
+    // The class is private to Qt Quick (no type information to ask): known by its name.
+    if (!loop || std::strcmp(loop->metaObject()->className(), "QSGSoftwareRenderLoop") != 0)
+        return {};
+    auto* software = static_cast<QSGSoftwareRenderLoop*>(loop);
+    QBackingStore* store = software->m_backingStores.value(window);
+    if (!store || !store->handle()) return {};
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(window, &request);
+    if (!rendered || software->m_backingStores.value(window) != store) return {};
+    return store->handle()->toImage();
 }
 
 }  // namespace
@@ -132,16 +157,28 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
     // items where they were (QtSoftwareRepaints).
     QtSoftwareRepaints* repaints = software ? QtSoftwareRepaints::of(window) : nullptr;
     QMetaObject::Connection repaint;
+    bool began = false;  // the frame's rendering began
     if (software) {
         repaint = QObject::connect(
             window, &QQuickWindow::beforeRendering, window,
             [&] {
+                began = true;
                 masksNow();
                 repaints->begin(placement, masks, !webViews.empty());
             },
             Qt::DirectConnection);
     }
-    QImage pixels = window->grabWindow();
+    // On Qt's basic software render loop the window renders now into its own picture, which
+    // the frame shares (grabWindow() renders the same way and hands back a copy of the whole
+    // picture); where it does not render now (not exposed), or on another render loop,
+    // grabWindow() renders it.
+    QImage pixels;
+    bool inPlace = false;
+    if (software) {
+        pixels = renderInPlace(window, began);
+        inPlace = !pixels.isNull();
+    }
+    if (!began) pixels = window->grabWindow();
     QObject::disconnect(during);
     QObject::disconnect(repaint);
     if (software && !repaints->finish(placement, masks)) {
@@ -152,14 +189,32 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
         frame->outcome().drop("the Qt Quick window's pixels could not be taken");
         return frame;
     }
-    if (pixels.format() != QImage::Format_RGB32 &&
-        pixels.format() != QImage::Format_ARGB32_Premultiplied)
-        pixels = pixels.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (pixels.devicePixelRatio() != placement.ratio || window->size() != placement.size) {
+    if (inPlace) {
+        // The window's picture has its pixels from the top left of its backing store.
+        const QSize size = (QSizeF(placement.size) * placement.ratio).toSize();
+        if (pixels.width() < size.width() || pixels.height() < size.height()) {
+            frame->outcome().drop("the Qt Quick window's picture is smaller than the window");
+            return frame;
+        }
+        if (pixels.size() != size) {
+            pixels = pixels.copy(QRect(QPoint(0, 0), size));
+            inPlace = false;
+        }
+    } else if (pixels.devicePixelRatio() != placement.ratio) {
         frame->outcome().drop("the Qt Quick window's scale changed while its pixels were taken");
         return frame;
     }
+    if (window->size() != placement.size) {
+        frame->outcome().drop("the Qt Quick window's size changed while its pixels were taken");
+        return frame;
+    }
+    if (pixels.format() != QImage::Format_RGB32 &&
+        pixels.format() != QImage::Format_ARGB32_Premultiplied) {
+        pixels = pixels.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        inPlace = false;
+    }
     addLayer(*frame, std::move(pixels), placement, std::move(masks));
+    if (inPlace) frame->setSharesPixels();
     QtFrame::Layer& layer = frame->layers().back();
     for (const QtWebArea& web : webViews) {
         if (web.view)

@@ -31,6 +31,7 @@ std::shared_ptr<QtFrame> QtQuickWindowFrames::capture(const View& window, const 
             frame->outcome().drop("a window over it: " + part->outcome().reason());
             return frame;
         }
+        if (part->sharesPixels()) frame->setSharesPixels();
         if (part->outcome().coversAll())
             frame->outcome().coverAll("a window over it: " + part->outcome().reason());
         for (QtFrame::Layer& layer : part->layers()) {

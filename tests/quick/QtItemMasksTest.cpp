@@ -1,6 +1,7 @@
 // The masks of a Qt Quick window come from the few items that may need painting over, followed
 // as the scene changes, not from a walk over every item: whatever the scene goes through, they
-// must be the masks a whole walk finds.
+// must be the masks a whole walk finds. And a frame shares the window's own picture, so the
+// window painting on before the frame is drawn must not change what the frame shows.
 
 #include "QuickTestSupport.h"
 
@@ -184,6 +185,52 @@ TEST(QtItemMasks, FollowedItemsGiveTheMasksOfAWholeWalk) {
         masked += followAgainstWalk(7 + i);
     // The scenes had masks to find much of the time.
     EXPECT_GT(masked, seeds * 80);
+}
+
+// The frame shares the window's picture until its image is made: the window moving its password
+// input to where a plain rectangle was, and rendering, before then, changes nothing in it.
+TEST(QtItemMasks, AFrameShowsThePictureItWasTakenWithAfterTheWindowRendersAgain) {
+    rivlo::test::quickRecorder();
+    QQmlApplicationEngine engine;
+    engine.loadData(R"(
+import QtQuick
+Window {
+    width: 400; height: 200; visible: true; color: "white"
+    TextInput { objectName: "input"; x: 20; y: 20; width: 150; height: 60; font.pixelSize: 48
+                color: "#10d010"; echoMode: TextInput.Password; text: "secret" }
+    Rectangle { objectName: "plain"; x: 220; y: 20; width: 150; height: 60; color: "#10e0e0" }
+}
+)");
+    QQuickWindow* window = rivlo::test::recordedWindow(engine);
+    ASSERT_NE(window, nullptr);
+    std::shared_ptr<Window> shadow = QtQuickBridge::current()->windows().windowFor(window);
+    QQuickItem* input = rivlo::test::findItem(window, "input");
+    QQuickItem* plain = rivlo::test::findItem(window, "plain");
+    ASSERT_TRUE(shadow && input && plain);
+
+    auto context = Platform::current().graphics()->makeBitmapContext({400, 200}, true, 1.0);
+    context->setFillColor(Color::black());
+    context->fillRect(Rect(0, 0, 400, 200));
+    ASSERT_TRUE(context->drawViewHierarchy(*shadow, Rect(0, 0, 400, 200), false));
+    input->setX(220);
+    plain->setX(20);
+    QEvent render(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(window, &render);
+    const Image frame = context->makeImage();
+    ASSERT_EQ(frame.width(), 400);
+    // The plain rectangle where it was when the frame was taken; no pixel of the input.
+    const Image::Pixel shown = frame.pixelAt(300, 50);
+    EXPECT_TRUE(std::abs(shown.r - 0x10) < 30 && std::abs(shown.g - 0xe0) < 30 &&
+                std::abs(shown.b - 0xe0) < 30);
+    size_t secret = 0;
+    for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const Image::Pixel p = frame.pixelAt(x, y);
+            secret += std::abs(p.r - 0x10) < 50 && std::abs(p.g - 0xd0) < 50 &&
+                      std::abs(p.b - 0x10) < 50;
+        }
+    }
+    EXPECT_EQ(secret, 0u);
 }
 
 }  // namespace
