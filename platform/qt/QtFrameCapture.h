@@ -74,17 +74,12 @@ class QtFrame {
     // to `seconds` for the frame's thread to let them go, then copies what is still shared
     // itself, which costs the main thread a copy, not a fresh buffer too.
     void awaitPixelsLetGo(double seconds);
-    // A frame of another bridge whose layers' pixels are shared with its windows' pictures
-    // (a widget window's frame always is). Main thread, before the frame is handed over.
-    void setSharesPixels() { sharesPixels_ = true; }
-    bool sharesPixels() const { return sharesPixels_; }
 
   private:
     QSize size_;
     QtFrameMasks outcome_;
     std::vector<Layer> layers_;
     std::function<void(QtFrame&, bool)> finish_;
-    bool sharesPixels_ = false;
     // Guards the layers' pixels and `letGo_` until they are let go of.
     mutable std::mutex pixelsMutex_;
     std::condition_variable pixelsLetGo_;

@@ -246,9 +246,9 @@ bool QtGraphicsContext::drawViewHierarchy(View& view, const Rect& rect, bool) {
             // let the windows' pixels go, a window painting would copy its whole buffer on the
             // main thread: back in its event loop, before any repaint (those come at low
             // priority), the main thread waits a moment for that, then copies them itself.
-            // Another bridge's frames own their pixels unless they say otherwise (a Qt Quick
-            // window's grabbed image, or its picture read back later).
-            if (!source || frame->sharesPixels()) {
+            // Another bridge's frames own their pixels or see to them themselves (a Qt Quick
+            // window's picture shared with the frame is waited for before the window paints).
+            if (!source) {
                 std::weak_ptr<QtFrame> weak = frame;
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),

@@ -214,7 +214,7 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
         inPlace = false;
     }
     addLayer(*frame, std::move(pixels), placement, std::move(masks));
-    if (inPlace) frame->setSharesPixels();
+    if (inPlace) repaints->heldBy(frame);
     QtFrame::Layer& layer = frame->layers().back();
     for (const QtWebArea& web : webViews) {
         if (web.view)

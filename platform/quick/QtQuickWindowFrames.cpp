@@ -3,6 +3,7 @@
 #include "platform/qt/QtFrameCapture.h"
 #include "platform/quick/QtQuickFrameCapture.h"
 #include "platform/quick/QtQuickWindows.h"
+#include "platform/quick/QtSoftwareRepaints.h"
 
 #include <QQuickWindow>
 
@@ -31,7 +32,9 @@ std::shared_ptr<QtFrame> QtQuickWindowFrames::capture(const View& window, const 
             frame->outcome().drop("a window over it: " + part->outcome().reason());
             return frame;
         }
-        if (part->sharesPixels()) frame->setSharesPixels();
+        // The window over it waits for this frame before painting on, if it shares its picture.
+        if (QtSoftwareRepaints* repaints = QtSoftwareRepaints::find(over))
+            repaints->handOver(part.get(), frame);
         if (part->outcome().coversAll())
             frame->outcome().coverAll("a window over it: " + part->outcome().reason());
         for (QtFrame::Layer& layer : part->layers()) {

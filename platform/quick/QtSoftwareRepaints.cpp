@@ -1,5 +1,6 @@
 #include "platform/quick/QtSoftwareRepaints.h"
 
+#include "platform/qt/QtFrameCapture.h"
 #include "platform/qt/QtFrameMasks.h"
 
 #include <QMutexLocker>
@@ -12,6 +13,8 @@ namespace rivlo {
 namespace {
 // A carried region in more pieces than this is let go by repainting the window whole.
 constexpr int kMaxPieces = 64;
+// How long a painting waits at most for a frame to let the window's picture go.
+constexpr double kReleaseWait = 0.02;
 
 QSGRenderer* rendererOf(QQuickWindow* window) {
     return QQuickWindowPrivate::get(window)->renderer;
@@ -39,6 +42,14 @@ QRegion inWindow(const QtQuickFrameCapture::Placement& placement, const QtFrameM
 }  // namespace
 
 QtSoftwareRepaints::QtSoftwareRepaints(QQuickWindow* window) : QObject(window), window_(window) {
+    // The basic software render loop renders on the main thread, the one that set heldBy_.
+    QObject::connect(
+        window, &QQuickWindow::beforeRendering, this,
+        [this] {
+            if (auto frame = std::exchange(heldBy_, {}).lock())
+                frame->awaitPixelsLetGo(kReleaseWait);
+        },
+        Qt::DirectConnection);
     QObject::connect(
         window, &QQuickWindow::afterRendering, this, [this] { rendered(); }, Qt::DirectConnection);
     // The renderer is let go with the scene graph (a new one may have the same address), and the
@@ -55,11 +66,16 @@ QtSoftwareRepaints::QtSoftwareRepaints(QQuickWindow* window) : QObject(window), 
     QObject::connect(window, &QWindow::visibleChanged, this, forgetNow, Qt::DirectConnection);
 }
 
-QtSoftwareRepaints* QtSoftwareRepaints::of(QQuickWindow* window) {
+QtSoftwareRepaints* QtSoftwareRepaints::find(QQuickWindow* window) {
     for (QObject* child : window->children()) {
         if (auto* found = dynamic_cast<QtSoftwareRepaints*>(child)) return found;
     }
-    return new QtSoftwareRepaints(window);
+    return nullptr;
+}
+
+QtSoftwareRepaints* QtSoftwareRepaints::of(QQuickWindow* window) {
+    QtSoftwareRepaints* found = find(window);
+    return found ? found : new QtSoftwareRepaints(window);
 }
 
 void QtSoftwareRepaints::forget() {

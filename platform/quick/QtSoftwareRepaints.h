@@ -6,11 +6,14 @@
 #include <QObject>
 #include <QRegion>
 
+#include <memory>
+
 class QQuickWindow;
 class QSGRenderer;
 
 namespace rivlo {
 
+class QtFrame;
 class QtFrameMasks;
 
 // What Qt's software renderer paints of one window between its recorded frames, so that a frame
@@ -34,6 +37,8 @@ class QtSoftwareRepaints : public QObject {
   public:
     // The window's, made the first time. Main thread.
     static QtSoftwareRepaints* of(QQuickWindow* window);
+    // The window's, or null before its first frame.
+    static QtSoftwareRepaints* find(QQuickWindow* window);
 
     // As the recorded frame's rendering begins (beforeRendering, on the thread that renders,
     // the main thread waiting in grabWindow()), with where the frame's pixels land and its
@@ -49,6 +54,14 @@ class QtSoftwareRepaints : public QObject {
     // next frame. False when the frame must be dropped (its rendering was not seen or not by Qt's
     // software renderer, or did not repaint the whole window when told to). Main thread.
     bool finish(const QtQuickFrameCapture::Placement& placement, QtFrameMasks& masks);
+    // `frame` shares the window's picture: before the window paints again, it waits a moment
+    // for the frame's thread to let the picture go, then the frame copies it (the painting
+    // would copy it otherwise, and pay for a fresh buffer too). Main thread.
+    void heldBy(const std::shared_ptr<QtFrame>& frame) { heldBy_ = frame; }
+    // The picture `from` shares is now `to`'s (its layers moved there). Main thread.
+    void handOver(const QtFrame* from, const std::shared_ptr<QtFrame>& to) {
+        if (heldBy_.lock().get() == from) heldBy_ = to;
+    }
 
   private:
     explicit QtSoftwareRepaints(QQuickWindow* window);
@@ -73,6 +86,7 @@ class QtSoftwareRepaints : public QObject {
     bool webPages_ = false;      // the frame shows web pages
     bool seen_ = false;          // the frame's rendering was seen
     QRegion painted_;            // what it painted, window pixels
+    std::weak_ptr<QtFrame> heldBy_;  // the last frame sharing the picture (main thread)
 };
 
 }  // namespace rivlo
