@@ -181,17 +181,18 @@ bool QtItemMasks::begin(QQuickWindow* window, Walk& walk, QQuickItem*& root,
 void QtItemMasks::collectWalkingAll(QQuickWindow* window, const QTransform& sceneToFrame,
                                     const QRectF& frameClip, QtFrameMasks& masks,
                                     std::vector<QtWebArea>* webViews) const {
-    QtBridge* bridge = QtBridge::current();
-    Walk walk{masks, sceneToFrame, frameClip, bridge && bridge->widgetMasks().maskAllTextInputs(),
-              webViews};
-    QQuickItem* root = nullptr;
-    QRectF everything;
-    if (begin(window, walk, root, everything)) visit(walk, root, everything, false, 0);
+    collectMasks(window, sceneToFrame, frameClip, masks, webViews, false);
 }
 
 void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
                           const QRectF& frameClip, QtFrameMasks& masks,
                           std::vector<QtWebArea>* webViews) const {
+    collectMasks(window, sceneToFrame, frameClip, masks, webViews, true);
+}
+
+void QtItemMasks::collectMasks(QQuickWindow* window, const QTransform& sceneToFrame,
+                               const QRectF& frameClip, QtFrameMasks& masks,
+                               std::vector<QtWebArea>* webViews, bool followed) const {
     // The host's setting for all text inputs, one for widgets and items.
     QtBridge* bridge = QtBridge::current();
     Walk walk{masks, sceneToFrame, frameClip, bridge && bridge->widgetMasks().maskAllTextInputs(),
@@ -199,8 +200,8 @@ void QtItemMasks::collect(QQuickWindow* window, const QTransform& sceneToFrame,
     QQuickItem* root = nullptr;
     QRectF everything;
     if (!begin(window, walk, root, everything)) return;
-    // Any item may take input-method text at any time: all of them are looked at.
-    if (walk.allTextInputs) {
+    // Any item may take input-method text at any time: all of them are looked at then.
+    if (!followed || walk.allTextInputs) {
         visit(walk, root, everything, false, 0);
         return;
     }

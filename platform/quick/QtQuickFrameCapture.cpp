@@ -32,7 +32,10 @@ bool isWholePixelTranslation(const QTransform& t) {
 // rendered into, shared with the window's backing store (its next painting copies it if the
 // frame still holds it). Null, `rendered` false, when another render loop renders the window or
 // the window did not render (it is not exposed); `rendered` tells whether it rendered.
-QImage renderInPlace(QQuickWindow* window, const bool& rendered) {
+// The render loop's class has no type information outside Qt Quick: the undefined behaviour
+// sanitizer's check of the dynamic type, which needs it, is left out here.
+__attribute__((no_sanitize("vptr"))) QImage renderInPlace(QQuickWindow* window,
+                                                          const bool& rendered) {
     QSGRenderLoop* loop = QQuickWindowPrivate::get(window)->windowManager;
     // The class is private to Qt Quick (no type information to ask): known by its name.
     if (!loop || std::strcmp(loop->metaObject()->className(), "QSGSoftwareRenderLoop") != 0)
