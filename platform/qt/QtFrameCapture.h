@@ -56,6 +56,11 @@ class QtFrame {
     void setFinish(std::function<void(QtFrame&, bool mayWait)> finish) {
         finish_ = std::move(finish);
     }
+    // Whether setFinish gave something not run yet.
+    bool pending() const { return static_cast<bool>(finish_); }
+    // What setFinish gave, not run: the caller runs it (main thread, before the frame is
+    // handed over).
+    std::function<void(QtFrame&, bool)> takeFinish() { return std::exchange(finish_, nullptr); }
     // Runs what setFinish gave, once. The thread that draws the frame.
     void finish(bool mayWait) {
         if (auto f = std::exchange(finish_, nullptr)) f(*this, mayWait);
