@@ -10,6 +10,7 @@
 
 #include <QBackingStore>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <qpa/qplatformbackingstore.h>
@@ -178,7 +179,14 @@ std::shared_ptr<QtFrame> QtQuickFrameCapture::grab(QQuickWindow* window, const Q
     QImage pixels;
     bool inPlace = false;
     if (software) {
+        // The rendering delivers the window's pending hover events first: the host's code may
+        // end the window there.
+        const QPointer<QQuickWindow> alive(window);
         pixels = renderInPlace(window, began);
+        if (!alive) {
+            frame->outcome().drop("the Qt Quick window was destroyed while it rendered");
+            return frame;
+        }
         inPlace = !pixels.isNull();
     }
     if (!began) pixels = window->grabWindow();
