@@ -348,7 +348,8 @@ QtSceneItems& QtItemMasks::sceneOf(QQuickWindow* window, QQuickItem* root) const
                          [this, window] { scenes_.erase(window); });
         it = scenes_.emplace(window, nullptr).first;
     }
-    if (!it->second || it->second->root() != root) it->second = std::make_unique<QtSceneItems>(root);
+    if (!it->second || it->second->root() != root)
+        it->second = std::make_unique<QtSceneItems>(root);
     return *it->second;
 }
 

@@ -87,9 +87,8 @@ class QtItemMasks : public QObject {
     bool answersInputMethod(const QQuickItem* item) const;
     bool maskedHere(const QQuickItem* item) const;
     // The followed items looked at (`followed`), or every item walked.
-    void collectMasks(QQuickWindow* window, const QTransform& sceneToFrame,
-                      const QRectF& frameClip, QtFrameMasks& masks,
-                      std::vector<QtWebArea>* webViews, bool followed) const;
+    void collectMasks(QQuickWindow* window, const QTransform& sceneToFrame, const QRectF& frameClip,
+                      QtFrameMasks& masks, std::vector<QtWebArea>* webViews, bool followed) const;
     bool begin(QQuickWindow* window, Walk& walk, QQuickItem*& root, QRectF& everything) const;
     Place place(const QQuickItem* item, const QQuickItem* root, const QRectF& everything) const;
     void visit(Walk& walk, QQuickItem* item, const QRectF& clip, bool masked, int depth) const;

@@ -41,8 +41,8 @@ class QtSceneItems : public QQuickItemChangeListener {
     void follow(QQuickItem* top);
 
     QQuickItem* root_;
-    QSet<QQuickItem*> followed_;     // listened to, alive
-    std::vector<QQuickItem*> new_;   // met since fresh(); may hold ended ones
+    QSet<QQuickItem*> followed_;    // listened to, alive
+    std::vector<QQuickItem*> new_;  // met since fresh(); may hold ended ones
     QSet<QQuickItem*> kept_;
 };
 

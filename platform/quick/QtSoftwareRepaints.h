@@ -77,15 +77,15 @@ class QtSoftwareRepaints : public QObject {
     QTransform windowToFrame_;
     QRectF clip_;
     const QSGRenderer* renderer_ = nullptr;  // the renderer of the last frame
-    QRegion otherPainted_;       // what renderings since then painted, masks never worked out
-    bool otherUnknown_ = false;  // one of them by another renderer
-    QRegion forced_;             // what the frame's rendering was told to repaint besides
-    QRegion masked_;             // the frame's masks, window pixels
-    bool ours_ = false;          // the next rendering is the frame's
-    bool whole_ = false;         // the frame's rendering was made to repaint the whole window
-    bool webPages_ = false;      // the frame shows web pages
-    bool seen_ = false;          // the frame's rendering was seen
-    QRegion painted_;            // what it painted, window pixels
+    QRegion otherPainted_;           // what renderings since then painted, masks never worked out
+    bool otherUnknown_ = false;      // one of them by another renderer
+    QRegion forced_;                 // what the frame's rendering was told to repaint besides
+    QRegion masked_;                 // the frame's masks, window pixels
+    bool ours_ = false;              // the next rendering is the frame's
+    bool whole_ = false;             // the frame's rendering was made to repaint the whole window
+    bool webPages_ = false;          // the frame shows web pages
+    bool seen_ = false;              // the frame's rendering was seen
+    QRegion painted_;                // what it painted, window pixels
     std::weak_ptr<QtFrame> heldBy_;  // the last frame sharing the picture (main thread)
 };
 

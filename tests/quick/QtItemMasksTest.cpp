@@ -93,13 +93,15 @@ int followAgainstWalk(quint32 seed) {
     const QTransform toFrame;
 
     QQmlComponent password(&engine);
-    password.setData("import QtQuick\nTextInput { width: 60; height: 20; text: \"s\"; "
-                     "echoMode: TextInput.Password }",
-                     QUrl());
+    password.setData(
+        "import QtQuick\nTextInput { width: 60; height: 20; text: \"s\"; "
+        "echoMode: TextInput.Password }",
+        QUrl());
     QQmlComponent occluded(&engine);
-    occluded.setData("import QtQuick\nimport Rivlo 1.0\n"
-                     "Rectangle { width: 40; height: 40; Rivlo.occluded: true }",
-                     QUrl());
+    occluded.setData(
+        "import QtQuick\nimport Rivlo 1.0\n"
+        "Rectangle { width: 40; height: 40; Rivlo.occluded: true }",
+        QUrl());
     QQmlComponent source(&engine);
     source.setData("import QtQuick\nShaderEffectSource { width: 30; height: 30 }", QUrl());
     EXPECT_TRUE(password.isReady() && occluded.isReady() && source.isReady());
@@ -156,7 +158,8 @@ int followAgainstWalk(quint32 seed) {
                 break;
             case 8:
             case 9: {
-                auto* made = qobject_cast<QQuickItem*>((random.bounded(2) ? occluded : source).create());
+                auto* made =
+                    qobject_cast<QQuickItem*>((random.bounded(2) ? occluded : source).create());
                 made->setParent(item);
                 made->setParentItem(item);
                 break;
@@ -226,8 +229,8 @@ Window {
     for (int y = 0; y < frame.height(); ++y) {
         for (int x = 0; x < frame.width(); ++x) {
             const Image::Pixel p = frame.pixelAt(x, y);
-            secret += std::abs(p.r - 0x10) < 50 && std::abs(p.g - 0xd0) < 50 &&
-                      std::abs(p.b - 0x10) < 50;
+            secret +=
+                std::abs(p.r - 0x10) < 50 && std::abs(p.g - 0xd0) < 50 && std::abs(p.b - 0x10) < 50;
         }
     }
     EXPECT_EQ(secret, 0u);
