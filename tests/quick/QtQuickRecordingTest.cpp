@@ -39,7 +39,7 @@ const QColor kPopup(150, 220, 0);     // a password field in a Popup opened whil
 const QColor kShown(16, 224, 224);    // what may show: a plain rectangle
 
 // A scene with every kind of secret item, the card registered from C++ as a host would.
-const char* const kScene = R"(
+const QByteArray kScene = QByteArray(R"(
 import QtQuick
 import QtQuick.Controls
 Window {
@@ -73,18 +73,8 @@ Window {
         }
     }
     ShaderEffectSource { x: 20; y: 200; width: 200; height: 50; sourceItem: password; live: true }
-    Popup {
-        objectName: "popup"
-        x: 60; y: 150; width: 260; height: 80; padding: 0
-        background: Rectangle { color: "white" }
-        TextField {
-            anchors.fill: parent
-            font.pixelSize: 40; color: "#96dc00"; echoMode: TextInput.Password; text: "popup"
-            background: Rectangle { color: "white" }
-        }
-    }
-}
-)";
+)") + rivlo::test::kPasswordPopup +
+                          "}\n";
 
 TEST(QtQuickRecording, NoSecretItemShowsInAnyFrame) {
     QtRecorder& rec = rivlo::test::quickRecorder();

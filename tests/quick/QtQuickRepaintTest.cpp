@@ -34,7 +34,7 @@ const QColor kCard(224, 16, 224);     // a registered item turning, a child reac
 const QColor kPopup(150, 220, 0);     // a password field in a popup opened over the card's path
 const QColor kShown(16, 224, 224);    // a plain rectangle, never painted over
 
-const char* const kScene = R"(
+const QByteArray kScene = QByteArray(R"(
 import QtQuick
 import QtQuick.Controls
 Window {
@@ -51,18 +51,8 @@ Window {
         x: 300; y: 120; width: 100; height: 70; color: "#e010e0"; rotation: turn
         Rectangle { x: 90; y: 55; width: 50; height: 30; color: "#e010e0" }
     }
-    Popup {
-        objectName: "popup"
-        x: 60; y: 150; width: 260; height: 80; padding: 0
-        background: Rectangle { color: "white" }
-        TextField {
-            anchors.fill: parent
-            font.pixelSize: 40; color: "#96dc00"; echoMode: TextInput.Password; text: "popup"
-            background: Rectangle { color: "white" }
-        }
-    }
-}
-)";
+)") + rivlo::test::kPasswordPopup +
+                          "}\n";
 
 bool near(const Image::Pixel& p, const QColor& c, int tolerance) {
     return std::abs(p.r - c.red()) <= tolerance && std::abs(p.g - c.green()) <= tolerance &&

@@ -21,6 +21,21 @@
 
 namespace rivlo::test {
 
+// A Qt Quick Controls Popup (objectName "popup", at 60, 150, 260 x 80) filled by a password
+// TextField drawn in #96dc00, to end a scene's Window (import QtQuick.Controls) with.
+inline constexpr const char* kPasswordPopup = R"(
+    Popup {
+        objectName: "popup"
+        x: 60; y: 150; width: 260; height: 80; padding: 0
+        background: Rectangle { color: "white" }
+        TextField {
+            anchors.fill: parent
+            font.pixelSize: 40; color: "#96dc00"; echoMode: TextInput.Password; text: "popup"
+            background: Rectangle { color: "white" }
+        }
+    }
+)";
+
 inline QGuiApplication& quickApplication() {
     static QGuiApplication* app = [] {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
